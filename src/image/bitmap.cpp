@@ -1,0 +1,116 @@
+#include "image/bitmap.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "image/limits.h"
+
+namespace velmora {
+
+Bitmap::Bitmap(int width, int height, Format format) : width_(width), height_(height), format_(format) {
+  CheckImageSize(width, height, "Bitmap");
+  stride_ = RowBytes(width, Bits());
+  pixels_.assign(static_cast<size_t>(stride_ * height), 0);
+}
+
+void Bitmap::SetPalette(std::vector<RgbQuad> palette) {
+  if (palette.size() > 256) palette.resize(256);
+  palette_ = std::move(palette);
+}
+
+int Bitmap::GetIndex(int x, int y) const {
+  const uint8_t* row = Row(y);
+  switch (format_) {
+    case Format::k1Bit:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case Format::k4Bit:
+      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    case Format::k8Bit:
+      return row[x];
+    default:
+      throw std::logic_error("Bitmap::GetIndex on a true-colour bitmap");
+  }
+}
+
+void Bitmap::SetIndex(int x, int y, int index) {
+  uint8_t* row = Row(y);
+  switch (format_) {
+    case Format::k1Bit: {
+      const int shift = 7 - (x & 7);
+      row[x >> 3] = static_cast<uint8_t>((row[x >> 3] & ~(1 << shift)) | ((index & 1) << shift));
+      break;
+    }
+    case Format::k4Bit:
+      if (x & 1)
+        row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0xF0) | (index & 0x0F));
+      else
+        row[x >> 1] = static_cast<uint8_t>((row[x >> 1] & 0x0F) | ((index & 0x0F) << 4));
+      break;
+    case Format::k8Bit:
+      row[x] = static_cast<uint8_t>(index);
+      break;
+    default:
+      throw std::logic_error("Bitmap::SetIndex on a true-colour bitmap");
+  }
+}
+
+ColorValue Bitmap::GetPixel(int x, int y) const {
+  if (format_ == Format::k24Bit || format_ == Format::k32Bit) {
+    const uint8_t* p = Row(y) + static_cast<int64_t>(x) * (Bits() / 8);
+    return MakeColor(p[2], p[1], p[0]);
+  }
+  const int index = GetIndex(x, y);
+  if (index < static_cast<int>(palette_.size())) return QuadColor(palette_[index]);
+  return 0;
+}
+
+void Bitmap::SetPixel(int x, int y, ColorValue color) {
+  if (format_ == Format::k24Bit || format_ == Format::k32Bit) {
+    uint8_t* p = Row(y) + static_cast<int64_t>(x) * (Bits() / 8);
+    p[0] = ColorBlue(color);
+    p[1] = ColorGreen(color);
+    p[2] = ColorRed(color);
+    return;
+  }
+  int best = 0;
+  int best_distance = 1 << 30;
+  for (size_t i = 0; i < palette_.size(); ++i) {
+    const int d = std::abs(palette_[i].red - ColorRed(color)) + std::abs(palette_[i].green - ColorGreen(color)) +
+                  std::abs(palette_[i].blue - ColorBlue(color));
+    if (d < best_distance) {
+      best_distance = d;
+      best = static_cast<int>(i);
+    }
+  }
+  SetIndex(x, y, best);
+}
+
+Bitmap Bitmap::To24Bit() const {
+  Bitmap out(width_, height_, Format::k24Bit);
+  out.palette_ = palette_;
+  for (int y = 0; y < height_; ++y) {
+    const uint8_t* src = Row(y);
+    uint8_t* dst = out.Row(y);
+    if (format_ == Format::k24Bit) {
+      std::copy(src, src + static_cast<int64_t>(width_) * 3, dst);
+    } else if (format_ == Format::k32Bit) {
+      for (int x = 0; x < width_; ++x) {
+        dst[x * 3] = src[x * 4];
+        dst[x * 3 + 1] = src[x * 4 + 1];
+        dst[x * 3 + 2] = src[x * 4 + 2];
+      }
+    } else {
+      for (int x = 0; x < width_; ++x) {
+        const int index = GetIndex(x, y);
+        RgbQuad q;
+        if (index < static_cast<int>(palette_.size())) q = palette_[index];
+        dst[x * 3] = q.blue;
+        dst[x * 3 + 1] = q.green;
+        dst[x * 3 + 2] = q.red;
+      }
+    }
+  }
+  return out;
+}
+
+}  // namespace velmora

@@ -1,0 +1,59 @@
+// The working bitmap of a conversion: what every decoder hands over and what the
+// preparation step resizes. Rows are stored top row first, each padded to 32 bits.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "image/color.h"
+
+namespace velmora {
+
+class Bitmap {
+ public:
+  // Bits per pixel a bitmap can hold. 32 (blue, green, red, unused) is accepted
+  // from decoders and becomes 24 bits when captured into a DibImage.
+  enum class Format { k1Bit = 1, k4Bit = 4, k8Bit = 8, k24Bit = 24, k32Bit = 32 };
+
+  Bitmap() = default;
+  // A zero-filled bitmap; the size is checked against kMaxPixels.
+  Bitmap(int width, int height, Format format);
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  Format PixelFormat() const { return format_; }
+  int Bits() const { return static_cast<int>(format_); }
+  bool Empty() const { return width_ == 0 || height_ == 0; }
+  int64_t Stride() const { return stride_; }
+
+  // Palette of up to 256 entries (used by the 1, 4 and 8-bit formats; a 24-bit
+  // bitmap may carry one too, which a capture keeps).
+  const std::vector<RgbQuad>& Palette() const { return palette_; }
+  void SetPalette(std::vector<RgbQuad> palette);
+
+  uint8_t* Row(int y) { return pixels_.data() + stride_ * y; }
+  const uint8_t* Row(int y) const { return pixels_.data() + stride_ * y; }
+  uint8_t* Data() { return pixels_.data(); }
+  const uint8_t* Data() const { return pixels_.data(); }
+
+  // Palette index at (x, y) of a 1, 4 or 8-bit bitmap.
+  int GetIndex(int x, int y) const;
+  void SetIndex(int x, int y, int index);
+  // Colour at (x, y): through the palette for indexed formats.
+  ColorValue GetPixel(int x, int y) const;
+  // Sets a 24/32-bit pixel directly; for indexed bitmaps the nearest palette entry.
+  void SetPixel(int x, int y, ColorValue color);
+
+  // A 24-bit copy with the same size (the palette, if any, is kept).
+  Bitmap To24Bit() const;
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  Format format_ = Format::k24Bit;
+  int64_t stride_ = 0;
+  std::vector<RgbQuad> palette_;
+  std::vector<uint8_t> pixels_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,282 @@
+// Pixel-format conversions of DibImage. Each builds complete new parts so that
+// a failure leaves the image as it was.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "image/dib_image.h"
+#include "image/errors.h"
+#include "image/quantizer.h"
+
+namespace velmora {
+namespace {
+
+void Require(const DibParts& src, int bits, uint32_t compression, const char* name) {
+  if (src.header.biBitCount != bits || src.header.biCompression != compression)
+    throw DibTypeError(std::string(name) + ": Invalid Bitcount & Compression Combination");
+}
+
+// A new uncompressed image of the same size with the source header and all
+// 256 table entries, biClrUsed kept.
+DibParts Widened(const DibParts& src, int bits, bool use_fmo) {
+  DibParts out;
+  out.header = src.header;
+  out.table = src.table;
+  out.header.biBitCount = static_cast<uint16_t>(bits);
+  out.header.biCompression = 0;
+  out.header.biSizeImage = 0;
+  out.bits = PixelMemory(static_cast<size_t>(RowBytes(src.Width(), bits) * src.Height()), use_fmo);
+  return out;
+}
+
+int IndexAt(const uint8_t* row, int x, int bits) {
+  switch (bits) {
+    case 1:
+      return (row[x >> 3] >> (7 - (x & 7))) & 1;
+    case 4:
+      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
+    default:
+      return row[x];
+  }
+}
+
+DibParts Widen(const DibParts& src, int to_bits, bool use_fmo) {
+  DibParts out = Widened(src, to_bits, use_fmo);
+  const int from_bits = src.header.biBitCount;
+  const int64_t src_stride = RowBytes(src.Width(), from_bits);
+  const int64_t dst_stride = RowBytes(src.Width(), to_bits);
+  for (int y = 0; y < src.Height(); ++y) {
+    const uint8_t* s = src.bits.Data() + src_stride * y;
+    uint8_t* d = out.bits.Data() + dst_stride * y;
+    for (int x = 0; x < src.Width(); ++x) {
+      const int index = IndexAt(s, x, from_bits);
+      if (to_bits == 8)
+        d[x] = static_cast<uint8_t>(index);
+      else
+        d[x >> 1] |= static_cast<uint8_t>((x & 1) ? index : index << 4);
+    }
+  }
+  return out;
+}
+
+[[noreturn]] void BadRle(const char* name, int number) {
+  throw InvalidDibError(std::string(name) + ": Bad RLE Data " + std::to_string(number));
+}
+
+// Decodes RLE8 (bits 8) or RLE4 (bits 4); first_code is the number of the
+// first of the four checks in the messages (1 for RLE8, 5 for RLE4).
+DibParts DecodeRle(const DibParts& src, int bits, const char* name, int first_code, bool use_fmo) {
+  DibParts out = Widened(src, bits, use_fmo);
+  const int width = src.Width();
+  const int height = src.Height();
+  const int64_t stride = RowBytes(width, bits);
+  const uint8_t* data = src.bits.Data();
+  const size_t size = src.ImageSize();
+  size_t pos = 0;
+  int x = 0, y = 0;
+  auto need = [&](size_t n) {
+    if (n > size - pos) throw InvalidDibError(std::string(name) + ": RLE data ends early");
+  };
+  auto put = [&](int px, int value) {
+    uint8_t* row = out.bits.Data() + stride * y;
+    if (bits == 8)
+      row[px] = static_cast<uint8_t>(value);
+    else
+      row[px >> 1] = static_cast<uint8_t>((px & 1) ? (row[px >> 1] & 0xF0) | (value & 0x0F)
+                                                   : (row[px >> 1] & 0x0F) | ((value & 0x0F) << 4));
+  };
+  while (true) {
+    need(2);
+    const int a = data[pos], b = data[pos + 1];
+    pos += 2;
+    if (a > 0) {
+      if (x + a > width || y >= height) BadRle(name, first_code + 3);
+      for (int k = 0; k < a; ++k) put(x + k, bits == 8 ? b : ((k & 1) ? (b & 0x0F) : (b >> 4)));
+      x += a;
+    } else if (b == 0) {
+      ++y;
+      x = 0;
+      if (y > height) BadRle(name, first_code);
+    } else if (b == 1) {
+      break;
+    } else if (b == 2) {
+      need(2);
+      x += data[pos];
+      y += data[pos + 1];
+      pos += 2;
+      if (x > width || y > height) BadRle(name, first_code + 1);
+    } else {
+      const int n = b;
+      const size_t bytes = bits == 8 ? n : (n + 1) / 2;
+      const size_t padded = bytes + (bytes & 1);
+      need(bytes);
+      if (x + n > width || y >= height) BadRle(name, first_code + 2);
+      for (int k = 0; k < n; ++k) {
+        const int value = bits == 8 ? data[pos + k] : ((k & 1) ? (data[pos + k / 2] & 0x0F) : (data[pos + k / 2] >> 4));
+        put(x + k, value);
+      }
+      x += n;
+      pos += std::min(padded, size - pos);
+    }
+  }
+  return out;
+}
+
+// Published RLE schemes: runs of equal pixels become encoded runs, the rest
+// literal runs of at least three pixels; every row ends with 0,0 and the image
+// with 0,1.
+DibParts EncodeRle(const DibParts& src, int bits, bool use_fmo) {
+  const int width = src.Width();
+  const int height = src.Height();
+  const int64_t stride = RowBytes(width, bits);
+  std::vector<uint8_t> out_bytes;
+  out_bytes.reserve(static_cast<size_t>(stride * height / 2 + 64));
+  std::vector<int> px(static_cast<size_t>(width));
+  // RLE data is always stored bottom-up; a top-down source is turned over.
+  const bool top_down = src.header.biHeight < 0;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* row = src.bits.Data() + stride * (top_down ? height - 1 - y : y);
+    for (int x = 0; x < width; ++x) px[x] = IndexAt(row, x, bits);
+    int x = 0;
+    while (x < width) {
+      int run = 1;
+      while (x + run < width && run < 255 && px[x + run] == px[x]) ++run;
+      if (run >= 2) {
+        out_bytes.push_back(static_cast<uint8_t>(run));
+        out_bytes.push_back(static_cast<uint8_t>(bits == 8 ? px[x] : (px[x] << 4) | px[x]));
+        x += run;
+        continue;
+      }
+      // Literal: gather pixels until two equal neighbours start a run.
+      int n = 1;
+      while (x + n < width && n < 255 && !(x + n + 1 < width && px[x + n] == px[x + n + 1])) ++n;
+      if (n < 3) {
+        for (int k = 0; k < n; ++k) {
+          out_bytes.push_back(1);
+          out_bytes.push_back(static_cast<uint8_t>(bits == 8 ? px[x + k] : px[x + k] << 4));
+        }
+      } else {
+        out_bytes.push_back(0);
+        out_bytes.push_back(static_cast<uint8_t>(n));
+        size_t bytes = 0;
+        if (bits == 8) {
+          for (int k = 0; k < n; ++k) out_bytes.push_back(static_cast<uint8_t>(px[x + k]));
+          bytes = n;
+        } else {
+          for (int k = 0; k < n; k += 2) {
+            const int hi = px[x + k], lo = k + 1 < n ? px[x + k + 1] : 0;
+            out_bytes.push_back(static_cast<uint8_t>((hi << 4) | lo));
+          }
+          bytes = (n + 1) / 2;
+        }
+        if (bytes & 1) out_bytes.push_back(0);
+      }
+      x += n;
+    }
+    out_bytes.push_back(0);
+    out_bytes.push_back(y + 1 == height ? 1 : 0);
+  }
+  DibParts out;
+  out.header = src.header;
+  out.table = src.table;
+  out.header.biCompression = bits == 8 ? 1 : 2;
+  if (top_down) out.header.biHeight = -out.header.biHeight;
+  out.header.biSizeImage = static_cast<uint32_t>(out_bytes.size());
+  out.bits = PixelMemory(out_bytes.size(), use_fmo);
+  std::memcpy(out.bits.Data(), out_bytes.data(), out_bytes.size());
+  return out;
+}
+
+}  // namespace
+
+DibParts Convert1BitRGBTo4BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 1, 0, "Convert1BitRGBTo4BitRGB");
+  return Widen(src, 4, use_fmo);
+}
+
+DibParts Convert1BitRGBTo8BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 1, 0, "Convert1BitRGBTo8BitRGB");
+  return Widen(src, 8, use_fmo);
+}
+
+DibParts Convert4BitRGBTo8BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 4, 0, "Convert4BitRGBTo8BitRGB");
+  return Widen(src, 8, use_fmo);
+}
+
+DibParts ConvertIndexedToTrueColor(const DibParts& src, bool use_fmo) {
+  const int bits = src.header.biBitCount;
+  const char* name = bits == 1 ? "Convert1BitRGBToTrueColor"
+                     : bits == 4 ? "Convert4BitRGBToTrueColor"
+                                 : "Convert8BitRGBToTrueColor";
+  if ((bits != 1 && bits != 4 && bits != 8) || src.header.biCompression != 0)
+    throw DibTypeError(std::string(name) + ": Invalid Bitcount & Compression Combination");
+  DibParts out = Widened(src, 24, use_fmo);
+  const int64_t src_stride = RowBytes(src.Width(), bits);
+  const int64_t dst_stride = RowBytes(src.Width(), 24);
+  for (int y = 0; y < src.Height(); ++y) {
+    const uint8_t* s = src.bits.Data() + src_stride * y;
+    uint8_t* d = out.bits.Data() + dst_stride * y;
+    for (int x = 0; x < src.Width(); ++x) {
+      const RgbQuad& q = src.table[IndexAt(s, x, bits)];
+      d[x * 3] = q.blue;
+      d[x * 3 + 1] = q.green;
+      d[x * 3 + 2] = q.red;
+    }
+  }
+  return out;
+}
+
+DibParts Convert8BitRGBTo4BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 8, 0, "Convert8BitRGBTo4BitRGB");
+  // Re-quantizing goes through true colour so the 16 entries are chosen
+  // from the colours actually used, weighted by their pixel counts.
+  return ConvertTrueColorTo4BitRGBLow(ConvertIndexedToTrueColor(src, use_fmo), nullptr, use_fmo);
+}
+
+DibParts ConvertToMonochrome(const DibParts& src, ColorValue background, bool use_fmo) {
+  const int bits = src.header.biBitCount;
+  if ((bits != 4 && bits != 8 && bits != 24) || src.header.biCompression != 0)
+    throw DibTypeError("ConvertToMonochrome: Invalid Bitcount & Compression Combination");
+  DibParts out = Widened(src, 1, use_fmo);
+  out.table = ColorTable{};
+  out.table[1] = RgbQuad{255, 255, 255, 0};
+  out.header.biClrUsed = 2;
+  const int64_t src_stride = RowBytes(src.Width(), bits);
+  const int64_t dst_stride = RowBytes(src.Width(), 1);
+  for (int y = 0; y < src.Height(); ++y) {
+    const uint8_t* s = src.bits.Data() + src_stride * y;
+    uint8_t* d = out.bits.Data() + dst_stride * y;
+    for (int x = 0; x < src.Width(); ++x) {
+      ColorValue c;
+      if (bits == 24)
+        c = MakeColor(s[x * 3 + 2], s[x * 3 + 1], s[x * 3]);
+      else
+        c = QuadColor(src.table[IndexAt(s, x, bits)]);
+      if (c == background) d[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+    }
+  }
+  return out;
+}
+
+DibParts Convert8BitRLETo8BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 8, 1, "Convert8BitRLETo8BitRGB");
+  return DecodeRle(src, 8, "Convert8BitRLETo8BitRGB", 1, use_fmo);
+}
+
+DibParts Convert4BitRLETo4BitRGB(const DibParts& src, bool use_fmo) {
+  Require(src, 4, 2, "Convert4BitRLETo4BitRGB");
+  return DecodeRle(src, 4, "Convert4BitRLETo4BitRGB", 5, use_fmo);
+}
+
+DibParts Convert8BitRGBTo8BitRLE(const DibParts& src, bool use_fmo) {
+  Require(src, 8, 0, "Convert8BitRGBTo8BitRLE");
+  return EncodeRle(src, 8, use_fmo);
+}
+
+DibParts Convert4BitRGBTo4BitRLE(const DibParts& src, bool use_fmo) {
+  Require(src, 4, 0, "Convert4BitRGBTo4BitRLE");
+  return EncodeRle(src, 4, use_fmo);
+}
+
+}  // namespace velmora

@@ -1,0 +1,665 @@
+#include "image/dib_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <istream>
+#include <ostream>
+
+#include "image/errors.h"
+#include "image/limits.h"
+#include "image/quantizer.h"
+
+namespace velmora {
+namespace {
+
+constexpr uint16_t kBm = 0x4D42;
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+BitmapInfoHeader ParseHeader40(const uint8_t* p) {
+  BitmapInfoHeader h;
+  h.biSize = Get32(p);
+  h.biWidth = static_cast<int32_t>(Get32(p + 4));
+  h.biHeight = static_cast<int32_t>(Get32(p + 8));
+  h.biPlanes = Get16(p + 12);
+  h.biBitCount = Get16(p + 14);
+  h.biCompression = Get32(p + 16);
+  h.biSizeImage = Get32(p + 20);
+  h.biXPelsPerMeter = static_cast<int32_t>(Get32(p + 24));
+  h.biYPelsPerMeter = static_cast<int32_t>(Get32(p + 28));
+  h.biClrUsed = Get32(p + 32);
+  h.biClrImportant = Get32(p + 36);
+  return h;
+}
+
+void SerializeHeader(const BitmapInfoHeader& h, uint8_t* p) {
+  Put32(p, 40);
+  Put32(p + 4, static_cast<uint32_t>(h.biWidth));
+  Put32(p + 8, static_cast<uint32_t>(h.biHeight));
+  Put16(p + 12, h.biPlanes);
+  Put16(p + 14, h.biBitCount);
+  Put32(p + 16, h.biCompression);
+  Put32(p + 20, h.biSizeImage);
+  Put32(p + 24, static_cast<uint32_t>(h.biXPelsPerMeter));
+  Put32(p + 28, static_cast<uint32_t>(h.biYPelsPerMeter));
+  Put32(p + 32, h.biClrUsed);
+  Put32(p + 36, h.biClrImportant);
+}
+
+// Where pixel bytes come from: a stream (exact reads, the stream's read error
+// when short) or a memory block (bound-checked).
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual void Read(void* dst, size_t n) = 0;
+  virtual void Skip(uint64_t n) = 0;
+};
+
+class StreamSource : public ByteSource {
+ public:
+  explicit StreamSource(std::istream& in) : in_(in) {}
+  void Read(void* dst, size_t n) override {
+    in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
+    if (static_cast<size_t>(in_.gcount()) != n) throw StreamReadError();
+  }
+  void Skip(uint64_t n) override {
+    char buf[4096];
+    while (n > 0) {
+      const size_t chunk = static_cast<size_t>(std::min<uint64_t>(n, sizeof buf));
+      Read(buf, chunk);
+      n -= chunk;
+    }
+  }
+
+ private:
+  std::istream& in_;
+};
+
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  void Read(void* dst, size_t n) override {
+    if (n > size_ - pos_) throw InvalidDibError("DibImage.LoadFromClipboardFormat: Data is too short");
+    std::memcpy(dst, data_ + pos_, n);
+    pos_ += n;
+  }
+  void Skip(uint64_t n) override {
+    if (n > size_ - pos_) throw InvalidDibError("DibImage.LoadFromClipboardFormat: Data is too short");
+    pos_ += static_cast<size_t>(n);
+  }
+  size_t Remaining() const { return size_ - pos_; }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+// Converts 16 or 32-bit rows read from src into a 24-bit DibParts with the
+// stored row order kept.
+DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], ByteSource& src, bool use_fmo) {
+  const int width = h.biWidth;
+  const int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+  const int bits = h.biBitCount;
+  uint32_t masks[3];
+  if (h.biCompression == 3) {
+    std::copy(masks_in, masks_in + 3, masks);
+  } else if (bits == 16) {
+    masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
+  } else {
+    masks[0] = 0xFF0000, masks[1] = 0x00FF00, masks[2] = 0x0000FF;
+  }
+  int shift[3];
+  uint32_t maximum[3];
+  for (int c = 0; c < 3; ++c) {
+    if (masks[c] == 0) throw InvalidDibError("DibStorage.LoadFromStream: Invalid Masks");
+    int s = 0;
+    uint64_t v = masks[c];
+    while (v >= 256) v >>= 1, ++s;
+    while (v < 128) v <<= 1, --s;
+    shift[c] = s;
+    maximum[c] = static_cast<uint32_t>(v);
+  }
+  const int64_t src_stride = bits == 16 ? ((static_cast<int64_t>(width) * 2 + 3) & ~int64_t{3}) : int64_t{width} * 4;
+  const int64_t dst_stride = RowBytes(width, 24);
+  DibParts out;
+  out.header = h;
+  out.bits = PixelMemory(static_cast<size_t>(dst_stride * height), use_fmo);
+  std::vector<uint8_t> row(static_cast<size_t>(src_stride));
+  for (int y = 0; y < height; ++y) {
+    src.Read(row.data(), row.size());
+    uint8_t* d = out.bits.Data() + dst_stride * y;
+    for (int x = 0; x < width; ++x) {
+      const uint32_t pixel = bits == 16 ? Get16(&row[x * 2]) : Get32(&row[x * 4]);
+      uint8_t channel[3];
+      for (int c = 0; c < 3; ++c) {
+        uint64_t v = pixel & masks[c];
+        v = shift[c] >= 0 ? v >> shift[c] : v << -shift[c];
+        channel[c] = static_cast<uint8_t>(std::min<uint64_t>(v * 255 / maximum[c], 255));
+      }
+      d[x * 3] = channel[2];
+      d[x * 3 + 1] = channel[1];
+      d[x * 3 + 2] = channel[0];
+    }
+  }
+  out.header.biBitCount = 24;
+  out.header.biCompression = 0;
+  out.header.biSizeImage = 0;
+  return out;
+}
+
+// Reads the pixel data that follows header and colour table. rle_size is the
+// byte count of compressed data (ignored for uncompressed images, whose size
+// follows from the header).
+DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, int64_t rle_size, bool use_fmo,
+                    const char* bitcount_message) {
+  BitmapInfoHeader& h = parts.header;
+  if (h.biWidth <= 0 || h.biHeight == 0)
+    throw InvalidDibError("DibStorage.LoadFromStream: Invalid Width or Height");
+  const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
+  CheckImageSize(h.biWidth, height, "DibStorage.LoadFromStream");
+  const int bits = h.biBitCount;
+  if (bits == 16 || bits == 32) {
+    if (h.biCompression != 0 && h.biCompression != 3)
+      throw InvalidDibError("DibStorage.LoadFromStream: Invalid Compression");
+    DibParts out = ReadBitFields(h, masks, src, use_fmo);
+    out.table = parts.table;
+    return out;
+  }
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) throw InvalidDibError(bitcount_message);
+  PixelFormatOf(h);  // refuses compressions that do not fit the bit count
+  if (h.biCompression == 0) {
+    const int64_t size = RowBytes(h.biWidth, bits) * height;
+    parts.bits = PixelMemory(static_cast<size_t>(size), use_fmo);
+    src.Read(parts.bits.Data(), static_cast<size_t>(size));
+  } else {
+    if (h.biHeight < 0) throw InvalidDibError("DibStorage.LoadFromStream: Top-down RLE image");
+    if (rle_size <= 0) rle_size = h.biSizeImage;
+    if (rle_size <= 0) throw InvalidDibError("DibStorage.LoadFromStream: No RLE data");
+    // RLE never expands a row beyond twice its pixel count plus framing.
+    const int64_t limit = (RowBytes(h.biWidth, 8) * 2 + 4) * height + 2;
+    if (rle_size > limit) throw InvalidDibError("DibStorage.LoadFromStream: RLE data size is out of range");
+    parts.bits = PixelMemory(static_cast<size_t>(rle_size), use_fmo);
+    src.Read(parts.bits.Data(), static_cast<size_t>(rle_size));
+    h.biSizeImage = static_cast<uint32_t>(rle_size);
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::shared_ptr<DibStorage> DibStorage::CreateDIB(int width, int height, int palette_size, int bit_count,
+                                                  bool use_fmo) {
+  if (width <= 0 || height == 0 || palette_size < 0 || palette_size > 256 ||
+      (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24))
+    throw DibParameterError("DibStorage.CreateDIB: Invalid Parameters");
+  const int64_t abs_height = height < 0 ? -static_cast<int64_t>(height) : height;
+  CheckImageSize(width, abs_height, "DibStorage.CreateDIB");
+  auto storage = std::make_shared<DibStorage>();
+  storage->use_fmo = use_fmo;
+  BitmapInfoHeader& h = storage->parts.header;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = static_cast<uint16_t>(bit_count);
+  h.biClrUsed = static_cast<uint32_t>(palette_size);
+  storage->parts.bits = PixelMemory(static_cast<size_t>(RowBytes(width, bit_count) * abs_height), use_fmo);
+  return storage;
+}
+
+PixelFormat PixelFormatOf(const BitmapInfoHeader& h) {
+  switch (h.biBitCount) {
+    case 1:
+      if (h.biCompression == 0) return PixelFormat::k1Bit;
+      throw InvalidDibError("DibStorage.GetPixelFormat: Invalid DIB(1Bit)");
+    case 4:
+      if (h.biCompression == 0) return PixelFormat::k4Bit;
+      if (h.biCompression == 2) return PixelFormat::k4BitRLE;
+      throw InvalidDibError("DibStorage.GetPixelFormat: Invalid DIB(4Bit)");
+    case 8:
+      if (h.biCompression == 0) return PixelFormat::k8Bit;
+      if (h.biCompression == 1) return PixelFormat::k8BitRLE;
+      throw InvalidDibError("DibStorage.GetPixelFormat: Invalid DIB(8Bit)");
+    case 24:
+      if (h.biCompression == 0) return PixelFormat::k24Bit;
+      throw InvalidDibError("DibStorage.GetPixelFormat: Invalid DIB(24Bit)");
+    default:
+      throw InvalidDibError("DibStorage.GetPixelFormat: Invalid DIB(Illegal BitCount)");
+  }
+}
+
+ProgressSteps::ProgressSteps(const ProgressCallback* callback, std::string message, int steps)
+    : callback_(callback && *callback ? callback : nullptr), message_(std::move(message)), steps_(steps) {
+  if (callback_) (*callback_)(ProgressStage::kBegin, 0, message_);
+}
+
+ProgressSteps::~ProgressSteps() {
+  if (callback_) {
+    try {
+      (*callback_)(ProgressStage::kEnd, 100, message_);
+    } catch (...) {
+      // A progress observer must not turn a finished conversion into a failure.
+    }
+  }
+}
+
+void ProgressSteps::Step() {
+  ++done_;
+  if (callback_ && done_ < steps_) (*callback_)(ProgressStage::kRunning, done_ * 100 / steps_, message_);
+}
+
+DibImage::DibImage() { storage_ = DibStorage::CreateDIB(1, 1, 256, 8, use_fmo_); }
+
+void DibImage::ReplaceStorage(std::shared_ptr<DibStorage> storage) {
+  storage_ = std::move(storage);
+  UpdatePalette();
+}
+
+void DibImage::UpdatePalette() {
+  storage_->palette_object.reset();
+  storage_->palette_modified = true;
+  // The drawing code of a desktop would realise the palette here; nothing
+  // else depends on the flag, so it is cleared at once.
+  storage_->palette_modified = false;
+}
+
+void DibImage::Changed() {
+  if (on_change_) on_change_();
+}
+
+void DibImage::UniqueDIB() {
+  if (storage_.use_count() <= 1) return;
+  auto copy = std::make_shared<DibStorage>();
+  copy->use_fmo = storage_->use_fmo;
+  copy->parts.header = storage_->parts.header;
+  copy->parts.table = storage_->parts.table;
+  copy->parts.bits = PixelMemory(storage_->ImageSize(), copy->use_fmo);
+  if (storage_->ImageSize()) std::memcpy(copy->parts.bits.Data(), storage_->parts.bits.Data(), storage_->ImageSize());
+  storage_ = std::move(copy);
+}
+
+uint8_t* DibImage::MutableBits() {
+  UniqueDIB();
+  return storage_->parts.bits.Data();
+}
+
+void DibImage::SetWidth(int width) {
+  if (width <= 0) throw DibParameterError("DibImage.SetWidth: Invalid Width");
+  if (width == Width()) return;
+  ReplaceStorage(DibStorage::CreateDIB(width, storage_->parts.header.biHeight, PaletteSize(), BitCount(), use_fmo_));
+  Changed();
+}
+
+void DibImage::SetHeight(int height) {
+  if (height == 0) throw DibParameterError("DibImage.SetWidth: Invalid Height");
+  if (height == storage_->parts.header.biHeight) return;
+  ReplaceStorage(DibStorage::CreateDIB(Width(), height, PaletteSize(), BitCount(), use_fmo_));
+  Changed();
+}
+
+void DibImage::SetBitCount(int bit_count) {
+  if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24)
+    throw DibParameterError("DibImage.SetBitCount: Invalid BitCount");
+  if (bit_count == BitCount()) return;
+  ReplaceStorage(DibStorage::CreateDIB(Width(), storage_->parts.header.biHeight, bit_count == 24 ? 0 : 1 << bit_count,
+                                       bit_count, use_fmo_));
+  Changed();
+}
+
+void DibImage::SetPaletteSize(int size) {
+  if (BitCount() == 24) {
+    if (size < 0 || size > 256) throw PaletteRangeError("DibImage.SetPaletteSize: Palette Index is Out of Range 1");
+  } else if (size < 1 || size > 256) {
+    throw PaletteRangeError("DibImage.SetPaletteSize: Palette Index is Out of Range 2");
+  }
+  if (size == PaletteSize()) return;
+  UniqueDIB();
+  storage_->parts.header.biClrUsed = static_cast<uint32_t>(size);
+  storage_->parts.header.biClrImportant = 0;
+  UpdatePalette();
+  Changed();
+}
+
+std::optional<std::vector<RgbQuad>> DibImage::Palette() const {
+  if (PaletteSize() == 0) return std::nullopt;
+  if (!storage_->palette_object) {
+    const auto& table = storage_->parts.table;
+    std::vector<RgbQuad> entries(table.begin(), table.begin() + std::min(PaletteSize(), 256));
+    for (auto& e : entries) e.reserved = 0;
+    storage_->palette_object = std::move(entries);
+  }
+  return storage_->palette_object;
+}
+
+void DibImage::SetPalette(const std::vector<RgbQuad>* palette) {
+  UniqueDIB();
+  if (!palette) {
+    storage_->parts.header.biClrUsed = 0;
+    UpdatePalette();
+    Changed();
+    return;
+  }
+  if (palette->empty()) throw InvalidPaletteError("DibImage.SetPalette: Invalid Palette");
+  const size_t n = std::min<size_t>(palette->size(), 256);
+  for (size_t i = 0; i < n; ++i) {
+    storage_->parts.table[i] = (*palette)[i];
+    storage_->parts.table[i].reserved = 0;
+  }
+  storage_->parts.header.biClrUsed = static_cast<uint32_t>(n);
+  UpdatePalette();
+  storage_->palette_object = std::vector<RgbQuad>(storage_->parts.table.begin(), storage_->parts.table.begin() + n);
+  Changed();
+}
+
+void DibImage::SetPixelFormat(PixelFormat target) {
+  const PixelFormat current = GetPixelFormat();
+  if (target == current) return;
+  UniqueDIB();
+  const bool fmo = storage_->use_fmo;
+  const DibParts& src = storage_->parts;
+
+  static const struct {
+    PixelFormat from, to;
+    const char* message;
+    int steps;
+  } kStages[] = {
+      {PixelFormat::k24Bit, PixelFormat::k4Bit, "PixelFormat 24Bit -> 4Bit", 16},
+      {PixelFormat::k24Bit, PixelFormat::k4BitRLE, "PixelFormat 24Bit -> 4BitRLE", 16},
+      {PixelFormat::k24Bit, PixelFormat::k8Bit, "PixelFormat 24Bit -> 8Bit", 256},
+      {PixelFormat::k24Bit, PixelFormat::k8BitRLE, "PixelFormat 24Bit -> 8BitRLE", 256},
+      {PixelFormat::k8Bit, PixelFormat::k4Bit, "PixelFormat 8Bit -> 4Bit", 16},
+      {PixelFormat::k8Bit, PixelFormat::k4BitRLE, "PixelFormat 8Bit -> 4BitRLE", 16},
+      {PixelFormat::k8BitRLE, PixelFormat::k4Bit, "PixelFormat 8BitRLE -> 4Bit", 16},
+      {PixelFormat::k8BitRLE, PixelFormat::k4BitRLE, "PixelFormat 8BitRLE -> 4BitRLE", 16},
+  };
+  std::optional<ProgressSteps> progress;
+  for (const auto& stage : kStages) {
+    if (stage.from == current && stage.to == target) progress.emplace(&on_progress_, stage.message, stage.steps);
+  }
+
+  // Decode RLE first; every further step starts from an uncompressed form.
+  std::optional<DibParts> work;
+  auto base = [&]() -> const DibParts& { return work ? *work : src; };
+  if (current == PixelFormat::k8BitRLE) work = Convert8BitRLETo8BitRGB(src, fmo);
+  if (current == PixelFormat::k4BitRLE) work = Convert4BitRLETo4BitRGB(src, fmo);
+  int from_bits = base().header.biBitCount;
+  const int to_bits = target == PixelFormat::k1Bit                                      ? 1
+                      : target == PixelFormat::k4Bit || target == PixelFormat::k4BitRLE ? 4
+                      : target == PixelFormat::k8Bit || target == PixelFormat::k8BitRLE ? 8
+                                                                                        : 24;
+  if (from_bits != to_bits) {
+    if (to_bits == 24) {
+      work = ConvertIndexedToTrueColor(base(), fmo);
+    } else if (to_bits == 1) {
+      work = ConvertToMonochrome(base(), background_, fmo);
+    } else if (from_bits == 1 && to_bits == 4) {
+      work = Convert1BitRGBTo4BitRGB(base(), fmo);
+    } else if (from_bits == 1 && to_bits == 8) {
+      work = Convert1BitRGBTo8BitRGB(base(), fmo);
+    } else if (from_bits == 4 && to_bits == 8) {
+      work = Convert4BitRGBTo8BitRGB(base(), fmo);
+    } else if (from_bits == 24 && to_bits == 8) {
+      work = ConvertTrueColorTo8BitRGBLow(base(), progress ? &*progress : nullptr, fmo);
+    } else if (from_bits == 24 && to_bits == 4) {
+      work = ConvertTrueColorTo4BitRGBLow(base(), progress ? &*progress : nullptr, fmo);
+    } else if (from_bits == 8 && to_bits == 4) {
+      DibParts full = ConvertIndexedToTrueColor(base(), fmo);
+      work = ConvertTrueColorTo4BitRGBLow(full, progress ? &*progress : nullptr, fmo);
+    }
+  }
+  if (target == PixelFormat::k8BitRLE) work = Convert8BitRGBTo8BitRLE(base(), fmo);
+  if (target == PixelFormat::k4BitRLE) work = Convert4BitRGBTo4BitRLE(base(), fmo);
+  if (work) storage_->parts = std::move(*work);
+  UpdatePalette();
+  Changed();
+}
+
+void DibImage::Assign(const DibImage& source) {
+  if (&source == this) return;
+  storage_ = source.storage_;
+  background_ = source.background_;
+  Changed();
+}
+
+void DibImage::Assign(const Bitmap& source) {
+  int bits = source.Bits();
+  if (bits == 32) bits = 24;
+  auto storage = DibStorage::CreateDIB(source.Width(), source.Height(), 0, bits, use_fmo_);
+  DibParts& p = storage->parts;
+  const int height = source.Height();
+  const int64_t stride = RowBytes(source.Width(), bits);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* dst = p.bits.Data() + stride * (height - 1 - y);
+    const uint8_t* src = source.Row(y);
+    if (source.Bits() == 32) {
+      for (int x = 0; x < source.Width(); ++x) {
+        dst[x * 3] = src[x * 4];
+        dst[x * 3 + 1] = src[x * 4 + 1];
+        dst[x * 3 + 2] = src[x * 4 + 2];
+      }
+    } else {
+      std::memcpy(dst, src, static_cast<size_t>(stride));
+    }
+  }
+  if (bits != 24) {
+    const auto& palette = source.Palette();
+    for (size_t i = 0; i < palette.size() && i < 256; ++i) {
+      p.table[i] = palette[i];
+      p.table[i].reserved = 0;
+    }
+    p.header.biClrUsed = 1u << bits;
+  }
+  ReplaceStorage(std::move(storage));
+  Changed();
+}
+
+void DibImage::AssignDefault() {
+  ReplaceStorage(DibStorage::CreateDIB(1, 1, 256, 8, use_fmo_));
+  Changed();
+}
+
+void DibImage::AssignTo(Bitmap& target) const {
+  const DibParts* parts = &storage_->parts;
+  std::optional<DibParts> decoded;
+  const PixelFormat format = GetPixelFormat();
+  if (format == PixelFormat::k8BitRLE) decoded = Convert8BitRLETo8BitRGB(*parts, false);
+  if (format == PixelFormat::k4BitRLE) decoded = Convert4BitRLETo4BitRGB(*parts, false);
+  if (decoded) parts = &*decoded;
+  const int bits = parts->header.biBitCount;
+  Bitmap out(Width(), Height(), static_cast<Bitmap::Format>(bits));
+  const int height = Height();
+  const bool bottom_up = parts->header.biHeight > 0;
+  const int64_t stride = RowBytes(Width(), bits);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* src = parts->bits.Data() + stride * (bottom_up ? height - 1 - y : y);
+    std::memcpy(out.Row(y), src, static_cast<size_t>(stride));
+  }
+  if (auto palette = Palette()) out.SetPalette(*palette);
+  target = std::move(out);
+}
+
+void DibImage::SaveToStream(std::ostream& out) const {
+  const DibParts& p = storage_->parts;
+  const uint32_t n = p.header.biClrUsed;
+  const uint32_t s = static_cast<uint32_t>(p.ImageSize());
+  uint8_t head[54] = {};
+  Put16(head, kBm);
+  Put32(head + 2, 54 + 4 * n + s);
+  Put32(head + 10, 54 + 4 * n);
+  SerializeHeader(p.header, head + 14);
+  out.write(reinterpret_cast<const char*>(head), sizeof head);
+  for (uint32_t i = 0; i < n; ++i) {
+    const uint8_t q[4] = {p.table[i].blue, p.table[i].green, p.table[i].red, 0};
+    out.write(reinterpret_cast<const char*>(q), 4);
+  }
+  out.write(reinterpret_cast<const char*>(p.bits.Data()), s);
+  if (!out) throw std::runtime_error("Stream write error");
+}
+
+void DibImage::LoadFromStream(std::istream& in) {
+  StreamSource src(in);
+  uint8_t file_header[14];
+  src.Read(file_header, sizeof file_header);
+  if (Get16(file_header) != kBm) throw InvalidDibFileError("DibStorage.LoadFromFile: File type is invalid");
+  const int64_t bf_size = Get32(file_header + 2);
+  const int64_t bf_off_bits = Get32(file_header + 10);
+  uint8_t size_bytes[4];
+  src.Read(size_bytes, 4);
+  const uint32_t bi_size = Get32(size_bytes);
+  DibParts parts;
+  uint32_t masks[3] = {0, 0, 0};
+  int64_t consumed;
+  if (bi_size == 40) {
+    uint8_t raw[40];
+    std::memcpy(raw, size_bytes, 4);
+    src.Read(raw + 4, 36);
+    parts.header = ParseHeader40(raw);
+    BitmapInfoHeader& h = parts.header;
+    if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
+    if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
+    const int bits = h.biBitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCout");
+    if (h.biClrUsed == 0) h.biClrUsed = bits <= 8 ? 1u << bits : 0;
+    const int64_t used = h.biClrUsed;
+    const bool bitfields = h.biCompression == 3;
+    if (bitfields) {
+      uint8_t m[12];
+      src.Read(m, 12);
+      for (int c = 0; c < 3; ++c) masks[c] = Get32(m + 4 * c);
+    }
+    const int64_t entries = std::min<int64_t>(used, 256);
+    std::vector<uint8_t> table(static_cast<size_t>(entries * 4));
+    src.Read(table.data(), table.size());
+    for (int64_t i = 0; i < entries; ++i)
+      parts.table[i] = RgbQuad{table[i * 4], table[i * 4 + 1], table[i * 4 + 2], 0};
+    consumed = 14 + 40 + 4 * used + (bitfields ? 12 : 0);
+    if (bf_off_bits < consumed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
+    src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - 40 - (bitfields ? 12 : 0) - 4 * entries));
+    h.biClrUsed = static_cast<uint32_t>(entries);
+  } else if (bi_size == 12) {
+    uint8_t raw[8];
+    src.Read(raw, 8);
+    const int bits = Get16(raw + 6);
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
+      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCount");
+    const int entries = bits == 24 ? 0 : 1 << bits;
+    std::vector<uint8_t> table(static_cast<size_t>(entries * 3));
+    src.Read(table.data(), table.size());
+    consumed = 14 + 12 + 3 * entries;
+    if (bf_off_bits < consumed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
+    src.Skip(static_cast<uint64_t>(bf_off_bits - consumed));
+    BitmapInfoHeader& h = parts.header;
+    h.biWidth = Get16(raw);
+    h.biHeight = static_cast<int16_t>(Get16(raw + 2));
+    h.biPlanes = Get16(raw + 4);
+    h.biBitCount = static_cast<uint16_t>(bits);
+    h.biClrUsed = static_cast<uint32_t>(entries);
+    for (int i = 0; i < entries; ++i) parts.table[i] = RgbQuad{table[i * 3], table[i * 3 + 1], table[i * 3 + 2], 0};
+  } else {
+    throw InvalidDibError("DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  }
+  LoadParts(ReadPixels(std::move(parts), masks, src, bf_size - bf_off_bits, use_fmo_,
+                       "DibStorage.LoadFromStream: Invalid biBitCount"));
+}
+
+void DibImage::LoadParts(DibParts parts) {
+  auto storage = std::make_shared<DibStorage>();
+  storage->use_fmo = use_fmo_;
+  storage->parts = std::move(parts);
+  ReplaceStorage(std::move(storage));
+  Changed();
+}
+
+void DibImage::SaveToFile(const std::string& path) const {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) throw std::runtime_error("Cannot create file \"" + path + "\"");
+  SaveToStream(out);
+}
+
+void DibImage::LoadFromFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  LoadFromStream(in);
+}
+
+std::vector<uint8_t> DibImage::SaveToClipboardFormat() const {
+  const DibParts& p = storage_->parts;
+  const size_t n = p.header.biClrUsed;
+  std::vector<uint8_t> block(40 + 4 * n + p.ImageSize(), 0);
+  SerializeHeader(p.header, block.data());
+  for (size_t i = 0; i < n; ++i) {
+    block[40 + 4 * i] = p.table[i].blue;
+    block[40 + 4 * i + 1] = p.table[i].green;
+    block[40 + 4 * i + 2] = p.table[i].red;
+  }
+  if (p.ImageSize()) std::memcpy(block.data() + 40 + 4 * n, p.bits.Data(), p.ImageSize());
+  return block;
+}
+
+void DibImage::LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size) {
+  if (format != 8 || !data || size == 0)
+    throw InvalidGraphicError("DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data");
+  MemorySource src(data, size);
+  uint8_t size_bytes[4];
+  src.Read(size_bytes, 4);
+  const uint32_t bi_size = Get32(size_bytes);
+  DibParts parts;
+  uint32_t masks[3] = {0, 0, 0};
+  if (bi_size == 40) {
+    uint8_t raw[40];
+    std::memcpy(raw, size_bytes, 4);
+    src.Read(raw + 4, 36);
+    parts.header = ParseHeader40(raw);
+    BitmapInfoHeader& h = parts.header;
+    const int bits = h.biBitCount;
+    if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
+    if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
+    if (h.biClrUsed == 0) h.biClrUsed = bits >= 1 && bits <= 8 ? 1u << bits : 0;
+    if (h.biCompression == 3) {
+      uint8_t m[12];
+      src.Read(m, 12);
+      for (int c = 0; c < 3; ++c) masks[c] = Get32(m + 4 * c);
+    }
+    const uint32_t entries = std::min<uint32_t>(h.biClrUsed, 256);
+    for (uint32_t i = 0; i < entries; ++i) {
+      uint8_t q[4];
+      src.Read(q, 4);
+      parts.table[i] = RgbQuad{q[0], q[1], q[2], 0};
+    }
+    h.biClrUsed = entries;
+  } else if (bi_size == 12) {
+    uint8_t raw[8];
+    src.Read(raw, 8);
+    const int bits = Get16(raw + 6);
+    const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
+    BitmapInfoHeader& h = parts.header;
+    h.biWidth = Get16(raw);
+    h.biHeight = static_cast<int16_t>(Get16(raw + 2));
+    h.biPlanes = Get16(raw + 4);
+    h.biBitCount = static_cast<uint16_t>(bits);
+    h.biClrUsed = static_cast<uint32_t>(entries);
+    for (int i = 0; i < entries; ++i) {
+      uint8_t q[3];
+      src.Read(q, 3);
+      parts.table[i] = RgbQuad{q[0], q[1], q[2], 0};
+    }
+  } else {
+    throw InvalidDibError("DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
+  }
+  LoadParts(ReadPixels(std::move(parts), masks, src, static_cast<int64_t>(src.Remaining()), use_fmo_,
+                       "DibStorage.LoadFromClipboardFormat: Invalid biBitCount"));
+}
+
+}  // namespace velmora

@@ -1,0 +1,52 @@
+#include "image/pixel_memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+#include <utility>
+
+#include "image/errors.h"
+
+namespace velmora {
+
+PixelMemory::PixelMemory(size_t size, bool mapped) : size_(size), reserved_(size ? size : 1), mapped_(mapped) {
+  if (mapped_) {
+    void* p = mmap(nullptr, reserved_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw OutOfResourcesError("GetMemory: Cannot Make View of File Map");
+    data_ = static_cast<uint8_t*>(p);  // anonymous mappings come zero-filled
+  } else {
+    data_ = static_cast<uint8_t*>(std::calloc(reserved_, 1));
+    if (!data_) throw std::bad_alloc();
+  }
+}
+
+PixelMemory::~PixelMemory() { Release(); }
+
+PixelMemory::PixelMemory(PixelMemory&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      reserved_(std::exchange(other.reserved_, 0)),
+      mapped_(other.mapped_) {}
+
+PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    reserved_ = std::exchange(other.reserved_, 0);
+    mapped_ = other.mapped_;
+  }
+  return *this;
+}
+
+void PixelMemory::Release() noexcept {
+  if (!data_) return;
+  if (mapped_)
+    munmap(data_, reserved_);
+  else
+    std::free(data_);
+  data_ = nullptr;
+}
+
+}  // namespace velmora

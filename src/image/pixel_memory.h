@@ -1,0 +1,34 @@
+// Pixel bytes of a DibStorage: zero-filled heap memory, or an anonymous
+// read-write memory mapping so that very large images stay out of the heap.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velmora {
+
+class PixelMemory {
+ public:
+  PixelMemory() = default;
+  // Allocates size zero bytes (at least one byte is reserved).
+  PixelMemory(size_t size, bool mapped);
+  ~PixelMemory();
+  PixelMemory(PixelMemory&& other) noexcept;
+  PixelMemory& operator=(PixelMemory&& other) noexcept;
+  PixelMemory(const PixelMemory&) = delete;
+  PixelMemory& operator=(const PixelMemory&) = delete;
+
+  uint8_t* Data() { return data_; }
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+  bool Mapped() const { return mapped_; }
+
+ private:
+  void Release() noexcept;
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+  size_t reserved_ = 0;
+  bool mapped_ = false;
+};
+
+}  // namespace velmora

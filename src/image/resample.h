@@ -1,0 +1,12 @@
+#pragma once
+
+#include "image/bitmap.h"
+
+namespace velmora {
+
+// Area average over the bilinear interpolation of the source: a new 24-bit
+// bitmap of exactly width x height. Raises std::domain_error for a target size
+// of 0 (a division by zero) and std::logic_error for an empty source.
+Bitmap ResampleBitmap(const Bitmap& source, int width, int height);
+
+}  // namespace velmora

@@ -1,0 +1,122 @@
+#include "image/quantizer.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "image/errors.h"
+
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+DibImage FromColors(const std::vector<ColorValue>& colors) {
+  Bitmap b(static_cast<int>(colors.size()), 1, Bitmap::Format::k24Bit);
+  for (size_t i = 0; i < colors.size(); ++i) b.SetPixel(static_cast<int>(i), 0, colors[i]);
+  DibImage image;
+  image.Assign(b);
+  return image;
+}
+
+std::vector<ColorValue> TableOf(const DibImage& image) {
+  std::vector<ColorValue> out;
+  for (int i = 0; i < image.PaletteSize(); ++i) out.push_back(QuadColor(image.Table()[i]));
+  return out;
+}
+
+const ColorValue kRed = MakeColor(255, 0, 0), kGreen = MakeColor(0, 255, 0), kBlue = MakeColor(0, 0, 255);
+
+TEST(QuantizerTest, RedGreenBlueSplitsOnGreenFirst) {
+  DibImage image = FromColors({kRed, kGreen, kBlue});
+  image.SetPixelFormat(PixelFormat::k8Bit);
+  EXPECT_EQ(TableOf(image), (std::vector<ColorValue>{kGreen, kRed, kBlue}));
+  EXPECT_EQ(image.Bits()[0], 1);
+  EXPECT_EQ(image.Bits()[1], 0);
+  EXPECT_EQ(image.Bits()[2], 2);
+}
+
+TEST(QuantizerTest, TenRedsAndOneGreenAndBlue) {
+  std::vector<ColorValue> colors(10, kRed);
+  colors.push_back(kGreen);
+  colors.push_back(kBlue);
+  DibImage image = FromColors(colors);
+  image.SetPixelFormat(PixelFormat::k8Bit);
+  EXPECT_EQ(TableOf(image), (std::vector<ColorValue>{kRed, kGreen, kBlue}));
+}
+
+TEST(QuantizerTest, OneColourGivesOneEntry) {
+  DibImage image = FromColors({MakeColor(10, 20, 30), MakeColor(10, 20, 30)});
+  image.SetPixelFormat(PixelFormat::k8Bit);
+  ASSERT_EQ(image.PaletteSize(), 1);
+  EXPECT_EQ(TableOf(image)[0], MakeColor(10, 20, 30));
+  const auto bytes = image.SaveToClipboardFormat();
+  EXPECT_EQ(test::Le32(bytes, 32), 1u);
+}
+
+TEST(QuantizerTest, ColoursOfOneCellShareItsRepresentative) {
+  DibImage image = FromColors({MakeColor(200, 100, 50), MakeColor(201, 101, 51)});
+  image.SetPixelFormat(PixelFormat::k8Bit);
+  ASSERT_EQ(image.PaletteSize(), 1);
+  // Representative: cell base plus the mean of the low bits, integer division.
+  // red 200 = 25*8 + 0, 201 -> +1: (0+1) div 2 = 0 -> 200; green 100 = 25*4+0,
+  // 101 -> +1: 0 -> 100; blue 50 = 6*8+2, 51 -> 3: (2+3) div 2 = 2 -> 50.
+  EXPECT_EQ(TableOf(image)[0], MakeColor(200, 100, 50));
+}
+
+TEST(QuantizerTest, NeverMoreEntriesThanCellsAndEveryPixelTakesItsCell) {
+  Bitmap b(64, 64, Bitmap::Format::k24Bit);
+  std::set<int> cells;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const int r = (x * 37 + y * 11) & 255, g = (x * 5 + y * 71) & 255, bl = (x * y) & 255;
+      b.SetPixel(x, y, MakeColor(r, g, bl));
+      cells.insert((r >> 3) * 2048 + (g >> 2) * 32 + (bl >> 3));
+    }
+  DibImage image;
+  image.Assign(b);
+  image.SetPixelFormat(PixelFormat::k8Bit);
+  EXPECT_LE(image.PaletteSize(), 256);
+  EXPECT_LE(static_cast<size_t>(image.PaletteSize()), cells.size());
+  // Every pixel of one cell maps to one entry.
+  Bitmap out;
+  image.AssignTo(out);
+  std::map<int, int> index_of_cell;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) {
+      const ColorValue c = b.GetPixel(x, y);
+      const int cell = (ColorRed(c) >> 3) * 2048 + (ColorGreen(c) >> 2) * 32 + (ColorBlue(c) >> 3);
+      const int index = out.GetIndex(x, y);
+      auto [it, inserted] = index_of_cell.emplace(cell, index);
+      EXPECT_EQ(it->second, index);
+    }
+}
+
+TEST(QuantizerTest, SixteenColoursPackTwoPixelsPerByte) {
+  DibImage image = FromColors({kRed, kGreen, kBlue});
+  image.SetPixelFormat(PixelFormat::k4Bit);
+  EXPECT_EQ(image.BitCount(), 4);
+  EXPECT_EQ(TableOf(image), (std::vector<ColorValue>{kGreen, kRed, kBlue}));
+  EXPECT_EQ(image.Bits()[0], 0x10);
+  EXPECT_EQ(image.Bits()[1], 0x20);
+}
+
+TEST(QuantizerTest, RefusesNonTrueColourSource) {
+  DibImage image;
+  try {
+    ConvertTrueColorTo8BitRGBLow(DibParts{}, nullptr, false);
+    FAIL();
+  } catch (const DibTypeError& e) {
+    EXPECT_STREQ(e.what(), "ConvertTrueColorTo8BitRGBLow: Invalid Bitcount");
+  }
+  try {
+    ConvertTrueColorTo4BitRGBLow(DibParts{}, nullptr, false);
+    FAIL();
+  } catch (const DibTypeError& e) {
+    EXPECT_STREQ(e.what(), "ConvertTrueColorTo4BitRGBLow: Invalid Bitcount");
+  }
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,115 @@
+#include "test_util.h"
+
+#include <png.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <stdexcept>
+
+namespace velmora::test {
+
+std::filesystem::path TestData(const std::string& relative) {
+  return std::filesystem::path(VELMORA_TESTDATA) / relative;
+}
+
+TempDir::TempDir() {
+  std::random_device rd;
+  path_ = std::filesystem::temp_directory_path() /
+          ("velmora-test-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+int Run(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  std::array<char, 4096> buf;
+  std::string text;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) text.append(buf.data(), n);
+  const int status = pclose(pipe);
+  if (output) *output = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
+
+RgbImage ReadPngRgb(const std::string& path) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) throw std::runtime_error("libpng: " + path);
+  image.format = PNG_FORMAT_RGB;
+  RgbImage out;
+  out.width = static_cast<int>(image.width);
+  out.height = static_cast<int>(image.height);
+  out.rgb.resize(PNG_IMAGE_SIZE(image));
+  png_color white{255, 255, 255};
+  if (!png_image_finish_read(&image, &white, out.rgb.data(), 0, nullptr))
+    throw std::runtime_error("libpng: " + std::string(image.message));
+  return out;
+}
+
+RgbImage ReadWithMagick(const std::string& path) {
+  std::string out;
+  const std::string cmd = "convert '" + path + "[0]' -depth 8 -background white -flatten rgb:- 2>/dev/null";
+  std::string dims;
+  if (Run("identify -format '%w %h' '" + path + "[0]' 2>/dev/null", &dims) != 0)
+    throw std::runtime_error("identify failed for " + path);
+  RgbImage img;
+  if (sscanf(dims.c_str(), "%d %d", &img.width, &img.height) != 2) throw std::runtime_error("identify: " + dims);
+  if (Run(cmd, &out) != 0) throw std::runtime_error("convert failed for " + path);
+  img.rgb.assign(out.begin(), out.end());
+  if (img.rgb.size() != static_cast<size_t>(img.width) * img.height * 3)
+    throw std::runtime_error("convert gave " + std::to_string(img.rgb.size()) + " bytes for " + path);
+  return img;
+}
+
+RgbImage ToRgb(const Bitmap& bitmap) {
+  RgbImage out;
+  out.width = bitmap.Width();
+  out.height = bitmap.Height();
+  out.rgb.reserve(static_cast<size_t>(out.width) * out.height * 3);
+  for (int y = 0; y < out.height; ++y) {
+    for (int x = 0; x < out.width; ++x) {
+      const ColorValue c = bitmap.GetPixel(x, y);
+      out.rgb.push_back(ColorRed(c));
+      out.rgb.push_back(ColorGreen(c));
+      out.rgb.push_back(ColorBlue(c));
+    }
+  }
+  return out;
+}
+
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8)); }
+uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return b.at(at) | (b.at(at + 1) << 8) | (b.at(at + 2) << 16) | (static_cast<uint32_t>(b.at(at + 3)) << 24);
+}
+uint32_t Be32(const std::vector<uint8_t>& b, size_t at) {
+  return (static_cast<uint32_t>(b.at(at)) << 24) | (b.at(at + 1) << 16) | (b.at(at + 2) << 8) | b.at(at + 3);
+}
+
+}  // namespace velmora::test
