@@ -1,0 +1,214 @@
+#include "app/ini_store.h"
+
+#include "platform/platform.h"
+
+namespace velmora {
+namespace {
+
+// The half-width corner brackets of the desktop code page, in UTF-8.
+constexpr const char* kOpenBracket = "\xEF\xBD\xA2";
+constexpr const char* kCloseBracket = "\xEF\xBD\xA3";
+
+bool Enclosed(const std::string& v, const std::string& open, const std::string& close) {
+  return v.size() >= open.size() + close.size() && v.compare(0, open.size(), open) == 0 &&
+         v.compare(v.size() - close.size(), close.size(), close) == 0;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+
+}  // namespace
+
+std::string SettingsFileName(const std::string& program_path) {
+  std::string name = program_path.substr(program_path.rfind('/') + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos) name.erase(dot);
+  name += ".INI";
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 'a' + 'A');
+  return name;
+}
+
+std::string SettingsFilePath(const std::string& program_path) {
+  const std::string name = SettingsFileName(program_path);
+  const std::string beside = FolderOf(program_path);
+  if (platform::FileExists(beside + name) || platform::IsWritableFolder(beside)) return beside + name;
+  return platform::ConfigFolder() + name;  // IniFile makes the folder on its first write
+}
+
+std::string IniStore::ResolvedPath() const {
+  std::string name = FileName.empty() ? SettingsFileName(platform::ProgramPath()) : FileName;
+  if (name.find('/') != std::string::npos) return name;
+  switch (default_dir) {
+    case DefaultDir::ddApplication:
+      return FileName.empty() ? SettingsFilePath(platform::ProgramFolder() + name) : platform::ProgramFolder() + name;
+    case DefaultDir::ddWindows:
+      return platform::ConfigFolder() + name;
+    case DefaultDir::ddNone:
+      return name;
+  }
+  return name;
+}
+
+IniFile& IniStore::File() {
+  if (!file_) file_ = std::make_unique<IniFile>(ResolvedPath());
+  return *file_;
+}
+
+std::string IniStore::Fenced(const std::string& value) const {
+  switch (fence) {
+    case Fence::fnDoubleQuote:
+    case Fence::fnVer11Mode:
+      return "\"" + value + "\"";
+    case Fence::fnParenthesis:
+      return kOpenBracket + value + kCloseBracket;
+    case Fence::fnNone:
+      break;
+  }
+  return value;
+}
+
+std::string IniStore::ReadString(const std::string& section, const std::string& key, const std::string& def) {
+  std::string v = File().ReadString(section, key, Fenced(def));
+  const bool quotes = fence == Fence::fnDoubleQuote || fence == Fence::fnVer11Mode;
+  const bool brackets = fence == Fence::fnParenthesis || fence == Fence::fnVer11Mode;
+  if (quotes && v.size() > 1 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
+  if (brackets && Enclosed(v, kOpenBracket, kCloseBracket))
+    return v.substr(3, v.size() - 6);
+  return v;
+}
+
+void IniStore::WriteString(const std::string& section, const std::string& key, const std::string& value) {
+  File().WriteString(section, key, Fenced(value));
+}
+
+void IniStore::ReadPosition(const std::string& section, const std::string& key, int& x, int& y) {
+  x = ReadInteger(section, key + ".X", x);
+  y = ReadInteger(section, key + ".Y", y);
+}
+
+void IniStore::WritePosition(const std::string& section, const std::string& key, int x, int y) {
+  WriteInteger(section, key + ".X", x);
+  WriteInteger(section, key + ".Y", y);
+}
+
+void IniStore::ReadSize(const std::string& section, const std::string& key, int& w, int& h) {
+  w = ReadInteger(section, key + ".XSize", w);
+  h = ReadInteger(section, key + ".YSize", h);
+}
+
+void IniStore::WriteSize(const std::string& section, const std::string& key, int w, int h) {
+  WriteInteger(section, key + ".XSize", w);
+  WriteInteger(section, key + ".YSize", h);
+}
+
+namespace {
+// A list index outside the list leaves no item selected (-1).
+int ListIndex(int value, int count) { return value >= 0 && value < count ? value : -1; }
+}  // namespace
+
+void LoadMainSettings(IniStore& store, Settings& s) {
+  s.C_PixelColor = 1;
+  s.O_icosize = 1;
+  s.O_quality_c = 5;
+  s.O_quality_t = 5;
+  s.O_gsize = 0;
+  const std::string state = store.ReadString("Window", "Window_State", "");
+  if (state == "Max") {
+    s.window_state = "Max";
+  } else if (state == "Normal") {
+    s.window_state = "Normal";
+    store.ReadPosition("Window", "Pos", s.pos_x, s.pos_y);
+    store.ReadSize("Window", "Size", s.size_x, s.size_y);
+  }
+  s.C_bmp = store.ReadBool("Format", "bmp", s.C_bmp);
+  s.C_jpg = store.ReadBool("Format", "jpg", s.C_jpg);
+  s.C_png = store.ReadBool("Format", "png", s.C_png);
+  s.C_mag = store.ReadBool("Format", "mag", s.C_mag);
+  s.C_gif = store.ReadBool("Format", "gif", s.C_gif);
+  s.C_ico = store.ReadBool("Format", "ico", s.C_ico);
+  s.C_pdf = store.ReadBool("Format", "pdf", s.C_pdf);
+  s.C_tif = store.ReadBool("Format", "tif", s.C_tif);
+  s.effect_panel = store.ReadBool("Effect", "Panel", s.effect_panel);
+  s.C_Trans = store.ReadBool("Effect", "Trans", s.C_Trans);
+  s.C_Multipdf = store.ReadBool("Effect", "Multipdf", s.C_Multipdf);
+  s.C_animegif = store.ReadBool("Effect", "animegif", s.C_animegif);
+  s.C_PixelColor = ListIndex(store.ReadInteger("Effect", "PixelColor", s.C_PixelColor), 3);
+  s.C_delay = store.ReadString("Effect", "delay", s.C_delay);
+  s.option_panel = store.ReadBool("Option", "Panel", s.option_panel);
+  const int quality = store.ReadInteger("Option", "quality", s.O_quality_c);
+  s.O_quality_c = ListIndex(quality, 10);
+  // The track bar clamps what the list cannot show.
+  s.O_quality_t = quality < 0 ? 0 : quality > 9 ? 9 : quality;
+  s.O_icosize = ListIndex(store.ReadInteger("Option", "icosize", s.O_icosize), 5);
+  s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), 8);
+}
+
+void SaveMainSettings(IniStore& store, const Settings& s) {
+  store.WritePosition("Window", "Pos", s.pos_x, s.pos_y);
+  store.WriteSize("Window", "Size", s.size_x, s.size_y);
+  store.WriteString("Window", "Window_State", s.window_state.empty() ? "Normal" : s.window_state);
+  store.WriteBool("Format", "bmp", s.C_bmp);
+  store.WriteBool("Format", "jpg", s.C_jpg);
+  store.WriteBool("Format", "png", s.C_png);
+  store.WriteBool("Format", "mag", s.C_mag);
+  store.WriteBool("Format", "gif", s.C_gif);
+  store.WriteBool("Format", "ico", s.C_ico);
+  store.WriteBool("Format", "pdf", s.C_pdf);
+  store.WriteBool("Format", "tif", s.C_tif);
+  store.WriteBool("Effect", "Panel", s.effect_panel);
+  store.WriteBool("Effect", "Trans", s.C_Trans);
+  store.WriteBool("Effect", "Multipdf", s.C_Multipdf);
+  store.WriteBool("Effect", "animegif", s.C_animegif);
+  store.WriteInteger("Effect", "PixelColor", s.C_PixelColor);
+  store.WriteString("Effect", "delay", s.C_delay);
+  store.WriteBool("Option", "Panel", s.option_panel);
+  store.WriteInteger("Option", "quality", s.O_quality_c);
+  store.WriteInteger("Option", "icosize", s.O_icosize);
+  store.WriteInteger("Option", "gsize", s.O_gsize);
+  store.Flush();
+}
+
+void LoadDialogSettings(IniStore& store, Settings& s) {
+  // Radio buttons: checking one unchecks the others; unchecking touches only itself.
+  auto radio = [&](const char* key, bool& self) {
+    const bool on = store.ReadBool("Config_Save", key, self);
+    if (on) s.S_sourcefile = s.S_app = s.S_folder = false;
+    self = on;
+  };
+  radio("sourcefile", s.S_sourcefile);
+  radio("app", s.S_app);
+  radio("folder", s.S_folder);
+  s.S_folder_n = store.ReadString("Config_Save", "folder_n", s.S_folder_n);
+  s.A_dialog = store.ReadBool("Config_Active", "dialog", s.A_dialog);
+  s.A_front = store.ReadBool("Config_Active", "front", s.A_front);
+  s.A_send = store.ReadBool("Config_Active", "send", s.A_send);
+  s.A_clip = store.ReadBool("Config_Active", "clip", s.A_clip);
+  s.A_delete = store.ReadBool("Config_Active", "delete", s.A_delete);
+  s.V_over = store.ReadBool("Config_Conv", "over", s.V_over);
+  s.V_adds = store.ReadBool("Config_Conv", "adds", s.V_adds);
+  s.V_olddate = store.ReadBool("Config_Conv", "olddate", s.V_olddate);
+  s.V_transparent = store.ReadBool("Config_Conv", "transparent", s.V_transparent);
+}
+
+void SaveDialogSettings(IniStore& store, const Settings& s) {
+  store.WriteBool("Config_Save", "sourcefile", s.S_sourcefile);
+  store.WriteBool("Config_Save", "app", s.S_app);
+  store.WriteBool("Config_Save", "folder", s.S_folder);
+  store.WriteString("Config_Save", "folder_n", s.S_folder_n);
+  store.WriteBool("Config_Active", "dialog", s.A_dialog);
+  store.WriteBool("Config_Active", "front", s.A_front);
+  store.WriteBool("Config_Active", "send", s.A_send);
+  store.WriteBool("Config_Active", "clip", s.A_clip);
+  store.WriteBool("Config_Active", "delete", s.A_delete);
+  store.WriteBool("Config_Conv", "over", s.V_over);
+  store.WriteBool("Config_Conv", "adds", s.V_adds);
+  store.WriteBool("Config_Conv", "olddate", s.V_olddate);
+  store.WriteBool("Config_Conv", "transparent", s.V_transparent);
+  store.Flush();
+}
+
+}  // namespace velmora

@@ -1,0 +1,71 @@
+// The state of every control the conversion reads, one field per control,
+// named after it. The GUI writes a control's state here the moment it
+// changes; the CLI fills it from the settings file and its options.
+#pragma once
+
+#include <string>
+
+namespace velmora {
+
+struct Settings {
+  // Main window geometry and state ("Window").
+  int pos_x = 235;
+  int pos_y = 288;
+  int size_x = 374;
+  int size_y = 334;
+  std::string window_state;  // "Max", "Normal", "Min" or empty
+
+  // Target formats ("Format").
+  bool C_bmp = false;
+  bool C_jpg = false;
+  bool C_png = false;
+  bool C_mag = false;
+  bool C_gif = false;
+  bool C_ico = false;
+  bool C_pdf = false;
+  bool C_tif = false;
+
+  // Effect bar ("Effect"). List indexes are -1 when no item is selected.
+  bool effect_panel = false;
+  bool C_Trans = false;
+  bool C_Multipdf = false;
+  bool C_animegif = false;
+  int C_PixelColor = 1;  // 0 full colour, 1 256 colours, 2 black and white
+  std::string C_delay = "30";
+
+  // Option bar ("Option").
+  bool option_panel = false;
+  int O_quality_c = 5;  // list "1".."10"
+  int O_quality_t = 5;  // track bar 0..9, what the writers read
+  int O_icosize = 1;    // 0 "16", 1 "32", 2 "64", 3 "128", 4 "256"
+  int O_gsize = 0;      // 0 "1/1" ... 7 "3x"
+
+  // Settings dialog: save place ("Config_Save").
+  bool S_sourcefile = true;
+  bool S_app = false;
+  bool S_folder = false;
+  std::string S_folder_n;  // always ends in "/"
+
+  // Settings dialog: behaviour ("Config_Active").
+  bool A_dialog = false;
+  bool A_front = false;
+  bool A_send = false;
+  bool A_clip = false;
+  bool A_delete = false;
+
+  // Settings dialog: conversion ("Config_Conv").
+  bool V_over = false;
+  bool V_adds = false;
+  bool V_olddate = false;
+  bool V_transparent = false;
+
+  // Order dialog: name of the combined outputs (not stored in the file).
+  bool C_multi_fn = false;
+  std::string multi_outfile = "multi";
+
+  bool AnyFormat() const { return C_bmp || C_jpg || C_png || C_mag || C_gif || C_ico || C_pdf || C_tif; }
+  bool AnimatedGifOn() const { return C_gif && C_animegif; }
+  bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
+};
+
+}  // namespace velmora

@@ -1,0 +1,81 @@
+#include "pipeline/shell_file_operation.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ostream>
+#include <stdexcept>
+
+#include "platform/platform.h"
+
+namespace velmora {
+
+unsigned ShellFileOperation::Flags() const {
+  unsigned f = 0;
+  if (options.ALLOWUNDO) f |= 0x0040;
+  if (options.FILESONLY) f |= 0x0080;
+  if (options.MUILIDESTFILES) f |= 0x0001;
+  if (options.NOCONFIRMATION) f |= 0x0010;
+  if (options.NOCONFIRMMKDIR) f |= 0x0200;
+  if (options.RENAMEONCOLLISION) f |= 0x0008;
+  if (options.SILENT) f |= 0x0004;
+  if (options.SIMPLEPROGRESS) f |= 0x0100;
+  return f;
+}
+
+int ShellFileOperation::Execute() {
+  if (FromFFList.empty()) throw std::runtime_error("ShfOperation:ﾌｧｲﾙが指定されていません.");
+  if (options.MUILIDESTFILES && ToFiles.empty()) throw std::runtime_error("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません.");
+  aborted_ = false;
+  int result = 0;
+  for (size_t i = 0; i < FromFFList.size(); ++i) {
+    const std::string& from = FromFFList[i];
+    std::string to;
+    if (options.MUILIDESTFILES) {
+      to = i < ToFiles.size() ? ToFiles[i] : ToFiles.back();
+    } else if (!ToFolder.empty()) {
+      const size_t slash = from.rfind('/');
+      to = ToFolder + (ToFolder.back() == '/' ? "" : "/") + from.substr(slash == std::string::npos ? 0 : slash + 1);
+    }
+    int rc = 0;
+    try {
+      switch (OperationF) {
+        case Operation::foDELETE:
+          if (options.ALLOWUNDO)
+            platform::MoveToTrash(from);
+          else if (std::remove(from.c_str()) != 0)
+            rc = errno;
+          break;
+        case Operation::foMOVE:
+        case Operation::foRENAME:
+          if (to.empty())
+            rc = EINVAL;
+          else if (std::rename(from.c_str(), to.c_str()) != 0)
+            rc = errno;
+          break;
+        case Operation::foCOPY: {
+          if (to.empty()) {
+            rc = EINVAL;
+            break;
+          }
+          platform::WriteFileAtomically(to, [&](std::ostream& out) {
+            const auto bytes = platform::LookUp(from);
+            if (!bytes) throw std::runtime_error("missing source");
+            FILE* in = std::fopen(from.c_str(), "rb");
+            if (!in) throw std::runtime_error("cannot open source");
+            char buf[65536];
+            size_t n;
+            while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.write(buf, static_cast<std::streamsize>(n));
+            std::fclose(in);
+          });
+          break;
+        }
+      }
+    } catch (const std::exception&) {
+      rc = errno ? errno : EIO;
+    }
+    if (rc && !result) result = rc;
+  }
+  return result;
+}
+
+}  // namespace velmora

@@ -1,0 +1,100 @@
+// GIF input on giflib: the first frame with its palette, placed on the logical
+// screen; transparent pixels become white.
+#include <gif_lib.h>
+
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "image/limits.h"
+#include "readers/decoders/decoders.h"
+
+namespace velmora {
+namespace {
+
+struct Memory {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
+  auto* m = static_cast<Memory*>(gif->UserData);
+  const size_t count = std::min<size_t>(static_cast<size_t>(n), m->size - m->pos);
+  std::memcpy(dst, m->data + m->pos, count);
+  m->pos += count;
+  return static_cast<int>(count);
+}
+
+struct GifCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    DGifCloseFile(gif, &error);
+  }
+};
+
+class GifGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "GifImage"; }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Memory memory{data.data(), data.size(), 0};
+    int error = 0;
+    std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
+    if (!gif) throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(error));
+    if (DGifSlurp(gif.get()) != GIF_OK && gif->ImageCount == 0)
+      throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(gif->Error));
+    if (gif->ImageCount < 1) throw std::runtime_error("GIF image error: the file holds no image");
+    const SavedImage& frame = gif->SavedImages[0];
+    const GifImageDesc& desc = frame.ImageDesc;
+    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+    if (!map) throw std::runtime_error("GIF image error: no colour table");
+    int width = gif->SWidth, height = gif->SHeight;
+    if (width <= 0 || height <= 0) width = desc.Width, height = desc.Height;
+    CheckImageSize(width, height, "GIF image");
+    GraphicsControlBlock gcb{};
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    DGifSavedExtensionToGCB(gif.get(), 0, &gcb);
+
+    std::vector<RgbQuad> palette(256);
+    for (int i = 0; i < map->ColorCount && i < 256; ++i)
+      palette[i] = RgbQuad{map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, 0};
+    // Areas the frame does not cover show through as transparent: white.
+    int fill = gif->SBackGroundColor;
+    if (gcb.TransparentColor >= 0 && gcb.TransparentColor < 256) {
+      palette[gcb.TransparentColor] = RgbQuad{255, 255, 255, 0};
+      fill = gcb.TransparentColor;
+    } else if (desc.Left != 0 || desc.Top != 0 || desc.Width != width || desc.Height != height) {
+      fill = map->ColorCount < 256 ? map->ColorCount : fill;
+      palette[fill] = RgbQuad{255, 255, 255, 0};
+    }
+    const int colors = std::max(map->ColorCount, fill + 1);
+    palette.resize(static_cast<size_t>(std::min(colors, 256)));
+    Bitmap out(width, height, Bitmap::Format::k8Bit);
+    for (int y = 0; y < height; ++y) std::memset(out.Row(y), fill, static_cast<size_t>(width));
+    for (int y = 0; y < desc.Height; ++y) {
+      const int ty = desc.Top + y;
+      if (ty < 0 || ty >= height) continue;
+      for (int x = 0; x < desc.Width; ++x) {
+        const int tx = desc.Left + x;
+        if (tx < 0 || tx >= width) continue;
+        out.Row(ty)[tx] = frame.RasterBits[static_cast<size_t>(y) * desc.Width + x];
+      }
+    }
+    out.SetPalette(palette);
+    bitmap_ = std::move(out);
+  }
+};
+
+}  // namespace
+
+const GraphicClass& GifClass() {
+  static const GraphicClass cls{"GifImage", [] { return std::make_unique<GifGraphic>(); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,103 @@
+// TIFF input on libtiff (the first page), recognised by its byte-order mark.
+// libtiff's RGBA reader covers strips and tiles, every bit depth, palette,
+// CMYK and YCbCr; alpha is composited over white.
+#include <tiffio.h>
+
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "image/limits.h"
+#include "readers/decoders/decoders.h"
+
+namespace velmora {
+namespace {
+
+bool RecognisesTiff(std::istream& in) {
+  const auto start = in.tellg();
+  uint8_t head[4] = {};
+  in.read(reinterpret_cast<char*>(head), 4);
+  const bool got = in.gcount() == 4;
+  in.clear();
+  in.seekg(start);
+  if (!got) return false;
+  return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+         (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+struct Memory {
+  const std::vector<uint8_t>* data;
+  toff_t pos = 0;
+};
+
+tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
+  auto* m = static_cast<Memory*>(h);
+  if (m->pos >= m->data->size()) return 0;
+  const size_t n = std::min<size_t>(static_cast<size_t>(size), m->data->size() - m->pos);
+  std::memcpy(buf, m->data->data() + m->pos, n);
+  m->pos += n;
+  return static_cast<tsize_t>(n);
+}
+tsize_t WriteProc(thandle_t, tdata_t, tsize_t) { return -1; }
+toff_t SeekProc(thandle_t h, toff_t off, int whence) {
+  auto* m = static_cast<Memory*>(h);
+  toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : m->data->size();
+  m->pos = base + off;
+  return m->pos;
+}
+int CloseProc(thandle_t) { return 0; }
+toff_t SizeProc(thandle_t h) { return static_cast<Memory*>(h)->data->size(); }
+int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
+void UnmapProc(thandle_t, tdata_t, toff_t) {}
+
+// libtiff's diagnostics go nowhere; failures surface through return values.
+void Quiet(const char*, const char*, va_list) {}
+
+class TiffGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "TiffGraphic"; }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    TIFFSetErrorHandler(Quiet);
+    TIFFSetWarningHandler(Quiet);
+    Memory memory{&data};
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(
+        TIFFClientOpen("input", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc),
+        &TIFFClose);
+    if (!tif) throw std::runtime_error("TIFF image error: not a readable TIFF file");
+    uint32_t width = 0, height = 0;
+    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
+    CheckImageSize(width, height, "TIFF image");
+    std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
+    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 0))
+      throw std::runtime_error("TIFF image error: the image data cannot be decoded");
+    Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
+    for (uint32_t y = 0; y < height; ++y) {
+      const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
+      uint8_t* d = out.Row(static_cast<int>(y));
+      for (uint32_t x = 0; x < width; ++x) {
+        // libtiff hands out premultiplied alpha: over white adds the rest.
+        const uint32_t p = s[x];
+        const int a = TIFFGetA(p);
+        d[x * 3] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetB(p)) + 255 - a));
+        d[x * 3 + 1] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetG(p)) + 255 - a));
+        d[x * 3 + 2] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetR(p)) + 255 - a));
+      }
+    }
+    bitmap_ = std::move(out);
+  }
+};
+
+}  // namespace
+
+const GraphicClass& TiffClass() {
+  static const GraphicClass cls{"TiffGraphic", [] { return std::make_unique<TiffGraphic>(); }, RecognisesTiff};
+  return cls;
+}
+
+}  // namespace velmora
