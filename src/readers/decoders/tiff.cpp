@@ -49,7 +49,14 @@ toff_t SeekProc(thandle_t h, toff_t off, int whence) {
 }
 int CloseProc(thandle_t) { return 0; }
 toff_t SizeProc(thandle_t h) { return static_cast<Memory*>(h)->data->size(); }
-int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
+// Handing libtiff the whole buffer as a mapping takes its lenient mapped-file
+// path, which reads tiles whose byte counts exceed the tile size.
+int MapProc(thandle_t h, tdata_t* base, toff_t* size) {
+  auto* m = static_cast<Memory*>(h);
+  *base = const_cast<uint8_t*>(m->data->data());
+  *size = m->data->size();
+  return 1;
+}
 void UnmapProc(thandle_t, tdata_t, toff_t) {}
 
 // libtiff's diagnostics go nowhere; failures surface through return values.
@@ -66,7 +73,7 @@ class TiffGraphic : public BitmapGraphic {
     TIFFSetWarningHandler(Quiet);
     Memory memory{&data};
     std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(
-        TIFFClientOpen("input", "rm", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc),
+        TIFFClientOpen("input", "r", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc),
         &TIFFClose);
     if (!tif) throw std::runtime_error("TIFF image error: not a readable TIFF file");
     uint32_t width = 0, height = 0;

@@ -1,0 +1,386 @@
+#include "pipeline/converter.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "image/dib_image.h"
+#include "pipeline/fakes.h"
+#include "platform/platform.h"
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeUi;
+
+Bitmap Pattern(int w, int h) {
+  Bitmap b(w, h, Bitmap::Format::k24Bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.SetPixel(x, y, MakeColor(x * 20, y * 30, 90));
+  return b;
+}
+
+void SaveBmp(const std::string& path, const Bitmap& b) {
+  DibImage image;
+  image.Assign(b);
+  image.SaveToFile(path);
+}
+
+class ConverterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settings.C_bmp = true;
+    settings.C_PixelColor = 0;
+    settings.S_folder_n = dir.Path().string() + "/";
+  }
+  std::string File(const std::string& name, int w = 4, int h = 3) {
+    const std::string p = dir / name;
+    fs::create_directories(fs::path(p).parent_path());
+    SaveBmp(p, Pattern(w, h));
+    return p;
+  }
+  std::unique_ptr<Converter> Make() {
+    auto c = std::make_unique<Converter>(settings, ui, &clipboard, loader);
+    c->SetProgramFolder(dir.Path().string() + "/app/");
+    return c;
+  }
+
+  test::TempDir dir;
+  Settings settings;
+  FakeUi ui;
+  test::FakeClipboard clipboard;
+  Loader loader;
+};
+
+TEST(SizeTextTest, KilobytesOnlyAbove1024) {
+  EXPECT_EQ(SizeText(0), "0 B");
+  EXPECT_EQ(SizeText(1024), "1024 B");
+  EXPECT_EQ(SizeText(1025), "1 KB");
+  EXPECT_EQ(SizeText(2047), "1 KB");
+  EXPECT_EQ(SizeText(53000), "51 KB");
+}
+
+TEST_F(ConverterTest, WritesBmpAndAddsResultLine) {
+  const std::string src = File("a.bmp");
+  fs::rename(src, dir / "a.jpg.bmp");
+  const std::string source = dir / "a.jpg.bmp";
+  settings.V_over = true;
+  settings.V_adds = true;
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({source});
+  const std::string out = dir / "a.jpgs.bmp";
+  ASSERT_TRUE(fs::exists(out));
+  ASSERT_EQ(ui.results.size(), 1u);
+  EXPECT_EQ(ui.results[0], source + " → " + out + " " + SizeText(static_cast<int64_t>(fs::file_size(out))));
+  EXPECT_EQ(ui.StatusText(), kBatchDone);
+  EXPECT_EQ(ui.captions.back(), kDropCaption);
+  EXPECT_EQ(ui.captions.front(), source + "を変換中");
+  ASSERT_EQ(ui.Count(MessageKind::kFinal), 1);
+  EXPECT_EQ(ui.messages[0].second, "次のファイルとして保存しました。\n\r" + ui.results[0] + "\r\n");
+  EXPECT_FALSE(ui.progress_visible);
+}
+
+TEST_F(ConverterTest, NamingRules) {
+  auto cp = Make();
+  Converter& c = *cp;
+  c.ResolveOutputPath("/p/a.b.jpg", "png");
+  EXPECT_EQ(c.OutputPath(), "/p/a.b.png");
+  settings.V_adds = true;
+  c.ResolveOutputPath("/p/a.b.jpg", "png");
+  EXPECT_EQ(c.OutputPath(), "/p/a.bs.png");
+  c.ResolveOutputPath("/p.d/noext", "gif");
+  EXPECT_EQ(c.OutputPath(), "/p.d/noexts.gif");
+  settings.V_adds = false;
+  c.ResolveOutputPath("Clip2", "png");
+  EXPECT_EQ(c.OutputPath(), "Clip2.png");
+  settings.S_sourcefile = false;
+  settings.S_folder = true;
+  settings.S_folder_n = "/out/";
+  c.ResolveOutputPath("/p/a.jpg", "png");
+  EXPECT_EQ(c.OutputPath(), "/out/a.png");
+  settings.S_folder = false;
+  settings.S_app = true;
+  c.ResolveOutputPath("/p/a.jpg", "png");
+  EXPECT_EQ(c.OutputPath(), dir.Path().string() + "/app/a.png");
+  settings.S_app = false;
+  settings.S_sourcefile = true;
+  settings.C_multi_fn = true;
+  settings.multi_outfile = "trip";
+  c.ResolveOutputPath("/p/a.jpg", "pdf");
+  EXPECT_EQ(c.OutputPath(), "/p/a.pdf") << "the name box names combined outputs only";
+  c.ResolveOutputPath("/p/a.jpg", "pdf", true);
+  EXPECT_EQ(c.OutputPath(), "/p/trip.pdf");
+  c.ResolveOutputPath("/trip", "gif", true);
+  EXPECT_EQ(c.OutputPath(), "/trip.gif");
+  EXPECT_TRUE(c.OutputAllowed());
+  EXPECT_TRUE(ui.confirmations.empty());
+}
+
+TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
+  const std::string source = File("a.bmp");
+  // A second writer ("tst") after bmp: the bmp output exists and is declined.
+  settings.C_jpg = true;
+  auto cp = Make();
+  Converter& c = *cp;
+  auto writers = DefaultWriters();
+  writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) { out << "jpeg stand-in"; };
+  c.SetWriters(writers);
+  const auto before = test::ReadFile(source);
+  ui.confirm_answers = {false};
+  c.RunBatch({source});
+  ASSERT_EQ(ui.confirmations.size(), 1u);
+  EXPECT_EQ(ui.confirmations[0], "File : " + source + "が既にあります。上書きしますか？");
+  EXPECT_EQ(test::ReadFile(source), before);
+  ASSERT_EQ(ui.results.size(), 1u);
+  EXPECT_NE(ui.results[0].find("a.jpg 13 B"), std::string::npos) << ui.results[0];
+  // Accepting replaces it.
+  ui.confirm_answers = {true, true};
+  c.RunBatch({source});
+  EXPECT_EQ(ui.results.size(), 2u);
+}
+
+TEST_F(ConverterTest, EveryOutputDeclinedEndsWithStatusAndNoFinalMessage) {
+  const std::string source = File("a.bmp");
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({source});
+  EXPECT_EQ(ui.Count(MessageKind::kFinal), 0);
+  EXPECT_EQ(ui.StatusText(), kBatchDone);
+  EXPECT_TRUE(ui.results.empty());
+}
+
+TEST_F(ConverterTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
+  const std::string source = File("in/a.bmp");
+  const std::string target = dir / "a.jpg";
+  test::WriteText(target, "precious");
+  settings.C_bmp = false;
+  settings.C_jpg = true;
+  settings.V_over = true;
+  auto cp = Make();
+  Converter& c = *cp;
+  auto writers = DefaultWriters();
+  writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) {
+    out << "half";
+    throw std::runtime_error("encoder broke");
+  };
+  c.SetWriters(writers);
+  settings.S_sourcefile = false;
+  settings.S_folder = true;
+  c.RunBatch({source});
+  EXPECT_EQ(test::ReadFile(target), std::vector<uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+  size_t files = 0;
+  for (const auto& e : fs::directory_iterator(dir.Path())) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u) << "no temporary file stays behind";
+  ASSERT_EQ(ui.failures.size(), 1u);
+  EXPECT_EQ(ui.failures[0].second, "encoder broke");
+  EXPECT_EQ(ui.results, std::vector<std::string>{source + " × 変換できませんでした"});
+}
+
+TEST_F(ConverterTest, BatchOfFilesAndFolders) {
+  settings.V_over = true;
+  const std::string a = File("a.bmp");
+  const std::string bad = dir / "bad.bmp";
+  test::WriteText(bad, "not a picture");
+  const std::string f1 = File("folder/x.bmp");
+  File("folder/sub/deep.bmp");
+  const std::string missing = dir / "missing.bmp";
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a, bad, dir / "folder", missing});
+  // Failures in processing order; the subfolder is not entered.
+  std::vector<std::string> failed;
+  for (const auto& line : ui.results)
+    if (line.find(" × 変換できませんでした") != std::string::npos) failed.push_back(line);
+  EXPECT_EQ(failed, (std::vector<std::string>{bad + " × 変換できませんでした", missing + " × 変換できませんでした"}));
+  EXPECT_EQ(ui.results.size(), 4u);
+  EXPECT_FALSE(fs::exists(dir / "folder/sub/deep.bmp.bmp"));
+  EXPECT_EQ(ui.Count(MessageKind::kFailure), 2);
+  EXPECT_EQ(ui.messages[0].second, bad + "\n\rこのファイルは変換できません");
+  EXPECT_TRUE(ui.dialogs.empty()) << "no combined output, no order dialog";
+}
+
+TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
+  settings.A_dialog = true;
+  const std::string a = File("a.bmp");
+  test::WriteText(dir / "bad.bmp", "junk");
+  auto cp = Make();
+  Converter& c = *cp;
+  ui.confirm_answers = {false};
+  c.RunBatch({a, dir / "bad.bmp"});
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(ui.confirmations.size(), 1u);
+  EXPECT_EQ(ui.failures.size(), 1u);
+}
+
+TEST_F(ConverterTest, NoFormatTickedOnlySetsStatus) {
+  settings.C_bmp = false;
+  const std::string a = File("a.bmp");
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a});
+  EXPECT_EQ(ui.StatusText(), kNoFormat);
+  EXPECT_TRUE(ui.results.empty());
+  EXPECT_EQ(ui.captions, std::vector<std::string>{kDropCaption});
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(ConverterTest, ClipboardCapturesAreNumbered) {
+  DibImage image;
+  image.Assign(Pattern(3, 2));
+  clipboard.items = {{kCfDib, image.SaveToClipboardFormat()}};
+  settings.S_sourcefile = false;
+  settings.S_folder = true;
+  settings.V_adds = true;
+  auto cp = Make();
+  Converter& c = *cp;
+  c.CaptureClipboard();
+  c.RunBatch({File("between.bmp")});
+  c.CaptureClipboard();
+  EXPECT_TRUE(fs::exists(dir / "Clip1s.bmp"));
+  EXPECT_TRUE(fs::exists(dir / "Clip2s.bmp"));
+  EXPECT_EQ(c.ClipCounter(), 2);
+  ASSERT_EQ(ui.results.size(), 1u);
+  EXPECT_EQ(ui.results[0].rfind("Clip2 → " + (dir / "Clip2s.bmp"), 0), 0u) << ui.results[0];
+  // Text on the clipboard.
+  clipboard.items = {{1, {'h', 'i'}}};
+  c.CaptureClipboard();
+  EXPECT_EQ(ui.messages.back().second, "クリップボードに画像が入っていません。");
+  EXPECT_EQ(ui.StatusText(), "クリップボードに画像が入っていません。");
+  // A bitmap format without a registered reader for any listed format.
+  clipboard.items = {{kCfBitmap, {1, 2, 3}}};
+  c.CaptureClipboard();
+  EXPECT_EQ(ui.StatusText(), "クリップボードから保存できません。");
+}
+
+TEST_F(ConverterTest, KeepDateStampsEveryOutputWithEvenSeconds) {
+  const std::string a = File("a.bmp");
+  const std::string folder_file = File("f/b.bmp");
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1700000001, 0}};
+  utimensat(AT_FDCWD, a.c_str(), times, 0);
+  utimensat(AT_FDCWD, folder_file.c_str(), times, 0);
+  settings.V_olddate = true;
+  settings.V_adds = true;
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a, dir / "f"});
+  for (const std::string& out : {dir / "as.bmp", dir / "f/bs.bmp"}) {
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0) << out;
+    EXPECT_EQ(st.st_mtim.tv_sec, 1700000000) << out;
+  }
+  EXPECT_EQ(c.SourceDate(), platform::PackedLocalDate(1700000001));
+}
+
+TEST(LocalDateTest, RoundTripsThroughFileTime) {
+  const double date = platform::UnixToLocalDate(1700000000);
+  const int64_t ft = platform::LocalDateToFileTime(date);
+  EXPECT_EQ(platform::FileTimeToUnixNanos(ft), 1700000000LL * 1000000000LL);
+  EXPECT_EQ(platform::LocalDateToFileTime(25569.0 + 0.0) % 10000000, 0);
+}
+
+TEST_F(ConverterTest, SourceGoesToTrashOnlyAfterSuccess) {
+  setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
+  settings.A_delete = true;
+  settings.V_adds = true;
+  const std::string a = File("a.bmp");
+  const std::string bad = dir / "bad.bmp";
+  test::WriteText(bad, "junk");
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a, bad});
+  EXPECT_FALSE(fs::exists(a));
+  EXPECT_TRUE(fs::exists(dir / "as.bmp"));
+  EXPECT_TRUE(fs::exists(dir / "data/Trash/files/a.bmp"));
+  const auto info = test::ReadFile(dir / "data/Trash/info/a.bmp.trashinfo");
+  const std::string text(info.begin(), info.end());
+  EXPECT_NE(text.find("[Trash Info]\nPath=" + a), std::string::npos) << text;
+  EXPECT_TRUE(fs::exists(bad)) << "a failed source stays";
+  unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(ConverterTest, BatchRequestedDuringBatchIsQueued) {
+  settings.V_adds = true;
+  const std::string a = File("a.bmp");
+  const std::string b = File("b.bmp");
+  auto cp = Make();
+  Converter& c = *cp;
+  std::vector<std::string> during;
+  ui.on_pending_events = [&] {
+    c.RunBatch({b});
+    during = ui.results;
+  };
+  c.RunBatch({a});
+  EXPECT_TRUE(during.empty()) << "the second batch did not run inside the first";
+  EXPECT_TRUE(fs::exists(dir / "bs.bmp"));
+  EXPECT_EQ(ui.clear_results, 2);
+}
+
+TEST_F(ConverterTest, PickerShownForPngOrGifOnly) {
+  settings.V_transparent = true;
+  settings.V_adds = true;
+  const std::string a = File("a.bmp", 5, 4);
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a});
+  EXPECT_TRUE(ui.picker_shown.empty());
+  settings.C_png = true;
+  auto writers = DefaultWriters();
+  ColorValue seen = kNoColor;
+  writers[2].encode = [&](const DibImage&, const WriterContext& ctx, std::ostream& out) {
+    seen = ctx.picked_color;
+    out << "png";
+  };
+  c.SetWriters(writers);
+  settings.V_over = true;
+  ui.pick = PickerClick{2, 1};
+  c.RunBatch({a});
+  ASSERT_EQ(ui.picker_shown.size(), 1u);
+  EXPECT_EQ(ui.picker_shown[0], std::make_pair(5, 4));
+  EXPECT_EQ(seen, Pattern(5, 4).GetPixel(2, 1));
+  EXPECT_EQ(c.PickedColor(), seen);
+}
+
+TEST_F(ConverterTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
+  settings.C_pdf = true;
+  settings.C_Multipdf = true;
+  settings.C_gif = true;
+  settings.C_animegif = true;
+  settings.C_bmp = true;
+  settings.V_adds = true;
+  const std::string a = File("a.bmp");
+  const std::string b = File("b.bmp");
+  ui.on_order_dialog = [](OrderDialogData& d) { std::swap(d.rows[1], d.rows[2]); };
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({a, b});
+  ASSERT_GE(ui.dialogs.size(), 2u);
+  EXPECT_EQ(ui.dialogs[0].caption, "pdf一括出力時出力順設定");
+  EXPECT_EQ(ui.dialogs[1].caption, "gifｱﾆﾒ出力時出力順設定");
+  EXPECT_EQ(ui.dialogs[0].rows[0], (std::vector<std::string>{"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付", "ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）"}));
+  EXPECT_EQ(ui.dialogs[0].rows[2][0], "a.bmp");  // recorded after the swap
+  EXPECT_EQ(ui.dialogs[0].rows[2][1], std::to_string(fs::file_size(a)) + " Byte");
+  // Swapped twice: the original order again.
+  EXPECT_EQ(ui.dialogs[1].rows[1][3], a);
+}
+
+TEST_F(ConverterTest, EmptyCombinedBatchEndsSilently) {
+  settings.C_gif = true;
+  settings.C_animegif = true;
+  fs::create_directories(dir / "empty");
+  auto cp = Make();
+  Converter& c = *cp;
+  c.RunBatch({dir / "empty"});
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_TRUE(ui.status_history.back().empty());
+  EXPECT_FALSE(ui.progress_visible);
+}
+
+}  // namespace
+}  // namespace velmora
