@@ -1,0 +1,180 @@
+#include "writers/png/png_encoder.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <zlib.h>
+
+#include <random>
+#include <sstream>
+
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+struct ChunkView {
+  std::string type;
+  std::vector<uint8_t> data;
+};
+
+std::vector<ChunkView> Chunks(const std::vector<uint8_t>& png) {
+  std::vector<ChunkView> out;
+  size_t at = 8;
+  while (at + 12 <= png.size()) {
+    const uint32_t len = test::Be32(png, at);
+    ChunkView c{std::string(png.begin() + at + 4, png.begin() + at + 8),
+                std::vector<uint8_t>(png.begin() + at + 8, png.begin() + at + 8 + len)};
+    uLong crc = crc32(0, png.data() + at + 4, 4 + len);
+    EXPECT_EQ(crc, test::Be32(png, at + 8 + len)) << c.type;
+    out.push_back(c);
+    at += 12 + len;
+  }
+  EXPECT_EQ(at, png.size());
+  return out;
+}
+
+std::vector<uint8_t> Encode(const PngEncoder& e) {
+  std::ostringstream out;
+  e.SaveToStream(out);
+  const std::string s = out.str();
+  return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+std::vector<std::string> Types(const std::vector<ChunkView>& chunks) {
+  std::vector<std::string> t;
+  for (const auto& c : chunks) t.push_back(c.type);
+  return t;
+}
+
+Bitmap Noise(int w, int h, Bitmap::Format f, unsigned seed) {
+  Bitmap b(w, h, f);
+  std::mt19937 rng(seed);
+  for (int64_t i = 0; i < b.Stride() * h; ++i) b.Data()[i] = static_cast<uint8_t>(rng());
+  if (f != Bitmap::Format::k24Bit) {
+    std::vector<RgbQuad> pal(size_t{1} << b.Bits());
+    for (size_t i = 0; i < pal.size(); ++i) pal[i] = RgbQuad{uint8_t(i * 7), uint8_t(255 - i), uint8_t(i * 3), 0};
+    b.SetPalette(pal);
+  }
+  return b;
+}
+
+TEST(PngEncoderTest, ChunkSequenceAndFixedBytes) {
+  Bitmap b(3, 2, Bitmap::Format::k24Bit);
+  b.SetPixel(0, 0, MakeColor(10, 20, 30));
+  PngEncoder e;
+  e.Assign(b);
+  std::tm t{};
+  t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = 7, t.tm_hour = 21, t.tm_min = 5, t.tm_sec = 9;
+  e.Time = t;
+  e.Comment = "hi";
+  const auto png = Encode(e);
+  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8), (std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}));
+  const auto chunks = Chunks(png);
+  EXPECT_EQ(Types(chunks), (std::vector<std::string>{"IHDR", "tIME", "tEXt", "tEXt", "tpNG", "gAMA", "IDAT", "IEND"}));
+  EXPECT_EQ(chunks[0].data, (std::vector<uint8_t>{0, 0, 0, 3, 0, 0, 0, 2, 8, 2, 0, 0, 0}));
+  EXPECT_EQ(chunks[1].data, (std::vector<uint8_t>{0x07, 0xEA, 12, 7, 21, 5, 9}));
+  EXPECT_EQ(std::string(chunks[2].data.begin(), chunks[2].data.end()), std::string("Comment\0hi", 10));
+  EXPECT_EQ(std::string(chunks[3].data.begin(), chunks[3].data.end()), std::string("Software\0RAVEZA ver 3.4", 23));
+  EXPECT_EQ(chunks[4].data, (std::vector<uint8_t>{'Z', 'O', 'R', '3', 0, 0, 0, 0}));
+  EXPECT_EQ(chunks[5].data, (std::vector<uint8_t>{0, 0, 0xB1, 0x8F}));  // 45455
+  EXPECT_TRUE(chunks.back().data.empty());
+  // Filter byte 0 on every row and RGB order.
+  std::vector<uint8_t> raw(2 * 10);
+  uLongf size = raw.size();
+  ASSERT_EQ(uncompress(raw.data(), &size, chunks[6].data.data(), chunks[6].data.size()), Z_OK);
+  ASSERT_EQ(size, 20u);
+  EXPECT_EQ(raw[0], 0);
+  EXPECT_EQ(raw[10], 0);
+  EXPECT_EQ(std::vector<uint8_t>(raw.begin() + 1, raw.begin() + 4), (std::vector<uint8_t>{10, 20, 30}));
+}
+
+TEST(PngEncoderTest, InvalidTimeIsSkipped) {
+  PngEncoder e;
+  e.Assign(Bitmap(1, 1, Bitmap::Format::k24Bit));
+  std::tm t{};
+  t.tm_year = 2000 - 1900, t.tm_mon = 0, t.tm_mday = 0;  // day 0
+  e.Time = t;
+  EXPECT_EQ(Types(Chunks(Encode(e)))[1], "tEXt");
+}
+
+TEST(PngEncoderTest, PaletteTransparency) {
+  Bitmap b(2, 1, Bitmap::Format::k8Bit);
+  std::vector<RgbQuad> pal(10);
+  for (int i = 0; i < 10; ++i) pal[i] = RgbQuad{uint8_t(i), uint8_t(i), uint8_t(i * 20), 0};
+  b.SetPalette(pal);
+  b.SetIndex(0, 0, 7);
+  PngEncoder e;
+  e.Assign(b);
+  e.SetTransparent(true);
+  e.SetTransparentColor(b.GetPixel(0, 0));
+  auto chunks = Chunks(Encode(e));
+  ASSERT_EQ(chunks[5].type, "PLTE");
+  EXPECT_EQ(chunks[5].data.size(), 30u);
+  ASSERT_EQ(chunks[6].type, "tRNS");
+  EXPECT_EQ(chunks[6].data, (std::vector<uint8_t>{255, 255, 255, 255, 255, 255, 255, 0}));
+  // Nearest entry by channel sum; an index flag picks the entry directly.
+  e.SetTransparentColor(MakeColor(61, 2, 3));  // entry 3 is (60, 3, 3)
+  EXPECT_EQ(Chunks(Encode(e))[6].data.size(), 4u);
+  e.SetTransparentColor(kPaletteIndexFlag | 1);
+  EXPECT_EQ(Chunks(Encode(e))[6].data, (std::vector<uint8_t>{255, 0}));
+  e.SetTransparentColor(kNoColor);
+  EXPECT_FALSE(e.Transparent());
+  EXPECT_EQ(Types(Chunks(Encode(e)))[6], "IDAT");
+}
+
+TEST(PngEncoderTest, TrueColourTransparency) {
+  PngEncoder e;
+  e.Assign(Bitmap(1, 1, Bitmap::Format::k24Bit));
+  e.SetTransparentColor(MakeColor(10, 20, 30));
+  const auto chunks = Chunks(Encode(e));
+  ASSERT_EQ(chunks[5].type, "tRNS");
+  EXPECT_EQ(chunks[5].data, (std::vector<uint8_t>{0, 10, 0, 20, 0, 30}));
+}
+
+TEST(PngEncoderTest, IdatChunksOfExactlyIdatSize) {
+  PngEncoder e;
+  e.Assign(Noise(300, 300, Bitmap::Format::k24Bit, 1));
+  e.CompressionLevel = 9;
+  const auto chunks = Chunks(Encode(e));
+  size_t total = 0;
+  std::vector<size_t> sizes;
+  for (const auto& c : chunks)
+    if (c.type == "IDAT") sizes.push_back(c.data.size()), total += c.data.size();
+  ASSERT_GE(sizes.size(), 3u);
+  for (size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 32768u);
+  EXPECT_EQ(sizes.back(), total - 32768 * (sizes.size() - 1));
+  EXPECT_GT(sizes.back(), 0u);
+  try {
+    e.SetIdatSize(255);
+    FAIL();
+  } catch (const PngEncoderError& error) {
+    EXPECT_STREQ(error.what(), "Write PNG Param: Err IDAT Size(min:256  max:100000)");
+  }
+  EXPECT_THROW(e.SetIdatSize(100001), PngEncoderError);
+  e.SetIdatSize(256);
+  for (const auto& c : Chunks(Encode(e)))
+    if (c.type == "IDAT") {
+      EXPECT_LE(c.data.size(), 256u);
+    }
+}
+
+TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
+  test::TempDir dir;
+  for (auto f : {Bitmap::Format::k1Bit, Bitmap::Format::k4Bit, Bitmap::Format::k8Bit, Bitmap::Format::k24Bit}) {
+    const Bitmap b = Noise(37, 11, f, static_cast<unsigned>(f));
+    for (int level : {9, 1}) {
+      PngEncoder e;
+      e.Assign(b);
+      e.CompressionLevel = level;
+      const std::string path = dir / ("d" + std::to_string(static_cast<int>(f)) + "_" + std::to_string(level) + ".png");
+      test::WriteFile(path, Encode(e));
+      EXPECT_EQ(test::ReadPngRgb(path).rgb, test::ToRgb(b).rgb) << path;
+      if (test::HaveTool("convert")) {
+        EXPECT_EQ(test::ReadWithMagick(path).rgb, test::ToRgb(b).rgb) << path;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace velmora
