@@ -310,8 +310,9 @@ void Converter::ConvertOne(const std::string& source_in) {
   DibImage image;
   PreparePixelColor(working, image, settings_.C_PixelColor);
   // The point was picked on the image as loaded; the frames use the prepared one.
-  frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : x_point_;
-  frame.y = point_inside ? Scale(y_point_, image.Height(), loaded_h) : y_point_;
+  // A point outside the loaded image stays outside, so the frame step fails.
+  frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : -1;
+  frame.y = point_inside ? Scale(y_point_, image.Height(), loaded_h) : -1;
 
   const WriterContext context{settings_, picked_color_, frame};
   for (const FormatWriter& writer : writers_) {

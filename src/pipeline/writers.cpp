@@ -2,6 +2,7 @@
 
 #include "writers/bmp/bmp_writer.h"
 #include "writers/encoders/encoders.h"
+#include "writers/gif/gif_image.h"
 #include "writers/png/png_encoder.h"
 
 namespace velmora {
@@ -43,6 +44,37 @@ void WritePng(const DibImage& image, const WriterContext& ctx, std::ostream& out
   encoder.SaveToStream(out);
 }
 
+// Adds a frame and runs the frame finishing: colour-table rebuild, then
+// merge and crop.
+void AddFinishedFrame(GifImage& gif, const DibImage& image, const Settings& s, const FrameOptions& frame) {
+  const GifFramePoint point{frame.x, frame.y};
+  AddGifFrame(gif, image, frame.trans, s.C_delay, s.V_transparent ? &point : nullptr);
+  gif.OptimizeColorTables();
+  gif.OptimizeFrames(3);
+}
+
+void WriteGif(const DibImage& image, const WriterContext& ctx, std::ostream& out) {
+  GifImage gif;
+  AddFinishedFrame(gif, image, ctx.settings, ctx.frame);
+  gif.SaveToStream(out);
+}
+
+class AnimatedGif : public CombinedOutput {
+ public:
+  explicit AnimatedGif(const Settings& settings) : settings_(settings) {}
+  void Add(const DibImage& image, const FrameOptions& frame) override {
+    AddFinishedFrame(gif_, image, settings_, frame);
+    ++added_;
+  }
+  int Count() const override { return added_; }
+  void Save(std::ostream& out) override { gif_.SaveToStream(out); }
+
+ private:
+  const Settings& settings_;
+  GifImage gif_;
+  int added_ = 0;
+};
+
 }  // namespace
 
 std::vector<FormatWriter> DefaultWriters() {
@@ -54,12 +86,14 @@ std::vector<FormatWriter> DefaultWriters() {
   w.push_back({"ico", [](const Settings& s) { return s.C_ico; }, nullptr});
   w.push_back({"mag", [](const Settings& s) { return s.C_mag; }, nullptr});
   w.push_back({"tif", [](const Settings& s) { return s.C_tif; }, WriteTiff});
-  w.push_back({"gif", [](const Settings& s) { return s.C_gif; }, nullptr});
+  w.push_back({"gif", [](const Settings& s) { return s.C_gif; }, WriteGif});
   w.push_back({"pdf", [](const Settings& s) { return s.C_pdf; }, nullptr});
   return w;
 }
 
-std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings&) { return nullptr; }
+std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings& settings) {
+  return std::make_unique<AnimatedGif>(settings);
+}
 std::unique_ptr<CombinedOutput> CreateCombinedPdf(const Settings&) { return nullptr; }
 
 }  // namespace velmora

@@ -384,3 +384,80 @@ TEST_F(ConverterTest, EmptyCombinedBatchEndsSilently) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
+  settings.C_bmp = false;
+  settings.C_gif = true;
+  settings.C_Trans = true;
+  settings.V_transparent = true;
+  settings.O_gsize = 1;  // 1/2
+  // 8 x 4 source: left half red, right half blue; the pick at (6, 1) is blue.
+  const std::string a = dir / "a.bmp";
+  Bitmap b(8, 4, Bitmap::Format::k24Bit);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x) b.SetPixel(x, y, x < 4 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255));
+  SaveBmp(a, b);
+  ui.pick = PickerClick{6, 1};
+  auto cp = Make();
+  cp->RunBatch({a});
+  ASSERT_TRUE(ui.failures.empty()) << ui.failures[0].second;
+  if (test::HaveTool("convert")) {
+    // Scaled to (3, 0) on the 4 x 2 frame: the blue column became transparent
+    // and was cropped away; the blended middle columns stay.
+    std::string geometry;
+    test::Run("identify -format '%w %h %X %Y' '" + (dir / "a.gif") + "'", &geometry);
+    EXPECT_EQ(geometry, "3 2 +0 +0");
+  }
+  // A point outside the loaded image fails the source.
+  ui.pick = PickerClick{9, 1};
+  settings.V_over = true;
+  cp->RunBatch({a});
+  ASSERT_EQ(ui.failures.size(), 1u);
+  EXPECT_EQ(ui.failures[0].second, "Invalid pixel coordinates");
+}
+
+TEST_F(ConverterTest, SingleColourTransparentGifLeavesNoFile) {
+  settings.C_bmp = false;
+  settings.C_gif = true;
+  settings.C_Trans = true;
+  const std::string a = dir / "a.bmp";
+  SaveBmp(a, Bitmap(3, 3, Bitmap::Format::k24Bit));
+  auto cp = Make();
+  cp->RunBatch({a});
+  ASSERT_EQ(ui.failures.size(), 1u);
+  EXPECT_EQ(ui.failures[0].second, "Unsupported GIF version");
+  EXPECT_FALSE(fs::exists(dir / "a.gif"));
+}
+
+TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
+  settings.C_bmp = false;
+  settings.C_gif = true;
+  settings.C_animegif = true;
+  settings.C_delay = "12";
+  const std::string a = File("a.bmp", 4, 3);
+  File("trip/b.bmp", 4, 3);
+  File("trip/c.bmp", 5, 2);
+  auto cp = Make();
+  cp->RunBatch({a, dir / "trip"});
+  ASSERT_EQ(ui.results.size(), 1u) << "no per-source GIF lines";
+  EXPECT_EQ(ui.results[0].rfind((dir / "trip") + " → " + (dir / "trip.gif") + " ", 0), 0u) << ui.results[0];
+  ASSERT_EQ(ui.dialogs.size(), 2u) << "entry mode for the two entries, folder mode for the folder";
+  EXPECT_FALSE(ui.dialogs[1].entry_mode);
+  EXPECT_EQ(ui.dialogs[1].caption, "gifｱﾆﾒ出力時出力順設定");
+  if (test::HaveTool("identify")) {
+    std::string frames;
+    test::Run("identify -format '%T ' '" + (dir / "trip.gif") + "'", &frames);
+    EXPECT_EQ(frames.substr(0, 3), "12 ") << frames;
+  }
+  // The name box names the combined output.
+  settings.C_multi_fn = true;
+  settings.multi_outfile = "holiday";
+  cp->RunBatch({a});
+  EXPECT_TRUE(fs::exists(dir / "holiday.gif"));
+}
+
+}  // namespace
+}  // namespace velmora
