@@ -3,6 +3,7 @@
 #include "writers/bmp/bmp_writer.h"
 #include "writers/encoders/encoders.h"
 #include "writers/gif/gif_image.h"
+#include "writers/pdf/pdf_report.h"
 #include "writers/png/png_encoder.h"
 
 namespace velmora {
@@ -75,6 +76,51 @@ class AnimatedGif : public CombinedOutput {
   int added_ = 0;
 };
 
+// The report components of one PDF: the report, its page template with the
+// layout panel at the page's corner, and the page image element "PDFCLIP".
+struct PdfAssembly {
+  PdfAssembly() {
+    panel.items.push_back(&element);
+    page.panels.push_back(&panel);
+  }
+  // Sizes the page and the element to the image and gives it the picture.
+  void SetPicture(const DibImage& image) {
+    page.width = element.width = image.Width();
+    page.height = element.height = image.Height();
+    element.picture.Assign(image);
+    element.has_picture = true;
+  }
+  PdfReport report;
+  ReportPage page;
+  ReportPanel panel;
+  ReportImage element;
+};
+
+void WritePdf(const DibImage& image, const WriterContext&, std::ostream& out) {
+  PdfAssembly pdf;
+  pdf.SetPicture(image);
+  pdf.report.OpenDocument();
+  pdf.report.PrintPage(pdf.page);
+  pdf.report.SaveDocument(out);
+}
+
+class CombinedPdf : public CombinedOutput {
+ public:
+  CombinedPdf() { pdf_.report.OpenDocument(); }
+  void Add(const DibImage& image, const FrameOptions&) override {
+    pdf_.SetPicture(image);
+    // Each page gets its own XObject under a numbered name.
+    pdf_.element.SharedImage = false;
+    pdf_.report.PrintPage(pdf_.page);
+    pdf_.element.picture.AssignDefault();  // the page's image now lives compressed in the document
+  }
+  int Count() const override { return pdf_.report.PageCount(); }
+  void Save(std::ostream& out) override { pdf_.report.SaveDocument(out); }
+
+ private:
+  PdfAssembly pdf_;
+};
+
 }  // namespace
 
 std::vector<FormatWriter> DefaultWriters() {
@@ -87,13 +133,13 @@ std::vector<FormatWriter> DefaultWriters() {
   w.push_back({"mag", [](const Settings& s) { return s.C_mag; }, nullptr});
   w.push_back({"tif", [](const Settings& s) { return s.C_tif; }, WriteTiff});
   w.push_back({"gif", [](const Settings& s) { return s.C_gif; }, WriteGif});
-  w.push_back({"pdf", [](const Settings& s) { return s.C_pdf; }, nullptr});
+  w.push_back({"pdf", [](const Settings& s) { return s.C_pdf; }, WritePdf});
   return w;
 }
 
 std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings& settings) {
   return std::make_unique<AnimatedGif>(settings);
 }
-std::unique_ptr<CombinedOutput> CreateCombinedPdf(const Settings&) { return nullptr; }
+std::unique_ptr<CombinedOutput> CreateCombinedPdf(const Settings&) { return std::make_unique<CombinedPdf>(); }
 
 }  // namespace velmora
