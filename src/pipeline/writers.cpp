@@ -3,6 +3,8 @@
 #include "writers/bmp/bmp_writer.h"
 #include "writers/encoders/encoders.h"
 #include "writers/gif/gif_image.h"
+#include "writers/ico/ico_writer.h"
+#include "writers/mag/mag_image.h"
 #include "writers/pdf/pdf_report.h"
 #include "writers/png/png_encoder.h"
 
@@ -43,6 +45,20 @@ void WritePng(const DibImage& image, const WriterContext& ctx, std::ostream& out
     encoder.SetTransparent(false);
   }
   encoder.SaveToStream(out);
+}
+
+void WriteMag(const DibImage& image, const WriterContext&, std::ostream& out) {
+  MagImage mag;
+  mag.Assign(image);
+  mag.SaveToStream(out);
+}
+
+void WriteIco(const DibImage& image, const WriterContext& ctx, std::ostream& out) {
+  static const char* kSizes[] = {"16", "32", "64", "128", "256"};
+  const int index = ctx.settings.O_icosize;
+  // The size is the decimal value of the list's text; no item has no text.
+  if (index < 0 || index > 4) throw std::invalid_argument("'' is not a valid integer value");
+  EncodeIco(image, std::stoi(kSizes[index]), ctx.settings.C_Trans, out);
 }
 
 // Adds a frame and runs the frame finishing: colour-table rebuild, then
@@ -129,8 +145,8 @@ std::vector<FormatWriter> DefaultWriters() {
                [](const DibImage& image, const WriterContext&, std::ostream& out) { EncodeBmp(image, out); }});
   w.push_back({"jpg", [](const Settings& s) { return s.C_jpg; }, WriteJpeg});
   w.push_back({"png", [](const Settings& s) { return s.C_png; }, WritePng});
-  w.push_back({"ico", [](const Settings& s) { return s.C_ico; }, nullptr});
-  w.push_back({"mag", [](const Settings& s) { return s.C_mag; }, nullptr});
+  w.push_back({"ico", [](const Settings& s) { return s.C_ico; }, WriteIco});
+  w.push_back({"mag", [](const Settings& s) { return s.C_mag; }, WriteMag});
   w.push_back({"tif", [](const Settings& s) { return s.C_tif; }, WriteTiff});
   w.push_back({"gif", [](const Settings& s) { return s.C_gif; }, WriteGif});
   w.push_back({"pdf", [](const Settings& s) { return s.C_pdf; }, WritePdf});

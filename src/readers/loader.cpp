@@ -53,6 +53,7 @@ Loader::Loader() {
   for (const Row& row : rows) formats_.Register(row.extension, row.common, row.individual, row.cls);
 
   registry_.RegisterFileFormat("GIF", "GIF Image", &GifClass());
+  registry_.RegisterFileFormat("MAG", "MAki chan Graphic format", &MagClass());
   registry_.RegisterFileFormat("dib", "Device Independent Bitmap", &DibImageClass());
   registry_.RegisterClipboardFormat(8, &DibImageClass());
   registry_.RegisterFileFormat("PNG", "PNG Format", &PngEncoderClass());

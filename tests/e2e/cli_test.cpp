@@ -136,3 +136,44 @@ TEST_F(CliTest, SaveWritesTheSettingsFile) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(CliTest, EveryFormatAndTheCombinedOutputs) {
+  Bmp("set/a.bmp", std::vector<ColorValue>(64, MakeColor(200, 30, 30)), 8);
+  Bmp("set/b.bmp", std::vector<ColorValue>(48, MakeColor(30, 200, 30)), 6);
+  Result r = Cli("-f bmp,jpg,png,mag,gif,ico,pdf,tif --suffix-s set");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* ext : {"bmp", "jpg", "png", "mag", "gif", "ico", "pdf", "tif"}) {
+    EXPECT_NE(r.out.find((dir / "set/as.") + ext), std::string::npos) << ext;
+    EXPECT_TRUE(fs::exists((dir / "set/bs.") + ext)) << ext;
+  }
+  // Formats are written in the fixed order bmp, jpg, png, ico, mag, tif, gif, pdf.
+  EXPECT_LT(r.out.find("as.ico"), r.out.find("as.mag"));
+  EXPECT_LT(r.out.find("as.tif"), r.out.find("as.gif"));
+  // The folder now holds the outputs too; the combined run takes a fresh one.
+  // Named after the last entry, the folder, the combined outputs lie beside it.
+  Bmp("set2/a.bmp", std::vector<ColorValue>(64, MakeColor(200, 30, 30)), 8);
+  Bmp("set2/b.bmp", std::vector<ColorValue>(48, MakeColor(30, 200, 30)), 6);
+  r = Cli("-f gif,pdf --animgif --multipdf --name both --delay 7 set2");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(dir / "both.gif"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(dir / "both.pdf"), std::string::npos) << r.out;
+  if (test::HaveTool("qpdf")) {
+    EXPECT_EQ(test::Run("qpdf --check '" + (dir / "both.pdf") + "' >/dev/null"), 0);
+  }
+  if (test::HaveTool("pdfinfo")) {
+    std::string info;
+    test::Run("pdfinfo '" + (dir / "both.pdf") + "'", &info);
+    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
+  }
+  if (test::HaveTool("identify")) {
+    std::string delays;
+    test::Run("identify -format '%T ' '" + (dir / "both.gif") + "'", &delays);
+    EXPECT_EQ(delays.substr(0, 2), "7 ") << delays;
+  }
+}
+
+}  // namespace
+}  // namespace velmora

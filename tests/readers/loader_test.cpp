@@ -42,7 +42,7 @@ TEST(RegistryTest, ResultingClassPerExtension) {
       {"wmf", "Metafile"},     {"emf", "Metafile"},     {"jpg", "JPEGImage"},    {"jpeg", "JPEGImage"},
       {"jpe", "JPEGImage"},    {"jfif", "JPEGImage"},   {"gif", "GifImage"},     {"png", "PngEncoder"},
       {"tif", "TiffGraphic"},  {"tiff", "TiffGraphic"}, {"fax", "TiffGraphic"},  {"PNG", "PngEncoder"},
-      {"Jpg", "JPEGImage"}};
+      {"Jpg", "JPEGImage"},    {"mag", "MagImage"}};
   for (const auto& [ext, name] : expected) {
     const GraphicClass* cls = loader.Registry().FindExtension(ext);
     ASSERT_NE(cls, nullptr) << ext;

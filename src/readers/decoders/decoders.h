@@ -14,5 +14,6 @@ const GraphicClass& TiffClass();      // side format: tiff, tif, fax
 const GraphicClass& PngSideClass();   // side format: png, by signature
 const GraphicClass& PngEncoderClass();  // "PNG": PNG input the side decoder refused
 const GraphicClass& GifClass();       // "GIF": the first frame
+const GraphicClass& MagClass();       // "MAG": MAki chan Graphic format
 
 }  // namespace velmora
