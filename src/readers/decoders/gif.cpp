@@ -23,6 +23,7 @@ struct Memory {
 int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
   auto* m = static_cast<Memory*>(gif->UserData);
   const size_t count = std::min<size_t>(static_cast<size_t>(n), m->size - m->pos);
+  if (count == 0) return 0;
   std::memcpy(dst, m->data + m->pos, count);
   m->pos += count;
   return static_cast<int>(count);

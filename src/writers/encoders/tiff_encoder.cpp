@@ -27,6 +27,7 @@ tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
 }
 tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
   auto* b = static_cast<Buffer*>(h);
+  if (size <= 0) return 0;
   const size_t end = static_cast<size_t>(b->pos) + static_cast<size_t>(size);
   if (end > b->data.size()) b->data.resize(end);
   std::memcpy(b->data.data() + b->pos, buf, static_cast<size_t>(size));

@@ -68,7 +68,7 @@ void WriteIconFile(DibImage image, std::ostream& out) {
   const std::vector<uint8_t> dib = image.SaveToClipboardFormat();
   std::vector<uint8_t> info(dib.begin(), dib.begin() + 40);
   const uint32_t doubled = static_cast<uint32_t>(2 * h);
-  std::memcpy(info.data() + 8, &doubled, 4);
+  for (int i = 0; i < 4; ++i) info[8 + static_cast<size_t>(i)] = static_cast<uint8_t>(doubled >> (8 * i));
   std::memset(info.data() + 32, 0, 4);
   Write(out, head);
   Write(out, info);
