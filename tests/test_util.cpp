@@ -104,7 +104,9 @@ RgbImage ToRgb(const Bitmap& bitmap) {
   return out;
 }
 
-uint16_t Le16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8)); }
+uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8));
+}
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
   return b.at(at) | (b.at(at + 1) << 8) | (b.at(at + 2) << 16) | (static_cast<uint32_t>(b.at(at + 3)) << 24);
 }

@@ -76,8 +76,7 @@ std::string IniStore::ReadString(const std::string& section, const std::string& 
   const bool quotes = fence == Fence::fnDoubleQuote || fence == Fence::fnVer11Mode;
   const bool brackets = fence == Fence::fnParenthesis || fence == Fence::fnVer11Mode;
   if (quotes && v.size() > 1 && v.front() == '"' && v.back() == '"') return v.substr(1, v.size() - 2);
-  if (brackets && Enclosed(v, kOpenBracket, kCloseBracket))
-    return v.substr(3, v.size() - 6);
+  if (brackets && Enclosed(v, kOpenBracket, kCloseBracket)) return v.substr(3, v.size() - 6);
   return v;
 }
 

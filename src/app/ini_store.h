@@ -26,9 +26,13 @@ class IniStore {
 
   std::string ReadString(const std::string& section, const std::string& key, const std::string& def);
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
-  bool ReadBool(const std::string& section, const std::string& key, bool def) { return File().ReadBool(section, key, def); }
+  bool ReadBool(const std::string& section, const std::string& key, bool def) {
+    return File().ReadBool(section, key, def);
+  }
   void WriteBool(const std::string& section, const std::string& key, bool v) { File().WriteBool(section, key, v); }
-  int ReadInteger(const std::string& section, const std::string& key, int def) { return File().ReadInteger(section, key, def); }
+  int ReadInteger(const std::string& section, const std::string& key, int def) {
+    return File().ReadInteger(section, key, def);
+  }
   void WriteInteger(const std::string& section, const std::string& key, int v) { File().WriteInteger(section, key, v); }
   void ReadPosition(const std::string& section, const std::string& key, int& x, int& y);
   void WritePosition(const std::string& section, const std::string& key, int x, int y);

@@ -120,8 +120,9 @@ class TerminalUi : public UserInterface {
     if (!progress_visible_ || max_ <= 0) return;
     const int width = 30;
     const int filled = std::min(width, position_ * width / max_);
-    std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#') << std::string(static_cast<size_t>(width - filled), ' ')
-              << "] " << std::min(position_, max_) << "/" << max_ << std::flush;
+    std::cerr << "\r[" << std::string(static_cast<size_t>(filled), '#')
+              << std::string(static_cast<size_t>(width - filled), ' ') << "] " << std::min(position_, max_) << "/"
+              << max_ << std::flush;
     drawn_ = true;
   }
   void ClearProgress() {
@@ -238,7 +239,8 @@ int Run(int argc, char** argv) {
     } else if (name == "--out") {
       std::string dir = value_of(i, name);
       const std::string resolved = platform::LongPathOf(dir);
-      if (resolved.empty() || !platform::FolderExists(resolved)) throw UsageError("--out: no such folder '" + dir + "'");
+      if (resolved.empty() || !platform::FolderExists(resolved))
+        throw UsageError("--out: no such folder '" + dir + "'");
       edits.push_back([resolved](Settings& s) {
         s.S_folder = true, s.S_sourcefile = s.S_app = false;
         s.S_folder_n = resolved.back() == '/' ? resolved : resolved + "/";

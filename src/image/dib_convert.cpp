@@ -206,7 +206,7 @@ DibParts Convert4BitRGBTo8BitRGB(const DibParts& src, bool use_fmo) {
 
 DibParts ConvertIndexedToTrueColor(const DibParts& src, bool use_fmo) {
   const int bits = src.header.biBitCount;
-  const char* name = bits == 1 ? "Convert1BitRGBToTrueColor"
+  const char* name = bits == 1   ? "Convert1BitRGBToTrueColor"
                      : bits == 4 ? "Convert4BitRGBToTrueColor"
                                  : "Convert8BitRGBToTrueColor";
   if ((bits != 1 && bits != 4 && bits != 8) || src.header.biCompression != 0)

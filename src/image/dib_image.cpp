@@ -166,8 +166,7 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
 DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, int64_t rle_size, bool use_fmo,
                     const char* bitcount_message) {
   BitmapInfoHeader& h = parts.header;
-  if (h.biWidth <= 0 || h.biHeight == 0)
-    throw InvalidDibError("DibStorage.LoadFromStream: Invalid Width or Height");
+  if (h.biWidth <= 0 || h.biHeight == 0) throw InvalidDibError("DibStorage.LoadFromStream: Invalid Width or Height");
   const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
   CheckImageSize(h.biWidth, height, "DibStorage.LoadFromStream");
   const int bits = h.biBitCount;
@@ -542,8 +541,7 @@ void DibImage::LoadFromStream(std::istream& in) {
     const int64_t entries = std::min<int64_t>(used, 256);
     std::vector<uint8_t> table(static_cast<size_t>(entries * 4));
     src.Read(table.data(), table.size());
-    for (int64_t i = 0; i < entries; ++i)
-      parts.table[i] = RgbQuad{table[i * 4], table[i * 4 + 1], table[i * 4 + 2], 0};
+    for (int64_t i = 0; i < entries; ++i) parts.table[i] = RgbQuad{table[i * 4], table[i * 4 + 1], table[i * 4 + 2], 0};
     consumed = 14 + 40 + 4 * used + (bitfields ? 12 : 0);
     if (bf_off_bits < consumed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
     src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - 40 - (bitfields ? 12 : 0) - 4 * entries));

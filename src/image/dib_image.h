@@ -53,8 +53,7 @@ class DibStorage {
  public:
   // A blank, zero-filled storage; raises DibParameterError
   // "DibStorage.CreateDIB: Invalid Parameters" for bad arguments.
-  static std::shared_ptr<DibStorage> CreateDIB(int width, int height, int palette_size, int bit_count,
-                                               bool use_fmo);
+  static std::shared_ptr<DibStorage> CreateDIB(int width, int height, int palette_size, int bit_count, bool use_fmo);
 
   int Width() const { return parts.Width(); }
   int Height() const { return parts.Height(); }

@@ -15,9 +15,9 @@ inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
 // the claimed size; called before any pixel allocation.
 inline void CheckImageSize(int64_t width, int64_t height, const char* who) {
   if (width <= 0 || height <= 0 || width * height > kMaxPixels) {
-    throw ImageTooLargeError(std::string(who) + ": image of " + std::to_string(width) + " x " +
-                             std::to_string(height) + " pixels is outside the supported size (at most " +
-                             std::to_string(kMaxPixels) + " pixels)");
+    throw ImageTooLargeError(std::string(who) + ": image of " + std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels is outside the supported size (at most " + std::to_string(kMaxPixels) +
+                             " pixels)");
   }
 }
 

@@ -13,14 +13,29 @@ void PrepareSize(Bitmap& bitmap, int gsize_index) {
   int w = w0, h = h0;
   // Division before multiplication: 101 at 2/3 is 66, not 67.
   switch (gsize_index) {
-    case 1: w = w0 / 2, h = h0 / 2; break;
-    case 2: w = w0 / 3, h = h0 / 3; break;
-    case 3: w = w0 / 5, h = h0 / 5; break;
-    case 4: w = (w0 / 3) * 2, h = (h0 / 3) * 2; break;
-    case 5: w = (w0 / 4) * 3, h = (h0 / 4) * 3; break;
-    case 6: w = w0 * 2, h = h0 * 2; break;
-    case 7: w = w0 * 3, h = h0 * 3; break;
-    default: break;
+    case 1:
+      w = w0 / 2, h = h0 / 2;
+      break;
+    case 2:
+      w = w0 / 3, h = h0 / 3;
+      break;
+    case 3:
+      w = w0 / 5, h = h0 / 5;
+      break;
+    case 4:
+      w = (w0 / 3) * 2, h = (h0 / 3) * 2;
+      break;
+    case 5:
+      w = (w0 / 4) * 3, h = (h0 / 4) * 3;
+      break;
+    case 6:
+      w = w0 * 2, h = h0 * 2;
+      break;
+    case 7:
+      w = w0 * 3, h = h0 * 3;
+      break;
+    default:
+      break;
   }
   // An image smaller than the divisor keeps one pixel in that direction
   // instead of failing on a zero size.

@@ -10,7 +10,7 @@ namespace velmora {
 namespace {
 
 struct ColorCell {
-  int32_t red;    // sum, then representative
+  int32_t red;  // sum, then representative
   int32_t green;
   int32_t blue;
   int32_t count;  // pixel count, then palette index

@@ -202,7 +202,8 @@ void Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, const st
   if (owned->Count() == 0) return;  // nothing collected: skipped silently
   try {
     written_.clear();
-    WriteOutput(last_entry, extension, [&](std::ostream& out) { owned->Save(out); }, /*combined=*/true);
+    WriteOutput(
+        last_entry, extension, [&](std::ostream& out) { owned->Save(out); }, /*combined=*/true);
     if (settings_.V_olddate && source_date_found_)
       for (const auto& path : written_) StampFileDate(path);
   } catch (const std::exception& e) {
@@ -223,7 +224,8 @@ void Converter::ConvertEntry(const std::string& source) {
 }
 
 void Converter::ReportFailure(const std::string& source, const std::exception& error) {
-  if (!settings_.A_dialog) ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + "このファイルは変換できません");
+  if (!settings_.A_dialog)
+    ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + "このファイルは変換できません");
   result_lines_.push_back(source + " × 変換できませんでした");
   ui_.LogFailure(source, error.what());
 }

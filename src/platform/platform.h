@@ -20,7 +20,7 @@ std::string ConfigFolder();
 // $XDG_DATA_HOME (default ~/.local/share), without a trailing "/".
 std::string DataHome();
 
-bool FileExists(const std::string& path);    // anything but a folder
+bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);
 bool IsWritableFolder(const std::string& path);

@@ -15,9 +15,7 @@ void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
   throw InvalidGraphicError("無効なクリップボード フォーマットです");
 }
 
-void Graphic::AssignTo(Bitmap&) const {
-  throw ConvertError(ClassName() + " を Bitmap に代入することはできません");
-}
+void Graphic::AssignTo(Bitmap&) const { throw ConvertError(ClassName() + " を Bitmap に代入することはできません"); }
 
 void ReadExact(std::istream& in, void* dst, size_t n, const char* who) {
   in.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));

@@ -36,7 +36,8 @@ const GraphicClass* GraphicRegistry::FindClipboardFormat(uint32_t format) const 
 void FileFormatList::Register(const std::string& extension, const std::string& common_description,
                               const std::string& description, const GraphicClass* cls, bool replace) {
   const std::string ext = LowerAscii(extension);
-  auto known = std::find_if(extensions_.begin(), extensions_.end(), [&](const Extension& e) { return e.extension == ext; });
+  auto known =
+      std::find_if(extensions_.begin(), extensions_.end(), [&](const Extension& e) { return e.extension == ext; });
   if (known != extensions_.end()) {
     if (!replace) throw std::runtime_error("Attempt to register " + ext + " twice.");
     known->graphic_class = cls;

@@ -40,8 +40,8 @@ class FileFormatList {
 
   // Registers one extension; raises "Attempt to register <ext> twice." when the
   // extension is known and replace is false.
-  void Register(const std::string& extension, const std::string& common_description,
-                const std::string& description, const GraphicClass* cls, bool replace = false);
+  void Register(const std::string& extension, const std::string& common_description, const std::string& description,
+                const GraphicClass* cls, bool replace = false);
   // Classes in the order of their first registration.
   const std::vector<const GraphicClass*>& Classes() const { return classes_; }
   // The side-format classes in class-list order: the content detection order.

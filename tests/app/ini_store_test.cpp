@@ -15,7 +15,8 @@ std::string Text(const std::string& path) {
 TEST(IniFileTest, ProfileSemantics) {
   test::TempDir dir;
   const std::string path = dir / "x.ini";
-  test::WriteText(path, "; a comment\r\n[Format]\r\nBMP = 1\r\njpg=\"0\"\r\nodd line\r\n[Other]\r\nn=12abc\r\nm=abc\r\n");
+  test::WriteText(path,
+                  "; a comment\r\n[Format]\r\nBMP = 1\r\njpg=\"0\"\r\nodd line\r\n[Other]\r\nn=12abc\r\nm=abc\r\n");
   IniFile ini(path);
   EXPECT_TRUE(ini.ReadBool("format", "bmp", false));
   EXPECT_FALSE(ini.ReadBool("FORMAT", "jpg", true));
@@ -27,7 +28,8 @@ TEST(IniFileTest, ProfileSemantics) {
   ini.WriteString("New", "k", "v");
   ini.Flush();
   EXPECT_EQ(Text(path),
-            "; a comment\r\n[Format]\r\nbmp=0\r\njpg=\"0\"\r\nodd line\r\npng=1\r\n[Other]\r\nn=12abc\r\nm=abc\r\n\r\n[New]\r\nk=v\r\n");
+            "; a comment\r\n[Format]\r\nbmp=0\r\njpg=\"0\"\r\nodd "
+            "line\r\npng=1\r\n[Other]\r\nn=12abc\r\nm=abc\r\n\r\n[New]\r\nk=v\r\n");
 }
 
 TEST(IniFileTest, CreatedOnFirstWriteOnly) {

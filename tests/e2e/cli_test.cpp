@@ -33,7 +33,8 @@ class CliTest : public ::testing::Test {
   }
   std::string Bmp(const std::string& name, const std::vector<ColorValue>& colors, int width) {
     Bitmap b(width, static_cast<int>(colors.size()) / width, Bitmap::Format::k24Bit);
-    for (size_t i = 0; i < colors.size(); ++i) b.SetPixel(static_cast<int>(i) % width, static_cast<int>(i) / width, colors[i]);
+    for (size_t i = 0; i < colors.size(); ++i)
+      b.SetPixel(static_cast<int>(i) % width, static_cast<int>(i) / width, colors[i]);
     DibImage image;
     image.Assign(b);
     const std::string path = dir / name;
@@ -51,7 +52,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
   r = Cli("--help");
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: velmora-cli"), std::string::npos);
-  for (const char* bad : {"", "--size 1/7 x.bmp", "--bogus x.bmp", "-f webp x.bmp", "--quality 11 x.bmp", "--pick 3 x.bmp"}) {
+  for (const char* bad :
+       {"", "--size 1/7 x.bmp", "--bogus x.bmp", "-f webp x.bmp", "--quality 11 x.bmp", "--pick 3 x.bmp"}) {
     r = Cli(bad);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": " << r.err;
@@ -116,11 +118,13 @@ TEST_F(CliTest, TransparentPngFromTopLeftOrPickedPixel) {
   const std::string text(png.begin(), png.end());
   const size_t trns = text.find("tRNS");
   ASSERT_NE(trns, std::string::npos);
-  EXPECT_EQ(std::vector<uint8_t>(png.begin() + trns + 4, png.begin() + trns + 10), (std::vector<uint8_t>{0, 10, 0, 20, 0, 30}));
+  EXPECT_EQ(std::vector<uint8_t>(png.begin() + trns + 4, png.begin() + trns + 10),
+            (std::vector<uint8_t>{0, 10, 0, 20, 0, 30}));
   Cli("-f png --color full --trans --pick 1,0 --overwrite a.bmp");
   png = test::ReadFile(dir / "a.png");
   const size_t t2 = std::string(png.begin(), png.end()).find("tRNS");
-  EXPECT_EQ(std::vector<uint8_t>(png.begin() + t2 + 4, png.begin() + t2 + 10), (std::vector<uint8_t>{0, 40, 0, 50, 0, 60}));
+  EXPECT_EQ(std::vector<uint8_t>(png.begin() + t2 + 4, png.begin() + t2 + 10),
+            (std::vector<uint8_t>{0, 40, 0, 50, 0, 60}));
 }
 
 TEST_F(CliTest, SaveWritesTheSettingsFile) {

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 
 #include "image/dib_image.h"
 #include "image/errors.h"
-#include <sstream>
 #include "test_util.h"
 
 namespace velmora {
@@ -31,10 +31,10 @@ std::vector<fs::path> Files(const std::string& folder) {
 // Several good files are variants of one picture and share its rendering.
 fs::path ReferenceFor(const std::string& stem) {
   static const std::map<std::string, std::string> kShared = {
-      {"pal1wb", "pal1"},       {"pal4rle", "pal4"},        {"pal8-0", "pal8"},       {"pal8os2", "pal8"},
-      {"pal8rle", "pal8"},      {"pal8topdown", "pal8"},    {"pal8v4", "pal8"},       {"pal8v5", "pal8"},
-      {"rgb16bfdef", "rgb16"},  {"rgb16-565pal", "rgb16-565"}, {"rgb24pal", "rgb24"}, {"rgb32", "rgb24"},
-      {"rgb32bf", "rgb24"},     {"rgb32bfdef", "rgb24"}};
+      {"pal1wb", "pal1"},      {"pal4rle", "pal4"},           {"pal8-0", "pal8"},    {"pal8os2", "pal8"},
+      {"pal8rle", "pal8"},     {"pal8topdown", "pal8"},       {"pal8v4", "pal8"},    {"pal8v5", "pal8"},
+      {"rgb16bfdef", "rgb16"}, {"rgb16-565pal", "rgb16-565"}, {"rgb24pal", "rgb24"}, {"rgb32", "rgb24"},
+      {"rgb32bf", "rgb24"},    {"rgb32bfdef", "rgb24"}};
   fs::path p = test::TestData("bmpsuite/reference/" + stem + ".png");
   if (fs::exists(p)) return p;
   auto it = kShared.find(stem);
@@ -107,7 +107,8 @@ TEST(BmpSuiteTest, TruncatedGoodFilesFailCleanly) {
         image.LoadFromStream(in);
         Bitmap b;
         image.AssignTo(b);
-      }) << path << " cut at " << cut;
+      }) << path
+         << " cut at " << cut;
     }
   }
 }

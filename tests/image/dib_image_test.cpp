@@ -190,7 +190,8 @@ TEST(DibImageTest, IndexedCaptureGetsFullTable) {
 }
 
 TEST(DibImageTest, EveryPixelFormatRoundTripsThroughStream) {
-  Bitmap b = MakeRgb(13, 7, [](int x, int y) { return (x + y) % 3 == 0 ? MakeColor(255, 255, 255) : MakeColor(x * 18, y * 30, 77); });
+  Bitmap b = MakeRgb(
+      13, 7, [](int x, int y) { return (x + y) % 3 == 0 ? MakeColor(255, 255, 255) : MakeColor(x * 18, y * 30, 77); });
   for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k4BitRLE, PixelFormat::k8Bit,
                         PixelFormat::k8BitRLE, PixelFormat::k24Bit}) {
     DibImage image;
@@ -253,11 +254,10 @@ TEST(DibImageTest, LoadsSixteenBitWithoutBitFields) {
 
 TEST(DibImageTest, LoadsBitFieldsAndTopDownThirtyTwoBit) {
   std::vector<uint8_t> masks = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};  // red, green, blue
-  std::vector<uint8_t> pixels = {
-      // top row: pure red, pure blue (bytes little-endian of 0xRR GG BB 00 layout)
-      0, 0, 0xFF, 0, 0xFF, 0, 0, 0,
-      // bottom row: green, white
-      0, 0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 0};
+  std::vector<uint8_t> pixels = {// top row: pure red, pure blue (bytes little-endian of 0xRR GG BB 00 layout)
+                                 0, 0, 0xFF, 0, 0xFF, 0, 0, 0,
+                                 // bottom row: green, white
+                                 0, 0xFF, 0, 0, 0xFF, 0xFF, 0xFF, 0};
   DibImage image = Load(MakeBmp(2, -2, 32, 3, 0, masks, pixels));
   EXPECT_EQ(image.Height(), 2);
   Bitmap b;
@@ -267,7 +267,9 @@ TEST(DibImageTest, LoadsBitFieldsAndTopDownThirtyTwoBit) {
   EXPECT_EQ(b.GetPixel(0, 1), MakeColor(0, 255, 0));
   EXPECT_EQ(b.GetPixel(1, 1), MakeColor(255, 255, 255));
   std::vector<uint8_t> zero_mask(12, 0);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(MakeBmp(1, 1, 32, 3, 0, zero_mask, {0, 0, 0, 0})); }),
+  EXPECT_EQ(ErrorOf<InvalidDibError>([&] {
+              Load(MakeBmp(1, 1, 32, 3, 0, zero_mask, {0, 0, 0, 0}));
+            }),
             "DibStorage.LoadFromStream: Invalid Masks");
 }
 
@@ -278,13 +280,15 @@ TEST(DibImageTest, OversizedColourTableIsCappedAndCountedInOffset) {
   EXPECT_EQ(image.PaletteSize(), 256);
   EXPECT_EQ(image.Table()[1].red, 200);
   // bfOffBits that ignores the 44 skipped entries is too small.
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(MakeBmp(1, 1, 8, 0, 300, table, {1, 0, 0, 0}, 54 + 1024)); }),
+  EXPECT_EQ(ErrorOf<InvalidDibError>([&] {
+              Load(MakeBmp(1, 1, 8, 0, 300, table, {1, 0, 0, 0}, 54 + 1024));
+            }),
             "DibStorage.LoadFromFile: bfOffBits is too small");
 }
 
 TEST(DibImageTest, TopDownTwentyFourBitKeepsRowOrder) {
-  std::vector<uint8_t> pixels = {0, 0, 255, 0,  // top: red, padded
-                                 255, 0, 0, 0};  // bottom: blue
+  std::vector<uint8_t> pixels = {0,   0, 255, 0,   // top: red, padded
+                                 255, 0, 0,   0};  // bottom: blue
   DibImage image = Load(MakeBmp(1, -2, 24, 0, 0, {}, pixels));
   EXPECT_EQ(image.Height(), 2);
   EXPECT_EQ(image.Header().biHeight, -2);
@@ -303,8 +307,7 @@ TEST(DibImageTest, LoadFailuresNameTheFault) {
   EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_bits); }), "DibStorage.LoadFromStream: Invalid BitCout");
   auto bad_size = good;
   bad_size[14] = 41;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_size); }),
-            "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_size); }), "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
   auto bad_width = MakeBmp(0, 1, 24, 0, 0, {}, {0, 0, 0, 0});
   EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_width); }), "DibStorage.LoadFromStream: Invalid Width or Height");
   auto small_off = MakeBmp(1, 1, 8, 0, 0, std::vector<uint8_t>(1024), {0, 0, 0, 0}, 60);
@@ -322,10 +325,10 @@ TEST(DibImageTest, LoadFailuresNameTheFault) {
 }
 
 TEST(DibImageTest, CoreHeaderIsWidened) {
-  std::vector<uint8_t> b = {'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // file header, off 32
-                            12, 0, 0, 0, 2, 0, 1, 0, 1, 0, 1, 0,           // 2 x 1, 1 bit
-                            0, 0, 0, 255, 255, 255,                        // black, white
-                            0x40, 0, 0, 0};
+  std::vector<uint8_t> b = {'B',  'M', 0, 0,   0,   0,   0, 0, 0, 0, 32, 0, 0, 0,  // file header, off 32
+                            12,   0,   0, 0,   2,   0,   1, 0, 1, 0, 1,  0,        // 2 x 1, 1 bit
+                            0,    0,   0, 255, 255, 255,                           // black, white
+                            0x40, 0,   0, 0};
   b[2] = static_cast<uint8_t>(b.size());
   DibImage image = Load(b);
   EXPECT_EQ(image.Header().biSize, 40u);
@@ -402,7 +405,9 @@ TEST(DibImageTest, ClipboardFormatRoundTripAndBounds) {
 TEST(DibImageTest, OurBmpsOpenInImageMagick) {
   if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
   test::TempDir dir;
-  Bitmap b = MakeRgb(17, 9, [](int x, int y) { return (x / 4 + y / 3) % 2 ? MakeColor(255, 255, 255) : MakeColor(x * 15, 0, y * 28); });
+  Bitmap b = MakeRgb(17, 9, [](int x, int y) {
+    return (x / 4 + y / 3) % 2 ? MakeColor(255, 255, 255) : MakeColor(x * 15, 0, y * 28);
+  });
   for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k4BitRLE, PixelFormat::k8Bit,
                         PixelFormat::k8BitRLE, PixelFormat::k24Bit}) {
     DibImage image;

@@ -6,7 +6,6 @@
 #include <set>
 
 #include "image/errors.h"
-
 #include "test_util.h"
 
 namespace velmora {

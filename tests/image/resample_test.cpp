@@ -71,9 +71,9 @@ TEST(ResampleTest, RefusesZeroSizes) {
 TEST(PrepareSizeTest, FactorsDivideBeforeMultiplying) {
   const struct {
     int index, w, h, ew, eh;
-  } cases[] = {{1, 101, 103, 50, 51}, {2, 101, 103, 33, 34}, {3, 101, 103, 20, 20}, {4, 101, 103, 66, 68},
-               {5, 101, 103, 75, 75}, {6, 5, 3, 10, 6},      {7, 5, 3, 15, 9},      {-1, 5, 3, 5, 3},
-               {1, 1, 9, 1, 4}};
+  } cases[] = {{1, 101, 103, 50, 51}, {2, 101, 103, 33, 34}, {3, 101, 103, 20, 20},
+               {4, 101, 103, 66, 68}, {5, 101, 103, 75, 75}, {6, 5, 3, 10, 6},
+               {7, 5, 3, 15, 9},      {-1, 5, 3, 5, 3},      {1, 1, 9, 1, 4}};
   for (const auto& c : cases) {
     Bitmap b = Solid(c.w, c.h, 0);
     PrepareSize(b, c.index);

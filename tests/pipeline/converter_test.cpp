@@ -1,7 +1,7 @@
 #include "pipeline/converter.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>

@@ -69,7 +69,9 @@ class FakeUi : public UserInterface {
     results.clear();
   }
   void SetResults(const std::vector<std::string>& lines) override { results = lines; }
-  void LogFailure(const std::string& source, const std::string& reason) override { failures.emplace_back(source, reason); }
+  void LogFailure(const std::string& source, const std::string& reason) override {
+    failures.emplace_back(source, reason);
+  }
 
   int Count(MessageKind kind) const {
     int n = 0;

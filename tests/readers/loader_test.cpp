@@ -38,11 +38,11 @@ int MaxDifference(const test::RgbImage& a, const test::RgbImage& b) {
 TEST(RegistryTest, ResultingClassPerExtension) {
   Loader loader;
   const std::map<std::string, std::string> expected = {
-      {"bmp", "Bitmap"},       {"rle", "Bitmap"},       {"dib", "DibImage"},     {"ico", "Icon"},
-      {"wmf", "Metafile"},     {"emf", "Metafile"},     {"jpg", "JPEGImage"},    {"jpeg", "JPEGImage"},
-      {"jpe", "JPEGImage"},    {"jfif", "JPEGImage"},   {"gif", "GifImage"},     {"png", "PngEncoder"},
-      {"tif", "TiffGraphic"},  {"tiff", "TiffGraphic"}, {"fax", "TiffGraphic"},  {"PNG", "PngEncoder"},
-      {"Jpg", "JPEGImage"},    {"mag", "MagImage"}};
+      {"bmp", "Bitmap"},      {"rle", "Bitmap"},       {"dib", "DibImage"},    {"ico", "Icon"},
+      {"wmf", "Metafile"},    {"emf", "Metafile"},     {"jpg", "JPEGImage"},   {"jpeg", "JPEGImage"},
+      {"jpe", "JPEGImage"},   {"jfif", "JPEGImage"},   {"gif", "GifImage"},    {"png", "PngEncoder"},
+      {"tif", "TiffGraphic"}, {"tiff", "TiffGraphic"}, {"fax", "TiffGraphic"}, {"PNG", "PngEncoder"},
+      {"Jpg", "JPEGImage"},   {"mag", "MagImage"}};
   for (const auto& [ext, name] : expected) {
     const GraphicClass* cls = loader.Registry().FindExtension(ext);
     ASSERT_NE(cls, nullptr) << ext;
@@ -104,7 +104,8 @@ TEST_F(LoaderFilesTest, DibGoesThroughTheStrictReader) {
   const std::string v5 = Make("v5.bmp", "-size 3x3 xc:blue");  // ImageMagick writes a 124-byte header
   fs::copy(v5, dir / "v5.dib");
   EXPECT_EQ(Decode(loader, v5).At(1, 1), 0x0000FFu);
-  EXPECT_EQ(ErrorText([&] { loader.LoadFile(dir / "v5.dib"); }), "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  EXPECT_EQ(ErrorText([&] { loader.LoadFile(dir / "v5.dib"); }),
+            "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
   const std::string v3 = Make("v3.bmp", "-size 3x3 xc:blue", "BMP3:");
   fs::copy(v3, dir / "v3.dib");
   EXPECT_EQ(Decode(loader, dir / "v3.dib").At(2, 2), 0x0000FFu);
@@ -126,8 +127,10 @@ TEST_F(LoaderFilesTest, JpegColourSpacesMatchAnIndependentDecoder) {
 
 TEST_F(LoaderFilesTest, ExifOrientationTurnsPhotosUpright) {
   // A 6 x 4 picture with a red top-left corner, stored with each orientation.
-  const std::string base = Make("base.png", "-size 6x4 xc:white -fill red -draw 'point 0,0' -fill blue -draw 'point 5,0'");
-  const char* names[] = {"", "TopLeft", "TopRight", "BottomRight", "BottomLeft", "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+  const std::string base =
+      Make("base.png", "-size 6x4 xc:white -fill red -draw 'point 0,0' -fill blue -draw 'point 5,0'");
+  const char* names[] = {"",        "TopLeft",  "TopRight",    "BottomRight", "BottomLeft",
+                         "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
   for (int o = 1; o <= 8; ++o) {
     const std::string path = Make("o" + std::to_string(o) + ".jpg", "'" + base + "' -quality 100 -orient " + names[o]);
     const auto upright = test::ReadWithMagick(Make("u" + std::to_string(o) + ".png", "'" + path + "' -auto-orient"));
@@ -190,10 +193,10 @@ TEST(BitmapClassTest, BmpSuiteThroughThePlatformReader) {
   if (!fs::exists(suite)) GTEST_SKIP() << "BMP Suite not found";
   Loader loader;
   const std::map<std::string, std::string> shared = {
-      {"pal1wb", "pal1"}, {"pal4rle", "pal4"}, {"pal8-0", "pal8"}, {"pal8os2", "pal8"}, {"pal8rle", "pal8"},
-      {"pal8topdown", "pal8"}, {"pal8v4", "pal8"}, {"pal8v5", "pal8"}, {"rgb16bfdef", "rgb16"},
-      {"rgb16-565pal", "rgb16-565"}, {"rgb24pal", "rgb24"}, {"rgb32", "rgb24"}, {"rgb32bf", "rgb24"},
-      {"rgb32bfdef", "rgb24"}, {"pal8nonsquare", ""}};
+      {"pal1wb", "pal1"},      {"pal4rle", "pal4"},           {"pal8-0", "pal8"},    {"pal8os2", "pal8"},
+      {"pal8rle", "pal8"},     {"pal8topdown", "pal8"},       {"pal8v4", "pal8"},    {"pal8v5", "pal8"},
+      {"rgb16bfdef", "rgb16"}, {"rgb16-565pal", "rgb16-565"}, {"rgb24pal", "rgb24"}, {"rgb32", "rgb24"},
+      {"rgb32bf", "rgb24"},    {"rgb32bfdef", "rgb24"},       {"pal8nonsquare", ""}};
   int compared = 0;
   for (const auto& e : fs::directory_iterator(suite / "g")) {
     const std::string stem = e.path().stem().string();
@@ -202,7 +205,8 @@ TEST(BitmapClassTest, BmpSuiteThroughThePlatformReader) {
     Bitmap b;
     ASSERT_NO_THROW(loader.LoadFile(e.path().string())->AssignTo(b)) << e.path();
     if (ref.empty()) continue;
-    EXPECT_EQ(MaxDifference(test::ToRgb(b), test::ReadPngRgb((suite / "reference" / (ref + ".png")).string())), 0) << e.path();
+    EXPECT_EQ(MaxDifference(test::ToRgb(b), test::ReadPngRgb((suite / "reference" / (ref + ".png")).string())), 0)
+        << e.path();
     ++compared;
   }
   EXPECT_GE(compared, 25);

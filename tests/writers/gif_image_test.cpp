@@ -67,13 +67,16 @@ Decoded DecodeGif(const std::vector<uint8_t>& bytes) {
     size_t pos;
   } mem{&bytes, 0};
   int error = 0;
-  GifFileType* gif = DGifOpen(&mem, [](GifFileType* g, GifByteType* out, int n) {
-    auto* m = static_cast<Mem*>(g->UserData);
-    const size_t k = std::min<size_t>(static_cast<size_t>(n), m->d->size() - m->pos);
-    std::memcpy(out, m->d->data() + m->pos, k);
-    m->pos += k;
-    return static_cast<int>(k);
-  }, &error);
+  GifFileType* gif = DGifOpen(
+      &mem,
+      [](GifFileType* g, GifByteType* out, int n) {
+        auto* m = static_cast<Mem*>(g->UserData);
+        const size_t k = std::min<size_t>(static_cast<size_t>(n), m->d->size() - m->pos);
+        std::memcpy(out, m->d->data() + m->pos, k);
+        m->pos += k;
+        return static_cast<int>(k);
+      },
+      &error);
   EXPECT_NE(gif, nullptr);
   Decoded out;
   if (!gif) return out;
@@ -106,7 +109,8 @@ uint32_t Rgb32(ColorValue c) { return (ColorRed(c) << 16) | (ColorGreen(c) << 8)
 TEST(GifImageTest, ExtensionBytesOfASingleGif) {
   const auto bytes = Single(Rgb(4, 4, [](int x, int) { return x < 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255); }));
   EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 6), "GIF89a");
-  const size_t loop = Find(bytes, {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0});
+  const size_t loop =
+      Find(bytes, {0x21, 0xFF, 0x0B, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 3, 1, 0, 0, 0});
   const size_t gce = Find(bytes, {0x21, 0xF9, 0x04, 0x00, 0x1E, 0x00, 0x00, 0x00});
   ASSERT_NE(loop, std::string::npos);
   ASSERT_NE(gce, std::string::npos);
@@ -131,8 +135,8 @@ TEST(GifImageTest, CubeMappingUsesTheOffsetThree) {
 
 TEST(GifImageTest, OneColourImage) {
   const auto bytes = Single(Rgb(3, 2, [](int, int) { return MakeColor(255, 255, 255); }));
-  EXPECT_EQ(bytes[10], 0x88);                        // global table, sorted, 1 colour bit
-  EXPECT_EQ(bytes[13], 255);                         // entry 0 is white
+  EXPECT_EQ(bytes[10], 0x88);  // global table, sorted, 1 colour bit
+  EXPECT_EQ(bytes[13], 255);   // entry 0 is white
   EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 16, bytes.begin() + 19), (std::vector<uint8_t>{0, 0, 0}));
   const size_t desc = Find(bytes, {0x2C, 0, 0, 0, 0, 3, 0, 2, 0});
   ASSERT_NE(desc, std::string::npos);
@@ -176,7 +180,8 @@ TEST(GifImageTest, ColourTableOverflow) {
 TEST(GifImageTest, ThreeHundredColoursKeepTheMostUsed) {
   GifImage gif;
   std::vector<ColorValue> a, b;
-  for (int i = 0; i < 150; ++i) a.push_back(MakeColor(static_cast<uint8_t>(i), 1, 1)), b.push_back(MakeColor(static_cast<uint8_t>(i), 200, 3));
+  for (int i = 0; i < 150; ++i)
+    a.push_back(MakeColor(static_cast<uint8_t>(i), 1, 1)), b.push_back(MakeColor(static_cast<uint8_t>(i), 200, 3));
   // The first 200 colour uses get two pixels each, the other 100 one.
   gif.AddFrame(Indexed(300, 1, a, [](int x, int) { return x % 150; }));
   gif.AddFrame(Indexed(200, 1, b, [](int x, int) { return x < 100 ? x % 50 : x - 50; }));
@@ -213,7 +218,8 @@ TEST(GifImageTest, LzwClearsAfter4094StringsAndStaysDecodable) {
   const size_t data = desc + 10 + 768;
   ASSERT_EQ(bytes[data], 8);
   std::vector<uint8_t> stream;
-  for (size_t at = data + 1; bytes[at] != 0; at += bytes[at] + 1) stream.insert(stream.end(), bytes.begin() + at + 1, bytes.begin() + at + 1 + bytes[at]);
+  for (size_t at = data + 1; bytes[at] != 0; at += bytes[at] + 1)
+    stream.insert(stream.end(), bytes.begin() + at + 1, bytes.begin() + at + 1 + bytes[at]);
   // A decoder's view: count clears and check where the second one comes.
   uint64_t acc = 0;
   int have = 0, width = 9, next = 258, clears = 0, codes = 0, second_clear_at = -1;
@@ -264,7 +270,8 @@ TEST(GifImageTest, SmallChangeBecomesACroppedTransparentFrame) {
   AddGifFrame(gif, Rgb(10, 10, base), false, "30", nullptr);
   gif.OptimizeColorTables();
   gif.OptimizeFrames(3);
-  AddGifFrame(gif, Rgb(10, 10, [&](int x, int y) { return x == 4 && y == 6 ? MakeColor(255, 255, 255) : base(x, y); }), false, "30", nullptr);
+  AddGifFrame(gif, Rgb(10, 10, [&](int x, int y) { return x == 4 && y == 6 ? MakeColor(255, 255, 255) : base(x, y); }),
+              false, "30", nullptr);
   gif.OptimizeColorTables();
   gif.OptimizeFrames(3);
   ASSERT_EQ(gif.frames.size(), 2u);
@@ -285,7 +292,8 @@ TEST(GifImageTest, DelayTextAndTransparency) {
   EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), std::invalid_argument);
   EXPECT_EQ(gif.frames.size(), 2u);
   // Transparency from the top-left pixel: cropped to the other pixels.
-  const auto bytes = Single(Rgb(5, 5, [](int x, int y) { return x == 3 && y == 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255); }), true);
+  const auto bytes = Single(
+      Rgb(5, 5, [](int x, int y) { return x == 3 && y == 2 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255); }), true);
   const size_t gce = Find(bytes, {0x21, 0xF9, 0x04, 0x01, 0x1E, 0x00});
   ASSERT_NE(gce, std::string::npos);
   EXPECT_EQ(bytes[gce + 6], 1) << "the transparent entry follows the one real colour";
@@ -313,7 +321,8 @@ TEST(GifImageTest, EveryWrittenGifMatchesItsSourceInImageMagick) {
   test::TempDir dir;
   std::mt19937 rng(3);
   std::vector<ColorValue> pal;
-  for (int i = 0; i < 200; ++i) pal.push_back(MakeColor(static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())));
+  for (int i = 0; i < 200; ++i)
+    pal.push_back(MakeColor(static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng()), static_cast<uint8_t>(rng())));
   const DibImage img = Indexed(33, 21, pal, [](int x, int y) { return (x * 7 + y * 3) % 200; });
   const std::string path = dir / "a.gif";
   test::WriteFile(path, Single(img));

@@ -57,12 +57,14 @@ TEST(MagImageTest, SixteenByTwoOfOneColour) {
   EXPECT_EQ(test::Le32(b, h + 28), 2u);
   // Palette entry 3 in green, red, blue order.
   EXPECT_EQ(std::vector<uint8_t>(b.begin() + h + 32 + 9, b.begin() + h + 32 + 12), (std::vector<uint8_t>{252, 21, 9}));
-  EXPECT_EQ(std::vector<uint8_t>(b.begin() + h + 80, b.end()), (std::vector<uint8_t>{0xE0, 0x00, 0x01, 0x11, 0x40, 0x00, 0x33, 0x33}));
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + h + 80, b.end()),
+            (std::vector<uint8_t>{0xE0, 0x00, 0x01, 0x11, 0x40, 0x00, 0x33, 0x33}));
   EXPECT_EQ(b.size(), h + 88);
   MagImage back = Reload(b);
   Bitmap decoded;
   back.AssignTo(decoded);
-  EXPECT_EQ(test::ToRgb(decoded).rgb, test::ToRgb(Indexed(16, 2, Bitmap::Format::k4Bit, [](int, int) { return 3; })).rgb);
+  EXPECT_EQ(test::ToRgb(decoded).rgb,
+            test::ToRgb(Indexed(16, 2, Bitmap::Format::k4Bit, [](int, int) { return 3; })).rgb);
 }
 
 TEST(MagImageTest, RoundTripsSixteenAnd256Colours) {
@@ -233,7 +235,9 @@ TEST(IcoWriterTest, MaskFromTheBottomLeftColour) {
     test::TempDir dir;
     test::WriteFile(dir / "t.ico", ico);
     std::string alpha;
-    test::Run("convert '" + (dir / "t.ico") + "' -format '%[fx:p{0,0}.a] %[fx:p{3,3}.a] %[fx:p{12,12}.a] %[pixel:p{12,12}]' info:", &alpha);
+    test::Run("convert '" + (dir / "t.ico") +
+                  "' -format '%[fx:p{0,0}.a] %[fx:p{3,3}.a] %[fx:p{12,12}.a] %[pixel:p{12,12}]' info:",
+              &alpha);
     EXPECT_EQ(alpha.substr(0, 6), "0 1 1 ");
     EXPECT_NE(alpha.find("(255,0,0"), std::string::npos) << alpha;
   }
@@ -242,7 +246,8 @@ TEST(IcoWriterTest, MaskFromTheBottomLeftColour) {
 TEST(IcoWriterTest, OpaqueIconsOpenInImageMagick) {
   if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
   test::TempDir dir;
-  const DibImage img = Picture(32, 32, [](int x, int y) { return (x / 8 + y / 8) % 2 ? MakeColor(250, 10, 10) : MakeColor(10, 10, 250); });
+  const DibImage img = Picture(
+      32, 32, [](int x, int y) { return (x / 8 + y / 8) % 2 ? MakeColor(250, 10, 10) : MakeColor(10, 10, 250); });
   test::WriteFile(dir / "a.ico", Ico(img, 32, false));
   const auto got = test::ReadWithMagick(dir / "a.ico");
   // What the icon must hold: the picture resampled to the icon size, then quantized.

@@ -23,7 +23,8 @@ DibImage Picture(int w, int h, bool indexed) {
 }
 
 // One or more pages through the report layer, as the writers assemble them.
-std::string MakePdf(const std::vector<DibImage>& images, bool shared, PdfCompression compression = PdfCompression::cmFlateDecode) {
+std::string MakePdf(const std::vector<DibImage>& images, bool shared,
+                    PdfCompression compression = PdfCompression::cmFlateDecode) {
   PdfReport report;
   report.CompressionMethod = compression;
   ReportPage page;
@@ -55,7 +56,9 @@ std::string Between(const std::string& s, const std::string& from, const std::st
 std::string Inflate(const std::string& data) {
   std::string out(1 << 20, '\0');
   uLongf size = out.size();
-  EXPECT_EQ(uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size()), Z_OK);
+  EXPECT_EQ(
+      uncompress(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(data.data()), data.size()),
+      Z_OK);
   out.resize(size);
   return out;
 }
@@ -83,22 +86,26 @@ TEST(PdfDocumentTest, OnePageOf640x480) {
   }
   EXPECT_EQ(Between(pdf, "1 0 obj\r\n", "\r\nendobj"),
             "<<\r\n/Type /Catalog\r\n/Pages 3 0 R\r\n/PageMode /UseNone\r\n/PageLayout /SinglePage\r\n>>");
-  const std::string info = std::regex_replace(Between(pdf, "2 0 obj\r\n", "\r\nendobj"), std::regex("D:\\d{14}"), "D:X");
-  EXPECT_EQ(info,
-            "<<\r\n/Producer (DuvuzEvo version 0.9)\r\n/Author (Velmora)\r\n/CreationDate (D:X)\r\n/Creator (Velmora)\r\n"
-            "/Keywords ()\r\n/Subject ()\r\n/Title ()\r\n/ModDate (D:X)\r\n>>");
+  const std::string info =
+      std::regex_replace(Between(pdf, "2 0 obj\r\n", "\r\nendobj"), std::regex("D:\\d{14}"), "D:X");
+  EXPECT_EQ(
+      info,
+      "<<\r\n/Producer (DuvuzEvo version 0.9)\r\n/Author (Velmora)\r\n/CreationDate (D:X)\r\n/Creator (Velmora)\r\n"
+      "/Keywords ()\r\n/Subject ()\r\n/Title ()\r\n/ModDate (D:X)\r\n>>");
   EXPECT_EQ(Between(pdf, "3 0 obj\r\n", "\r\nendobj"), "<<\r\n/Type /Pages\r\n/Kids [4 0 R ]\r\n/Count 1\r\n>>");
   EXPECT_EQ(Between(pdf, "4 0 obj\r\n", "\r\nendobj"),
-            "<<\r\n/Type /Page\r\n/Parent 3 0 R\r\n/MediaBox [0 0 640 480 ]\r\n/Resources <<\r\n/Font <<\r\n/F0 6 0 R\r\n>>\r\n"
+            "<<\r\n/Type /Page\r\n/Parent 3 0 R\r\n/MediaBox [0 0 640 480 ]\r\n/Resources <<\r\n/Font <<\r\n/F0 6 0 "
+            "R\r\n>>\r\n"
             "/XObject <<\r\n/PDFCLIP 7 0 R\r\n>>\r\n/ProcSet [/PDF /Text /ImageC ]\r\n>>\r\n/Contents 5 0 R\r\n>>");
   EXPECT_EQ(Inflate(StreamOf(pdf, 5)), "/F0 10 Tf\nq\n640 0 0 480 0 0 cm\n/PDFCLIP Do\nQ\n");
   EXPECT_EQ(Between(pdf, "6 0 obj\r\n", "\r\nendobj"),
             "<<\r\n/Type /Font\r\n/Subtype /Type1\r\n/Encoding /WinAnsiEncoding\r\n/FirstChar 32\r\n/LastChar 255\r\n"
             "/BaseFont /Helvetica\r\n/Name /F0\r\n>>");
   const std::string image = Between(pdf, "7 0 obj\r\n", "\r\nstream");
-  EXPECT_EQ(std::regex_replace(image, std::regex("/Length \\d+"), "/Length N"),
-            "<<\r\n/Length N\r\n/Filter [/FlateDecode ]\r\n/Type /XObject\r\n/Subtype /Image\r\n/ColorSpace /DeviceRGB\r\n"
-            "/Width 640\r\n/Height 480\r\n/BitsPerComponent 8\r\n/Name /PDFCLIP\r\n>>");
+  EXPECT_EQ(
+      std::regex_replace(image, std::regex("/Length \\d+"), "/Length N"),
+      "<<\r\n/Length N\r\n/Filter [/FlateDecode ]\r\n/Type /XObject\r\n/Subtype /Image\r\n/ColorSpace /DeviceRGB\r\n"
+      "/Width 640\r\n/Height 480\r\n/BitsPerComponent 8\r\n/Name /PDFCLIP\r\n>>");
   EXPECT_EQ(Inflate(StreamOf(pdf, 7)).size(), 640u * 480u * 3u);
   const std::string trailer = pdf.substr(pdf.rfind("trailer\r\n"));
   EXPECT_EQ(trailer, "trailer\r\n<<\r\n/Size 8\r\n/Root 1 0 R\r\n/Info 2 0 R\r\n>>\r\nstartxref\r\n" +
@@ -173,7 +180,8 @@ TEST(PdfDocumentTest, ErrorMessages) {
   doc.AddImage("X", CreatePdfBitmapImage(Picture(2, 2, false)));
   EXPECT_EQ(error([&] { doc.AddImage("X", CreatePdfBitmapImage(Picture(2, 2, false))); }),
             "AddImage --the image named X is already exists..");
-  EXPECT_EQ(error([&] { doc.AddImage("Y", std::make_unique<PdfStream>()); }), "AddImage --the image is not valid PdfImage..");
+  EXPECT_EQ(error([&] { doc.AddImage("Y", std::make_unique<PdfStream>()); }),
+            "AddImage --the image is not valid PdfImage..");
   PdfXref xref;
   PdfObject* o = xref.AddObject(std::make_unique<PdfNull>());
   EXPECT_EQ(o->number, 1);
@@ -197,7 +205,8 @@ TEST(PdfDocumentTest, ErrorMessages) {
 }
 
 TEST(PdfDocumentTest, WrittenPdfsPassQpdfAndRenderToTheSourcePixels) {
-  if (!test::HaveTool("qpdf") || !test::HaveTool("pdftocairo")) GTEST_SKIP() << "qpdf or poppler-utils is not installed";
+  if (!test::HaveTool("qpdf") || !test::HaveTool("pdftocairo"))
+    GTEST_SKIP() << "qpdf or poppler-utils is not installed";
   test::TempDir dir;
   const std::vector<DibImage> images = {Picture(37, 23, false), Picture(19, 41, true)};
   const std::string combined = dir / "combined.pdf";

@@ -68,7 +68,8 @@ TEST(PngEncoderTest, ChunkSequenceAndFixedBytes) {
   e.Time = t;
   e.Comment = "hi";
   const auto png = Encode(e);
-  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8), (std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}));
+  EXPECT_EQ(std::vector<uint8_t>(png.begin(), png.begin() + 8),
+            (std::vector<uint8_t>{137, 80, 78, 71, 13, 10, 26, 10}));
   const auto chunks = Chunks(png);
   EXPECT_EQ(Types(chunks), (std::vector<std::string>{"IHDR", "tIME", "tEXt", "tEXt", "tpNG", "gAMA", "IDAT", "IEND"}));
   EXPECT_EQ(chunks[0].data, (std::vector<uint8_t>{0, 0, 0, 3, 0, 0, 0, 2, 8, 2, 0, 0, 0}));

@@ -98,7 +98,8 @@ class BmpGraphic : public BitmapGraphic {
     if (planes != 1) throw BmpError("the image has " + std::to_string(planes) + " planes");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
       throw BmpError("unsupported bit count " + std::to_string(bits));
-    if (width <= 0 || height == 0) throw BmpError("invalid size " + std::to_string(width) + " x " + std::to_string(height));
+    if (width <= 0 || height == 0)
+      throw BmpError("invalid size " + std::to_string(width) + " x " + std::to_string(height));
     // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
     if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError("implausible resolution");
     const bool top_down = height < 0;
@@ -107,9 +108,15 @@ class BmpGraphic : public BitmapGraphic {
 
     enum { kRgb, kRle8, kRle4, kFields } kind = kRgb;
     switch (compression) {
-      case 0: kind = kRgb; break;
-      case 1: kind = kRle8; break;
-      case 2: kind = kRle4; break;
+      case 0:
+        kind = kRgb;
+        break;
+      case 1:
+        kind = kRle8;
+        break;
+      case 2:
+        kind = kRle4;
+        break;
       case 3:
       case 6:
         if (os2) throw BmpError("OS/2 Huffman compression is not supported");
@@ -118,8 +125,10 @@ class BmpGraphic : public BitmapGraphic {
       case 4:
         if (os2) throw BmpError("OS/2 RLE24 compression is not supported");
         throw BmpError("embedded JPEG data is not supported");
-      case 5: throw BmpError("embedded PNG data is not supported");
-      default: throw BmpError("unknown compression " + std::to_string(compression));
+      case 5:
+        throw BmpError("embedded PNG data is not supported");
+      default:
+        throw BmpError("unknown compression " + std::to_string(compression));
     }
     if ((kind == kRle8 && bits != 8) || (kind == kRle4 && bits != 4) || (kind == kFields && bits != 16 && bits != 32))
       throw BmpError("compression " + std::to_string(compression) + " does not fit " + std::to_string(bits) + " bits");
@@ -153,7 +162,8 @@ class BmpGraphic : public BitmapGraphic {
     if (bits <= 8) {
       uint64_t declared = clr_used ? clr_used : (1u << bits);
       if (hs == 12) declared = 1u << bits;
-      if (declared * entry > d.size()) throw BmpError("the palette of " + std::to_string(declared) + " entries exceeds the file");
+      if (declared * entry > d.size())
+        throw BmpError("the palette of " + std::to_string(declared) + " entries exceeds the file");
       if (offset_from_palette) off_bits = static_cast<uint32_t>(palette_at + declared * entry);
       uint64_t available = declared;
       if (off_bits > palette_at) available = std::min<uint64_t>(declared, (off_bits - palette_at) / entry);
@@ -167,7 +177,8 @@ class BmpGraphic : public BitmapGraphic {
     } else if (offset_from_palette) {
       off_bits = static_cast<uint32_t>(palette_at + static_cast<size_t>(clr_used) * 4);
     }
-    if (off_bits < palette_at || off_bits >= d.size()) throw BmpError("the pixel data offset " + std::to_string(off_bits) + " lies outside the file");
+    if (off_bits < palette_at || off_bits >= d.size())
+      throw BmpError("the pixel data offset " + std::to_string(off_bits) + " lies outside the file");
 
     const int64_t stride = ((width * bits + 31) / 32) * 4;
     if (kind != kRle8 && kind != kRle4 && size_image != 0 && off_bits + static_cast<uint64_t>(size_image) > d.size() &&
@@ -186,7 +197,8 @@ class BmpGraphic : public BitmapGraphic {
       return;
     }
     if (static_cast<uint64_t>(stride) * h > available)
-      throw BmpError("the pixel data is cut short: " + std::to_string(available) + " of " + std::to_string(stride * h) + " bytes");
+      throw BmpError("the pixel data is cut short: " + std::to_string(available) + " of " + std::to_string(stride * h) +
+                     " bytes");
     auto src_row = [&](int y) { return pixels + stride * (top_down ? y : hh - 1 - y); };
     if (bits == 1 || bits == 4 || bits == 8) {
       bitmap_ = Bitmap(w, hh, static_cast<Bitmap::Format>(bits));
@@ -213,7 +225,10 @@ class BmpGraphic : public BitmapGraphic {
           const uint8_t* s = src_row(y);
           for (int x = 0; x < w; ++x) {
             const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32Raw(s + x * 4);
-            if (p & alpha.mask) { use_alpha = true; break; }
+            if (p & alpha.mask) {
+              use_alpha = true;
+              break;
+            }
           }
         }
       }
@@ -230,7 +245,8 @@ class BmpGraphic : public BitmapGraphic {
             g = (g * a + 255 * (255 - a) + 127) / 255;
             b = (b * a + 255 * (255 - a) + 127) / 255;
           }
-          o[x * 3] = static_cast<uint8_t>(b), o[x * 3 + 1] = static_cast<uint8_t>(g), o[x * 3 + 2] = static_cast<uint8_t>(r);
+          o[x * 3] = static_cast<uint8_t>(b), o[x * 3 + 1] = static_cast<uint8_t>(g),
+                o[x * 3 + 2] = static_cast<uint8_t>(r);
         }
       }
     }
@@ -247,7 +263,8 @@ class BmpGraphic : public BitmapGraphic {
       for (int x = 0; x < bitmap_.Width(); ++x)
         if (static_cast<size_t>(bitmap_.GetIndex(x, y)) >= palette_size)
           throw BmpError("pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") uses colour " +
-                         std::to_string(bitmap_.GetIndex(x, y)) + " of a " + std::to_string(palette_size) + "-entry palette");
+                         std::to_string(bitmap_.GetIndex(x, y)) + " of a " + std::to_string(palette_size) +
+                         "-entry palette");
   }
 
   // Rows are stored bottom-up; data that ends early leaves the rest at index 0.
@@ -278,7 +295,8 @@ class BmpGraphic : public BitmapGraphic {
       } else {
         const size_t bytes = rle4 ? (b + 1) / 2 : b;
         if (pos + bytes > size) return;
-        for (int k = 0; k < b; ++k) put(rle4 ? ((k & 1) ? (data[pos + k / 2] & 15) : (data[pos + k / 2] >> 4)) : data[pos + k]);
+        for (int k = 0; k < b; ++k)
+          put(rle4 ? ((k & 1) ? (data[pos + k / 2] & 15) : (data[pos + k / 2] >> 4)) : data[pos + k]);
         pos += bytes + (bytes & 1);
       }
       if (y > h) throw BmpError("run-length data has more rows than the image");

@@ -2,12 +2,14 @@
 // libjpeg call happens inside DecodeJpeg, whose frames own nothing that needs
 // a destructor; C++ allocation happens through a callback between calls.
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <istream>
 #include <iterator>
 #include <vector>
 
+// jpeglib.h expects size_t and FILE to be declared before it.
 #include <jpeglib.h>
 
 #include "image/limits.h"
@@ -71,8 +73,9 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message) 
   else
     cinfo.out_color_space = JCS_EXT_BGR;
   jpeg_start_decompress(&cinfo);
-  uint8_t* rows = sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-                                 cinfo.output_components, cinfo.saw_Adobe_marker);
+  uint8_t* rows =
+      sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
+                     cinfo.output_components, cinfo.saw_Adobe_marker);
   if (!rows) {
     std::snprintf(message, JMSG_LENGTH_MAX, "image too large");
     jpeg_destroy_decompress(&cinfo);
@@ -125,13 +128,27 @@ Bitmap Orient(const Bitmap& src, int orientation) {
     for (int x = 0; x < w; ++x) {
       int dx, dy;
       switch (orientation) {
-        case 2: dx = w - 1 - x, dy = y; break;
-        case 3: dx = w - 1 - x, dy = h - 1 - y; break;
-        case 4: dx = x, dy = h - 1 - y; break;
-        case 5: dx = y, dy = x; break;
-        case 6: dx = h - 1 - y, dy = x; break;
-        case 7: dx = h - 1 - y, dy = w - 1 - x; break;
-        default: dx = y, dy = w - 1 - x; break;  // 8
+        case 2:
+          dx = w - 1 - x, dy = y;
+          break;
+        case 3:
+          dx = w - 1 - x, dy = h - 1 - y;
+          break;
+        case 4:
+          dx = x, dy = h - 1 - y;
+          break;
+        case 5:
+          dx = y, dy = x;
+          break;
+        case 6:
+          dx = h - 1 - y, dy = x;
+          break;
+        case 7:
+          dx = h - 1 - y, dy = w - 1 - x;
+          break;
+        default:
+          dx = y, dy = w - 1 - x;
+          break;  // 8
       }
       std::memcpy(out.Row(dy) + dx * bpp, s + x * bpp, static_cast<size_t>(bpp));
     }

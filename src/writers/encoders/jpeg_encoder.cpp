@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+// jpeglib.h expects size_t and FILE to be declared before it.
 #include <jpeglib.h>
 
 #include "writers/encoders/encoders.h"
@@ -34,8 +35,8 @@ struct RowSource {
   void* self;
 };
 
-int Compress(int width, int height, int components, int quality, RowSource* source, uint8_t* row,
-             unsigned char** out, unsigned long* out_size, char* message) {
+int Compress(int width, int height, int components, int quality, RowSource* source, uint8_t* row, unsigned char** out,
+             unsigned long* out_size, char* message) {
   jpeg_compress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -104,7 +105,8 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
   unsigned long size = 0;
   char message[JMSG_LENGTH_MAX] = {};
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-  const int rc = Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
+  const int rc =
+      Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
   if (rc != 0) throw EncoderError(std::string("JPEG error #") + message);
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));

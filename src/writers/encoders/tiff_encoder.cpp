@@ -94,7 +94,8 @@ void EncodeTiff(const Bitmap& source, std::ostream& out) {
     for (int y = 0; y < b.Height(); ++y) {
       const uint8_t* s = b.Row(y);
       if (rgb) {
-        for (int x = 0; x < b.Width(); ++x) row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
+        for (int x = 0; x < b.Width(); ++x)
+          row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
       } else {
         std::memcpy(row.data(), s, row_bytes);
       }

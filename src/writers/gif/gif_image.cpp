@@ -172,7 +172,8 @@ int GifImage::AddFrame(const DibImage& dib) {
   uint8_t* p = frame->pixels.data();
   if (b.Bits() <= 8) {
     const auto& palette = b.Palette();
-    for (size_t i = 0; i < palette.size() && i < 256; ++i) frame->local.Add(palette[i].red, palette[i].green, palette[i].blue);
+    for (size_t i = 0; i < palette.size() && i < 256; ++i)
+      frame->local.Add(palette[i].red, palette[i].green, palette[i].blue);
     for (int y = 0; y < b.Height(); ++y)
       for (int x = 0; x < b.Width(); ++x) *p++ = static_cast<uint8_t>(b.GetIndex(x, y));
   } else {
@@ -366,7 +367,8 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
   if (c.Empty() || p.Empty()) return;
   if (p.gce && (p.gce->Disposal() == 2 || p.gce->Disposal() == 3)) return;
   const int x0 = std::max<int>(c.left, p.left), y0 = std::max<int>(c.top, p.top);
-  const int x1 = std::min<int>(c.left + c.width, p.left + p.width), y1 = std::min<int>(c.top + c.height, p.top + p.height);
+  const int x1 = std::min<int>(c.left + c.width, p.left + p.width),
+            y1 = std::min<int>(c.top + c.height, p.top + p.height);
   if (x0 >= x1 || y0 >= y1) return;
   const bool was_transparent = c.transparent;
   bool settled = c.transparent;
@@ -438,7 +440,8 @@ void GifImage::Crop(GifFrame& frame) {
   const int nw = right - left + 1, nh = bottom - top + 1;
   std::vector<uint8_t> cut(static_cast<size_t>(nw) * nh);
   for (int y = 0; y < nh; ++y)
-    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>((top + y) * w + left), nw, cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
+    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>((top + y) * w + left), nw,
+                cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
   frame.pixels = std::move(cut);
   frame.left = static_cast<uint16_t>(frame.left + left);
   frame.top = static_cast<uint16_t>(frame.top + top);

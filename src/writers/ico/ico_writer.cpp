@@ -43,10 +43,15 @@ constexpr ColorValue kStandIn = MakeColor(250, 249, 248);
 
 void WriteIconFile(DibImage image, std::ostream& out) {
   switch (image.GetPixelFormat()) {
-    case PixelFormat::k4BitRLE: image.SetPixelFormat(PixelFormat::k4Bit); break;
+    case PixelFormat::k4BitRLE:
+      image.SetPixelFormat(PixelFormat::k4Bit);
+      break;
     case PixelFormat::k8BitRLE:
-    case PixelFormat::k24Bit: image.SetPixelFormat(PixelFormat::k8Bit); break;
-    default: break;
+    case PixelFormat::k24Bit:
+      image.SetPixelFormat(PixelFormat::k8Bit);
+      break;
+    default:
+      break;
   }
   const int bits = image.BitCount();
   const int palette_size = bits == 24 ? 0 : 1 << bits;

@@ -71,7 +71,8 @@ std::string PdfEscapeName(const std::string& name) {
 }
 
 std::string PdfEscapeText(const std::string& text) {
-  const bool multibyte = std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  const bool multibyte =
+      std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
   if (multibyte) {
     std::string out = "<FEFF001B656E001B";
     char buf[8];
@@ -91,15 +92,32 @@ std::string PdfEscapeText(const std::string& text) {
   std::string out = "(";
   for (char c : text) {
     switch (c) {
-      case '(': out += "\\("; break;
-      case ')': out += "\\)"; break;
-      case '\\': out += "\\\\"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default: out += c;
+      case '(':
+        out += "\\(";
+        break;
+      case ')':
+        out += "\\)";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        out += c;
     }
   }
   return out + ")";

@@ -32,7 +32,8 @@ void ReportPanel::Print(PdfDocument& doc, int origin_left, int origin_top) {
   const int l = origin_left + left, t = origin_top + top;
   for (ReportPanel* child : panels) child->Print(doc, l, t);
   for (ReportImage* item : items)
-    if (item->printable) item->Print(doc, l + item->left, t + item->top, l + item->left + item->width, t + item->top + item->height);
+    if (item->printable)
+      item->Print(doc, l + item->left, t + item->top, l + item->left + item->width, t + item->top + item->height);
 }
 
 void PdfReport::Guard(const char* setting) const {
