@@ -14,23 +14,14 @@
 
 #include "image/limits.h"
 #include "readers/decoders/decoders.h"
+#include "writers/encoders/jpeg_error.h"
 
 namespace velmora {
 namespace {
 
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-void OnError(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->message);
-  longjmp(err->jump, 1);
-}
-
-void OnMessage(j_common_ptr, int) {}
+using jpeg::ErrorManager;
+using jpeg::OnError;
+using jpeg::OnMessage;
 
 struct JpegSink {
   // Called once the size and colour space are known; returns the row buffer

@@ -13,21 +13,13 @@
 #include <jpeglib.h>
 
 #include "writers/encoders/encoders.h"
+#include "writers/encoders/jpeg_error.h"
 
 namespace velmora {
 namespace {
 
-struct ErrorManager {
-  jpeg_error_mgr pub;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-void OnError(j_common_ptr cinfo) {
-  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, err->message);
-  longjmp(err->jump, 1);
-}
+using jpeg::ErrorManager;
+using jpeg::OnError;
 
 struct RowSource {
   // Fills one row of width * components bytes; must not throw.
