@@ -23,7 +23,7 @@ test: build
 
 test-asan:
 	@bash scripts/install-deps
-	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_GUI=OFF >/dev/null
+	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON >/dev/null
 	@cmake --build build-asan -j$(JOBS)
 	@cd build-asan && ctest --output-on-failure -j$(JOBS)
 

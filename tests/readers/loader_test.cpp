@@ -1,6 +1,7 @@
 #include "readers/loader.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <filesystem>
 #include <map>
@@ -247,6 +248,37 @@ TEST(PngSuiteTest, EveryValidFileLoadsAndCorruptOnesFail) {
     ++loaded;
   }
   EXPECT_GT(loaded, 100);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(HostileFilesTest, HugeDimensionsAreRefusedBeforeAllocating) {
+  test::TempDir dir;
+  Loader loader;
+  // A GIF whose logical screen claims 65535 x 65535 pixels.
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0x3B};
+  test::WriteFile(dir / "huge_screen.gif", gif);
+  EXPECT_NE(ErrorText([&] { loader.LoadFile(dir / "huge_screen.gif"); }).find("outside the supported size"),
+            std::string::npos);
+  // A PNG whose header claims 60000 x 60000 pixels, with a valid CRC.
+  std::vector<uint8_t> png = {137, 80, 78, 71,   13,   10, 26, 10,   0,    0, 0, 13, 'I', 'H', 'D',
+                              'R', 0,  0,  0xEA, 0x60, 0,  0,  0xEA, 0x60, 8, 2, 0,  0,   0};
+  const uLong crc = crc32(0, png.data() + 12, 17);
+  for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(crc >> s));
+  for (const char* type : {"IDAT", "IEND"}) {
+    const std::vector<uint8_t> chunk = {
+        0, 0, 0, 0, uint8_t(type[0]), uint8_t(type[1]), uint8_t(type[2]), uint8_t(type[3])};
+    png.insert(png.end(), chunk.begin(), chunk.end());
+    const uLong c = crc32(0, chunk.data() + 4, 4);
+    for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(c >> s));
+  }
+  test::WriteFile(dir / "huge_header.png", png);
+  const std::string png_error = ErrorText([&] { loader.LoadFile(dir / "huge_header.png"); });
+  EXPECT_NE(png_error.find("outside the supported size"), std::string::npos) << png_error;
 }
 
 }  // namespace

@@ -47,19 +47,51 @@ class GifGraphic : public BitmapGraphic {
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
     if (!gif) throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(error));
-    if (DGifSlurp(gif.get()) != GIF_OK && gif->ImageCount == 0)
+    if (gif->SWidth > 0 && gif->SHeight > 0) CheckImageSize(gif->SWidth, gif->SHeight, "GIF image");
+    // Only the first image is read, record by record, so that its size is
+    // checked before its raster is allocated.
+    GraphicsControlBlock gcb{};
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    std::vector<uint8_t> raster;
+    GifImageDesc desc{};
+    auto fail = [&]() -> void {
       throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(gif->Error));
-    if (gif->ImageCount < 1) throw std::runtime_error("GIF image error: the file holds no image");
-    const SavedImage& frame = gif->SavedImages[0];
-    const GifImageDesc& desc = frame.ImageDesc;
+    };
+    for (bool done = false; !done;) {
+      GifRecordType type;
+      if (DGifGetRecordType(gif.get(), &type) != GIF_OK) fail();
+      if (type == TERMINATE_RECORD_TYPE) throw std::runtime_error("GIF image error: the file holds no image");
+      if (type == EXTENSION_RECORD_TYPE) {
+        int code = 0;
+        GifByteType* block = nullptr;
+        if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) fail();
+        if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) DGifExtensionToGCB(block[0], block + 1, &gcb);
+        while (block) {
+          if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) fail();
+        }
+        continue;
+      }
+      if (type != IMAGE_DESC_RECORD_TYPE) continue;
+      if (DGifGetImageDesc(gif.get()) != GIF_OK) fail();
+      desc = gif->Image;
+      CheckImageSize(desc.Width, desc.Height, "GIF image");
+      raster.resize(static_cast<size_t>(desc.Width) * desc.Height);
+      auto line = [&](int y) {
+        if (DGifGetLine(gif.get(), raster.data() + static_cast<size_t>(y) * desc.Width, desc.Width) != GIF_OK) fail();
+      };
+      if (desc.Interlace) {
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+          for (int y = kStart[pass]; y < desc.Height; y += kStep[pass]) line(y);
+      } else {
+        for (int y = 0; y < desc.Height; ++y) line(y);
+      }
+      done = true;
+    }
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
     if (!map) throw std::runtime_error("GIF image error: no colour table");
     int width = gif->SWidth, height = gif->SHeight;
     if (width <= 0 || height <= 0) width = desc.Width, height = desc.Height;
-    CheckImageSize(width, height, "GIF image");
-    GraphicsControlBlock gcb{};
-    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-    DGifSavedExtensionToGCB(gif.get(), 0, &gcb);
 
     std::vector<RgbQuad> palette(256);
     for (int i = 0; i < map->ColorCount && i < 256; ++i)
@@ -83,7 +115,7 @@ class GifGraphic : public BitmapGraphic {
       for (int x = 0; x < desc.Width; ++x) {
         const int tx = desc.Left + x;
         if (tx < 0 || tx >= width) continue;
-        out.Row(ty)[tx] = frame.RasterBits[static_cast<size_t>(y) * desc.Width + x];
+        out.Row(ty)[tx] = raster[static_cast<size_t>(y) * desc.Width + x];
       }
     }
     out.SetPalette(palette);
