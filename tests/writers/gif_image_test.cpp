@@ -333,3 +333,29 @@ TEST(GifImageTest, EveryWrittenGifMatchesItsSourceInImageMagick) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(GifImageTest, ColourThatDoesNotFitTakesTheFirstNearestByChannelSum) {
+  // Frame 0: red used 4 times, green 3 times, 254 greys twice each (none with
+  // channel sum 255). Frame 1: one blue pixel, the 257th colour.
+  std::vector<ColorValue> pal = {MakeColor(255, 0, 0), MakeColor(0, 255, 0)};
+  for (int k = 0, added = 0; added < 254; ++k)
+    if (k != 85)
+      pal.push_back(MakeColor(static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k))), ++added;
+  std::vector<int> pixels = {0, 0, 0, 0, 1, 1, 1};
+  for (int i = 2; i < 256; ++i) pixels.insert(pixels.end(), {i, i});
+  GifImage gif;
+  gif.AddFrame(
+      Indexed(static_cast<int>(pixels.size()), 1, pal, [&](int x, int) { return pixels[static_cast<size_t>(x)]; }));
+  gif.AddFrame(Indexed(1, 1, {MakeColor(0, 0, 255)}, [](int, int) { return 0; }));
+  gif.OptimizeColorTables();
+  ASSERT_EQ(gif.global.Count(), 256);
+  EXPECT_EQ(gif.global[0], (GifColorMap::Rgb{255, 0, 0}));
+  EXPECT_EQ(gif.global[1], (GifColorMap::Rgb{0, 255, 0}));
+  EXPECT_EQ(GifImage::FramePixel(*gif.frames[1], 0, 0), 0) << "blue is drawn red, the first of the two equally near";
+}
+
+}  // namespace
+}  // namespace velmora
