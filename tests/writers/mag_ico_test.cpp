@@ -263,3 +263,31 @@ TEST(IcoWriterTest, OpaqueIconsOpenInImageMagick) {
 
 }  // namespace
 }  // namespace velmora
+
+#include "readers/loader.h"
+
+namespace velmora {
+namespace {
+
+TEST(MagImageTest, PhotoRoundTripsAtBothDepths) {
+  Loader loader;
+  Bitmap photo;
+  loader.LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/photo.jpg")->AssignTo(photo);
+  DibImage image;
+  image.Assign(photo);
+  for (PixelFormat f : {PixelFormat::k4Bit, PixelFormat::k8Bit}) {
+    DibImage reduced;
+    reduced.Assign(image);
+    reduced.SetPixelFormat(f);
+    MagImage mag;
+    mag.Assign(reduced);
+    MagImage back = Reload(SaveMag(mag));
+    Bitmap expected, got;
+    reduced.AssignTo(expected);
+    back.AssignTo(got);
+    EXPECT_EQ(test::ToRgb(got).rgb, test::ToRgb(expected).rgb) << static_cast<int>(f);
+  }
+}
+
+}  // namespace
+}  // namespace velmora
