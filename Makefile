@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test test-asan bench clean
+.PHONY: deps configure build run test test-asan bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -30,5 +30,8 @@ test-asan:
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do $$b; done
 
+fuzz: build
+	@bash scripts/run-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD) build-asan out
+	rm -rf $(BUILD) build-asan build-fuzz out

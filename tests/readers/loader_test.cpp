@@ -283,3 +283,16 @@ TEST(HostileFilesTest, HugeDimensionsAreRefusedBeforeAllocating) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(HostileFilesTest, GifErrorWithoutAGiflibText) {
+  // Found by fuzzing: giflib fails with an error code it has no text for.
+  Loader loader;
+  const std::string path = std::string(VELMORA_SOURCE_DIR) + "/tests/readers/fixtures/gif_error_giflib_cannot_name.gif";
+  EXPECT_EQ(ErrorText([&] { loader.LoadFile(path); }).rfind("GIF image error: ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace velmora

@@ -29,6 +29,12 @@ int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
   return static_cast<int>(count);
 }
 
+// giflib has no text for some error codes (and 0 when a call failed without one).
+std::string GifReason(int code) {
+  const char* text = GifErrorString(code);
+  return text ? text : "the data is damaged (giflib error " + std::to_string(code) + ")";
+}
+
 struct GifCloser {
   void operator()(GifFileType* gif) const {
     int error = 0;
@@ -46,7 +52,7 @@ class GifGraphic : public BitmapGraphic {
     Memory memory{data.data(), data.size(), 0};
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
-    if (!gif) throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(error));
+    if (!gif) throw std::runtime_error(std::string("GIF image error: ") + GifReason(error));
     if (gif->SWidth > 0 && gif->SHeight > 0) CheckImageSize(gif->SWidth, gif->SHeight, "GIF image");
     // Only the first image is read, record by record, so that its size is
     // checked before its raster is allocated.
@@ -54,9 +60,7 @@ class GifGraphic : public BitmapGraphic {
     gcb.TransparentColor = NO_TRANSPARENT_COLOR;
     std::vector<uint8_t> raster;
     GifImageDesc desc{};
-    auto fail = [&]() -> void {
-      throw std::runtime_error(std::string("GIF image error: ") + GifErrorString(gif->Error));
-    };
+    auto fail = [&]() -> void { throw std::runtime_error(std::string("GIF image error: ") + GifReason(gif->Error)); };
     for (bool done = false; !done;) {
       GifRecordType type;
       if (DGifGetRecordType(gif.get(), &type) != GIF_OK) fail();

@@ -342,6 +342,12 @@ void PdfDocument::CreateDocument() {
   catalog_ = static_cast<PdfDictionary*>(xref_->AddObject(std::move(catalog)));
   catalog_->Set("Type", std::make_unique<PdfName>("Catalog"));
   trailer_->Set("Root", catalog_);
+  if (use_outlines_) {
+    auto* outlines = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
+    outlines->Set("Type", std::make_unique<PdfName>("Outlines"));
+    outlines->Set("Count", std::make_unique<PdfNumber>(0));
+    catalog_->Set("Outlines", outlines);
+  }
   info_ = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
   info_->Set("Producer", std::make_unique<PdfText>("DuvuzEvo version 0.9"));
   trailer_->Set("Info", info_);
