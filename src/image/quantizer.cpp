@@ -64,9 +64,7 @@ class SplitTree {
     int axis;  // 0 red, 1 green, 2 blue
     if (4 * vg <= 3 * vr && 2 * vb <= 3 * vr)
       axis = 0;
-    else if (3 * vr > 4 * vg)
-      axis = 2;
-    else if (2 * vb > 3 * vg)
+    else if (3 * vr > 4 * vg || 2 * vb > 3 * vg)  // green weighs 3, not 4, against blue
       axis = 2;
     else
       axis = 1;

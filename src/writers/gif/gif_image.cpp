@@ -440,7 +440,7 @@ void GifImage::Crop(GifFrame& frame) {
   const int nw = right - left + 1, nh = bottom - top + 1;
   std::vector<uint8_t> cut(static_cast<size_t>(nw) * nh);
   for (int y = 0; y < nh; ++y)
-    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>((top + y) * w + left), nw,
+    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>(top + y) * w + left, nw,
                 cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
   frame.pixels = std::move(cut);
   frame.left = static_cast<uint16_t>(frame.left + left);
