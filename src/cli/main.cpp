@@ -265,6 +265,8 @@ int Run(int argc, char** argv) {
   settings.S_folder_n = platform::ProgramFolder();
   IniStore store;
   // The console program shares the settings file of the desktop program.
+  // A name without a folder given on the command line means the current folder.
+  if (!ini_path.empty() && ini_path.find('/') == std::string::npos) ini_path = "./" + ini_path;
   store.FileName = ini_path.empty() ? SettingsFilePath(platform::ProgramFolder() + "velmora") : ini_path;
   LoadMainSettings(store, settings);
   LoadDialogSettings(store, settings);
