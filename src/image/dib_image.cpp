@@ -107,6 +107,76 @@ class MemorySource : public ByteSource {
   size_t pos_ = 0;
 };
 
+// The info header (40 or 12 bytes) and colour table, as files and packed DIBs
+// share them. strict (files) refuses unsupported bit counts right after the
+// header; packed DIBs find out when their pixels are read.
+struct InfoBlock {
+  DibParts parts;
+  uint32_t masks[3] = {0, 0, 0};
+  int64_t declared = 0;  // colour-table entries the header declares
+  int64_t read = 0;      // bytes read, header included
+  bool bitfields = false;
+  bool core = false;
+};
+
+InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
+  InfoBlock info;
+  uint8_t raw[40];
+  src.Read(raw, 4);
+  const uint32_t bi_size = Get32(raw);
+  BitmapInfoHeader& h = info.parts.header;
+  if (bi_size == 40) {
+    src.Read(raw + 4, 36);
+    h = ParseHeader40(raw);
+    if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
+    if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
+    const int bits = h.biBitCount;
+    if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCout");
+    if (h.biClrUsed == 0) h.biClrUsed = bits >= 1 && bits <= 8 ? 1u << bits : 0;
+    info.declared = h.biClrUsed;
+    info.read = 40;
+    info.bitfields = h.biCompression == 3;
+    if (info.bitfields) {
+      uint8_t m[12];
+      src.Read(m, 12);
+      for (int c = 0; c < 3; ++c) info.masks[c] = Get32(m + 4 * c);
+      info.read += 12;
+    }
+    const int64_t entries = std::min<int64_t>(info.declared, 256);
+    for (int64_t i = 0; i < entries; ++i) {
+      uint8_t q[4];
+      src.Read(q, 4);
+      info.parts.table[static_cast<size_t>(i)] = RgbQuad{q[0], q[1], q[2], 0};
+    }
+    info.read += 4 * entries;
+    h.biClrUsed = static_cast<uint32_t>(entries);
+  } else if (bi_size == 12) {
+    src.Read(raw + 4, 8);
+    const int bits = Get16(raw + 10);
+    if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 24)
+      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCount");
+    const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
+    // The core header becomes a 40-byte one with three-byte entries widened.
+    h.biWidth = Get16(raw + 4);
+    h.biHeight = static_cast<int16_t>(Get16(raw + 6));
+    h.biPlanes = Get16(raw + 8);
+    h.biBitCount = static_cast<uint16_t>(bits);
+    h.biClrUsed = static_cast<uint32_t>(entries);
+    for (int i = 0; i < entries; ++i) {
+      uint8_t q[3];
+      src.Read(q, 3);
+      info.parts.table[static_cast<size_t>(i)] = RgbQuad{q[0], q[1], q[2], 0};
+    }
+    info.core = true;
+    info.declared = entries;
+    info.read = 12 + 3 * entries;
+  } else {
+    throw InvalidDibError(bad_size_message);
+  }
+  return info;
+}
+
 // Converts 16 or 32-bit rows read from src into a 24-bit DibParts with the
 // stored row order kept.
 DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], ByteSource& src, bool use_fmo) {
@@ -513,62 +583,12 @@ void DibImage::LoadFromStream(std::istream& in) {
   if (Get16(file_header) != kBm) throw InvalidDibFileError("DibStorage.LoadFromFile: File type is invalid");
   const int64_t bf_size = Get32(file_header + 2);
   const int64_t bf_off_bits = Get32(file_header + 10);
-  uint8_t size_bytes[4];
-  src.Read(size_bytes, 4);
-  const uint32_t bi_size = Get32(size_bytes);
-  DibParts parts;
-  uint32_t masks[3] = {0, 0, 0};
-  int64_t consumed;
-  if (bi_size == 40) {
-    uint8_t raw[40];
-    std::memcpy(raw, size_bytes, 4);
-    src.Read(raw + 4, 36);
-    parts.header = ParseHeader40(raw);
-    BitmapInfoHeader& h = parts.header;
-    if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
-    if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
-    const int bits = h.biBitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCout");
-    if (h.biClrUsed == 0) h.biClrUsed = bits <= 8 ? 1u << bits : 0;
-    const int64_t used = h.biClrUsed;
-    const bool bitfields = h.biCompression == 3;
-    if (bitfields) {
-      uint8_t m[12];
-      src.Read(m, 12);
-      for (int c = 0; c < 3; ++c) masks[c] = Get32(m + 4 * c);
-    }
-    const int64_t entries = std::min<int64_t>(used, 256);
-    std::vector<uint8_t> table(static_cast<size_t>(entries * 4));
-    src.Read(table.data(), table.size());
-    for (int64_t i = 0; i < entries; ++i) parts.table[i] = RgbQuad{table[i * 4], table[i * 4 + 1], table[i * 4 + 2], 0};
-    consumed = 14 + 40 + 4 * used + (bitfields ? 12 : 0);
-    if (bf_off_bits < consumed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
-    src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - 40 - (bitfields ? 12 : 0) - 4 * entries));
-    h.biClrUsed = static_cast<uint32_t>(entries);
-  } else if (bi_size == 12) {
-    uint8_t raw[8];
-    src.Read(raw, 8);
-    const int bits = Get16(raw + 6);
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24)
-      throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCount");
-    const int entries = bits == 24 ? 0 : 1 << bits;
-    std::vector<uint8_t> table(static_cast<size_t>(entries * 3));
-    src.Read(table.data(), table.size());
-    consumed = 14 + 12 + 3 * entries;
-    if (bf_off_bits < consumed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
-    src.Skip(static_cast<uint64_t>(bf_off_bits - consumed));
-    BitmapInfoHeader& h = parts.header;
-    h.biWidth = Get16(raw);
-    h.biHeight = static_cast<int16_t>(Get16(raw + 2));
-    h.biPlanes = Get16(raw + 4);
-    h.biBitCount = static_cast<uint16_t>(bits);
-    h.biClrUsed = static_cast<uint32_t>(entries);
-    for (int i = 0; i < entries; ++i) parts.table[i] = RgbQuad{table[i * 3], table[i * 3 + 1], table[i * 3 + 2], 0};
-  } else {
-    throw InvalidDibError("DibStorage.LoadFromStream: Invalid Bitmap Header Size");
-  }
-  LoadParts(ReadPixels(std::move(parts), masks, src, bf_size - bf_off_bits, use_fmo_,
+  InfoBlock info = ReadInfo(src, true, "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  // The offset must leave room for every declared entry, also those beyond 256.
+  const int64_t needed = 14 + (info.core ? 12 + 3 * info.declared : 40 + 4 * info.declared + (info.bitfields ? 12 : 0));
+  if (bf_off_bits < needed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
+  src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - info.read));
+  LoadParts(ReadPixels(std::move(info.parts), info.masks, src, bf_size - bf_off_bits, use_fmo_,
                        "DibStorage.LoadFromStream: Invalid biBitCount"));
 }
 
@@ -610,53 +630,8 @@ void DibImage::LoadFromClipboardFormat(uint32_t format, const uint8_t* data, siz
   if (format != 8 || !data || size == 0)
     throw InvalidGraphicError("DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data");
   MemorySource src(data, size);
-  uint8_t size_bytes[4];
-  src.Read(size_bytes, 4);
-  const uint32_t bi_size = Get32(size_bytes);
-  DibParts parts;
-  uint32_t masks[3] = {0, 0, 0};
-  if (bi_size == 40) {
-    uint8_t raw[40];
-    std::memcpy(raw, size_bytes, 4);
-    src.Read(raw + 4, 36);
-    parts.header = ParseHeader40(raw);
-    BitmapInfoHeader& h = parts.header;
-    const int bits = h.biBitCount;
-    if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
-    if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
-    if (h.biClrUsed == 0) h.biClrUsed = bits >= 1 && bits <= 8 ? 1u << bits : 0;
-    if (h.biCompression == 3) {
-      uint8_t m[12];
-      src.Read(m, 12);
-      for (int c = 0; c < 3; ++c) masks[c] = Get32(m + 4 * c);
-    }
-    const uint32_t entries = std::min<uint32_t>(h.biClrUsed, 256);
-    for (uint32_t i = 0; i < entries; ++i) {
-      uint8_t q[4];
-      src.Read(q, 4);
-      parts.table[i] = RgbQuad{q[0], q[1], q[2], 0};
-    }
-    h.biClrUsed = entries;
-  } else if (bi_size == 12) {
-    uint8_t raw[8];
-    src.Read(raw, 8);
-    const int bits = Get16(raw + 6);
-    const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
-    BitmapInfoHeader& h = parts.header;
-    h.biWidth = Get16(raw);
-    h.biHeight = static_cast<int16_t>(Get16(raw + 2));
-    h.biPlanes = Get16(raw + 4);
-    h.biBitCount = static_cast<uint16_t>(bits);
-    h.biClrUsed = static_cast<uint32_t>(entries);
-    for (int i = 0; i < entries; ++i) {
-      uint8_t q[3];
-      src.Read(q, 3);
-      parts.table[i] = RgbQuad{q[0], q[1], q[2], 0};
-    }
-  } else {
-    throw InvalidDibError("DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
-  }
-  LoadParts(ReadPixels(std::move(parts), masks, src, static_cast<int64_t>(src.Remaining()), use_fmo_,
+  InfoBlock info = ReadInfo(src, false, "DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
+  LoadParts(ReadPixels(std::move(info.parts), info.masks, src, static_cast<int64_t>(src.Remaining()), use_fmo_,
                        "DibStorage.LoadFromClipboardFormat: Invalid biBitCount"));
 }
 
