@@ -184,11 +184,15 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
   ui_.ShowProgress(false);
   if (ui_.StatusText().empty()) ui_.SetStatusText(kBatchDone);
   ui_.SetDropCaption(kDropCaption);
+  ShowResults(MessageKind::kFinal);
+}
+
+void Converter::ShowResults(MessageKind kind) {
   if (!result_lines_.empty()) {
     if (!settings_.A_dialog) {
       std::string text = std::string("次のファイルとして保存しました。") + kMessageBreak;
       for (const auto& line : result_lines_) text += line + "\r\n";
-      ui_.ShowMessage(MessageKind::kFinal, text);
+      ui_.ShowMessage(kind, text);
     }
     ui_.SetResults(result_lines_);
   }
@@ -248,15 +252,7 @@ void Converter::CaptureOnce() {
     if (!settings_.A_dialog) ui_.ShowMessage(MessageKind::kClipboard, text);
     ui_.SetStatusText(text);
   }
-  if (!result_lines_.empty()) {
-    if (!settings_.A_dialog) {
-      std::string text = std::string("次のファイルとして保存しました。") + kMessageBreak;
-      for (const auto& line : result_lines_) text += line + "\r\n";
-      ui_.ShowMessage(MessageKind::kClipboard, text);
-    }
-    ui_.SetResults(result_lines_);
-  }
-  result_lines_.clear();
+  ShowResults(MessageKind::kClipboard);
   ui_.SetDropCaption(kDropCaption);
 }
 

@@ -67,6 +67,8 @@ class Converter {
   void CaptureOnce();
   void ConvertEntry(const std::string& source);
   void ReportFailure(const std::string& source, const std::exception& error);
+  // The summary message (unless dialogs are off) and the results list; empties the lines.
+  void ShowResults(MessageKind kind);
   void RunOrderDialog(OrderDialogData& data);
   void FinishCombined(std::unique_ptr<CombinedOutput>& output, const std::string& last_entry, const char* extension);
   void WriteOutput(const std::string& source, const std::string& extension,
