@@ -19,9 +19,8 @@ class BmpError : public std::runtime_error {
   explicit BmpError(const std::string& what) : std::runtime_error("BMP image error: " + what) {}
 };
 
-uint32_t U32(const std::vector<uint8_t>& d, size_t at) {
-  return d[at] | (d[at + 1] << 8) | (d[at + 2] << 16) | (static_cast<uint32_t>(d[at + 3]) << 24);
-}
+uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return U32(d.data() + at); }
 uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
 
 struct Channel {
@@ -224,7 +223,7 @@ class BmpGraphic : public BitmapGraphic {
         for (int y = 0; y < hh && !use_alpha; ++y) {
           const uint8_t* s = src_row(y);
           for (int x = 0; x < w; ++x) {
-            const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32Raw(s + x * 4);
+            const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
             if (p & alpha.mask) {
               use_alpha = true;
               break;
@@ -236,7 +235,7 @@ class BmpGraphic : public BitmapGraphic {
         const uint8_t* s = src_row(y);
         uint8_t* o = bitmap_.Row(y);
         for (int x = 0; x < w; ++x) {
-          const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32Raw(s + x * 4);
+          const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
           int r = red.Of(p), g = green.Of(p), b = blue.Of(p);
           if (use_alpha) {
             // Over white, as transparent areas of every input become white.
@@ -250,10 +249,6 @@ class BmpGraphic : public BitmapGraphic {
         }
       }
     }
-  }
-
-  static uint32_t U32Raw(const uint8_t* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
   }
 
   void CheckIndices(size_t palette_size) {
