@@ -73,6 +73,37 @@ RgbImage ReadPngRgb(const std::string& path) {
   return out;
 }
 
+RgbImage ReadPngStored(const std::string& path) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) throw std::runtime_error("cannot open " + path);
+  std::unique_ptr<FILE, decltype(&std::fclose)> closer(file, &std::fclose);
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    throw std::runtime_error("libpng cannot read " + path);
+  }
+  png_init_io(png, file);
+  png_read_png(png, info,
+               PNG_TRANSFORM_EXPAND | PNG_TRANSFORM_SCALE_16 | PNG_TRANSFORM_GRAY_TO_RGB | PNG_TRANSFORM_PACKING,
+               nullptr);
+  RgbImage out;
+  out.width = static_cast<int>(png_get_image_width(png, info));
+  out.height = static_cast<int>(png_get_image_height(png, info));
+  const int channels = png_get_channels(png, info);
+  png_bytepp rows = png_get_rows(png, info);
+  out.rgb.reserve(static_cast<size_t>(out.width) * out.height * 3);
+  for (int y = 0; y < out.height; ++y)
+    for (int x = 0; x < out.width; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const png_byte* p = rows[y] + x * channels;
+        const int a = channels == 4 ? p[3] : 255;
+        out.rgb.push_back(static_cast<uint8_t>((p[c] * a + 255 * (255 - a) + 127) / 255));
+      }
+  png_destroy_read_struct(&png, &info, nullptr);
+  return out;
+}
+
 RgbImage ReadWithMagick(const std::string& path) {
   std::string out;
   const std::string cmd = "convert '" + path + "[0]' -depth 8 -background white -flatten rgb:- 2>/dev/null";

@@ -45,6 +45,9 @@ struct RgbImage {
   }
 };
 RgbImage ReadPngRgb(const std::string& path);
+// Decodes a PNG with libpng's full reader in its stored sample values (no
+// gamma applied), alpha composited over white in those values.
+RgbImage ReadPngStored(const std::string& path);
 // Decodes any image with ImageMagick into RGB (the first frame).
 RgbImage ReadWithMagick(const std::string& path);
 // Pixels of a Bitmap as RGB.

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "platform/platform.h"
 
@@ -139,14 +140,20 @@ void IniFile::WriteBool(const std::string& section, const std::string& key, bool
   WriteString(section, key, value ? "1" : "0");
 }
 
-void IniFile::Flush() {
-  if (!dirty_) return;
-  std::error_code ec;
-  const std::filesystem::path parent = std::filesystem::path(path_).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-  for (const auto& line : lines_) out << line << "\r\n";
-  if (out) dirty_ = false;
+bool IniFile::Flush(std::string* error) {
+  if (!dirty_) return true;
+  try {
+    const std::string parent = std::filesystem::path(path_).parent_path().string();
+    if (!parent.empty()) platform::MakeFolders(parent);
+    platform::WriteFileAtomically(path_, [&](std::ostream& out) {
+      for (const auto& line : lines_) out << line << "\r\n";
+    });
+  } catch (const std::exception& e) {
+    if (error) *error = e.what();
+    return false;
+  }
+  dirty_ = false;
+  return true;
 }
 
 }  // namespace velmora

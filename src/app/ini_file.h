@@ -23,8 +23,12 @@ class IniFile {
   void WriteInteger(const std::string& section, const std::string& key, int value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
 
-  // Writes pending changes; failures are not reported, as with the profile functions.
-  void Flush();
+  bool HasKey(const std::string& section, const std::string& key) const { return Find(section, key) != nullptr; }
+
+  // Writes pending changes (atomically: a failed write leaves the old file).
+  // The profile functions do not report failures; callers that do get the
+  // reason in error.
+  bool Flush(std::string* error = nullptr);
 
  private:
   void Load();

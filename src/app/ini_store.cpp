@@ -146,10 +146,12 @@ void LoadMainSettings(IniStore& store, Settings& s) {
   s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), 8);
 }
 
-void SaveMainSettings(IniStore& store, const Settings& s) {
-  store.WritePosition("Window", "Pos", s.pos_x, s.pos_y);
-  store.WriteSize("Window", "Size", s.size_x, s.size_y);
-  store.WriteString("Window", "Window_State", s.window_state.empty() ? "Normal" : s.window_state);
+void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
+  if (window) {
+    store.WritePosition("Window", "Pos", s.pos_x, s.pos_y);
+    store.WriteSize("Window", "Size", s.size_x, s.size_y);
+    store.WriteString("Window", "Window_State", s.window_state.empty() ? "Normal" : s.window_state);
+  }
   store.WriteBool("Format", "bmp", s.C_bmp);
   store.WriteBool("Format", "jpg", s.C_jpg);
   store.WriteBool("Format", "png", s.C_png);

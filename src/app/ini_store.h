@@ -38,7 +38,8 @@ class IniStore {
   void WritePosition(const std::string& section, const std::string& key, int x, int y);
   void ReadSize(const std::string& section, const std::string& key, int& w, int& h);
   void WriteSize(const std::string& section, const std::string& key, int w, int h);
-  void Flush() { File().Flush(); }
+  bool HasKey(const std::string& section, const std::string& key) { return File().HasKey(section, key); }
+  bool Flush(std::string* error = nullptr) { return File().Flush(error); }
 
  private:
   std::string Fenced(const std::string& value) const;
@@ -53,7 +54,9 @@ std::string SettingsFilePath(const std::string& program_path);
 
 // The four load and save operations of the main window and the settings dialog.
 void LoadMainSettings(IniStore& store, Settings& settings);
-void SaveMainSettings(IniStore& store, const Settings& settings);
+// window: write the [Window] keys (the desktop program); the console program
+// leaves them as they were read.
+void SaveMainSettings(IniStore& store, const Settings& settings, bool window = true);
 void LoadDialogSettings(IniStore& store, Settings& settings);
 void SaveDialogSettings(IniStore& store, const Settings& settings);
 

@@ -1,6 +1,7 @@
 #include "image/dib_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <istream>
@@ -608,7 +609,7 @@ void DibImage::SaveToFile(const std::string& path) const {
 
 void DibImage::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\": " + std::strerror(errno));
   LoadFromStream(in);
 }
 

@@ -1,5 +1,6 @@
 #include "pipeline/converter.h"
 
+#include <algorithm>
 #include <ostream>
 #include <stdexcept>
 
@@ -18,6 +19,11 @@ std::string FileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string FolderPart(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
+}
+
 // Fills columns 1 and 2 (size, date) of an order-dialog row when the entry
 // can be looked up.
 void DescribeEntry(const std::string& path, std::vector<std::string>& row, size_t size_col) {
@@ -32,11 +38,51 @@ int Scale(int v, int new_size, int old_size) {
   return old_size > 0 ? static_cast<int>(static_cast<int64_t>(v) * new_size / old_size) : v;
 }
 
+char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+void Collect(const std::string& base, bool recursive, std::vector<std::string>& files) {
+  std::vector<platform::FolderEntry> entries = platform::ListFolder(base);
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
+  for (const auto& entry : entries) {
+    if (entry.folder) {
+      if (recursive) Collect(base + entry.name + "/", true, files);
+    } else if (!platform::IsOurTemporary(entry.name)) {
+      files.push_back(base + entry.name);
+    }
+  }
+}
+
 }  // namespace
 
 std::string SizeText(int64_t bytes) {
   if (bytes <= 1024) return std::to_string(bytes) + " B";
   return std::to_string(bytes / 1024) + " KB";
+}
+
+bool NameOrderLess(const std::string& a, const std::string& b) {
+  size_t i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (IsDigit(a[i]) && IsDigit(b[j])) {
+      size_t i_end = i, j_end = j;
+      while (i_end < a.size() && IsDigit(a[i_end])) ++i_end;
+      while (j_end < b.size() && IsDigit(b[j_end])) ++j_end;
+      size_t i_sig = i, j_sig = j;
+      while (i_sig + 1 < i_end && a[i_sig] == '0') ++i_sig;
+      while (j_sig + 1 < j_end && b[j_sig] == '0') ++j_sig;
+      const size_t i_len = i_end - i_sig, j_len = j_end - j_sig;
+      if (i_len != j_len) return i_len < j_len;
+      const int c = a.compare(i_sig, i_len, b, j_sig, j_len);
+      if (c != 0) return c < 0;
+      i = i_end, j = j_end;
+      continue;
+    }
+    const char x = FoldCase(a[i]), y = FoldCase(b[j]);
+    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
+    ++i, ++j;
+  }
+  if ((i < a.size()) != (j < b.size())) return j < b.size();
+  return a < b;
 }
 
 Converter::Converter(Settings& settings, UserInterface& ui, Clipboard* clipboard, const Loader& loader)
@@ -74,6 +120,9 @@ void Converter::Serve(Request request) {
   while (!queue_.empty()) {
     Request next = std::move(queue_.front());
     queue_.pop_front();
+    batch_sources_.clear();
+    written_by_.clear();
+    pending_fate_.clear();
     if (next.clipboard)
       CaptureOnce();
     else
@@ -92,10 +141,19 @@ void Converter::RunOrderDialog(OrderDialogData& data) {
 std::vector<std::string> Converter::CollectFolder(const std::string& folder) const {
   std::vector<std::string> files;
   if (!platform::FolderExists(folder)) return files;
-  const std::string base = folder.back() == '/' ? folder : folder + "/";
-  for (const auto& entry : platform::ListFolder(base))
-    if (!entry.folder) files.push_back(base + entry.name);
+  Collect(folder.back() == '/' ? folder : folder + "/", recursive_, files);
   return files;
+}
+
+void Converter::ProtectBatchSources(const std::vector<std::string>& entries) {
+  for (const auto& entry : entries) {
+    if (platform::FolderExists(entry)) {
+      for (const auto& file : CollectFolder(entry))
+        if (auto id = platform::IdentityOf(file)) batch_sources_.insert(*id);
+    } else if (auto id = platform::IdentityOf(entry)) {
+      batch_sources_.insert(*id);
+    }
+  }
 }
 
 void Converter::RunOneBatch(std::vector<std::string> entries) {
@@ -108,6 +166,8 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
   const bool pdf_on = settings_.CombinedPdfOn();
   if (gif_on) animated_gif_ = CreateAnimatedGif(settings_);
   if (pdf_on) combined_pdf_ = CreateCombinedPdf(settings_);
+  gif_collected_ = pdf_collected_ = false;
+  ProtectBatchSources(entries);
 
   if (entries.size() > 1) {
     for (int pass = 0; pass < 2; ++pass) {
@@ -151,12 +211,14 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
         for (size_t i = 1; i < data.rows.size(); ++i) files.push_back(data.rows[i].empty() ? "" : data.rows[i][0]);
       }
       folder_files += files.size();
+      folder_base_ = entry.back() == '/' ? entry : entry + "/";
       for (size_t o = 0; o < files.size(); ++o) {
         ui_.ProcessPendingEvents();
         ui_.SetProgressMax(static_cast<int>(files.size()));
         ConvertEntry(files[o]);
         ui_.SetProgressPosition(static_cast<int>(o + 1));
       }
+      folder_base_.clear();
     } else {
       ui_.SetProgressMax(static_cast<int>(entries.size()));
       ConvertEntry(entry);
@@ -164,7 +226,7 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
     }
   }
 
-  const bool collected = (animated_gif_ && animated_gif_->Count() > 0) || (combined_pdf_ && combined_pdf_->Count() > 0);
+  const bool collected = gif_collected_ || pdf_collected_;
   const bool nothing_found = entries.empty() || (folder_count == entries.size() && folder_files == 0);
   if ((gif_on || pdf_on) && nothing_found && !collected) {
     // An empty batch of combined outputs ends silently.
@@ -174,17 +236,33 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
     ui_.ShowProgress(false);
     return;
   }
+  bool gif_written = false, pdf_written = false;
   if (!entries.empty()) {
-    FinishCombined(animated_gif_, entries.back(), "gif");
-    FinishCombined(combined_pdf_, entries.back(), "pdf");
+    gif_written = FinishCombined(animated_gif_, gif_collected_, entries.back(), "gif");
+    pdf_written = FinishCombined(combined_pdf_, pdf_collected_, entries.back(), "pdf");
   }
   animated_gif_.reset();
   combined_pdf_.reset();
+  // Sources of the combined outputs leave only once those outputs exist.
+  for (const PendingFate& p : pending_fate_) {
+    if ((p.gif && !gif_written) || (p.pdf && !pdf_written)) continue;
+    try {
+      MoveSourceToTrash(p.source);
+    } catch (const std::exception& e) {
+      ReportFailure(p.source, e.what());
+    }
+  }
+  pending_fate_.clear();
 
   ui_.ShowProgress(false);
   if (ui_.StatusText().empty()) ui_.SetStatusText(kBatchDone);
   ui_.SetDropCaption(kDropCaption);
   ShowResults(MessageKind::kFinal);
+}
+
+void Converter::AddLine(std::string line) {
+  ui_.ResultLine(line);
+  result_lines_.push_back(std::move(line));
 }
 
 void Converter::ShowResults(MessageKind kind) {
@@ -199,20 +277,24 @@ void Converter::ShowResults(MessageKind kind) {
   result_lines_.clear();
 }
 
-void Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, const std::string& last_entry,
+bool Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, bool collected, const std::string& last_entry,
                                const char* extension) {
-  if (!output) return;
+  if (!output) return false;
   std::unique_ptr<CombinedOutput> owned = std::move(output);
-  if (owned->Count() == 0) return;  // nothing collected: skipped silently
+  if (!collected) return false;  // nothing collected: skipped silently
   try {
     written_.clear();
+    outcome_ = SourceOutcome{};
+    current_source_id_ = platform::IdentityOf(last_entry);
     WriteOutput(
         last_entry, extension, [&](std::ostream& out) { owned->Save(out); }, /*combined=*/true);
     if (settings_.V_olddate && source_date_found_)
       for (const auto& path : written_) StampFileDate(path);
+    return !outcome_.incomplete;
   } catch (const std::exception& e) {
-    ReportFailure(last_entry, e);
+    ReportFailure(last_entry, e.what());
   }
+  return false;
 }
 
 void Converter::ConvertEntry(const std::string& source) {
@@ -223,15 +305,15 @@ void Converter::ConvertEntry(const std::string& source) {
     if (settings_.V_olddate && source_date_found_)
       for (const auto& path : written_) StampFileDate(path);
   } catch (const std::exception& e) {
-    ReportFailure(source, e);
+    ReportFailure(source, e.what());
   }
 }
 
-void Converter::ReportFailure(const std::string& source, const std::exception& error) {
+void Converter::ReportFailure(const std::string& source, const std::string& reason) {
   if (!settings_.A_dialog)
     ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + "このファイルは変換できません");
-  result_lines_.push_back(source + " × 変換できませんでした");
-  ui_.LogFailure(source, error.what());
+  AddLine(source + " × 変換できませんでした");
+  ui_.LogFailure(source, reason);
 }
 
 void Converter::CaptureOnce() {
@@ -274,74 +356,121 @@ void Converter::ConvertOne(const std::string& source_in) {
     ui_.SetStatusText(kNoFormat);
     return;
   }
+  outcome_ = SourceOutcome{};
   ui_.SetDropCaption(source_in + "を変換中");
   std::string source = source_in;
+  const bool clip = source_in == "Clip";
+  current_source_id_ = clip ? std::nullopt : platform::IdentityOf(source_in);
+  if (!clip && platform::IsOurTemporary(FileNamePart(source_in)))
+    throw std::runtime_error("it is a temporary file left by an interrupted conversion; it is not converted");
+
+  // A dry run reads no picture: it only resolves the outputs.
   std::unique_ptr<Graphic> picture;
-  if (source != "Clip") {
-    picture = loader_.LoadFile(source);
-  } else {
-    picture = LoadClipboardPicture();
+  if (!dry_run_) picture = clip ? LoadClipboardPicture() : loader_.LoadFile(source);
+  if (clip) {
     ++clip_counter_;
     source = "Clip" + std::to_string(clip_counter_);
   }
-  Bitmap working;
-  picture->AssignTo(working);
-  picture.reset();
-  ui_.StepProgress();
-
+  DibImage image;
   FrameOptions frame;
   frame.trans = settings_.C_Trans;
-  if ((settings_.C_png || settings_.C_gif) && settings_.V_transparent) {
-    x_point_ = y_point_ = 0;
-    if (auto click = ui_.PickTransparent(working)) {
-      x_point_ = click->x;
-      y_point_ = click->y;
-      if (click->x >= 0 && click->y >= 0 && click->x < working.Width() && click->y < working.Height())
-        picked_color_ = working.GetPixel(click->x, click->y);
-    }
-    frame.picker_shown = true;
-  }
-  const int loaded_w = working.Width(), loaded_h = working.Height();
-  const bool point_inside = x_point_ >= 0 && y_point_ >= 0 && x_point_ < loaded_w && y_point_ < loaded_h;
+  if (picture) {
+    for (const auto& warning : picture->Warnings()) ui_.LogWarning(source, warning);
+    Bitmap working;
+    picture->AssignTo(working);
+    picture.reset();
+    ui_.StepProgress();
 
-  PrepareSize(working, settings_.O_gsize);
-  DibImage image;
-  PreparePixelColor(working, image, settings_.C_PixelColor);
-  // The point was picked on the image as loaded; the frames use the prepared one.
-  // A point outside the loaded image stays outside, so the frame step fails.
-  frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : -1;
-  frame.y = point_inside ? Scale(y_point_, image.Height(), loaded_h) : -1;
+    if ((settings_.C_png || settings_.C_gif) && settings_.V_transparent) {
+      x_point_ = y_point_ = 0;
+      if (auto click = ui_.PickTransparent(working)) {
+        x_point_ = click->x;
+        y_point_ = click->y;
+        if (click->x >= 0 && click->y >= 0 && click->x < working.Width() && click->y < working.Height())
+          picked_color_ = working.GetPixel(click->x, click->y);
+      }
+      frame.picker_shown = true;
+    }
+    const int loaded_w = working.Width(), loaded_h = working.Height();
+    const bool point_inside = x_point_ >= 0 && y_point_ >= 0 && x_point_ < loaded_w && y_point_ < loaded_h;
+
+    PrepareSize(working, settings_.O_gsize);
+    PreparePixelColor(working, image, settings_.C_PixelColor);
+    // The point was picked on the image as loaded; the frames use the prepared one.
+    // A point outside the loaded image stays outside, so the frame step fails.
+    frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : -1;
+    frame.y = point_inside ? Scale(y_point_, image.Height(), loaded_h) : -1;
+  }
 
   const WriterContext context{settings_, picked_color_, frame};
   for (const FormatWriter& writer : writers_) {
     if (!writer.ticked(settings_)) continue;
     if (writer.extension == "gif" && animated_gif_) {
-      animated_gif_->Add(image, frame);
+      if (!dry_run_) animated_gif_->Add(image, frame);
+      gif_collected_ = outcome_.in_gif = true;
       continue;
     }
     if (writer.extension == "pdf" && combined_pdf_) {
-      combined_pdf_->Add(image, frame);
+      if (!dry_run_) combined_pdf_->Add(image, frame);
+      pdf_collected_ = outcome_.in_pdf = true;
       continue;
     }
     if (!writer.encode) throw std::runtime_error(writer.extension + " files cannot be written by this version");
-    WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
+    try {
+      WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
+    } catch (const OutputRefused& e) {
+      outcome_.incomplete = true;
+      ReportFailure(source, e.what());
+    }
   }
 
-  if (settings_.A_delete && source_in != "Clip") {
-    file_operation_.FromFFList = {source_in};
-    file_operation_.Execute();
+  // The source goes only when every output it asked for exists: never after
+  // a refused, failed or declined output, and for the combined outputs only
+  // once they are written at the end of the batch.
+  if (settings_.A_delete && !clip && !outcome_.incomplete && !dry_run_) {
+    if (outcome_.in_gif || outcome_.in_pdf)
+      pending_fate_.push_back(PendingFate{source_in, outcome_.in_gif, outcome_.in_pdf});
+    else
+      MoveSourceToTrash(source_in);
   }
+}
+
+void Converter::MoveSourceToTrash(const std::string& source) {
+  file_operation_.FromFFList = {source};
+  if (file_operation_.Execute() != 0) throw platform::FileError(file_operation_.LastError());
 }
 
 void Converter::WriteOutput(const std::string& source, const std::string& extension,
                             const std::function<void(std::ostream&)>& encode, bool combined) {
   ResolveOutputPath(source, extension, combined);
-  if (!output_allowed_) return;
+  if (!output_allowed_) {
+    outcome_.incomplete = true;
+    ui_.OutputSkipped(source, output_path_);
+    return;
+  }
+  if (dry_run_) {
+    AddLine(source + kArrow + output_path_);
+    return;
+  }
+  if (!folder_base_.empty() && settings_.S_folder) platform::MakeFolders(FolderPart(output_path_));
   platform::WriteFileAtomically(output_path_, encode);
   written_.push_back(output_path_);
+  if (auto id = platform::IdentityOf(output_path_)) written_by_.emplace(*id, source);
   const auto info = platform::LookUp(output_path_);
   const std::string size_text = info ? SizeText(info->size) : "? B";
-  result_lines_.push_back(source + kArrow + output_path_ + " " + size_text);
+  AddLine(source + kArrow + output_path_ + " " + size_text);
+}
+
+void Converter::CheckNotProtected(const std::string& path) const {
+  const auto id = platform::IdentityOf(path);
+  if (!id) return;
+  if (current_source_id_ && *id == *current_source_id_)
+    throw OutputRefused("\"" + path + "\" is the source file itself; it is not overwritten");
+  if (auto it = written_by_.find(*id); it != written_by_.end())
+    throw OutputRefused("\"" + path + "\" was already written in this batch from " + it->second +
+                        "; it is not overwritten");
+  if (batch_sources_.count(*id))
+    throw OutputRefused("\"" + path + "\" is a source of this batch; it is not overwritten");
 }
 
 void Converter::ResolveOutputPath(const std::string& source, const std::string& extension, bool combined) {
@@ -369,10 +498,16 @@ void Converter::ResolveOutputPath(const std::string& source, const std::string& 
   } else if (settings_.S_folder) {
     std::string folder = settings_.S_folder_n;
     if (!folder.empty() && folder.back() != '/') folder += '/';
+    // Files found below a dropped folder keep their place under the save folder.
+    if (!combined && recursive_ && !folder_base_.empty() && source.rfind(folder_base_, 0) == 0)
+      folder += FolderPart(source.substr(folder_base_.size()));
     output_path_ = folder + FileNamePart(output_path_);
   }
+  CheckNotProtected(output_path_);
   if (!settings_.V_over && platform::FileExists(output_path_)) {
-    output_allowed_ = ui_.ConfirmOverwrite("File : " + output_path_ + "が既にあります。上書きしますか？");
+    // A dry run asks nothing: an existing file counts as declined.
+    output_allowed_ =
+        !dry_run_ && ui_.ConfirmOverwrite("File : " + output_path_ + "が既にあります。上書きしますか？");
   }
 }
 

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "pipeline/settings.h"
 #include "pipeline/shell_file_operation.h"
 #include "pipeline/writers.h"
+#include "platform/platform.h"
 #include "readers/loader.h"
 
 namespace velmora {
@@ -24,6 +28,18 @@ inline constexpr const char* kBatchDone = "変換が終了しました。";
 
 // "n B" up to 1024 bytes, otherwise n div 1024 followed by " KB".
 std::string SizeText(int64_t bytes);
+
+// The order a file manager shows names in: letters without regard to case,
+// runs of digits by their value ("a2" before "a10"), ties by bytes.
+bool NameOrderLess(const std::string& a, const std::string& b);
+
+// An output that must not be written because it would destroy a picture the
+// user has: the source itself, another source of the batch, or a file this
+// batch wrote already. The source fails for that output; the others go on.
+class OutputRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 class Converter {
  public:
@@ -39,10 +55,12 @@ class Converter {
   void CaptureClipboard();
   // Sets OutputPath and OutputAllowed for a source and extension (may ask
   // before overwriting); combined selects the combined outputs' naming.
+  // Raises OutputRefused for a path that holds a picture of this batch.
   void ResolveOutputPath(const std::string& source, const std::string& extension, bool combined = false);
   // Gives a file the recorded SourceDate; raises when it cannot be opened.
   void StampFileDate(const std::string& path);
-  // The files directly inside a folder, in the file system's order.
+  // The files inside a folder in name order (our own temporaries left out);
+  // with recursion on, those of its subfolders too.
   std::vector<std::string> CollectFolder(const std::string& folder) const;
 
   const std::string& OutputPath() const { return output_path_; }
@@ -56,23 +74,46 @@ class Converter {
   void SetProgramFolder(std::string folder) { program_folder_ = std::move(folder); }
   // Replaces the writer table (tests inject failing writers).
   void SetWriters(std::vector<FormatWriter> writers) { writers_ = std::move(writers); }
+  // Folders are searched to any depth; with a save folder chosen, outputs
+  // keep their place below the dropped folder.
+  void SetRecursive(bool on) { recursive_ = on; }
+  // Resolves and lists every output without reading a picture, asking or
+  // writing anything.
+  void SetDryRun(bool on) { dry_run_ = on; }
 
  private:
   struct Request {
     bool clipboard = false;
     std::vector<std::string> entries;
   };
+  // What became of the source being converted.
+  struct SourceOutcome {
+    bool incomplete = false;  // an output failed, was refused or declined
+    bool in_gif = false;      // a frame went into the animated GIF
+    bool in_pdf = false;      // a page went into the combined PDF
+  };
+  // A converted source whose move to the trash waits for the combined outputs.
+  struct PendingFate {
+    std::string source;
+    bool gif;
+    bool pdf;
+  };
   void Serve(Request request);
   void RunOneBatch(std::vector<std::string> entries);
   void CaptureOnce();
   void ConvertEntry(const std::string& source);
-  void ReportFailure(const std::string& source, const std::exception& error);
+  void ReportFailure(const std::string& source, const std::string& reason);
+  void AddLine(std::string line);
   // The summary message (unless dialogs are off) and the results list; empties the lines.
   void ShowResults(MessageKind kind);
   void RunOrderDialog(OrderDialogData& data);
-  void FinishCombined(std::unique_ptr<CombinedOutput>& output, const std::string& last_entry, const char* extension);
+  bool FinishCombined(std::unique_ptr<CombinedOutput>& output, bool collected, const std::string& last_entry,
+                      const char* extension);
   void WriteOutput(const std::string& source, const std::string& extension,
                    const std::function<void(std::ostream&)>& encode, bool combined = false);
+  void CheckNotProtected(const std::string& path) const;
+  void MoveSourceToTrash(const std::string& source);
+  void ProtectBatchSources(const std::vector<std::string>& entries);
   std::unique_ptr<Graphic> LoadClipboardPicture();
 
   Settings& settings_;
@@ -82,6 +123,8 @@ class Converter {
   std::vector<FormatWriter> writers_;
   ShellFileOperation file_operation_;
   std::string program_folder_;
+  bool recursive_ = false;
+  bool dry_run_ = false;
 
   std::vector<std::string> result_lines_;
   std::string output_path_;
@@ -95,6 +138,18 @@ class Converter {
   std::vector<std::string> written_;  // outputs written for the current source
   std::unique_ptr<CombinedOutput> animated_gif_;
   std::unique_ptr<CombinedOutput> combined_pdf_;
+  bool gif_collected_ = false;  // a frame was added (also in a dry run)
+  bool pdf_collected_ = false;
+
+  // Pictures of the batch that no output may replace: every source, and
+  // every file the batch wrote (with the source that wrote it).
+  std::set<platform::FileId> batch_sources_;
+  std::map<platform::FileId, std::string> written_by_;
+  std::optional<platform::FileId> current_source_id_;
+  std::string folder_base_;  // the dropped folder whose files are converted, with "/"
+  SourceOutcome outcome_;
+  std::vector<PendingFate> pending_fate_;
+
   bool busy_ = false;
   std::deque<Request> queue_;
 };

@@ -61,6 +61,15 @@ class UserInterface {
   // The reason a source failed (the error's own text), for logs; shown even
   // when dialogs are suppressed.
   virtual void LogFailure(const std::string& source, const std::string& reason) = 0;
+
+  // Each result or failure line the moment it joins the results list.
+  virtual void ResultLine(const std::string& /*line*/) {}
+  // A decoder's warning about a source that still converted (a truncated
+  // JPEG, say).
+  virtual void LogWarning(const std::string& /*source*/, const std::string& /*text*/) {}
+  // An output that was not written because the file exists and overwriting
+  // was declined.
+  virtual void OutputSkipped(const std::string& /*source*/, const std::string& /*path*/) {}
 };
 
 // Clipboard formats of the desktop this system stands in for.

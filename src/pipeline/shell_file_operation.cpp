@@ -26,6 +26,7 @@ int ShellFileOperation::Execute() {
   if (FromFFList.empty()) throw std::runtime_error("ShfOperation:ﾌｧｲﾙが指定されていません.");
   if (options.MUILIDESTFILES && ToFiles.empty()) throw std::runtime_error("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません.");
   aborted_ = false;
+  last_error_.clear();
   int result = 0;
   for (size_t i = 0; i < FromFFList.size(); ++i) {
     const std::string& from = FromFFList[i];
@@ -37,6 +38,7 @@ int ShellFileOperation::Execute() {
       to = ToFolder + (ToFolder.back() == '/' ? "" : "/") + from.substr(slash == std::string::npos ? 0 : slash + 1);
     }
     int rc = 0;
+    std::string reason;
     try {
       switch (OperationF) {
         case Operation::foDELETE:
@@ -70,10 +72,14 @@ int ShellFileOperation::Execute() {
           break;
         }
       }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
       rc = errno ? errno : EIO;
+      reason = e.what();
     }
-    if (rc && !result) result = rc;
+    if (rc && !result) {
+      result = rc;
+      last_error_ = reason.empty() ? from + ": " + platform::ErrnoText(rc) : reason;
+    }
   }
   return result;
 }

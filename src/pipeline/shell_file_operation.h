@@ -31,12 +31,15 @@ class ShellFileOperation {
   // The OR of the flags of the options that are on.
   unsigned Flags() const;
   bool fAbort() const { return aborted_; }
+  // The reason the first failing file failed, after Execute returned non-zero.
+  const std::string& LastError() const { return last_error_; }
   // Runs the operation; 0 on success, otherwise the first failing call's errno.
   // Raises std::runtime_error for an empty list or missing targets.
   int Execute();
 
  private:
   bool aborted_ = false;
+  std::string last_error_;
 };
 
 }  // namespace velmora

@@ -1,13 +1,22 @@
 // POSIX stand-ins for the desktop platform's services: paths, file times,
-// folder listing, the trash and the program's own location.
+// folder listing, the trash, safe file writing and the program's own location.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace velmora::platform {
+
+// A file-system failure whose message names the file and the reason.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // The long (canonical, absolute) form of a path; empty when it cannot be resolved.
 std::string LongPathOf(const std::string& path);
@@ -24,6 +33,8 @@ bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);
 bool IsWritableFolder(const std::string& path);
+// Creates a folder and its parents (mode 0777 less the umask); raises FileError.
+void MakeFolders(const std::string& path);
 
 struct FileInfo {
   int64_t size = 0;
@@ -31,6 +42,15 @@ struct FileInfo {
   bool folder = false;
 };
 std::optional<FileInfo> LookUp(const std::string& path);
+
+// What makes two paths the same file: device and inode (links followed).
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+  friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> IdentityOf(const std::string& path);
 
 // Entries of a folder in the order the file system returns them ("." and ".."
 // left out), with a flag telling folders apart.
@@ -49,27 +69,31 @@ double PackedLocalDate(int64_t unix_seconds);
 std::string FormatLocalDate(double date);
 // A local date-time value as a UTC file time (100 ns since 1601-01-01).
 int64_t LocalDateToFileTime(double date);
-int64_t FileTimeToUnixNanos(int64_t file_time);
 
-// Sets the last-write time (and leaves the access time); throws
-// std::runtime_error when the file cannot be opened for writing.
+// Sets the last-write time (and leaves the access time); raises FileError
+// when the file cannot be opened for writing.
 void SetFileWriteTime(const std::string& path, int64_t file_time);
 
-// Moves a file to the freedesktop trash of the user; throws on failure.
+// Moves a file to the freedesktop trash of the user ($XDG_DATA_HOME/Trash).
+// Across file systems the file is copied, checked and only then removed.
+// Raises FileError with the reason; the file is left where it was.
 void MoveToTrash(const std::string& path);
 
 std::string ErrnoText(int err);
 
-}  // namespace velmora::platform
-
-#include <functional>
-#include <iosfwd>
-
-namespace velmora::platform {
-
-// Writes a file through a temporary file in the target folder that is renamed
-// over the target only when write() returned: a failure leaves no partial file
-// and an existing file untouched. Raises std::runtime_error naming the path.
+// Writes a file through a temporary file in the target folder that is synced
+// and renamed over the target only when write() returned: a failure leaves no
+// partial file and an existing file untouched. A replaced file keeps its
+// permissions; a read-only existing file is refused. Raises FileError naming
+// the path and the reason.
 void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write);
+
+// Whether a file name is one of the temporaries WriteFileAtomically makes
+// (".NAME.velmora-XXXXXX"), left behind by a run that was killed.
+bool IsOurTemporary(const std::string& file_name);
+
+// Removes every temporary being written right now. Safe to call from a
+// signal handler.
+void RemoveTemporariesNow() noexcept;
 
 }  // namespace velmora::platform

@@ -1,5 +1,7 @@
 #include "readers/graphic.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <istream>
 
@@ -7,7 +9,7 @@ namespace velmora {
 
 void Graphic::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\": " + std::strerror(errno));
   LoadFromStream(in);
 }
 

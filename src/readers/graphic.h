@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "image/bitmap.h"
 #include "image/errors.h"
@@ -40,8 +41,12 @@ class Graphic {
   virtual int Width() const = 0;
   virtual int Height() const = 0;
 
+  // What the decoder noticed about data it could still decode.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
+
  protected:
   virtual void OnLoad(std::istream& in) = 0;
+  std::vector<std::string> warnings_;
 };
 
 // A graphic that keeps its picture in a Bitmap: the decoders' common base.

@@ -1,5 +1,7 @@
 #include "readers/loader.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "readers/decoders/decoders.h"
@@ -61,7 +63,7 @@ Loader::Loader() {
 
 const GraphicClass* Loader::ClassFromContent(const std::string& path) const {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\"");
+  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\": " + std::strerror(errno));
   for (const GraphicClass* cls : formats_.ContentDetectionOrder()) {
     in.clear();
     in.seekg(0);

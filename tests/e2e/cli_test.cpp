@@ -69,8 +69,11 @@ TEST_F(CliTest, ConvertsAFolderWithOneFailingFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find(a + " → " + (dir / "in/as.png")), std::string::npos) << r.out;
   EXPECT_NE(r.out.find((dir / "in/broken.bmp") + " × 変換できませんでした"), std::string::npos) << r.out;
-  EXPECT_NE(r.err.find((dir / "in/broken.bmp") + "\nこのファイルは変換できません"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("BMP image error"), std::string::npos) << r.err;
+  // One reason line per failure, naming the source.
+  EXPECT_NE(r.err.find("velmora-cli: " + (dir / "in/broken.bmp") + ": BMP image error: not a BMP file\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("このファイルは変換できません"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("変換が終了しました。"), std::string::npos);
   // 256 colours of a red/green/blue source: three table entries.
   const auto bmp = test::ReadFile(dir / "in/as.bmp");
@@ -86,9 +89,17 @@ TEST_F(CliTest, NothingIsOverwrittenWithoutConsent) {
   const std::string a = Bmp("a.bmp", {MakeColor(1, 2, 3)}, 1);
   test::WriteText(dir / "a.png", "keep me");
   Result r = Cli("-f png a.bmp");
-  EXPECT_EQ(r.status, 0);
+  // Not written because it exists: a failure for scripts, with its reason.
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(test::ReadFile(dir / "a.png").size(), 7u);
   EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("velmora-cli: " + a + ": \"" + (dir / "a.png") + "\" exists and was not overwritten"),
+            std::string::npos)
+      << r.err;
+  // Asked for: skipped quietly, not a failure.
+  r = Cli("-f png --skip-existing a.bmp");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(test::ReadFile(dir / "a.png").size(), 7u);
   r = Cli("-f png --overwrite a.bmp");
   EXPECT_GT(test::ReadFile(dir / "a.png").size(), 7u);
 }
@@ -103,9 +114,9 @@ TEST_F(CliTest, ColourAndSizeOptionsShapeTheBmp) {
   EXPECT_EQ(out.BitCount(), 24);
   EXPECT_EQ(out.Bits()[0], 252);
   // Full colour of an 8-bit source keeps its table.
-  Cli("-f bmp --overwrite --color 256 a.bmp");
-  Cli("-f bmp --overwrite --color full --suffix-s a.bmp");
-  const auto bytes = test::ReadFile(dir / "as.bmp");
+  Cli("-f bmp --overwrite --color 256 --out eight a.bmp");
+  Cli("-f bmp --overwrite --color full --suffix-s eight/a.bmp");
+  const auto bytes = test::ReadFile(dir / "eight/as.bmp");
   EXPECT_EQ(test::Le16(bytes, 28), 24);
   EXPECT_EQ(test::Le32(bytes, 10), 1078u);
 }

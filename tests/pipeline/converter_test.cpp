@@ -124,7 +124,8 @@ TEST_F(ConverterTest, NamingRules) {
 }
 
 TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
-  const std::string source = File("a.bmp");
+  const std::string source = File("a.dib");
+  const std::string existing = File("a.bmp");
   // A second writer ("tst") after bmp: the bmp output exists and is declined.
   settings.C_jpg = true;
   auto cp = Make();
@@ -132,12 +133,13 @@ TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
   auto writers = DefaultWriters();
   writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) { out << "jpeg stand-in"; };
   c.SetWriters(writers);
-  const auto before = test::ReadFile(source);
+  const auto before = test::ReadFile(existing);
   ui.confirm_answers = {false};
   c.RunBatch({source});
   ASSERT_EQ(ui.confirmations.size(), 1u);
-  EXPECT_EQ(ui.confirmations[0], "File : " + source + "が既にあります。上書きしますか？");
-  EXPECT_EQ(test::ReadFile(source), before);
+  EXPECT_EQ(ui.confirmations[0], "File : " + existing + "が既にあります。上書きしますか？");
+  EXPECT_EQ(test::ReadFile(existing), before);
+  EXPECT_EQ(ui.skipped, (std::vector<std::pair<std::string, std::string>>{{source, existing}}));
   ASSERT_EQ(ui.results.size(), 1u);
   EXPECT_NE(ui.results[0].find("a.jpg 13 B"), std::string::npos) << ui.results[0];
   // Accepting replaces it.
@@ -147,7 +149,8 @@ TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
 }
 
 TEST_F(ConverterTest, EveryOutputDeclinedEndsWithStatusAndNoFinalMessage) {
-  const std::string source = File("a.bmp");
+  const std::string source = File("a.dib");
+  File("a.bmp");
   auto cp = Make();
   Converter& c = *cp;
   c.RunBatch({source});
@@ -185,11 +188,11 @@ TEST_F(ConverterTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
 
 TEST_F(ConverterTest, BatchOfFilesAndFolders) {
   settings.V_over = true;
-  const std::string a = File("a.bmp");
-  const std::string bad = dir / "bad.bmp";
+  const std::string a = File("a.dib");
+  const std::string bad = dir / "bad.dib";
   test::WriteText(bad, "not a picture");
-  const std::string f1 = File("folder/x.bmp");
-  File("folder/sub/deep.bmp");
+  const std::string f1 = File("folder/x.dib");
+  File("folder/sub/deep.dib");
   const std::string missing = dir / "missing.bmp";
   auto cp = Make();
   Converter& c = *cp;
@@ -200,7 +203,7 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
     if (line.find(" × 変換できませんでした") != std::string::npos) failed.push_back(line);
   EXPECT_EQ(failed, (std::vector<std::string>{bad + " × 変換できませんでした", missing + " × 変換できませんでした"}));
   EXPECT_EQ(ui.results.size(), 4u);
-  EXPECT_FALSE(fs::exists(dir / "folder/sub/deep.bmp.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "folder/sub/deep.bmp"));
   EXPECT_EQ(ui.Count(MessageKind::kFailure), 2);
   EXPECT_EQ(ui.messages[0].second, bad + "\n\rこのファイルは変換できません");
   EXPECT_TRUE(ui.dialogs.empty()) << "no combined output, no order dialog";
@@ -208,12 +211,13 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
 
 TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
   settings.A_dialog = true;
-  const std::string a = File("a.bmp");
-  test::WriteText(dir / "bad.bmp", "junk");
+  const std::string a = File("a.dib");
+  File("a.bmp");
+  test::WriteText(dir / "bad.dib", "junk");
   auto cp = Make();
   Converter& c = *cp;
   ui.confirm_answers = {false};
-  c.RunBatch({a, dir / "bad.bmp"});
+  c.RunBatch({a, dir / "bad.dib"});
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(ui.confirmations.size(), 1u);
   EXPECT_EQ(ui.failures.size(), 1u);
@@ -281,7 +285,7 @@ TEST_F(ConverterTest, KeepDateStampsEveryOutputWithEvenSeconds) {
 TEST(LocalDateTest, RoundTripsThroughFileTime) {
   const double date = platform::UnixToLocalDate(1700000000);
   const int64_t ft = platform::LocalDateToFileTime(date);
-  EXPECT_EQ(platform::FileTimeToUnixNanos(ft), 1700000000LL * 1000000000LL);
+  EXPECT_EQ(ft, (1700000000LL + 11644473600LL) * 10000000LL);
   EXPECT_EQ(platform::LocalDateToFileTime(25569.0 + 0.0) % 10000000, 0);
 }
 

@@ -26,6 +26,9 @@ class FakeUi : public UserInterface {
   std::vector<std::string> results;
   int clear_results = 0;
   std::vector<std::pair<std::string, std::string>> failures;
+  std::vector<std::pair<std::string, std::string>> warnings;
+  std::vector<std::pair<std::string, std::string>> skipped;  // source, path
+  std::vector<std::string> lines;                            // every line as it was added
   std::function<void()> on_pending_events;
   bool progress_visible = false;
   int progress_max = 0;
@@ -72,6 +75,10 @@ class FakeUi : public UserInterface {
   void LogFailure(const std::string& source, const std::string& reason) override {
     failures.emplace_back(source, reason);
   }
+
+  void ResultLine(const std::string& line) override { lines.push_back(line); }
+  void LogWarning(const std::string& source, const std::string& text) override { warnings.emplace_back(source, text); }
+  void OutputSkipped(const std::string& source, const std::string& path) override { skipped.emplace_back(source, path); }
 
   int Count(MessageKind kind) const {
     int n = 0;

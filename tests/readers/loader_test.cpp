@@ -244,7 +244,8 @@ TEST(PngSuiteTest, EveryValidFileLoadsAndCorruptOnesFail) {
     }
     Bitmap b;
     ASSERT_NO_THROW(loader.LoadFile(e.path().string())->AssignTo(b)) << name;
-    EXPECT_EQ(MaxDifference(test::ToRgb(b), test::ReadPngRgb(e.path().string())), 0) << name;
+    // Stored values, no gamma: libpng's own full reader gives the same pixels.
+    EXPECT_EQ(MaxDifference(test::ToRgb(b), test::ReadPngStored(e.path().string())), 0) << name;
     ++loaded;
   }
   EXPECT_GT(loaded, 100);

@@ -24,23 +24,27 @@ using jpeg::OnError;
 using jpeg::OnMessage;
 
 struct JpegSink {
-  // Called once the size and colour space are known; returns the row buffer
-  // of width * components bytes per row, rows top first, or nullptr to refuse.
+  // Called once the output size and colour space are known, before any
+  // scan is decoded; returns the row buffer of width * components bytes per
+  // row, rows top first, or nullptr to refuse. Must not throw.
   uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe);
+  // Keeps a copy of the EXIF block; the marker's memory dies with libjpeg's
+  // object. Must not throw.
+  void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
   void* self;
   size_t stride = 0;  // bytes from one row to the next, set by allocate
-  const uint8_t* exif = nullptr;
-  unsigned exif_size = 0;
 };
 
-// Returns 0 on success, or 1 with message filled.
-int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message) {
+// Returns 0 on success, or 1 with message filled. warning receives the first
+// warning of a decodable but damaged file.
+int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, char* warning) {
   jpeg_decompress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = OnError;
   err.pub.emit_message = OnMessage;
   err.message[0] = 0;
+  err.warning[0] = 0;
   if (setjmp(err.jump)) {
     std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
     jpeg_destroy_decompress(&cinfo);
@@ -52,8 +56,7 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message) 
   jpeg_read_header(&cinfo, TRUE);
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
     if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
-      sink->exif = m->data + 6;
-      sink->exif_size = m->data_length - 6;
+      sink->keep_exif(sink->self, m->data + 6, m->data_length - 6);
       break;
     }
   }
@@ -63,21 +66,25 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message) 
     cinfo.out_color_space = JCS_GRAYSCALE;
   else
     cinfo.out_color_space = JCS_EXT_BGR;
-  jpeg_start_decompress(&cinfo);
+  // The size is checked from the header: a progressive file would otherwise
+  // buffer every scan in jpeg_start_decompress first.
+  jpeg_calc_output_dimensions(&cinfo);
   uint8_t* rows =
       sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-                     cinfo.output_components, cinfo.saw_Adobe_marker);
+                     cinfo.out_color_components, cinfo.saw_Adobe_marker);
   if (!rows) {
     std::snprintf(message, JMSG_LENGTH_MAX, "image too large");
     jpeg_destroy_decompress(&cinfo);
     return 1;
   }
+  jpeg_start_decompress(&cinfo);
   const size_t stride = sink->stride;
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = rows + stride * cinfo.output_scanline;
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
+  std::snprintf(warning, JMSG_LENGTH_MAX, "%s", err.warning);
   jpeg_destroy_decompress(&cinfo);
   return 0;
 }
@@ -99,7 +106,8 @@ int ExifOrientation(const uint8_t* p, size_t n) {
     const size_t e = ifd + 2 + 12 * i;
     if (e + 12 > n) break;
     if (u16(e) == 0x0112) {
-      const unsigned v = u16(e + 8);
+      const unsigned type = u16(e + 2);
+      const size_t v = type == 3 ? u16(e + 8) : type == 4 ? u32(e + 8) : 0;
       return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
     }
   }
@@ -154,14 +162,16 @@ class JpegGraphic : public BitmapGraphic {
  protected:
   void OnLoad(std::istream& in) override {
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    JpegSink sink{&JpegGraphic::Allocate, this};
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
-    if (DecodeJpeg(data.data(), data.size(), &sink, message) != 0) {
+    char warning[JMSG_LENGTH_MAX] = {};
+    if (DecodeJpeg(data.data(), data.size(), &sink, message, warning) != 0) {
       if (!size_error_.empty()) throw ImageTooLargeError(size_error_);
       throw std::runtime_error(std::string("JPEG error #") + message);
     }
-    Finish(ExifOrientation(sink.exif, sink.exif_size));
+    if (warning[0]) warnings_.push_back(std::string("JPEG warning: ") + warning);
+    Finish(ExifOrientation(exif_.data(), exif_.size()));
   }
 
  private:
@@ -182,6 +192,15 @@ class JpegGraphic : public BitmapGraphic {
     } catch (const std::exception& e) {
       me->size_error_ = e.what();
       return nullptr;
+    }
+  }
+
+  static void KeepExif(void* self, const uint8_t* data, unsigned size) {
+    auto* me = static_cast<JpegGraphic*>(self);
+    try {
+      me->exif_.assign(data, data + size);
+    } catch (const std::exception&) {
+      me->exif_.clear();  // no orientation is better than no picture
     }
   }
 
@@ -210,6 +229,7 @@ class JpegGraphic : public BitmapGraphic {
   }
 
   std::vector<uint8_t> raw_;
+  std::vector<uint8_t> exif_;
   int width_ = 0, height_ = 0, components_ = 3;
   bool adobe_ = false;
   std::string size_error_;

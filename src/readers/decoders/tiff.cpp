@@ -3,6 +3,7 @@
 // CMYK and YCbCr; alpha is composited over white.
 #include <tiffio.h>
 
+#include <cstdio>
 #include <cstring>
 #include <istream>
 #include <iterator>
@@ -59,8 +60,25 @@ int MapProc(thandle_t h, tdata_t* base, toff_t* size) {
 }
 void UnmapProc(thandle_t, tdata_t, toff_t) {}
 
-// libtiff's diagnostics go nowhere; failures surface through return values.
-void Quiet(const char*, const char*, va_list) {}
+// What libtiff said about this one file: its first error, kept per handle.
+struct Diagnostics {
+  char first_error[256] = {};
+  bool failed = false;
+};
+
+int OnTiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+  auto* d = static_cast<Diagnostics*>(user);
+  if (!d->failed) {
+    char text[200];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    std::snprintf(d->first_error, sizeof d->first_error, "%s%s%s", module ? module : "", module ? ": " : "", text);
+  }
+  d->failed = true;
+  return 1;
+}
+
+// Warnings concern tags we do not use; the pixels decide.
+int OnTiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 
 class TiffGraphic : public BitmapGraphic {
  public:
@@ -69,20 +87,31 @@ class TiffGraphic : public BitmapGraphic {
  protected:
   void OnLoad(std::istream& in) override {
     const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    TIFFSetErrorHandler(Quiet);
-    TIFFSetWarningHandler(Quiet);
     Memory memory{&data};
-    std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(
-        TIFFClientOpen("input", "r", &memory, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc),
-        &TIFFClose);
-    if (!tif) throw std::runtime_error("TIFF image error: not a readable TIFF file");
+    Diagnostics diagnostics;
+    std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
+                                                                             &TIFFOpenOptionsFree);
+    if (!options) throw std::bad_alloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnTiffError, &diagnostics);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnTiffWarning, nullptr);
+    std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(TIFFClientOpenExt("input", "r", &memory, ReadProc, WriteProc,
+                                                                      SeekProc, CloseProc, SizeProc, MapProc,
+                                                                      UnmapProc, options.get()),
+                                                    &TIFFClose);
+    if (!tif)
+      throw std::runtime_error(std::string("TIFF image error: not a readable TIFF file") +
+                               (diagnostics.failed ? std::string(" (") + diagnostics.first_error + ")" : ""));
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
     CheckImageSize(width, height, "TIFF image");
     std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
-    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 0))
-      throw std::runtime_error("TIFF image error: the image data cannot be decoded");
+    // Any error while decoding fails the file: libtiff would otherwise hand
+    // back a picture with the undecodable parts left blank.
+    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 1) ||
+        diagnostics.failed)
+      throw std::runtime_error(std::string("TIFF image error: the image data cannot be decoded") +
+                               (diagnostics.failed ? std::string(" (") + diagnostics.first_error + ")" : ""));
     Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
     for (uint32_t y = 0; y < height; ++y) {
       const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;

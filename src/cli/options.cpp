@@ -1,0 +1,355 @@
+#include "cli/options.h"
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+namespace velmora::cli {
+namespace {
+
+const std::vector<std::string> kColors = {"full", "256", "bw"};
+const std::vector<std::string> kSizes = {"1/1", "1/2", "1/3", "1/5", "2/3", "3/4", "2x", "3x"};
+const std::vector<std::string> kIconSizes = {"16", "32", "64", "128", "256"};
+
+struct FormatField {
+  const char* name;
+  bool Settings::*field;
+};
+const FormatField kFormats[] = {{"bmp", &Settings::C_bmp}, {"jpg", &Settings::C_jpg}, {"png", &Settings::C_png},
+                                {"mag", &Settings::C_mag}, {"gif", &Settings::C_gif}, {"ico", &Settings::C_ico},
+                                {"pdf", &Settings::C_pdf}, {"tif", &Settings::C_tif}};
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  const size_t a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return "";
+  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+int IndexIn(const std::string& value, const std::vector<std::string>& items, const std::string& option) {
+  for (size_t i = 0; i < items.size(); ++i)
+    if (items[i] == value) return static_cast<int>(i);
+  std::string all;
+  for (const auto& item : items) all += (all.empty() ? "" : " | ") + item;
+  throw UsageError(option + ": '" + value + "' is not one of " + all);
+}
+
+std::string ItemOr(const std::vector<std::string>& items, int index, const char* none) {
+  return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<size_t>(index)] : none;
+}
+
+const char* OnOff(bool on) { return on ? "on" : "off"; }
+
+std::string SaveFolder(const Settings& s) {
+  if (s.S_app) return "the program's folder";
+  if (s.S_folder) return s.S_folder_n;
+  return "beside each source";
+}
+
+// A whole number without sign or spaces, within [low, high].
+bool ParseNumber(const std::string& text, long low, long high, long& value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  value = std::stol(text);
+  return value >= low && value <= high;
+}
+
+struct Option {
+  std::vector<std::string> names;
+  const char* value;  // the value's name in the help, or nullptr for a switch
+  const char* help;
+  std::function<void(CommandLine&, const std::string&, const std::string&)> apply;
+  std::function<std::string(const Settings&)> now;  // the effective value, or empty
+};
+
+void Edit(CommandLine& line, std::function<void(Settings&)> edit) { line.edits.push_back(std::move(edit)); }
+
+const std::vector<Option>& Options() {
+  static const std::vector<Option> options = {
+      {{"-f", "--formats"}, "LIST", "target formats, comma separated: bmp,jpg,png,mag,gif,ico,pdf,tif",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         std::vector<bool Settings::*> chosen;
+         std::stringstream ss(v);
+         std::string item;
+         while (std::getline(ss, item, ',')) {
+           item = Lower(Trim(item));
+           if (item.empty()) continue;
+           if (item == "jpeg") item = "jpg";
+           if (item == "tiff") item = "tif";
+           bool known = false;
+           for (const auto& f : kFormats)
+             if (item == f.name) chosen.push_back(f.field), known = true;
+           if (!known) throw UsageError(option + ": unknown format '" + item + "' (bmp,jpg,png,mag,gif,ico,pdf,tif)");
+         }
+         line.formats_given = true;
+         Edit(line, [chosen](Settings& s) {
+           for (const auto& f : kFormats) s.*(f.field) = false;
+           for (auto f : chosen) s.*f = true;
+         });
+       },
+       [](const Settings& s) { return FormatList(s); }},
+      {{"--color"}, "C", "colour depth: full | 256 | bw",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const int i = IndexIn(v, kColors, option);
+         line.color_given = true;
+         Edit(line, [i](Settings& s) { s.C_PixelColor = i; });
+       },
+       [](const Settings& s) { return ItemOr(kColors, s.C_PixelColor, "as loaded"); }},
+      {{"--size"}, "S", "size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x",
+       [](CommandLine& line, const std::string& option, const std::string& value) {
+         std::string v = value;
+         if (v == "2×") v = "2x";
+         if (v == "3×") v = "3x";
+         const int i = IndexIn(v, kSizes, option);
+         Edit(line, [i](Settings& s) { s.O_gsize = i; });
+       },
+       [](const Settings& s) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
+      {{"--quality"}, "N", "1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10)",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         long n = 0;
+         if (!ParseNumber(v, 1, 10, n)) throw UsageError(option + ": '" + v + "' is not a number from 1 to 10");
+         Edit(line, [n](Settings& s) { s.O_quality_c = s.O_quality_t = static_cast<int>(n) - 1; });
+       },
+       [](const Settings& s) { return std::to_string(s.O_quality_t + 1); }},
+      {{"--icon-size"}, "N", "icon size: 16 | 32 | 64 | 128 | 256",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const int i = IndexIn(v, kIconSizes, option);
+         Edit(line, [i](Settings& s) { s.O_icosize = i; });
+       },
+       [](const Settings& s) { return ItemOr(kIconSizes, s.O_icosize, "none"); }},
+      {{"--trans"}, nullptr, "transparent colour for png, gif and ico (the top-left pixel, or --pick)",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_Trans = true; });
+       },
+       [](const Settings& s) { return OnOff(s.C_Trans); }},
+      {{"--no-trans"}, nullptr, "no transparent colour",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_Trans = false; });
+       },
+       nullptr},
+      {{"--pick"}, "X,Y", "take the transparent colour at pixel X,Y of every source (needs --trans)",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const size_t comma = v.find(',');
+         long x = 0, y = 0;
+         if (comma == std::string::npos || !ParseNumber(Trim(v.substr(0, comma)), 0, 65535, x) ||
+             !ParseNumber(Trim(v.substr(comma + 1)), 0, 65535, y))
+           throw UsageError(option + ": '" + v + "' is not X,Y with two whole numbers from 0 to 65535");
+         line.pick = PickerClick{static_cast<int>(x), static_cast<int>(y)};
+         Edit(line, [](Settings& s) { s.V_transparent = true; });
+       },
+       nullptr},
+      {{"--multipdf"}, nullptr, "one combined PDF for the batch",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_Multipdf = true; });
+       },
+       [](const Settings& s) { return OnOff(s.C_Multipdf); }},
+      {{"--no-multipdf"}, nullptr, "one PDF per source",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_Multipdf = false; });
+       },
+       nullptr},
+      {{"--animgif"}, nullptr, "one animated GIF for the batch",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_animegif = true; });
+       },
+       [](const Settings& s) { return OnOff(s.C_animegif); }},
+      {{"--no-animgif"}, nullptr, "one GIF per source",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.C_animegif = false; });
+       },
+       nullptr},
+      {{"--delay"}, "N", "frame delay of the animated GIF, 0..65535 hundredths of a second",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         long n = 0;
+         if (!ParseNumber(v, 0, 65535, n)) throw UsageError(option + ": '" + v + "' is not a number from 0 to 65535");
+         Edit(line, [v](Settings& s) { s.C_delay = v; });
+       },
+       [](const Settings& s) { return s.C_delay; }},
+      {{"--name"}, "NAME", "name of the combined PDF / animated GIF (NAME.pdf, NAME.gif)",
+       [](CommandLine& line, const std::string& option, const std::string& value) {
+         std::string v = value;
+         const std::string lower = Lower(v);
+         for (const char* ext : {".pdf", ".gif"})
+           if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ext) == 0) v.resize(v.size() - 4);
+         if (v.empty() || v.find('/') != std::string::npos || v == "." || v == "..")
+           throw UsageError(option + ": '" + value + "' is not a file name without folders");
+         Edit(line, [v](Settings& s) { s.C_multi_fn = true, s.multi_outfile = v; });
+       },
+       [](const Settings& s) { return s.C_multi_fn ? s.multi_outfile : "the last source's name"; }},
+      {{"--beside-source"}, nullptr, "write outputs beside their source",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.S_sourcefile = true, s.S_app = s.S_folder = false; });
+       },
+       [](const Settings& s) { return SaveFolder(s); }},
+      {{"--app-folder"}, nullptr, "write outputs into the program's folder",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.S_app = true, s.S_sourcefile = s.S_folder = false; });
+       },
+       nullptr},
+      {{"--out"}, "DIR", "write outputs into DIR (made when missing)",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         if (v.empty()) throw UsageError(option + ": the folder name is empty");
+         line.out_folder = v;
+       },
+       nullptr},
+      {{"-r", "--recursive"}, nullptr, "descend into subfolders (with --out, their layout is kept)",
+       [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
+      {{"--overwrite"}, nullptr, "replace existing files without asking",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         line.overwrite_given = true;
+         Edit(line, [](Settings& s) { s.V_over = true; });
+       },
+       [](const Settings& s) { return OnOff(s.V_over); }},
+      {{"--no-overwrite"}, nullptr, "ask before replacing a file (a terminal is needed to answer)",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.V_over = false; });
+       },
+       nullptr},
+      {{"--skip-existing"}, nullptr, "keep existing files without asking; such skips are not failures",
+       [](CommandLine& line, const std::string&, const std::string&) { line.skip_existing = true; }, nullptr},
+      {{"--suffix-s"}, nullptr, "add \"s\" to output names (a.jpg -> as.png)",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.V_adds = true; });
+       },
+       [](const Settings& s) { return OnOff(s.V_adds); }},
+      {{"--no-suffix-s"}, nullptr, "output names as their source's",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.V_adds = false; });
+       },
+       nullptr},
+      {{"--keep-date"}, nullptr, "give outputs their source's date",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.V_olddate = true; });
+       },
+       [](const Settings& s) { return OnOff(s.V_olddate); }},
+      {{"--no-keep-date"}, nullptr, "outputs get the time they were written",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.V_olddate = false; });
+       },
+       nullptr},
+      {{"--trash-source"}, nullptr, "move each source to the trash once all its outputs are written",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.A_delete = true; });
+       },
+       [](const Settings& s) { return OnOff(s.A_delete); }},
+      {{"--keep-source"}, nullptr, "leave the sources where they are",
+       [](CommandLine& line, const std::string&, const std::string&) {
+         Edit(line, [](Settings& s) { s.A_delete = false; });
+       },
+       nullptr},
+      {{"-n", "--dry-run"}, nullptr, "list the outputs that would be written; read and change nothing",
+       [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
+      {{"-q", "--quiet"}, nullptr, "print only the results list, failures and questions",
+       [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }, nullptr},
+      {{"--ini"}, "FILE", "settings file to read (and to write with --save)",
+       [](CommandLine& line, const std::string&, const std::string& v) { line.ini_path = v; }, nullptr},
+      {{"--save"}, nullptr, "write the effective settings to the settings file",
+       [](CommandLine& line, const std::string&, const std::string&) { line.save = true; }, nullptr},
+      {{"-h", "--help"}, nullptr, "show this help with the values now in effect",
+       [](CommandLine& line, const std::string&, const std::string&) { line.help = true; }, nullptr},
+      {{"--version"}, nullptr, "show the version",
+       [](CommandLine& line, const std::string&, const std::string&) { line.version = true; }, nullptr},
+  };
+  return options;
+}
+
+const Option* Find(const std::string& name) {
+  for (const auto& option : Options())
+    for (const auto& n : option.names)
+      if (n == name) return &option;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string FormatList(const Settings& s) {
+  // The writers' own order.
+  static const FormatField kOrder[] = {{"bmp", &Settings::C_bmp}, {"jpg", &Settings::C_jpg},
+                                       {"png", &Settings::C_png}, {"ico", &Settings::C_ico},
+                                       {"mag", &Settings::C_mag}, {"tif", &Settings::C_tif},
+                                       {"gif", &Settings::C_gif}, {"pdf", &Settings::C_pdf}};
+  std::string list;
+  for (const auto& f : kOrder)
+    if (s.*(f.field)) list += (list.empty() ? "" : ",") + std::string(f.name);
+  return list.empty() ? "none" : list;
+}
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args) {
+  CommandLine line;
+  bool options_done = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (options_done || a.empty() || a[0] != '-' || a == "-") {
+      line.paths.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      options_done = true;
+      continue;
+    }
+    const size_t eq = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
+    const std::string name = a.substr(0, eq);
+    const Option* option = Find(name);
+    if (!option) throw UsageError("unknown option '" + a + "'");
+    std::string value;
+    if (option->value) {
+      if (eq != std::string::npos) {
+        value = a.substr(eq + 1);
+      } else {
+        if (i + 1 >= args.size()) throw UsageError(name + " needs a value (" + option->value + ")");
+        value = args[++i];
+      }
+    } else if (eq != std::string::npos) {
+      throw UsageError(name + " takes no value");
+    }
+    option->apply(line, name, value);
+  }
+  return line;
+}
+
+void CheckEffective(const CommandLine& line, const Settings& s) {
+  if (line.pick && !s.C_Trans) throw UsageError("--pick needs --trans: without a transparent colour nothing is picked");
+  long delay = 0;
+  if ((s.AnimatedGifOn() || s.C_gif) && !ParseNumber(s.C_delay, 0, 65535, delay))
+    throw UsageError("--delay: the settings file holds '" + s.C_delay + "', not a number from 0 to 65535");
+}
+
+std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_exists) {
+  std::string text =
+      "Usage: velmora-cli [OPTIONS] PATH...\n"
+      "Converts image files, and the files inside folders, into every chosen format.\n"
+      "Options not given keep the value of the settings file, shared with the desktop program:\n  " +
+      ini_path + (ini_exists ? "\n" : " (not found: the desktop program's defaults apply)\n") +
+      "The values in [now: ...] are those in effect with the options before --help.\n\n";
+  for (const auto& option : Options()) {
+    std::string left = "  ";
+    if (option.names.size() == 1) left += "    ";
+    for (size_t i = 0; i < option.names.size(); ++i) left += (i ? ", " : "") + option.names[i];
+    if (option.value) left += std::string(" ") + option.value;
+    if (left.size() < 24) left.resize(24, ' ');
+    else left += "  ";
+    text += left + option.help;
+    if (option.now) text += "  [now: " + option.now(s) + "]";
+    text += "\n";
+  }
+  text +=
+      "\nStandard output carries the results list: one line per file written\n"
+      "(SOURCE → OUTPUT SIZE) and one per failure (SOURCE × 変換できませんでした),\n"
+      "each as soon as its file is done. Standard error carries one reason line per\n"
+      "failure (velmora-cli: SOURCE: REASON), warnings, questions, the progress line\n"
+      "on a terminal and the final status. Control characters in names are printed\n"
+      "as \\n, \\t, \\r or \\xNN.\n"
+      "\nExit status: 0 every requested output was written; 1 a source or an output\n"
+      "failed, collided, or was not written because the file existed (without\n"
+      "--skip-existing); 2 usage error; 130, 143, 129 interrupted by SIGINT, SIGTERM,\n"
+      "SIGHUP (temporary files are removed).\n";
+  return text;
+}
+
+}  // namespace velmora::cli

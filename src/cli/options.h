@@ -1,0 +1,55 @@
+// The command line of velmora-cli: every option, what it changes, and the
+// help text that shows each option's effective value.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "pipeline/ports.h"
+#include "pipeline/settings.h"
+
+namespace velmora::cli {
+
+// A command line that cannot be run; the message names the option.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct CommandLine {
+  std::vector<std::string> paths;
+  std::string ini_path;
+  bool help = false;
+  bool version = false;
+  bool save = false;
+  bool quiet = false;
+  bool dry_run = false;
+  bool recursive = false;
+  bool skip_existing = false;
+  bool overwrite_given = false;
+  bool color_given = false;
+  bool formats_given = false;
+  std::optional<PickerClick> pick;
+  std::string out_folder;  // --out as given (made absolute and created later)
+  // Changes to the settings, in the order given.
+  std::vector<std::function<void(Settings&)>> edits;
+};
+
+// Parses the arguments (without the program name); raises UsageError.
+CommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// Checks what depends on the settings as finally in effect (the settings
+// file plus the options); raises UsageError.
+void CheckEffective(const CommandLine& line, const Settings& settings);
+
+// The help text with the effective value of every option and the settings
+// file's place.
+std::string HelpText(const Settings& settings, const std::string& ini_path, bool ini_exists);
+
+// "png,pdf": the ticked formats in the writers' order, or "none".
+std::string FormatList(const Settings& settings);
+
+}  // namespace velmora::cli

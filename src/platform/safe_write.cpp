@@ -1,0 +1,221 @@
+// Writing a file so that nothing the user had is ever damaged: a temporary
+// beside the target, synced, then renamed over it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ostream>
+#include <random>
+#include <streambuf>
+
+#include "platform/platform.h"
+
+namespace velmora::platform {
+namespace {
+
+constexpr const char* kTempMark = ".velmora-";
+constexpr size_t kRandomChars = 6;
+constexpr size_t kNameMax = 255;
+
+// Temporaries being written, for the signal handler: fixed storage, no locks.
+constexpr int kSlots = 64;
+struct Slot {
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 holds a path
+  char path[PATH_MAX];
+};
+Slot g_slots[kSlots];
+
+class TemporaryGuard {
+ public:
+  explicit TemporaryGuard(const std::string& path) {
+    if (path.size() >= PATH_MAX) return;
+    for (int i = 0; i < kSlots; ++i) {
+      int expected = 0;
+      if (g_slots[i].state.compare_exchange_strong(expected, 1)) {
+        std::memcpy(g_slots[i].path, path.c_str(), path.size() + 1);
+        g_slots[i].state.store(2, std::memory_order_release);
+        slot_ = i;
+        return;
+      }
+    }
+  }
+  ~TemporaryGuard() {
+    if (slot_ >= 0) g_slots[slot_].state.store(0, std::memory_order_release);
+  }
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
+// An output stream buffer on a descriptor that remembers the first failing
+// write's errno, so that a full disk is reported as such.
+class FdBuffer : public std::streambuf {
+ public:
+  explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  int Error() const { return error_; }
+  bool Drain() {
+    const char* p = pbase();
+    size_t left = static_cast<size_t>(pptr() - pbase());
+    while (left > 0 && error_ == 0) {
+      const ssize_t n = ::write(fd_, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error_ = errno;
+        break;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0;
+  }
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(ch);
+      pbump(1);
+    }
+    return traits_type::not_eof(ch);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n >= static_cast<std::streamsize>(sizeof buffer_)) {
+      if (!Drain()) return 0;
+      std::streamsize done = 0;
+      while (done < n) {
+        const ssize_t w = ::write(fd_, s + done, static_cast<size_t>(n - done));
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          error_ = errno;
+          return done;
+        }
+        done += w;
+      }
+      return n;
+    }
+    return std::streambuf::xsputn(s, n);
+  }
+
+ private:
+  int fd_;
+  int error_ = 0;
+  char buffer_[1 << 16];
+};
+
+// ".NAME.velmora-XXXXXX", the name cut (on a character boundary) so that the
+// whole fits wherever the target's own name fits.
+std::string TemporaryName(const std::string& name) {
+  const size_t room = kNameMax - 1 - std::strlen(kTempMark) - kRandomChars;
+  std::string part = name;
+  if (part.size() > room) {
+    size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(part[cut]) & 0xC0) == 0x80) --cut;
+    part.resize(cut);
+  }
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  static const char* kChars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::string out = "." + part + kTempMark;
+  for (size_t i = 0; i < kRandomChars; ++i) out += kChars[random() % 62];
+  return out;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);  // makes the rename durable; a folder that cannot be synced is no error
+  close(fd);
+}
+
+}  // namespace
+
+bool IsOurTemporary(const std::string& file_name) {
+  const size_t mark = std::strlen(kTempMark);
+  if (file_name.size() < 1 + mark + kRandomChars || file_name[0] != '.') return false;
+  const size_t at = file_name.size() - kRandomChars - mark;
+  if (file_name.compare(at, mark, kTempMark) != 0) return false;
+  for (size_t i = file_name.size() - kRandomChars; i < file_name.size(); ++i) {
+    const char c = file_name[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+void RemoveTemporariesNow() noexcept {
+  for (Slot& slot : g_slots)
+    if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
+}
+
+void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+
+  struct stat existing;
+  mode_t keep_mode = 0;
+  bool replacing = false;
+  if (stat(path.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) throw FileError("Cannot create file \"" + path + "\": it is a folder");
+    if (!S_ISREG(existing.st_mode))
+      throw FileError("Cannot create file \"" + path + "\": a special file of that name exists");
+    // A file its owner made read-only is not replaced behind their back (root
+    // would pass an access() test, so the mode bits decide too).
+    if ((existing.st_mode & 0222) == 0 || (access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)))
+      throw FileError("Cannot replace \"" + path + "\": the file is read-only");
+    replacing = true;
+    keep_mode = existing.st_mode & 07777;
+  }
+
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + "/" + TemporaryName(name);
+    // 0666 lets the umask decide a new file's permissions, as for any program.
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) throw FileError("Cannot create file \"" + path + "\": " + ErrnoText(errno));
+  TemporaryGuard guard(temp);
+  auto fail = [&](const std::string& what, int err) {
+    close(fd);
+    unlink(temp.c_str());
+    throw FileError(what + " \"" + path + "\": " + ErrnoText(err));
+  };
+  if (replacing && fchmod(fd, keep_mode) != 0) fail("Cannot create file", errno);
+  FdBuffer buffer(fd);
+  {
+    std::ostream out(&buffer);
+    try {
+      write(out);
+      out.flush();
+    } catch (...) {
+      // The disk's own reason is the one worth telling.
+      if (buffer.Error()) fail("Cannot write file", buffer.Error());
+      close(fd);
+      unlink(temp.c_str());
+      throw;
+    }
+    if (buffer.Error() || !out) fail("Cannot write file", buffer.Error() ? buffer.Error() : EIO);
+  }
+  if (fsync(fd) != 0) fail("Cannot write file", errno);
+  if (close(fd) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    throw FileError("Cannot write file \"" + path + "\": " + ErrnoText(err));
+  }
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    throw FileError("Cannot create file \"" + path + "\": " + ErrnoText(err));
+  }
+  SyncFolder(folder);
+}
+
+}  // namespace velmora::platform

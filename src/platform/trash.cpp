@@ -1,0 +1,159 @@
+// The freedesktop trash of the user. Nothing is removed before the trash
+// holds a complete, synced copy.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace velmora::platform {
+namespace {
+
+std::string UrlEncode(const std::string& path) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : path) {
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  // Closes now and reports the close's own failure (a delayed write error).
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+// Copies from onto a new file at to, checking every write, the flush and the
+// size; keeps the mode and times. Returns 0 or the errno of the failure, in
+// which case nothing is left at to.
+int CopyVerified(const std::string& from, const std::string& to) {
+  Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return errno;
+  struct stat st;
+  if (fstat(in.get(), &st) != 0) return errno;
+  Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+  if (out.get() < 0) return errno;
+  int err = 0;
+  std::vector<char> buffer(1 << 20);
+  off_t copied = 0;
+  while (err == 0) {
+    const ssize_t n = read(in.get(), buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    if (!WriteAll(out.get(), buffer.data(), static_cast<size_t>(n))) err = errno;
+    copied += n;
+  }
+  struct stat written;
+  if (err == 0 && fsync(out.get()) != 0) err = errno;
+  if (err == 0 && (fstat(out.get(), &written) != 0 || written.st_size != st.st_size || copied != st.st_size))
+    err = EIO;
+  if (err == 0) {
+    fchmod(out.get(), st.st_mode & 07777);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    futimens(out.get(), times);
+  }
+  if (!out.Close() && err == 0) err = errno;
+  if (err != 0) unlink(to.c_str());
+  return err;
+}
+
+}  // namespace
+
+void MoveToTrash(const std::string& path) {
+  auto fail = [&](const std::string& reason) {
+    throw FileError("Cannot move \"" + path + "\" to the trash: " + reason);
+  };
+  const std::string absolute = LongPathOf(path);
+  if (absolute.empty()) fail(ErrnoText(errno ? errno : ENOENT));
+  const std::string trash = DataHome() + "/Trash";
+  try {
+    MakeFolders(trash + "/files");
+    MakeFolders(trash + "/info");
+  } catch (const FileError& e) {
+    fail(e.what());
+  }
+  const std::string name = absolute.substr(absolute.rfind('/') + 1);
+
+  // The name is taken by creating its .trashinfo with O_EXCL; a name whose
+  // file already sits in files/ (an orphan without info) is passed over.
+  std::string stored, info_path;
+  int fd = -1;
+  for (int n = 1; n < 100000 && fd < 0; ++n) {
+    stored = n == 1 ? name : name + "." + std::to_string(n);
+    struct stat st;
+    if (lstat((trash + "/files/" + stored).c_str(), &st) == 0) continue;
+    info_path = trash + "/info/" + stored + ".trashinfo";
+    fd = open(info_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST) fail(ErrnoText(errno));
+  }
+  if (fd < 0) fail("no free name in the trash");
+  const time_t now = time(nullptr);
+  struct tm local;
+  localtime_r(&now, &local);
+  char when[32];
+  std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", &local);
+  const std::string info = "[Trash Info]\nPath=" + UrlEncode(absolute) + "\nDeletionDate=" + when + "\n";
+  const bool wrote = WriteAll(fd, info.data(), info.size()) && fsync(fd) == 0;
+  int err = wrote ? 0 : errno;
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    unlink(info_path.c_str());
+    fail(ErrnoText(err));
+  }
+
+  const std::string target = trash + "/files/" + stored;
+  if (rename(absolute.c_str(), target.c_str()) == 0) return;
+  err = errno;
+  if (err == EXDEV) {
+    err = CopyVerified(absolute, target);
+    if (err == 0) {
+      if (unlink(absolute.c_str()) == 0) return;
+      err = errno;
+      unlink(target.c_str());  // the original stays; the copy must not linger as a second one
+    }
+  }
+  unlink(info_path.c_str());
+  fail(ErrnoText(err));
+}
+
+}  // namespace velmora::platform
