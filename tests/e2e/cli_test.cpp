@@ -3,47 +3,15 @@
 
 #include <filesystem>
 
-#include "image/dib_image.h"
-#include "test_util.h"
+#include "e2e/cli_fixture.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kCli = std::string(VELMORA_BINARY_DIR) + "/src/velmora-cli";
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-class CliTest : public ::testing::Test {
- protected:
-  Result Cli(const std::string& args) {
-    const std::string err = dir / "stderr.txt";
-    Result r;
-    r.status = test::Run("cd '" + dir.Path().string() + "' && '" + kCli + "' --ini '" + (dir / "Velmora.ini") + "' " +
-                             args + " </dev/null 2>'" + err + "'",
-                         &r.out);
-    const auto e = test::ReadFile(err);
-    r.err.assign(e.begin(), e.end());
-    return r;
-  }
-  std::string Bmp(const std::string& name, const std::vector<ColorValue>& colors, int width) {
-    Bitmap b(width, static_cast<int>(colors.size()) / width, Bitmap::Format::k24Bit);
-    for (size_t i = 0; i < colors.size(); ++i)
-      b.SetPixel(static_cast<int>(i) % width, static_cast<int>(i) / width, colors[i]);
-    DibImage image;
-    image.Assign(b);
-    const std::string path = dir / name;
-    fs::create_directories(fs::path(path).parent_path());
-    image.SaveToFile(path);
-    return path;
-  }
-  test::TempDir dir;
-};
+using test::CliTest;
+using test::Result;
 
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
   Result r = Cli("--version");

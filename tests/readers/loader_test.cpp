@@ -98,7 +98,7 @@ TEST_F(LoaderFilesTest, ContentFirstThenExtension) {
   Bitmap b;
   auto graphic = loader.LoadFile(ico);
   EXPECT_EQ(ErrorText([&] { graphic->AssignTo(b); }), "Icon を Bitmap に代入することはできません");
-  EXPECT_EQ(ErrorText([&] { loader.LoadFile(dir / "none.png"); }), "Cannot open file \"" + (dir / "none.png") + "\"");
+  EXPECT_EQ(ErrorText([&] { loader.LoadFile(dir / "none.png"); }), "Cannot open file \"" + (dir / "none.png") + "\": No such file or directory");
 }
 
 TEST_F(LoaderFilesTest, DibGoesThroughTheStrictReader) {

@@ -1,0 +1,55 @@
+// Runs velmora-cli as a user would, on real files in a scratch folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "image/dib_image.h"
+#include "test_util.h"
+
+namespace velmora::test {
+
+inline const std::string kCli = std::string(VELMORA_BINARY_DIR) + "/src/velmora-cli";
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Runs the program in the scratch folder with its own settings file; env
+  // is prepended to the command (VAR=value ...).
+  Result Cli(const std::string& args, const std::string& env = "") {
+    const std::string err = dir / "stderr.txt";
+    Result r;
+    r.status = test::Run("cd '" + dir.Path().string() + "' && " + env + " '" + kCli + "' --ini '" + (dir / "Velmora.ini") +
+                       "' " + args + " </dev/null 2>'" + err + "'",
+                   &r.out);
+    const auto e = test::ReadFile(err);
+    r.err.assign(e.begin(), e.end());
+    std::filesystem::remove(err);
+    return r;
+  }
+  std::string Bmp(const std::string& name, const std::vector<ColorValue>& colors, int width) {
+    Bitmap b(width, static_cast<int>(colors.size()) / width, Bitmap::Format::k24Bit);
+    for (size_t i = 0; i < colors.size(); ++i)
+      b.SetPixel(static_cast<int>(i) % width, static_cast<int>(i) / width, colors[i]);
+    DibImage image;
+    image.Assign(b);
+    const std::string path = dir / name;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    image.SaveToFile(path);
+    return path;
+  }
+  std::string Small(const std::string& name, ColorValue color = MakeColor(200, 40, 40)) {
+    return Bmp(name, std::vector<ColorValue>(16, color), 4);
+  }
+  TempDir dir;
+};
+
+}  // namespace velmora::test

@@ -1,0 +1,228 @@
+// The file-system stand-ins that guard the user's files: the atomic write and
+// the trash, including their failure paths.
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <ostream>
+
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+size_t CountFiles(const fs::path& folder) {
+  size_t n = 0;
+  for (const auto& e : fs::directory_iterator(folder)) n += e.is_regular_file();
+  return n;
+}
+
+mode_t ModeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+TEST(AtomicWriteTest, KeepsModesAndRespectsTheUmask) {
+  test::TempDir dir;
+  const mode_t old_mask = umask(027);
+  platform::WriteFileAtomically(dir / "new.bin", [](std::ostream& out) { out << "x"; });
+  umask(old_mask);
+  EXPECT_EQ(ModeOf(dir / "new.bin"), 0640u);
+  test::WriteText(dir / "mine.bin", "old");
+  chmod((dir / "mine.bin").c_str(), 0600);
+  platform::WriteFileAtomically(dir / "mine.bin", [](std::ostream& out) { out << "new"; });
+  EXPECT_EQ(ModeOf(dir / "mine.bin"), 0600u);
+  EXPECT_EQ(test::ReadFile(dir / "mine.bin").size(), 3u);
+  EXPECT_EQ(CountFiles(dir.Path()), 2u);
+}
+
+TEST(AtomicWriteTest, ReadOnlyTargetsAndFoldersAreReportedAsSuch) {
+  test::TempDir dir;
+  test::WriteText(dir / "locked.png", "precious");
+  chmod((dir / "locked.png").c_str(), 0444);
+  EXPECT_EQ(ErrorOf([&] { platform::WriteFileAtomically(dir / "locked.png", [](std::ostream& o) { o << "x"; }); }),
+            "Cannot replace \"" + (dir / "locked.png") + "\": the file is read-only");
+  EXPECT_EQ(test::ReadFile(dir / "locked.png").size(), 8u);
+  fs::create_directories(dir / "folder.png");
+  EXPECT_EQ(ErrorOf([&] { platform::WriteFileAtomically(dir / "folder.png", [](std::ostream& o) { o << "x"; }); }),
+            "Cannot create file \"" + (dir / "folder.png") + "\": it is a folder");
+  EXPECT_EQ(
+      ErrorOf([&] { platform::WriteFileAtomically(dir / "no/such/folder.png", [](std::ostream& o) { o << "x"; }); }),
+      "Cannot create file \"" + (dir / "no/such/folder.png") + "\": No such file or directory");
+}
+
+TEST(AtomicWriteTest, NamesUpToTheLimitFitTheirTemporary) {
+  test::TempDir dir;
+  for (size_t length : {240u, 250u, 255u}) {
+    const std::string name = std::string(length - 4, 'n') + ".png";
+    ASSERT_NO_THROW(platform::WriteFileAtomically(dir / name, [](std::ostream& out) { out << "ok"; })) << length;
+    EXPECT_TRUE(fs::exists(dir / name));
+  }
+  // A multi-byte name is cut on a character boundary.
+  std::string wide;
+  while (wide.size() < 246) wide += "写";
+  ASSERT_NO_THROW(platform::WriteFileAtomically(dir / (wide + ".png"), [&](std::ostream& out) {
+    bool seen = false;
+    for (const auto& e : fs::directory_iterator(dir.Path())) {
+      const std::string n = e.path().filename().string();
+      if (!platform::IsOurTemporary(n)) continue;
+      seen = true;
+      EXPECT_LE(n.size(), 255u);
+    }
+    EXPECT_TRUE(seen) << "the temporary exists while writing";
+    out << "ok";
+  }));
+}
+
+TEST(AtomicWriteTest, AFailedWriteLeavesNothingAndTheOldFileIntact) {
+  test::TempDir dir;
+  test::WriteText(dir / "a.png", "old");
+  EXPECT_EQ(ErrorOf([&] {
+              platform::WriteFileAtomically(dir / "a.png", [](std::ostream& out) {
+                out << "partial";
+                throw std::runtime_error("encoder failed");
+              });
+            }),
+            "encoder failed");
+  EXPECT_EQ(test::ReadFile(dir / "a.png").size(), 3u);
+  EXPECT_EQ(CountFiles(dir.Path()), 1u);
+}
+
+TEST(AtomicWriteTest, AFullDiskIsNamedAsSuch) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  test::TempDir dir;
+  const std::string mnt = dir / "small";
+  fs::create_directories(mnt);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << platform::ErrnoText(errno);
+  const std::string target = mnt + "/big.bin";
+  const std::string error = ErrorOf([&] {
+    platform::WriteFileAtomically(target, [](std::ostream& out) {
+      const std::string block(1 << 16, 'x');
+      for (int i = 0; i < 8 && out; ++i) out << block;
+    });
+  });
+  EXPECT_EQ(error, "Cannot write file \"" + target + "\": No space left on device");
+  EXPECT_EQ(CountFiles(mnt), 0u);
+  umount(mnt.c_str());
+}
+
+TEST(TemporaryNameTest, RecognisesOnlyOurOwn) {
+  EXPECT_TRUE(platform::IsOurTemporary(".a.png.velmora-Ab3xYz"));
+  EXPECT_FALSE(platform::IsOurTemporary("a.png.velmora-Ab3xYz"));
+  EXPECT_FALSE(platform::IsOurTemporary(".a.png.velmora-Ab3x"));
+  EXPECT_FALSE(platform::IsOurTemporary(".a.png.velmora-Ab3x!z"));
+  EXPECT_FALSE(platform::IsOurTemporary(".hidden.png"));
+}
+
+TEST(DateTest, FarFutureDatesKeepTheirYear) {
+  test::TempDir dir;
+  test::WriteText(dir / "f", "x");
+  for (int64_t unix_seconds : {int64_t{2209075200} /* 2040 */, int64_t{10413792000} /* 2300 */}) {
+    const double date = platform::PackedLocalDate(unix_seconds);
+    platform::SetFileWriteTime(dir / "f", platform::LocalDateToFileTime(date));
+    struct stat st;
+    ASSERT_EQ(stat((dir / "f").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, unix_seconds) << unix_seconds;
+  }
+}
+
+class TrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("XDG_DATA_HOME");
+    if (old) saved_ = old, had_ = true;
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  }
+  void TearDown() override {
+    if (had_)
+      setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    else
+      unsetenv("XDG_DATA_HOME");
+  }
+  std::string Trash(const std::string& rest) const { return dir / ("data/Trash/" + rest); }
+  test::TempDir dir;
+  std::string saved_;
+  bool had_ = false;
+};
+
+TEST_F(TrashTest, AnOrphanInFilesIsNeverOverwritten) {
+  test::WriteText(dir / "a.bmp", "first");
+  platform::MoveToTrash(dir / "a.bmp");
+  // An orphan: a file in files/ whose info is gone.
+  fs::remove(Trash("info/a.bmp.trashinfo"));
+  test::WriteText(dir / "a.bmp", "second");
+  platform::MoveToTrash(dir / "a.bmp");
+  EXPECT_EQ(test::ReadFile(Trash("files/a.bmp")).size(), 5u);
+  EXPECT_EQ(test::ReadFile(Trash("files/a.bmp.2")).size(), 6u);
+  const auto info = test::ReadFile(Trash("info/a.bmp.2.trashinfo"));
+  const std::string text(info.begin(), info.end());
+  EXPECT_NE(text.find("[Trash Info]\nPath=" + (dir / "a.bmp") + "\nDeletionDate="), std::string::npos) << text;
+}
+
+TEST_F(TrashTest, AnUnwritableTrashIsAFailureAndTheFileStays) {
+  test::WriteText(dir / "data", "a file where the data folder should be");
+  test::WriteText(dir / "a.bmp", "keep");
+  const std::string error = ErrorOf([&] { platform::MoveToTrash(dir / "a.bmp"); });
+  EXPECT_EQ(error.rfind("Cannot move \"" + (dir / "a.bmp") + "\" to the trash: Cannot create folder", 0), 0u) << error;
+  EXPECT_EQ(test::ReadFile(dir / "a.bmp").size(), 4u);
+}
+
+TEST_F(TrashTest, AcrossFileSystemsTheCopyIsCheckedBeforeTheSourceGoes) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  const std::string mnt = dir / "card";
+  fs::create_directories(mnt);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << platform::ErrnoText(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{mnt};
+  // The photo lives on the "card"; the trash is on a full small file system.
+  const std::string photo = mnt + "/photo.jpg";
+  test::WriteFile(photo, std::vector<uint8_t>(300000, 0x5A));
+  chmod(photo.c_str(), 0640);
+  struct timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
+  utimensat(AT_FDCWD, photo.c_str(), times, 0);
+  const std::string full = dir / "fullfs";
+  fs::create_directories(full);
+  if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=128k") != 0)
+    GTEST_SKIP() << "cannot mount a second tmpfs: " << platform::ErrnoText(errno);
+  Unmount unmount_full{full};
+  setenv("XDG_DATA_HOME", full.c_str(), 1);
+  const std::string error = ErrorOf([&] { platform::MoveToTrash(photo); });
+  EXPECT_EQ(error, "Cannot move \"" + photo + "\" to the trash: No space left on device");
+  EXPECT_EQ(test::ReadFile(photo).size(), 300000u) << "the original is untouched";
+  EXPECT_EQ(CountFiles(full + "/Trash/files"), 0u) << "no partial copy stays";
+  EXPECT_EQ(CountFiles(full + "/Trash/info"), 0u);
+
+  // With room the move succeeds, keeping content, mode and date.
+  setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
+  platform::MoveToTrash(photo);
+  EXPECT_FALSE(fs::exists(photo));
+  EXPECT_EQ(test::ReadFile(Trash("files/photo.jpg")), std::vector<uint8_t>(300000, 0x5A));
+  EXPECT_EQ(ModeOf(Trash("files/photo.jpg")), 0640u);
+  struct stat st;
+  ASSERT_EQ(stat(Trash("files/photo.jpg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1600000000);
+}
+
+}  // namespace
+}  // namespace velmora
