@@ -191,13 +191,13 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_app = true, s.S_sourcefile = s.S_folder = false; });
        },
-       nullptr},
+       [](const Settings& s) { return SaveFolder(s); }},
       {{"--out"}, "DIR", "write outputs into DIR (made when missing)",
        [](CommandLine& line, const std::string& option, const std::string& v) {
          if (v.empty()) throw UsageError(option + ": the folder name is empty");
          line.out_folder = v;
        },
-       nullptr},
+       [](const Settings& s) { return SaveFolder(s); }},
       {{"-r", "--recursive"}, nullptr, "descend into subfolders (with --out, their layout is kept)",
        [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
       {{"--overwrite"}, nullptr, "replace existing files without asking",

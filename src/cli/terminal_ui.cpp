@@ -76,7 +76,6 @@ void TerminalUi::LogFailure(const std::string& source, const std::string& reason
 void TerminalUi::ResultLine(const std::string& line) {
   ClearProgress();
   std::cout << EscapeControls(line) << '\n' << std::flush;
-  ++done_;
 }
 
 void TerminalUi::LogWarning(const std::string& source, const std::string& text) {
@@ -97,7 +96,7 @@ void TerminalUi::Note(const std::string& text) {
 }
 
 void TerminalUi::DrawProgress() {
-  if (!progress_on_) return;
+  if (!progress_on_ || max_ <= 0) return;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started_);
   char clock[32];
   std::snprintf(clock, sizeof clock, "%lld:%02lld", static_cast<long long>(seconds.count() / 60),

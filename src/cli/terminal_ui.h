@@ -57,7 +57,6 @@ class TerminalUi : public UserInterface {
   std::string current_;
   int max_ = 0;
   int position_ = 0;
-  int done_ = 0;
   std::chrono::steady_clock::time_point started_;
 };
 
