@@ -10,13 +10,14 @@
 #include "image/dib_image.h"
 #include "image/prepare.h"
 #include "image/resample.h"
-#include "readers/loader.h"
-#include "writers/encoders/encoders.h"
-#include "writers/gif/gif_image.h"
-#include "writers/ico/ico_writer.h"
-#include "writers/mag/mag_image.h"
-#include "writers/pdf/pdf_report.h"
-#include "writers/png/png_encoder.h"
+#include "formats/loader.h"
+#include "formats/jpeg/jpeg_writer.h"
+#include "formats/tiff/tiff_writer.h"
+#include "formats/gif/gif_image.h"
+#include "formats/ico/ico_writer.h"
+#include "formats/mag/mag_image.h"
+#include "formats/pdf/pdf_report.h"
+#include "formats/png/png_encoder.h"
 
 namespace velmora {
 namespace {

@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-#include "readers/loader.h"
+#include "formats/loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const velmora::Loader loader;

@@ -12,7 +12,7 @@
 
 #include "image/prepare.h"
 #include "pipeline/writers.h"
-#include "readers/loader.h"
+#include "formats/loader.h"
 #include "test_util.h"
 
 namespace velmora {

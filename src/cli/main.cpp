@@ -15,7 +15,7 @@
 #include "cli/terminal_ui.h"
 #include "pipeline/converter.h"
 #include "platform/platform.h"
-#include "readers/loader.h"
+#include "formats/loader.h"
 
 namespace velmora::cli {
 namespace {

@@ -10,13 +10,14 @@
 
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
+#include "base/error.h"
 
 namespace velmora::cli {
 
 // A command line that cannot be run; the message names the option.
-class UsageError : public std::runtime_error {
+class UsageError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 struct CommandLine {

@@ -574,7 +574,7 @@ void DibImage::SaveToStream(std::ostream& out) const {
     out.write(reinterpret_cast<const char*>(q), 4);
   }
   out.write(reinterpret_cast<const char*>(p.bits.Data()), s);
-  if (!out) throw std::runtime_error("Stream write error");
+  if (!out) throw DibError("Stream write error");
 }
 
 void DibImage::LoadFromStream(std::istream& in) {
@@ -603,13 +603,13 @@ void DibImage::LoadParts(DibParts parts) {
 
 void DibImage::SaveToFile(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("Cannot create file \"" + path + "\"");
+  if (!out) throw DibError("Cannot create file \"" + path + "\": " + std::strerror(errno));
   SaveToStream(out);
 }
 
 void DibImage::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("Cannot open file \"" + path + "\": " + std::strerror(errno));
+  if (!in) throw DibError("Cannot open file \"" + path + "\": " + std::strerror(errno));
   LoadFromStream(in);
 }
 

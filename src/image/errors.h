@@ -2,67 +2,72 @@
 // and users see verbatim, so they are passed in whole at the throw site.
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "base/error.h"
 
 namespace velmora {
 
-class DibError : public std::runtime_error {
+class DibError : public virtual Error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit DibError(const std::string& message) : Error(message) {}
+
+ protected:
+  DibError() : Error(std::string()) {}
 };
-class InvalidDibError : public DibError {
+
+// DibImage's reader refusing a file or a packed DIB: a decoding error too.
+class InvalidDibError : public DibError, public DecodeError {
  public:
-  using DibError::DibError;
+  explicit InvalidDibError(const std::string& message)
+      : Error(message), DibError(), DecodeError(DecodeKind::kInvalidData) {}
 };
-class InvalidDibFileError : public DibError {
+class InvalidDibFileError : public DibError, public DecodeError {
  public:
-  using DibError::DibError;
+  explicit InvalidDibFileError(const std::string& message)
+      : Error(message), DibError(), DecodeError(DecodeKind::kInvalidData) {}
 };
 class DibParameterError : public DibError {
  public:
-  using DibError::DibError;
+  explicit DibParameterError(const std::string& message) : Error(message), DibError() {}
 };
 class DibTypeError : public DibError {
  public:
-  using DibError::DibError;
+  explicit DibTypeError(const std::string& message) : Error(message), DibError() {}
 };
 class PaletteRangeError : public DibError {
  public:
-  using DibError::DibError;
+  explicit PaletteRangeError(const std::string& message) : Error(message), DibError() {}
 };
 class InvalidPaletteError : public DibError {
  public:
-  using DibError::DibError;
+  explicit InvalidPaletteError(const std::string& message) : Error(message), DibError() {}
 };
 
 // The platform's out-of-resources error (palette objects, memory mappings).
-class OutOfResourcesError : public std::runtime_error {
+class OutOfResourcesError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // A short read from a stream: the stream's own read error.
-class StreamReadError : public std::runtime_error {
+class StreamReadError : public DecodeError {
  public:
-  StreamReadError() : std::runtime_error("Stream read error") {}
+  StreamReadError() : Error("Stream read error"), DecodeError(DecodeKind::kIncompleteData) {}
 };
 
-// Raised for an image whose pixel count exceeds kMaxPixels, before allocating.
-class ImageTooLargeError : public std::runtime_error {
+// A picture beyond a decoding limit, refused before allocating.
+class ImageTooLargeError : public DecodeError {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ImageTooLargeError(const std::string& message)
+      : Error(message), DecodeError(DecodeKind::kTooLarge) {}
 };
-
-}  // namespace velmora
-
-namespace velmora {
 
 // The platform's "invalid graphic" error: a graphic that cannot take the data
 // it is given (wrong clipboard format, unknown extension).
-class InvalidGraphicError : public std::runtime_error {
+class InvalidGraphicError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 }  // namespace velmora

@@ -73,13 +73,7 @@ void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_in
       break;
     case 2: {
       Bitmap grey = bitmap.To24Bit();
-      try {
-        GreyLevel(grey);
-      } catch (const std::exception&) {
-        // A failed grey conversion leaves the image in colour rather than
-        // failing the file.
-        grey = bitmap.To24Bit();
-      }
+      GreyLevel(grey);
       capture.Assign(grey);
       break;
     }

@@ -362,7 +362,7 @@ void Converter::ConvertOne(const std::string& source_in) {
   const bool clip = source_in == "Clip";
   current_source_id_ = clip ? std::nullopt : platform::IdentityOf(source_in);
   if (!clip && platform::IsOurTemporary(FileNamePart(source_in)))
-    throw std::runtime_error("it is a temporary file left by an interrupted conversion; it is not converted");
+    throw Error("it is a temporary file left by an interrupted conversion; it is not converted");
 
   // A dry run reads no picture: it only resolves the outputs.
   std::unique_ptr<Graphic> picture;
@@ -415,7 +415,7 @@ void Converter::ConvertOne(const std::string& source_in) {
       pdf_collected_ = outcome_.in_pdf = true;
       continue;
     }
-    if (!writer.encode) throw std::runtime_error(writer.extension + " files cannot be written by this version");
+    if (!writer.encode) throw Error(writer.extension + " files cannot be written by this version");
     try {
       WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
     } catch (const OutputRefused& e) {

@@ -18,7 +18,7 @@
 #include "pipeline/shell_file_operation.h"
 #include "pipeline/writers.h"
 #include "platform/platform.h"
-#include "readers/loader.h"
+#include "formats/loader.h"
 
 namespace velmora {
 
@@ -36,9 +36,9 @@ bool NameOrderLess(const std::string& a, const std::string& b);
 // An output that must not be written because it would destroy a picture the
 // user has: the source itself, another source of the batch, or a file this
 // batch wrote already. The source fails for that output; the others go on.
-class OutputRefused : public std::runtime_error {
+class OutputRefused : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 class Converter {

@@ -23,8 +23,8 @@ unsigned ShellFileOperation::Flags() const {
 }
 
 int ShellFileOperation::Execute() {
-  if (FromFFList.empty()) throw std::runtime_error("ShfOperation:ﾌｧｲﾙが指定されていません.");
-  if (options.MUILIDESTFILES && ToFiles.empty()) throw std::runtime_error("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません.");
+  if (FromFFList.empty()) throw Error("ShfOperation:ﾌｧｲﾙが指定されていません.");
+  if (options.MUILIDESTFILES && ToFiles.empty()) throw Error("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません.");
   aborted_ = false;
   last_error_.clear();
   int result = 0;
@@ -61,9 +61,9 @@ int ShellFileOperation::Execute() {
           }
           platform::WriteFileAtomically(to, [&](std::ostream& out) {
             const auto bytes = platform::LookUp(from);
-            if (!bytes) throw std::runtime_error("missing source");
+            if (!bytes) throw platform::FileError("Cannot open file \"" + from + "\": " + platform::ErrnoText(ENOENT));
             FILE* in = std::fopen(from.c_str(), "rb");
-            if (!in) throw std::runtime_error("cannot open source");
+            if (!in) throw platform::FileError("Cannot open file \"" + from + "\": " + platform::ErrnoText(errno));
             char buf[65536];
             size_t n;
             while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.write(buf, static_cast<std::streamsize>(n));
@@ -72,7 +72,7 @@ int ShellFileOperation::Execute() {
           break;
         }
       }
-    } catch (const std::exception& e) {
+    } catch (const Error& e) {
       rc = errno ? errno : EIO;
       reason = e.what();
     }

@@ -34,7 +34,7 @@ class ShellFileOperation {
   // The reason the first failing file failed, after Execute returned non-zero.
   const std::string& LastError() const { return last_error_; }
   // Runs the operation; 0 on success, otherwise the first failing call's errno.
-  // Raises std::runtime_error for an empty list or missing targets.
+  // Raises Error for an empty list or missing targets.
   int Execute();
 
  private:

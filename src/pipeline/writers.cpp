@@ -1,12 +1,13 @@
 #include "pipeline/writers.h"
 
-#include "writers/bmp/bmp_writer.h"
-#include "writers/encoders/encoders.h"
-#include "writers/gif/gif_image.h"
-#include "writers/ico/ico_writer.h"
-#include "writers/mag/mag_image.h"
-#include "writers/pdf/pdf_report.h"
-#include "writers/png/png_encoder.h"
+#include "formats/bmp/bmp_writer.h"
+#include "formats/jpeg/jpeg_writer.h"
+#include "formats/tiff/tiff_writer.h"
+#include "formats/gif/gif_image.h"
+#include "formats/ico/ico_writer.h"
+#include "formats/mag/mag_image.h"
+#include "formats/pdf/pdf_report.h"
+#include "formats/png/png_encoder.h"
 
 namespace velmora {
 
@@ -57,7 +58,7 @@ void WriteIco(const DibImage& image, const WriterContext& ctx, std::ostream& out
   static const char* kSizes[] = {"16", "32", "64", "128", "256"};
   const int index = ctx.settings.O_icosize;
   // The size is the decimal value of the list's text; no item has no text.
-  if (index < 0 || index > 4) throw std::invalid_argument("'' is not a valid integer value");
+  if (index < 0 || index > 4) throw Error("'' is not a valid integer value");
   EncodeIco(image, std::stoi(kSizes[index]), ctx.settings.C_Trans, out);
 }
 

@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
+
 namespace velmora::platform {
 
 // A file-system failure whose message names the file and the reason.
-class FileError : public std::runtime_error {
+class FileError : public Error {
  public:
-  using std::runtime_error::runtime_error;
+  using Error::Error;
 };
 
 // The long (canonical, absolute) form of a path; empty when it cannot be resolved.

@@ -8,9 +8,10 @@
 #include <filesystem>
 #include <sstream>
 
-#include "readers/loader.h"
+#include "formats/loader.h"
 #include "test_util.h"
-#include "writers/encoders/encoders.h"
+#include "formats/jpeg/jpeg_writer.h"
+#include "formats/tiff/tiff_writer.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "readers/loader.h"
+#include "formats/loader.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <map>
 
-#include "readers/decoders/decoders.h"
+#include "formats/formats.h"
 #include "test_util.h"
 
 namespace velmora {

@@ -1,4 +1,5 @@
-#include "writers/encoders/encoders.h"
+#include "formats/jpeg/jpeg_writer.h"
+#include "formats/tiff/tiff_writer.h"
 
 #include <gtest/gtest.h>
 

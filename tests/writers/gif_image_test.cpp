@@ -1,4 +1,4 @@
-#include "writers/gif/gif_image.h"
+#include "formats/gif/gif_image.h"
 
 #include <gif_lib.h>
 #include <gtest/gtest.h>
@@ -289,7 +289,7 @@ TEST(GifImageTest, DelayTextAndTransparency) {
   EXPECT_EQ(gif.frames[0]->gce->Delay(), 4464);
   AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "0", nullptr);
   EXPECT_EQ(gif.frames[1]->gce->Delay(), 0);
-  EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), std::invalid_argument);
+  EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), GifError);
   EXPECT_EQ(gif.frames.size(), 2u);
   // Transparency from the top-left pixel: cropped to the other pixels.
   const auto bytes = Single(

@@ -6,8 +6,8 @@
 #include "image/palettes.h"
 #include "image/resample.h"
 #include "test_util.h"
-#include "writers/ico/ico_writer.h"
-#include "writers/mag/mag_image.h"
+#include "formats/ico/ico_writer.h"
+#include "formats/mag/mag_image.h"
 
 namespace velmora {
 namespace {
@@ -264,7 +264,7 @@ TEST(IcoWriterTest, OpaqueIconsOpenInImageMagick) {
 }  // namespace
 }  // namespace velmora
 
-#include "readers/loader.h"
+#include "formats/loader.h"
 
 namespace velmora {
 namespace {

@@ -1,4 +1,4 @@
-#include "writers/pdf/pdf_document.h"
+#include "formats/pdf/pdf_document.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "test_util.h"
-#include "writers/pdf/pdf_report.h"
+#include "formats/pdf/pdf_report.h"
 
 namespace velmora {
 namespace {

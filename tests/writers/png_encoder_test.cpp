@@ -1,4 +1,4 @@
-#include "writers/png/png_encoder.h"
+#include "formats/png/png_encoder.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

@@ -1,0 +1,309 @@
+// The bitmap class: reads every BMP variant a user meets (all header versions,
+// bit fields, 1 to 32 bits, RLE with deltas and cut-off data, top-down rows,
+// oversized or short palettes) and refuses damaged files with a reason.
+#include <algorithm>
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+#include "image/limits.h"
+#include "formats/formats.h"
+
+namespace velmora {
+namespace {
+
+class BmpError : public DecodeError {
+ public:
+  explicit BmpError(const std::string& what) : Error("BMP image error: " + what), DecodeError(DecodeKind::kInvalidData) {}
+};
+
+uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return U32(d.data() + at); }
+uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
+
+struct Channel {
+  uint32_t mask = 0;
+  int shift = 0;
+  uint32_t max = 0;
+  void Set(uint32_t m) {
+    mask = m;
+    shift = 0;
+    max = 0;
+    if (!m) return;
+    while (!((m >> shift) & 1)) ++shift;
+    max = m >> shift;
+  }
+  // Scaled to 0..255 with rounding.
+  uint8_t Of(uint32_t pixel) const {
+    if (!max) return 0;
+    const uint64_t v = (pixel & mask) >> shift;
+    return static_cast<uint8_t>((v * 255 + max / 2) / max);
+  }
+};
+
+class BmpGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "Bitmap"; }
+
+  void LoadFromClipboardFormat(uint32_t format, const std::vector<uint8_t>& data) override {
+    if (format != 2 && format != 8) Graphic::LoadFromClipboardFormat(format, data);
+    // A packed DIB: give it a file header so one parser serves both.
+    std::vector<uint8_t> file(14, 0);
+    file[0] = 'B', file[1] = 'M';
+    file.insert(file.end(), data.begin(), data.end());
+    Parse(file, /*offset_from_palette=*/true);
+  }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Parse(data, false);
+  }
+
+ private:
+  void Parse(const std::vector<uint8_t>& d, bool offset_from_palette) {
+    if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') throw BmpError("not a BMP file");
+    const uint32_t bf_size = U32(d, 2);
+    if (!offset_from_palette && bf_size > d.size() && bf_size != 0)
+      throw BmpError("the file is shorter (" + std::to_string(d.size()) + " bytes) than its header claims (" +
+                     std::to_string(bf_size) + " bytes)");
+    uint32_t off_bits = U32(d, 10);
+    const uint32_t hs = U32(d, 14);
+    if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
+      throw BmpError("unknown header size " + std::to_string(hs));
+    if (d.size() < 14 + hs) throw BmpError("truncated header");
+    int64_t width, height;
+    int planes, bits;
+    uint32_t compression = 0, size_image = 0, clr_used = 0;
+    int32_t xres = 0, yres = 0;
+    if (hs == 12) {
+      width = U16(d, 18);
+      height = static_cast<int16_t>(U16(d, 20));
+      planes = U16(d, 22);
+      bits = U16(d, 24);
+    } else {
+      width = static_cast<int32_t>(U32(d, 18));
+      height = static_cast<int32_t>(U32(d, 22));
+      planes = U16(d, 26);
+      bits = U16(d, 28);
+      if (hs >= 20) compression = U32(d, 30);
+      if (hs >= 24) size_image = U32(d, 34);
+      if (hs >= 32) xres = static_cast<int32_t>(U32(d, 38)), yres = static_cast<int32_t>(U32(d, 42));
+      if (hs >= 36) clr_used = U32(d, 46);
+    }
+    const bool os2 = hs == 16 || hs == 64;
+    if (planes != 1) throw BmpError("the image has " + std::to_string(planes) + " planes");
+    if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+      throw BmpError("unsupported bit count " + std::to_string(bits));
+    if (width <= 0 || height == 0)
+      throw BmpError("invalid size " + std::to_string(width) + " x " + std::to_string(height));
+    // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
+    if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError("implausible resolution");
+    const bool top_down = height < 0;
+    const int64_t h = top_down ? -height : height;
+    CheckImageSize(width, h, "BMP image");
+
+    enum { kRgb, kRle8, kRle4, kFields } kind = kRgb;
+    switch (compression) {
+      case 0:
+        kind = kRgb;
+        break;
+      case 1:
+        kind = kRle8;
+        break;
+      case 2:
+        kind = kRle4;
+        break;
+      case 3:
+      case 6:
+        if (os2) throw BmpError("OS/2 Huffman compression is not supported");
+        kind = kFields;
+        break;
+      case 4:
+        if (os2) throw BmpError("OS/2 RLE24 compression is not supported");
+        throw BmpError("embedded JPEG data is not supported");
+      case 5:
+        throw BmpError("embedded PNG data is not supported");
+      default:
+        throw BmpError("unknown compression " + std::to_string(compression));
+    }
+    if ((kind == kRle8 && bits != 8) || (kind == kRle4 && bits != 4) || (kind == kFields && bits != 16 && bits != 32))
+      throw BmpError("compression " + std::to_string(compression) + " does not fit " + std::to_string(bits) + " bits");
+    if ((kind == kRle8 || kind == kRle4) && top_down) throw BmpError("run-length data cannot be stored top-down");
+
+    size_t palette_at = 14 + hs;
+    Channel red, green, blue, alpha;
+    if (kind == kFields) {
+      if (hs >= 52) {
+        red.Set(U32(d, 54)), green.Set(U32(d, 58)), blue.Set(U32(d, 62));
+        if (hs >= 56) alpha.Set(U32(d, 66));
+      } else {
+        const size_t n = compression == 6 ? 16 : 12;
+        if (d.size() < palette_at + n) throw BmpError("truncated bit fields");
+        red.Set(U32(d, palette_at)), green.Set(U32(d, palette_at + 4)), blue.Set(U32(d, palette_at + 8));
+        if (n == 16) alpha.Set(U32(d, palette_at + 12));
+        palette_at += n;
+      }
+      if (!red.mask || !green.mask || !blue.mask) throw BmpError("a colour mask is empty");
+    } else if (bits == 16) {
+      red.Set(0x7C00), green.Set(0x03E0), blue.Set(0x001F);
+    } else if (bits == 32) {
+      red.Set(0xFF0000), green.Set(0xFF00), blue.Set(0xFF);
+      if (hs >= 56) alpha.Set(U32(d, 66));
+    }
+
+    // Palette: entries as declared, capped at 256, taken only as far as they
+    // are present before the pixel data.
+    const size_t entry = hs == 12 ? 3 : 4;
+    std::vector<RgbQuad> palette;
+    if (bits <= 8) {
+      uint64_t declared = clr_used ? clr_used : (1u << bits);
+      if (hs == 12) declared = 1u << bits;
+      if (declared * entry > d.size())
+        throw BmpError("the palette of " + std::to_string(declared) + " entries exceeds the file");
+      if (offset_from_palette) off_bits = static_cast<uint32_t>(palette_at + declared * entry);
+      uint64_t available = declared;
+      if (off_bits > palette_at) available = std::min<uint64_t>(declared, (off_bits - palette_at) / entry);
+      available = std::min<uint64_t>({available, 256, (d.size() - std::min(d.size(), palette_at)) / entry});
+      for (uint64_t i = 0; i < available; ++i) {
+        const size_t at = palette_at + i * entry;
+        palette.push_back(RgbQuad{d[at], d[at + 1], d[at + 2], 0});
+      }
+      if (palette.empty()) throw BmpError("the image has no palette");
+      if (off_bits < palette_at) off_bits = static_cast<uint32_t>(palette_at + available * entry);
+    } else if (offset_from_palette) {
+      off_bits = static_cast<uint32_t>(palette_at + static_cast<size_t>(clr_used) * 4);
+    }
+    if (off_bits < palette_at || off_bits >= d.size())
+      throw BmpError("the pixel data offset " + std::to_string(off_bits) + " lies outside the file");
+
+    const int64_t stride = ((width * bits + 31) / 32) * 4;
+    if (kind != kRle8 && kind != kRle4 && size_image != 0 && off_bits + static_cast<uint64_t>(size_image) > d.size() &&
+        static_cast<uint64_t>(size_image) > static_cast<uint64_t>(stride * h))
+      throw BmpError("the pixel data size " + std::to_string(size_image) + " exceeds the file");
+    const uint8_t* pixels = d.data() + off_bits;
+    const size_t available = d.size() - off_bits;
+
+    const int w = static_cast<int>(width);
+    const int hh = static_cast<int>(h);
+    if (kind == kRle8 || kind == kRle4) {
+      bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
+      DecodeRle(pixels, available, kind == kRle4);
+      bitmap_.SetPalette(palette);
+      CheckIndices(palette.size());
+      return;
+    }
+    if (static_cast<uint64_t>(stride) * h > available)
+      throw BmpError("the pixel data is cut short: " + std::to_string(available) + " of " + std::to_string(stride * h) +
+                     " bytes");
+    auto src_row = [&](int y) { return pixels + stride * (top_down ? y : hh - 1 - y); };
+    if (bits == 1 || bits == 4 || bits == 8) {
+      bitmap_ = Bitmap(w, hh, static_cast<Bitmap::Format>(bits));
+      for (int y = 0; y < hh; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(bitmap_.Stride()));
+      bitmap_.SetPalette(palette);
+      CheckIndices(palette.size());
+    } else if (bits == 2) {
+      bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
+      for (int y = 0; y < hh; ++y) {
+        const uint8_t* s = src_row(y);
+        for (int x = 0; x < w; ++x) bitmap_.Row(y)[x] = (s[x >> 2] >> (6 - 2 * (x & 3))) & 3;
+      }
+      bitmap_.SetPalette(palette);
+      CheckIndices(palette.size());
+    } else if (bits == 24) {
+      bitmap_ = Bitmap(w, hh, Bitmap::Format::k24Bit);
+      for (int y = 0; y < hh; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(w) * 3);
+    } else {
+      bitmap_ = Bitmap(w, hh, Bitmap::Format::k24Bit);
+      // An alpha channel that is zero everywhere is padding, not transparency.
+      bool use_alpha = false;
+      if (alpha.mask) {
+        for (int y = 0; y < hh && !use_alpha; ++y) {
+          const uint8_t* s = src_row(y);
+          for (int x = 0; x < w; ++x) {
+            const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
+            if (p & alpha.mask) {
+              use_alpha = true;
+              break;
+            }
+          }
+        }
+      }
+      for (int y = 0; y < hh; ++y) {
+        const uint8_t* s = src_row(y);
+        uint8_t* o = bitmap_.Row(y);
+        for (int x = 0; x < w; ++x) {
+          const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
+          int r = red.Of(p), g = green.Of(p), b = blue.Of(p);
+          if (use_alpha) {
+            // Over white, as transparent areas of every input become white.
+            const int a = alpha.Of(p);
+            r = (r * a + 255 * (255 - a) + 127) / 255;
+            g = (g * a + 255 * (255 - a) + 127) / 255;
+            b = (b * a + 255 * (255 - a) + 127) / 255;
+          }
+          o[x * 3] = static_cast<uint8_t>(b), o[x * 3 + 1] = static_cast<uint8_t>(g),
+                o[x * 3 + 2] = static_cast<uint8_t>(r);
+        }
+      }
+    }
+  }
+
+  void CheckIndices(size_t palette_size) {
+    const int bits = bitmap_.Bits();
+    if (palette_size >= (1u << bits)) return;
+    for (int y = 0; y < bitmap_.Height(); ++y)
+      for (int x = 0; x < bitmap_.Width(); ++x)
+        if (static_cast<size_t>(bitmap_.GetIndex(x, y)) >= palette_size)
+          throw BmpError("pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") uses colour " +
+                         std::to_string(bitmap_.GetIndex(x, y)) + " of a " + std::to_string(palette_size) +
+                         "-entry palette");
+  }
+
+  // Rows are stored bottom-up; data that ends early leaves the rest at index 0.
+  void DecodeRle(const uint8_t* data, size_t size, bool rle4) {
+    const int w = bitmap_.Width(), h = bitmap_.Height();
+    int x = 0, y = 0;
+    size_t pos = 0;
+    auto put = [&](int value) {
+      if (x >= w || y >= h) throw BmpError("run-length data runs past the image");
+      bitmap_.Row(h - 1 - y)[x++] = static_cast<uint8_t>(value);
+    };
+    while (pos + 2 <= size) {
+      const int a = data[pos], b = data[pos + 1];
+      pos += 2;
+      if (a > 0) {
+        for (int k = 0; k < a; ++k) put(rle4 ? ((k & 1) ? (b & 15) : (b >> 4)) : b);
+      } else if (b == 0) {
+        x = 0;
+        ++y;
+      } else if (b == 1) {
+        return;
+      } else if (b == 2) {
+        if (pos + 2 > size) return;
+        x += data[pos];
+        y += data[pos + 1];
+        pos += 2;
+        if (x > w || y > h) throw BmpError("a run-length delta moves past the image");
+      } else {
+        const size_t bytes = rle4 ? (b + 1) / 2 : b;
+        if (pos + bytes > size) return;
+        for (int k = 0; k < b; ++k)
+          put(rle4 ? ((k & 1) ? (data[pos + k / 2] & 15) : (data[pos + k / 2] >> 4)) : data[pos + k]);
+        pos += bytes + (bytes & 1);
+      }
+      if (y > h) throw BmpError("run-length data has more rows than the image");
+    }
+  }
+};
+
+}  // namespace
+
+const GraphicClass& BitmapClass() {
+  static const GraphicClass cls{"Bitmap", [] { return std::make_unique<BmpGraphic>(); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

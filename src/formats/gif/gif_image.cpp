@@ -1,0 +1,587 @@
+#include "formats/gif/gif_image.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdlib>
+#include <ostream>
+
+namespace velmora {
+namespace {
+
+void Put16(std::ostream& out, unsigned v) {
+  const char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
+  out.write(b, 2);
+}
+
+void PutByte(std::ostream& out, unsigned v) { out.put(static_cast<char>(v & 0xFF)); }
+
+// The table and its padding up to 2^(colour bits) with black.
+void WriteTable(std::ostream& out, const GifColorMap& table) {
+  const int n = table.Count();
+  for (int i = 0; i < n; ++i) out.write(reinterpret_cast<const char*>(table[i].data()), 3);
+  const int padded = table.ColorBits() ? 1 << table.ColorBits() : 0;
+  for (int i = n; i < padded; ++i) out.write("\0\0\0", 3);
+}
+
+// LZW string table: open addressing over 8009 slots; a slot holds
+// key * 4096 + code with key = prefix * 256 + pixel, all ones when empty.
+class StringTable {
+ public:
+  static constexpr int kSlots = 8009;
+  StringTable() { Reset(); }
+  void Reset() { std::fill(std::begin(slots_), std::end(slots_), 0xFFFFFFFFu); }
+  // The code of key, or -1; pos receives the slot where it is or would go.
+  int Find(uint32_t key, int& pos) const {
+    int h = static_cast<int>((key ^ (key >> 4)) % kSlots);
+    while (true) {
+      const uint32_t slot = slots_[h];
+      if ((slot >> 12) == 0xFFFFFu) {
+        pos = h;
+        return -1;
+      }
+      if ((slot >> 12) == key) return static_cast<int>(slot & 0xFFF);
+      h = h == 0 ? h - 1 : h - (kSlots - h);
+      if (h < 0) h += kSlots;
+    }
+  }
+  void Insert(int pos, uint32_t key, int code) { slots_[pos] = (key << 12) | static_cast<uint32_t>(code); }
+
+ private:
+  uint32_t slots_[kSlots];
+};
+
+// Packs codes least significant bit first into sub-blocks of at most 255 bytes.
+class CodeWriter {
+ public:
+  explicit CodeWriter(std::ostream& out) : out_(out) {}
+  void Put(int code, int width) {
+    bits_ |= static_cast<uint64_t>(code) << pending_;
+    pending_ += width;
+    while (pending_ >= 8) {
+      Byte(static_cast<uint8_t>(bits_ & 0xFF));
+      bits_ >>= 8;
+      pending_ -= 8;
+    }
+  }
+  void Finish() {
+    if (pending_ > 0) Byte(static_cast<uint8_t>(bits_ & 0xFF));
+    pending_ = 0;
+    bits_ = 0;
+    FlushBlock();
+    out_.put(0);
+  }
+
+ private:
+  void Byte(uint8_t b) {
+    block_[count_++] = b;
+    if (count_ == 255) FlushBlock();
+  }
+  void FlushBlock() {
+    if (count_ == 0) return;
+    out_.put(static_cast<char>(count_));
+    out_.write(reinterpret_cast<const char*>(block_), count_);
+    count_ = 0;
+  }
+  std::ostream& out_;
+  uint64_t bits_ = 0;
+  int pending_ = 0;
+  uint8_t block_[255];
+  int count_ = 0;
+};
+
+}  // namespace
+
+int GifColorMap::Add(uint8_t red, uint8_t green, uint8_t blue) {
+  if (Count() >= 256) throw GifError("Color table overflow");
+  if (Count() >= capacity_) capacity_ = capacity_ == 0 ? 16 : std::min(256, (Count() / 32 + 1) * 32);
+  entries_.push_back(Rgb{red, green, blue});
+  sorted_ = false;
+  return Count() - 1;
+}
+
+void GifColorMap::Clear() {
+  entries_.clear();
+  sorted_ = false;
+}
+
+int GifColorMap::ColorBits() const {
+  const int n = Count();
+  if (n == 0) return 0;
+  int b = 1;
+  while ((1 << b) < n) ++b;
+  return b;
+}
+
+void GifGraphicControlExtension::SetTransparent(bool on) {
+  bytes[1] = static_cast<uint8_t>(on ? bytes[1] | 1 : bytes[1] & ~1);
+  owner_.transparent = on;
+}
+
+void GifGraphicControlExtension::SetTransparentIndex(int index) {
+  const int count = owner_.ActiveTable().Count();
+  if (count > 0 && index >= count) index = 0;  // warning "Invalid color index": no callback is set
+  bytes[4] = static_cast<uint8_t>(index);
+}
+
+void GifGraphicControlExtension::Write(std::ostream& out) const {
+  PutByte(out, 0x21);
+  PutByte(out, 0xF9);
+  out.write(reinterpret_cast<const char*>(bytes.data()), 6);
+}
+
+void GifLoopExtension::Write(std::ostream& out) const {
+  PutByte(out, 0x21);
+  PutByte(out, 0xFF);
+  PutByte(out, 0x0B);
+  out.write("NETSCAPE2.0", 11);
+  PutByte(out, 0x03);
+  PutByte(out, 0x01);
+  Put16(out, loop_count);
+  if (buffer_size != 0) {
+    PutByte(out, 0x05);
+    PutByte(out, 0x02);
+    Put16(out, buffer_size & 0xFFFF);
+    Put16(out, buffer_size >> 16);
+  }
+  PutByte(out, 0x00);
+}
+
+void GifTrailer::Write(std::ostream& out) { PutByte(out, 0x3B); }
+
+const GifColorMap& GifFrame::ActiveTable() const {
+  if (local.Count() > 0) return local;
+  if (image_.global.Count() > 0) return image_.global;
+  return local;
+}
+
+std::unique_ptr<GifGraphicControlExtension> GifFrame::CreateGraphicControl() {
+  auto ext = std::make_unique<GifGraphicControlExtension>(*this);
+  if (!gce) gce = ext.get();
+  return ext;
+}
+
+int GifImage::AddFrame(const DibImage& dib) {
+  Bitmap b;
+  dib.AssignTo(b);
+  if (b.Width() > 65535 || b.Height() > 65535)
+    throw GifError("Image of " + std::to_string(b.Width()) + " x " + std::to_string(b.Height()) +
+                   " pixels exceeds the GIF limit of 65535 pixels per side");
+  auto frame = std::make_unique<GifFrame>(*this);
+  frame->width = static_cast<uint16_t>(b.Width());
+  frame->height = static_cast<uint16_t>(b.Height());
+  frame->pixels.resize(static_cast<size_t>(b.Width()) * b.Height());
+  uint8_t* p = frame->pixels.data();
+  if (b.Bits() <= 8) {
+    const auto& palette = b.Palette();
+    for (size_t i = 0; i < palette.size() && i < 256; ++i)
+      frame->local.Add(palette[i].red, palette[i].green, palette[i].blue);
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < b.Width(); ++x) *p++ = static_cast<uint8_t>(b.GetIndex(x, y));
+  } else {
+    // The 216-colour cube; entries 216..255 only fill the table.
+    for (int k = 0; k < 216; ++k)
+      frame->local.Add(static_cast<uint8_t>(51 * (k / 36)), static_cast<uint8_t>(51 * ((k / 6) % 6)),
+                       static_cast<uint8_t>(51 * (k % 6)));
+    for (int k = 216; k < 256; ++k) frame->local.Add(0, 0, 0);
+    const int step = b.Bits() / 8;
+    for (int y = 0; y < b.Height(); ++y) {
+      const uint8_t* s = b.Row(y);
+      for (int x = 0; x < b.Width(); ++x, s += step)
+        // +3, not the +25 of a nearest level: 0..47 is level 0, 48..98 level 1, ...
+        *p++ = static_cast<uint8_t>(36 * ((s[2] + 3) / 51) + 6 * ((s[1] + 3) / 51) + (s[0] + 3) / 51);
+    }
+  }
+  if (frame->left + frame->width > screen_width) screen_width = static_cast<uint16_t>(frame->left + frame->width);
+  if (frame->top + frame->height > screen_height) screen_height = static_cast<uint16_t>(frame->top + frame->height);
+  frames.push_back(std::move(frame));
+  return static_cast<int>(frames.size()) - 1;
+}
+
+int GifImage::FramePixel(const GifFrame& frame, int x, int y) {
+  if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || frame.pixels.empty())
+    throw GifError("Invalid pixel coordinates");
+  return frame.pixels[static_cast<size_t>(y) * frame.width + x];
+}
+
+void GifImage::OptimizeColorTables() {
+  struct Record {
+    int64_t count = 0;
+    int old_index = 0;
+    int new_index = 0;
+    uint32_t color = 0;
+    int link = -1;
+  };
+  std::vector<Record> records;
+  // Per histogram: first record and the old index -> record id map.
+  struct Histogram {
+    const GifColorMap* table;
+    std::vector<int> ids;  // by old index
+    bool fed = false;
+  };
+  std::vector<Histogram> histograms;
+  std::vector<int> histogram_of(frames.size(), -1);
+  auto make_histogram = [&](const GifColorMap& table) {
+    Histogram h{&table, {}, false};
+    for (int i = 0; i < table.Count(); ++i) {
+      h.ids.push_back(static_cast<int>(records.size()));
+      Record r;
+      r.old_index = i;
+      r.color = table[i][0] + 256u * table[i][1] + 65536u * table[i][2];
+      records.push_back(r);
+    }
+    histograms.push_back(std::move(h));
+    return static_cast<int>(histograms.size()) - 1;
+  };
+  if (global.Count() > 0) {
+    const int g = make_histogram(global);
+    for (size_t f = 0; f < frames.size(); ++f)
+      if (!frames[f]->Empty() && frames[f]->local.Count() == 0) histogram_of[f] = g, histograms[g].fed = true;
+  }
+  for (size_t f = 0; f < frames.size(); ++f)
+    if (!frames[f]->Empty() && frames[f]->local.Count() > 0) histogram_of[f] = make_histogram(frames[f]->local);
+
+  bool transparency_used = false;
+  for (size_t f = 0; f < frames.size(); ++f) {
+    if (histogram_of[f] < 0) continue;
+    GifFrame& frame = *frames[f];
+    const Histogram& h = histograms[static_cast<size_t>(histogram_of[f])];
+    const int count = h.table->Count();
+    const int t = frame.TransparentIndex();
+    bool has_t = false;
+    for (uint8_t& px : frame.pixels) {
+      if (frame.transparent && px == t) {
+        has_t = true;
+        continue;
+      }
+      if (px >= count) px = 0;  // warning "Color not in color table": no callback is set
+      ++records[static_cast<size_t>(h.ids[px])].count;
+    }
+    if (frame.transparent && !has_t) {
+      if (frame.gce) {
+        frame.gce->SetTransparent(false);
+        frame.gce->bytes[4] = 0;
+      }
+      frame.transparent = false;
+    }
+    if (frame.transparent && has_t) transparency_used = true;
+  }
+
+  // Prune unused colours, pool all histograms, merge equal colours.
+  std::vector<int> pool;
+  for (const Histogram& h : histograms) {
+    if (h.table == &global && !h.fed) continue;
+    for (int id : h.ids)
+      if (records[static_cast<size_t>(id)].count > 0) pool.push_back(id);
+  }
+  std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records[a].color > records[b].color; });
+  for (size_t i = 0; i < pool.size();) {
+    size_t j = i + 1;
+    while (j < pool.size() && records[pool[j]].color == records[pool[i]].color) {
+      records[pool[i]].count += records[pool[j]].count;
+      records[pool[j]].count = 0;
+      records[pool[j]].link = pool[i];
+      ++j;
+    }
+    i = j;
+  }
+  std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records[a].count > records[b].count; });
+  size_t kept = 0;
+  while (kept < pool.size() && records[pool[kept]].count > 0) ++kept;
+  kept = std::min<size_t>(kept, transparency_used ? 255 : 256);
+
+  GifColorMap table;
+  for (size_t i = 0; i < kept; ++i) {
+    Record& r = records[pool[i]];
+    r.new_index = static_cast<int>(i);
+    table.Add(static_cast<uint8_t>(r.color & 0xFF), static_cast<uint8_t>((r.color >> 8) & 0xFF),
+              static_cast<uint8_t>(r.color >> 16));
+  }
+  for (size_t i = kept; i < pool.size(); ++i) {
+    Record& r = records[pool[i]];
+    if (r.count > 0) {
+      const int sum = static_cast<int>((r.color & 0xFF) + ((r.color >> 8) & 0xFF) + (r.color >> 16));
+      int best = 765, best_index = 0;
+      for (size_t k = 0; k < kept; ++k) {
+        const uint32_t c = records[pool[k]].color;
+        const int d = std::abs(sum - static_cast<int>((c & 0xFF) + ((c >> 8) & 0xFF) + (c >> 16)));
+        if (d < best) best = d, best_index = static_cast<int>(k);
+      }
+      r.new_index = best_index;
+    } else {
+      r.new_index = records[static_cast<size_t>(r.link)].new_index;
+    }
+  }
+  int new_t = 0;
+  if (transparency_used) new_t = table.Add(0, 0, 0);
+
+  std::vector<int> old_t(frames.size(), -1);
+  for (size_t f = 0; f < frames.size(); ++f)
+    if (frames[f]->transparent) old_t[f] = frames[f]->TransparentIndex();
+  for (auto& frame : frames) frame->local.Clear();
+  global = std::move(table);
+  global.SetSorted(true);
+
+  for (size_t f = 0; f < frames.size(); ++f) {
+    if (histogram_of[f] < 0) continue;
+    GifFrame& frame = *frames[f];
+    const Histogram& h = histograms[static_cast<size_t>(histogram_of[f])];
+    uint8_t map[256];
+    for (int i = 0; i < 256; ++i)
+      map[i] = i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index) : 0;
+    const bool remap_t = transparency_used && frame.transparent;
+    for (uint8_t& px : frame.pixels) px = remap_t && px == old_t[f] ? static_cast<uint8_t>(new_t) : map[px];
+    if (remap_t && frame.gce) frame.gce->SetTransparentIndex(new_t);
+  }
+}
+
+void GifImage::OptimizeFrames(int options) {
+  if (frames.empty()) return;
+  if (options & 2) {
+    for (size_t i = frames.size() - 1; i >= 1; --i) {
+      size_t p = i - 1;
+      while (p > 0 && frames[p]->gce && frames[p]->gce->Disposal() == 3) --p;
+      Merge(*frames[i], *frames[p]);
+    }
+  }
+  if (options & 1) {
+    for (size_t n = frames.size(); n-- > 0;) {
+      GifFrame& frame = *frames[n];
+      if (frame.Empty() || !frame.transparent) continue;
+      const uint16_t d = frame.gce ? frame.gce->Delay() : 0;
+      Crop(frame);
+      if (!frame.Empty()) continue;
+      if (n > 0 && frames[n - 1]->transparent && frames[n - 1]->gce)
+        frames[n - 1]->gce->SetDelay(static_cast<uint16_t>(frames[n - 1]->gce->Delay() + d));
+      frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+  }
+}
+
+int GifImage::SettleTransparentIndex(GifFrame& c) {
+  if (c.local.Count() > 0) return c.local.Add(0, 0, 0);
+  for (const auto& other : frames)
+    if (other.get() != &c && other->transparent && other->local.Count() == 0) return other->TransparentIndex();
+  return global.Add(0, 0, 0);
+}
+
+void GifImage::Merge(GifFrame& c, GifFrame& p) {
+  if (c.Empty() || p.Empty()) return;
+  if (p.gce && (p.gce->Disposal() == 2 || p.gce->Disposal() == 3)) return;
+  const int x0 = std::max<int>(c.left, p.left), y0 = std::max<int>(c.top, p.top);
+  const int x1 = std::min<int>(c.left + c.width, p.left + p.width),
+            y1 = std::min<int>(c.top + c.height, p.top + p.height);
+  if (x0 >= x1 || y0 >= y1) return;
+  const bool was_transparent = c.transparent;
+  bool settled = c.transparent;
+  int t = settled ? c.TransparentIndex() : 0;
+  if (!settled && (c.ActiveTable().Count() == 0 || c.ActiveTable().Count() == 256)) return;
+  const bool p_transparent = p.transparent;
+  const int tp = p.TransparentIndex();
+  const GifColorMap& ct = c.ActiveTable();
+  const GifColorMap& pt = p.ActiveTable();
+  const bool same_table = &ct == &pt;
+  for (int y = y0; y < y1; ++y) {
+    const size_t crow = static_cast<size_t>(y - c.top) * c.width;
+    const size_t prow = static_cast<size_t>(y - p.top) * p.width;
+    for (int x = x0; x < x1; ++x) {
+      uint8_t& cpx = c.pixels[crow + static_cast<size_t>(x - c.left)];
+      const int a = cpx, b = p.pixels[prow + static_cast<size_t>(x - p.left)];
+      if ((settled && a == t) || (p_transparent && b == tp)) continue;
+      bool same = same_table && a == b;
+      if (!same) {
+        const GifColorMap& ca = c.ActiveTable();
+        const GifColorMap& pb = p.ActiveTable();
+        same = a < ca.Count() && b < pb.Count() && ca[a] == pb[b];
+      }
+      if (!same) continue;
+      if (!settled) {
+        t = SettleTransparentIndex(c);
+        settled = true;
+      }
+      cpx = static_cast<uint8_t>(t);
+    }
+  }
+  if (!was_transparent && settled) {
+    if (!c.gce) c.extensions.push_back(c.CreateGraphicControl());
+    c.gce->SetTransparent(true);
+    c.gce->SetTransparentIndex(t);
+  }
+}
+
+void GifImage::Crop(GifFrame& frame) {
+  const int t = frame.TransparentIndex();
+  const int w = frame.width, h = frame.height;
+  auto px = [&](int x, int y) { return frame.pixels[static_cast<size_t>(y) * w + x]; };
+  auto column_used = [&](int x, int ya, int yb) {
+    for (int y = ya; y <= yb; ++y)
+      if (px(x, y) != t) return true;
+    return false;
+  };
+  int left = 0;
+  while (left < w && !column_used(left, 0, h - 1)) ++left;
+  if (left == w) {
+    frame.pixels.clear();
+    frame.width = frame.height = 0;
+    frame.extensions.clear();
+    frame.gce = nullptr;
+    frame.transparent = false;
+    return;
+  }
+  int right = w - 1;
+  while (right > left && !column_used(right, 0, h - 1)) --right;
+  auto row_used = [&](int y) {
+    for (int x = left; x <= right; ++x)
+      if (px(x, y) != t) return true;
+    return false;
+  };
+  int top = 0;
+  while (top < h && !row_used(top)) ++top;
+  int bottom = h - 1;
+  while (bottom > top && !row_used(bottom)) --bottom;
+  const int nw = right - left + 1, nh = bottom - top + 1;
+  std::vector<uint8_t> cut(static_cast<size_t>(nw) * nh);
+  for (int y = 0; y < nh; ++y)
+    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>(top + y) * w + left, nw,
+                cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
+  frame.pixels = std::move(cut);
+  frame.left = static_cast<uint16_t>(frame.left + left);
+  frame.top = static_cast<uint16_t>(frame.top + top);
+  frame.width = static_cast<uint16_t>(nw);
+  frame.height = static_cast<uint16_t>(nh);
+}
+
+int GifImage::MaxColorBits() const {
+  int bits = global.ColorBits();
+  for (const auto& f : frames) bits = std::max(bits, f->local.ColorBits());
+  return bits;
+}
+
+void GifImage::SaveToStream(std::ostream& out) {
+  if (frames.empty()) throw GifError("Unsupported GIF version");
+  bool v89a = false;
+  for (const auto& f : frames) v89a = v89a || f->local.Sorted() || !f->extensions.empty();
+  out.write(v89a ? "GIF89a" : "GIF87a", 6);
+  const int resolution = MaxColorBits();
+  uint8_t packed = 0;
+  if (global.Count() > 0) {
+    packed |= 0x80;
+    if (global.Sorted()) packed |= 0x08;
+  }
+  packed |= static_cast<uint8_t>((((resolution - 1) & 7) << 4) | ((resolution - 1) & 7));
+  screen_packed = packed;
+  Put16(out, screen_width);
+  Put16(out, screen_height);
+  PutByte(out, screen_packed);
+  PutByte(out, background);
+  PutByte(out, aspect);
+  if (packed & 0x80) WriteTable(out, global);
+  for (const auto& f : frames) {
+    for (const auto& ext : f->extensions) ext->Write(out);
+    if (f->Empty()) continue;
+    if (f->local.Count() > 0)
+      f->packed = static_cast<uint8_t>(0x80 | (f->local.Sorted() ? 0x20 : 0) | ((f->local.ColorBits() - 1) & 7));
+    else
+      f->packed &= 0x58;
+    PutByte(out, 0x2C);
+    Put16(out, f->left);
+    Put16(out, f->top);
+    Put16(out, f->width);
+    Put16(out, f->height);
+    PutByte(out, f->packed);
+    if (f->local.Count() > 0) WriteTable(out, f->local);
+    WritePixels(out, *f);
+  }
+  GifTrailer::Write(out);
+  if (!out) throw GifError("GIF write error");
+}
+
+void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
+  int b, limit;
+  if (frame.local.Count() > 0) {
+    b = frame.local.ColorBits();
+    limit = frame.local.Count();
+  } else {
+    b = MaxColorBits();
+    limit = 1 << b;
+  }
+  if (b < 2) b = 2;
+  PutByte(out, static_cast<unsigned>(b));
+  const int clear = 1 << b, end = clear + 1;
+  int next_free = clear + 2;
+  int width = b + 1;
+  int max_code = (1 << width) - 1;
+  CodeWriter writer(out);
+  auto table = std::make_unique<StringTable>();
+  auto emit = [&](int code) {
+    writer.Put(code, width);
+    if (code == clear) {
+      width = b + 1;
+      max_code = (1 << width) - 1;
+    } else if (next_free > max_code) {
+      ++width;
+      max_code = width == 12 ? 4096 : (1 << width) - 1;
+    }
+  };
+  emit(clear);
+  const std::vector<uint8_t>& px = frame.pixels;
+  if (px[0] >= limit) throw GifError("Color not in color table");
+  int prefix = px[0];
+  for (size_t i = 1; i < px.size(); ++i) {
+    const int c = px[i];
+    if (c >= limit) throw GifError("Color not in color table");
+    const uint32_t key = static_cast<uint32_t>(prefix) * 256 + static_cast<uint32_t>(c);
+    int pos = 0;
+    const int code = table->Find(key, pos);
+    if (code >= 0) {
+      prefix = code;
+      continue;
+    }
+    emit(prefix);
+    prefix = c;
+    if (next_free >= 4095) {
+      emit(clear);
+      table->Reset();
+      next_free = clear + 2;
+    } else {
+      table->Insert(pos, key, next_free++);
+    }
+  }
+  emit(prefix);
+  emit(end);
+  writer.Finish();
+}
+
+int PickTransparentIndex(const GifFrame& frame, const GifFramePoint* pick) {
+  return pick ? GifImage::FramePixel(frame, pick->x, pick->y) : GifImage::FramePixel(frame, 0, 0);
+}
+
+void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::string& delay_text,
+                 const GifFramePoint* pick) {
+  // The delay is a decimal number as the text box holds it; 16 bits are kept.
+  long long delay = 0;
+  const char* first = delay_text.data();
+  const char* last = first + delay_text.size();
+  while (first < last && (*first == ' ' || *first == '\t')) ++first;
+  if (first < last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
+  const auto [end, error] = std::from_chars(first, last, delay, 10);
+  if (error != std::errc() || end != last || first == last || delay > 2147483647LL || delay < -2147483648LL)
+    throw GifError("'" + delay_text + "' is not a valid integer value");
+  const int i = image.AddFrame(dib);
+  GifFrame& frame = *image.frames[static_cast<size_t>(i)];
+  try {
+    if (i == 0) frame.extensions.push_back(std::make_unique<GifLoopExtension>());
+    auto gce = frame.CreateGraphicControl();
+    gce->SetDelay(static_cast<uint16_t>(static_cast<uint64_t>(delay) & 0xFFFF));
+    if (trans) {
+      gce->SetTransparent(true);
+      gce->SetTransparentIndex(PickTransparentIndex(frame, pick));
+    }
+    frame.extensions.push_back(std::move(gce));
+  } catch (...) {
+    // A source that fails here leaves no half-made frame in an animation.
+    image.frames.pop_back();
+    throw;
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,155 @@
+// The GIF image model: a logical screen with a global colour table and an
+// ordered list of frames, the colour-table rebuild, the frame optimisation
+// and the GIF file format with LZW-coded pixel data.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+
+class GifError : public Error {
+ public:
+  using Error::Error;
+};
+
+class GifColorMap {
+ public:
+  using Rgb = std::array<uint8_t, 3>;
+  int Count() const { return static_cast<int>(entries_.size()); }
+  int Capacity() const { return capacity_; }
+  const Rgb& operator[](int i) const { return entries_[static_cast<size_t>(i)]; }
+  // Appends an entry and returns its index; "Color table overflow" at 256.
+  int Add(uint8_t red, uint8_t green, uint8_t blue);
+  void Clear();
+  bool Sorted() const { return sorted_; }
+  void SetSorted(bool sorted) { sorted_ = sorted; }
+  // 0 for an empty table, else the smallest b >= 1 with 2^b >= count.
+  int ColorBits() const;
+
+ private:
+  std::vector<Rgb> entries_;
+  int capacity_ = 0;
+  bool sorted_ = false;
+};
+
+class GifFrame;
+
+class GifExtension {
+ public:
+  virtual ~GifExtension() = default;
+  virtual void Write(std::ostream& out) const = 0;
+};
+
+class GifGraphicControlExtension : public GifExtension {
+ public:
+  explicit GifGraphicControlExtension(GifFrame& owner) : owner_(owner) {}
+  // block size, packed, delay (2), transparent index, terminator
+  std::array<uint8_t, 6> bytes{4, 0, 0, 0, 0, 0};
+
+  bool Transparent() const { return bytes[1] & 1; }
+  void SetTransparent(bool on);
+  int TransparentIndex() const { return bytes[4]; }
+  // An index beyond the owner's active table is replaced by 0.
+  void SetTransparentIndex(int index);
+  int Disposal() const { return (bytes[1] >> 2) & 7; }
+  void SetDisposal(int method) { bytes[1] = static_cast<uint8_t>((bytes[1] & ~0x1C) | ((method * 4) & 0x1C)); }
+  uint16_t Delay() const { return static_cast<uint16_t>(bytes[2] | (bytes[3] << 8)); }
+  void SetDelay(uint16_t delay) {
+    bytes[2] = static_cast<uint8_t>(delay);
+    bytes[3] = static_cast<uint8_t>(delay >> 8);
+  }
+  void Write(std::ostream& out) const override;
+
+ private:
+  GifFrame& owner_;
+};
+
+// The "NETSCAPE2.0" looping application extension.
+class GifLoopExtension : public GifExtension {
+ public:
+  uint16_t loop_count = 0;
+  uint32_t buffer_size = 0;
+  void Write(std::ostream& out) const override;
+};
+
+class GifImage;
+
+class GifFrame {
+ public:
+  explicit GifFrame(GifImage& image) : image_(image) {}
+  uint16_t left = 0, top = 0, width = 0, height = 0;
+  uint8_t packed = 0;
+  GifColorMap local;
+  std::vector<uint8_t> pixels;  // one index per pixel, rows top first
+  std::vector<std::unique_ptr<GifExtension>> extensions;
+  bool transparent = false;
+  GifGraphicControlExtension* gce = nullptr;  // the first one created for the frame
+
+  bool Empty() const { return pixels.empty() || width == 0 || height == 0; }
+  // Local table if it has entries, else the global one if it has, else local.
+  const GifColorMap& ActiveTable() const;
+  int TransparentIndex() const { return gce ? gce->TransparentIndex() : 0; }
+  // Creates the frame's graphic control extension (appended by the caller).
+  std::unique_ptr<GifGraphicControlExtension> CreateGraphicControl();
+
+ private:
+  GifImage& image_;
+};
+
+class GifTrailer {
+ public:
+  static void Write(std::ostream& out);
+};
+
+class GifImage {
+ public:
+  GifImage() = default;
+  GifImage(const GifImage&) = delete;
+  GifImage& operator=(const GifImage&) = delete;
+
+  uint16_t screen_width = 0, screen_height = 0;
+  uint8_t screen_packed = 0, background = 0, aspect = 0;
+  GifColorMap global;
+  std::vector<std::unique_ptr<GifFrame>> frames;
+
+  // Imports an image as a new frame; returns its index.
+  int AddFrame(const DibImage& image);
+  // The colour index at (x, y) of a frame; "Invalid pixel coordinates" outside.
+  static int FramePixel(const GifFrame& frame, int x, int y);
+  // Rebuilds all colour tables into one global table sorted by use.
+  void OptimizeColorTables();
+  // Option bits: 1 crop, 2 merge (merge runs first).
+  void OptimizeFrames(int options);
+  // The whole GIF file; "Unsupported GIF version" without frames.
+  void SaveToStream(std::ostream& out);
+
+ private:
+  void Merge(GifFrame& c, GifFrame& p);
+  int SettleTransparentIndex(GifFrame& c);
+  static void Crop(GifFrame& frame);
+  int MaxColorBits() const;
+  void WritePixels(std::ostream& out, const GifFrame& frame) const;
+};
+
+// Appends a prepared image as a frame with its extensions: the loop extension
+// on frame 0, a graphic control extension with the delay (decimal text,
+// modulo 65536) and, when trans is set, the transparent index of the pixel at
+// pick (or the top-left pixel). Raises for a delay that is not a number.
+struct GifFramePoint {
+  int x = 0;
+  int y = 0;
+};
+void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::string& delay_text,
+                 const GifFramePoint* pick);
+int PickTransparentIndex(const GifFrame& frame, const GifFramePoint* pick);
+
+}  // namespace velmora

@@ -1,0 +1,137 @@
+// GIF input on giflib: the first frame with its palette, placed on the logical
+// screen; transparent pixels become white.
+#include <gif_lib.h>
+
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+#include "image/limits.h"
+#include "formats/formats.h"
+
+namespace velmora {
+namespace {
+
+struct Memory {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+};
+
+int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
+  auto* m = static_cast<Memory*>(gif->UserData);
+  const size_t count = std::min<size_t>(static_cast<size_t>(n), m->size - m->pos);
+  if (count == 0) return 0;
+  std::memcpy(dst, m->data + m->pos, count);
+  m->pos += count;
+  return static_cast<int>(count);
+}
+
+// giflib has no text for some error codes (and 0 when a call failed without one).
+std::string GifReason(int code) {
+  const char* text = GifErrorString(code);
+  return text ? text : "the data is damaged (giflib error " + std::to_string(code) + ")";
+}
+
+struct GifCloser {
+  void operator()(GifFileType* gif) const {
+    int error = 0;
+    DGifCloseFile(gif, &error);
+  }
+};
+
+class GifGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "GifImage"; }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    Memory memory{data.data(), data.size(), 0};
+    int error = 0;
+    std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
+    if (!gif) throw DecodeError(DecodeKind::kInvalidData, std::string("GIF image error: ") + GifReason(error));
+    if (gif->SWidth > 0 && gif->SHeight > 0) CheckImageSize(gif->SWidth, gif->SHeight, "GIF image");
+    // Only the first image is read, record by record, so that its size is
+    // checked before its raster is allocated.
+    GraphicsControlBlock gcb{};
+    gcb.TransparentColor = NO_TRANSPARENT_COLOR;
+    std::vector<uint8_t> raster;
+    GifImageDesc desc{};
+    auto fail = [&]() -> void { throw DecodeError(DecodeKind::kInvalidData, std::string("GIF image error: ") + GifReason(gif->Error)); };
+    for (bool done = false; !done;) {
+      GifRecordType type;
+      if (DGifGetRecordType(gif.get(), &type) != GIF_OK) fail();
+      if (type == TERMINATE_RECORD_TYPE) throw DecodeError(DecodeKind::kInvalidData, "GIF image error: the file holds no image");
+      if (type == EXTENSION_RECORD_TYPE) {
+        int code = 0;
+        GifByteType* block = nullptr;
+        if (DGifGetExtension(gif.get(), &code, &block) != GIF_OK) fail();
+        if (code == GRAPHICS_EXT_FUNC_CODE && block && block[0] >= 4) DGifExtensionToGCB(block[0], block + 1, &gcb);
+        while (block) {
+          if (DGifGetExtensionNext(gif.get(), &block) != GIF_OK) fail();
+        }
+        continue;
+      }
+      if (type != IMAGE_DESC_RECORD_TYPE) continue;
+      if (DGifGetImageDesc(gif.get()) != GIF_OK) fail();
+      desc = gif->Image;
+      CheckImageSize(desc.Width, desc.Height, "GIF image");
+      raster.resize(static_cast<size_t>(desc.Width) * desc.Height);
+      auto line = [&](int y) {
+        if (DGifGetLine(gif.get(), raster.data() + static_cast<size_t>(y) * desc.Width, desc.Width) != GIF_OK) fail();
+      };
+      if (desc.Interlace) {
+        static const int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
+        for (int pass = 0; pass < 4; ++pass)
+          for (int y = kStart[pass]; y < desc.Height; y += kStep[pass]) line(y);
+      } else {
+        for (int y = 0; y < desc.Height; ++y) line(y);
+      }
+      done = true;
+    }
+    const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
+    if (!map) throw DecodeError(DecodeKind::kInvalidData, "GIF image error: no colour table");
+    int width = gif->SWidth, height = gif->SHeight;
+    if (width <= 0 || height <= 0) width = desc.Width, height = desc.Height;
+
+    std::vector<RgbQuad> palette(256);
+    for (int i = 0; i < map->ColorCount && i < 256; ++i)
+      palette[i] = RgbQuad{map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, 0};
+    // Areas the frame does not cover show through as transparent: white.
+    int fill = gif->SBackGroundColor;
+    if (gcb.TransparentColor >= 0 && gcb.TransparentColor < 256) {
+      palette[gcb.TransparentColor] = RgbQuad{255, 255, 255, 0};
+      fill = gcb.TransparentColor;
+    } else if (desc.Left != 0 || desc.Top != 0 || desc.Width != width || desc.Height != height) {
+      fill = map->ColorCount < 256 ? map->ColorCount : fill;
+      palette[fill] = RgbQuad{255, 255, 255, 0};
+    }
+    const int colors = std::max(map->ColorCount, fill + 1);
+    palette.resize(static_cast<size_t>(std::min(colors, 256)));
+    Bitmap out(width, height, Bitmap::Format::k8Bit);
+    for (int y = 0; y < height; ++y) std::memset(out.Row(y), fill, static_cast<size_t>(width));
+    for (int y = 0; y < desc.Height; ++y) {
+      const int ty = desc.Top + y;
+      if (ty < 0 || ty >= height) continue;
+      for (int x = 0; x < desc.Width; ++x) {
+        const int tx = desc.Left + x;
+        if (tx < 0 || tx >= width) continue;
+        out.Row(ty)[tx] = raster[static_cast<size_t>(y) * desc.Width + x];
+      }
+    }
+    out.SetPalette(palette);
+    bitmap_ = std::move(out);
+  }
+};
+
+}  // namespace
+
+const GraphicClass& GifClass() {
+  static const GraphicClass cls{"GifImage", [] { return std::make_unique<GifGraphic>(); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,250 @@
+// JPEG input on libjpeg-turbo. libjpeg reports errors by longjmp, so every
+// libjpeg call happens inside DecodeJpeg, whose frames own nothing that needs
+// a destructor; C++ allocation happens through a callback between calls.
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <utility>
+#include <istream>
+#include <iterator>
+#include <vector>
+
+// jpeglib.h expects size_t and FILE to be declared before it.
+#include <jpeglib.h>
+
+#include "image/limits.h"
+#include "formats/formats.h"
+#include "formats/jpeg/jpeg_private.h"
+
+namespace velmora {
+namespace {
+
+using jpeg::ErrorManager;
+using jpeg::OnError;
+using jpeg::OnMessage;
+
+struct JpegSink {
+  // Called once the output size and colour space are known, before any
+  // scan is decoded; returns the row buffer of width * components bytes per
+  // row, rows top first, or nullptr to refuse. Must not throw.
+  uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe);
+  // Keeps a copy of the EXIF block; the marker's memory dies with libjpeg's
+  // object. Must not throw.
+  void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
+  void* self;
+  size_t stride = 0;  // bytes from one row to the next, set by allocate
+};
+
+// Returns 0 on success, or 1 with message filled. warning receives the first
+// warning of a decodable but damaged file.
+int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, char* warning) {
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  err.pub.emit_message = OnMessage;
+  err.message[0] = 0;
+  err.warning[0] = 0;
+  if (setjmp(err.jump)) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
+    jpeg_destroy_decompress(&cinfo);
+    return 1;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_read_header(&cinfo, TRUE);
+  for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+    if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      sink->keep_exif(sink->self, m->data + 6, m->data_length - 6);
+      break;
+    }
+  }
+  if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
+    cinfo.out_color_space = JCS_CMYK;
+  else if (cinfo.num_components == 1)
+    cinfo.out_color_space = JCS_GRAYSCALE;
+  else
+    cinfo.out_color_space = JCS_EXT_BGR;
+  // The size is checked from the header: a progressive file would otherwise
+  // buffer every scan in jpeg_start_decompress first.
+  jpeg_calc_output_dimensions(&cinfo);
+  uint8_t* rows =
+      sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
+                     cinfo.out_color_components, cinfo.saw_Adobe_marker);
+  if (!rows) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "image too large");
+    jpeg_destroy_decompress(&cinfo);
+    return 1;
+  }
+  jpeg_start_decompress(&cinfo);
+  const size_t stride = sink->stride;
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = rows + stride * cinfo.output_scanline;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  std::snprintf(warning, JMSG_LENGTH_MAX, "%s", err.warning);
+  jpeg_destroy_decompress(&cinfo);
+  return 0;
+}
+
+// EXIF orientation tag (0x0112) of IFD0, 1 when absent or unreadable.
+int ExifOrientation(const uint8_t* p, size_t n) {
+  if (!p || n < 8) return 1;
+  const bool le = p[0] == 'I' && p[1] == 'I';
+  if (!le && !(p[0] == 'M' && p[1] == 'M')) return 1;
+  auto u16 = [&](size_t at) -> unsigned { return le ? p[at] | (p[at + 1] << 8) : (p[at] << 8) | p[at + 1]; };
+  auto u32 = [&](size_t at) -> size_t {
+    return le ? p[at] | (p[at + 1] << 8) | (p[at + 2] << 16) | (size_t{p[at + 3]} << 24)
+              : (size_t{p[at]} << 24) | (p[at + 1] << 16) | (p[at + 2] << 8) | p[at + 3];
+  };
+  const size_t ifd = u32(4);
+  if (ifd + 2 > n) return 1;
+  const unsigned count = u16(ifd);
+  for (unsigned i = 0; i < count; ++i) {
+    const size_t e = ifd + 2 + 12 * i;
+    if (e + 12 > n) break;
+    if (u16(e) == 0x0112) {
+      const unsigned type = u16(e + 2);
+      const size_t v = type == 3 ? u16(e + 8) : type == 4 ? u32(e + 8) : 0;
+      return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
+    }
+  }
+  return 1;
+}
+
+// Turns a decoded picture upright according to its orientation tag.
+Bitmap Orient(const Bitmap& src, int orientation) {
+  if (orientation == 1) return src;
+  const bool swap = orientation >= 5;
+  const int w = src.Width(), h = src.Height();
+  const int bpp = src.Bits() / 8;
+  Bitmap out(swap ? h : w, swap ? w : h, src.PixelFormat());
+  out.SetPalette(src.Palette());
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = src.Row(y);
+    for (int x = 0; x < w; ++x) {
+      int dx, dy;
+      switch (orientation) {
+        case 2:
+          dx = w - 1 - x, dy = y;
+          break;
+        case 3:
+          dx = w - 1 - x, dy = h - 1 - y;
+          break;
+        case 4:
+          dx = x, dy = h - 1 - y;
+          break;
+        case 5:
+          dx = y, dy = x;
+          break;
+        case 6:
+          dx = h - 1 - y, dy = x;
+          break;
+        case 7:
+          dx = h - 1 - y, dy = w - 1 - x;
+          break;
+        default:
+          dx = y, dy = w - 1 - x;
+          break;  // 8
+      }
+      std::memcpy(out.Row(dy) + dx * bpp, s + x * bpp, static_cast<size_t>(bpp));
+    }
+  }
+  return out;
+}
+
+class JpegGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "JPEGImage"; }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this};
+    sink_ = &sink;
+    char message[JMSG_LENGTH_MAX] = {};
+    char warning[JMSG_LENGTH_MAX] = {};
+    if (DecodeJpeg(data.data(), data.size(), &sink, message, warning) != 0) {
+      if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+      throw DecodeError(DecodeKind::kInvalidData, std::string("JPEG error #") + message);
+    }
+    if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+    if (warning[0]) warnings_.push_back(std::string("JPEG warning: ") + warning);
+    Finish(ExifOrientation(exif_.data(), exif_.size()));
+  }
+
+ private:
+  static uint8_t* Allocate(void* self, int width, int height, int components, int adobe) {
+    auto* me = static_cast<JpegGraphic*>(self);
+    try {
+      CheckImageSize(width, height, "JPEG image");
+      me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
+      if (components == 4) {
+        me->raw_.assign(static_cast<size_t>(width) * height * components, 0);
+        me->sink_->stride = static_cast<size_t>(width) * components;
+        return me->raw_.data();
+      }
+      // Grey and BGR rows go straight into the bitmap: no second full copy.
+      me->bitmap_ = Bitmap(width, height, components == 1 ? Bitmap::Format::k8Bit : Bitmap::Format::k24Bit);
+      me->sink_->stride = static_cast<size_t>(me->bitmap_.Stride());
+      return me->bitmap_.Data();
+    } catch (...) {
+      // Raised again once libjpeg's frames are gone.
+      me->pending_ = std::current_exception();
+      return nullptr;
+    }
+  }
+
+  static void KeepExif(void* self, const uint8_t* data, unsigned size) {
+    auto* me = static_cast<JpegGraphic*>(self);
+    try {
+      me->exif_.assign(data, data + size);
+    } catch (...) {
+      me->pending_ = std::current_exception();
+    }
+  }
+
+  void Finish(int orientation) {
+    if (components_ == 1) {
+      std::vector<RgbQuad> grey(256);
+      for (int i = 0; i < 256; ++i) grey[i] = RgbQuad{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+      bitmap_.SetPalette(grey);
+    }
+    if (components_ == 4) bitmap_ = Bitmap(width_, height_, Bitmap::Format::k24Bit);
+    for (int y = 0; y < height_ && components_ == 4; ++y) {
+      const uint8_t* s = raw_.data() + static_cast<size_t>(y) * width_ * components_;
+      uint8_t* d = bitmap_.Row(y);
+      for (int x = 0; x < width_; ++x) {
+        // Adobe writes CMYK inverted; plain CMYK stores ink amounts.
+        int c = s[x * 4], m = s[x * 4 + 1], yy = s[x * 4 + 2], k = s[x * 4 + 3];
+        if (!adobe_) c = 255 - c, m = 255 - m, yy = 255 - yy, k = 255 - k;
+        d[x * 3 + 2] = static_cast<uint8_t>((c * k + 127) / 255);
+        d[x * 3 + 1] = static_cast<uint8_t>((m * k + 127) / 255);
+        d[x * 3] = static_cast<uint8_t>((yy * k + 127) / 255);
+      }
+    }
+    raw_.clear();
+    raw_.shrink_to_fit();
+    if (orientation != 1) bitmap_ = Orient(bitmap_, orientation);
+  }
+
+  std::vector<uint8_t> raw_;
+  std::vector<uint8_t> exif_;
+  int width_ = 0, height_ = 0, components_ = 3;
+  bool adobe_ = false;
+  std::exception_ptr pending_;
+  JpegSink* sink_ = nullptr;
+};
+
+}  // namespace
+
+const GraphicClass& JpegClass() {
+  static const GraphicClass cls{"JPEGImage", [] { return std::make_unique<JpegGraphic>(); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,107 @@
+// libjpeg reports errors by longjmp: every libjpeg call happens inside
+// Compress, whose frames own nothing with a destructor.
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// jpeglib.h expects size_t and FILE to be declared before it.
+#include <jpeglib.h>
+
+#include "formats/jpeg/jpeg_writer.h"
+#include "formats/jpeg/jpeg_private.h"
+
+namespace velmora {
+namespace {
+
+using jpeg::ErrorManager;
+using jpeg::OnError;
+
+struct RowSource {
+  // Fills one row of width * components bytes; must not throw.
+  void (*fill)(void* self, int y, uint8_t* row);
+  void* self;
+};
+
+int Compress(int width, int height, int components, int quality, RowSource* source, uint8_t* row, unsigned char** out,
+             unsigned long* out_size, char* message) {
+  jpeg_compress_struct cinfo;
+  ErrorManager err;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = OnError;
+  if (setjmp(err.jump)) {
+    std::snprintf(message, JMSG_LENGTH_MAX, "%s", err.message);
+    jpeg_destroy_compress(&cinfo);
+    return 1;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, out, out_size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    source->fill(source->self, static_cast<int>(cinfo.next_scanline), row);
+    JSAMPROW rows[1] = {row};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return 0;
+}
+
+struct Fill {
+  const Bitmap* bitmap;
+  bool grey;
+  static void Row(void* self, int y, uint8_t* row) {
+    const auto* f = static_cast<Fill*>(self);
+    const Bitmap& b = *f->bitmap;
+    const int bits = b.Bits();
+    const uint8_t* s = b.Row(y);
+    for (int x = 0; x < b.Width(); ++x) {
+      uint8_t r, g, bl;
+      if (bits >= 24) {
+        const int step = bits / 8;
+        bl = s[x * step], g = s[x * step + 1], r = s[x * step + 2];
+      } else {
+        const auto& pal = b.Palette();
+        const size_t i = static_cast<size_t>(b.GetIndex(x, y));
+        const RgbQuad q = i < pal.size() ? pal[i] : RgbQuad{};
+        r = q.red, g = q.green, bl = q.blue;
+      }
+      if (f->grey) {
+        row[x] = r;
+      } else {
+        row[x * 3] = r, row[x * 3 + 1] = g, row[x * 3 + 2] = bl;
+      }
+    }
+  }
+};
+
+}  // namespace
+
+void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
+  bool grey = bitmap.Bits() <= 8 && !bitmap.Palette().empty();
+  for (const RgbQuad& q : bitmap.Palette()) grey = grey && q.red == q.green && q.green == q.blue;
+  Fill fill{&bitmap, grey};
+  RowSource source{&Fill::Row, &fill};
+  std::vector<uint8_t> row(static_cast<size_t>(bitmap.Width()) * 3);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  char message[JMSG_LENGTH_MAX] = {};
+  const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+  const int rc =
+      Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
+  if (rc != 0) throw JpegWriteError(std::string("JPEG error #") + message);
+  out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
+}
+
+}  // namespace velmora

@@ -1,0 +1,21 @@
+// JPEG output on libjpeg-turbo, standing in for the desktop's image encoder.
+#pragma once
+
+#include <iosfwd>
+
+#include "base/error.h"
+#include "image/bitmap.h"
+
+namespace velmora {
+
+class JpegWriteError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A baseline JPEG of quality 0..100 (0 is taken as libjpeg's minimum, 1).
+// Indexed images are expanded through their palette; an image whose palette
+// holds only greys is written as a greyscale JPEG.
+void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out);
+
+}  // namespace velmora

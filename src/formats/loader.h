@@ -1,0 +1,43 @@
+// The loader chain: content detection among the side formats first, then the
+// class registered for the extension.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "formats/registry.h"
+
+namespace velmora {
+
+class Loader {
+ public:
+  // Registers every built-in class in the start-up order.
+  Loader();
+  Loader(const Loader&) = delete;
+  Loader& operator=(const Loader&) = delete;
+
+  // The first side-format class that recognises the file's content, or nullptr.
+  // A file that cannot be opened raises.
+  const GraphicClass* ClassFromContent(const std::string& path) const;
+  // Loads a file by content, then by extension (a second chance by extension
+  // when the content class fails). Raises the decoder's error, or
+  // InvalidGraphicError "拡張子 .<ext> の画像形式は処理できません".
+  std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
+  // Loads a file by its extension only.
+  std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
+
+  GraphicRegistry& Registry() { return registry_; }
+  const GraphicRegistry& Registry() const { return registry_; }
+  FileFormatList& Formats() { return formats_; }
+  const FileFormatList& Formats() const { return formats_; }
+
+ private:
+  GraphicRegistry registry_;
+  FileFormatList formats_{registry_};
+};
+
+// The extension of a path: the part of its file name after the last dot
+// (empty when the name has none).
+std::string ExtensionOf(const std::string& path);
+
+}  // namespace velmora

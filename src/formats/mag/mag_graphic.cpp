@@ -1,0 +1,31 @@
+// MAG input through the MAG codec.
+#include <istream>
+
+#include "formats/formats.h"
+#include "formats/mag/mag_image.h"
+
+namespace velmora {
+namespace {
+
+class MagGraphic : public Graphic {
+ public:
+  std::string ClassName() const override { return "MagImage"; }
+  void AssignTo(Bitmap& target) const override { image_.AssignTo(target); }
+  int Width() const override { return image_.Width(); }
+  int Height() const override { return image_.Height(); }
+
+ protected:
+  void OnLoad(std::istream& in) override { image_.LoadFromStream(in); }
+
+ private:
+  MagImage image_;
+};
+
+}  // namespace
+
+const GraphicClass& MagClass() {
+  static const GraphicClass cls{"MagImage", [] { return std::make_unique<MagGraphic>(); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,331 @@
+#include "formats/mag/mag_image.h"
+
+#include <cstring>
+#include <istream>
+#include <iterator>
+#include <ostream>
+
+#include "image/limits.h"
+#include "image/palettes.h"
+
+namespace velmora {
+namespace {
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+MagData::MagData() {
+  file_header.fill(0x20);
+  std::memcpy(file_header.data(), "MAKI02  ", 8);
+  std::memcpy(file_header.data() + 8, "orvP", 4);
+}
+
+MagImage::MagImage() : data_(std::make_shared<MagData>()) {}
+
+void MagImage::LoadFromStream(std::istream& in) {
+  LoadFromBytes(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+}
+
+void MagImage::LoadFromBytes(std::vector<uint8_t> bytes) {
+  data_ = std::make_shared<MagData>();
+  bitmap_ = Bitmap(8, 1, Bitmap::Format::k4Bit);
+  data_->stream = std::move(bytes);
+  try {
+    Parse();
+    Decode();
+  } catch (...) {
+    // A refused file leaves the image reset.
+    data_ = std::make_shared<MagData>();
+    bitmap_ = Bitmap(8, 1, Bitmap::Format::k4Bit);
+    throw;
+  }
+  modified_ = false;
+}
+
+void MagImage::Parse() {
+  const std::vector<uint8_t>& s = data_->stream;
+  if (s.size() < 32 || std::memcmp(s.data(), "MAKI02  ", 8) != 0) throw MagError("is not MAG.");
+  std::memcpy(data_->file_header.data(), s.data(), 32);
+  size_t eof = 32;
+  while (eof < s.size() && s[eof] != 0x1A) ++eof;
+  if (eof >= s.size()) throw MagError("the comment has no end mark");
+  Comment.assign(s.begin() + 32, s.begin() + static_cast<std::ptrdiff_t>(eof));
+  if (s.size() - (eof + 1) < 32) throw MagError("the header is cut short");
+  std::memcpy(data_->mag_header.data(), s.data() + eof + 1, 32);
+  UserName.assign(s.begin() + 13, s.begin() + 31);
+  const uint8_t* h = data_->mag_header.data();
+  ScreenModeBit0 = h[3] & 1;
+  OriginY = Get16(h + 6);
+  const int left = Get16(h + 4), top = Get16(h + 6), right = Get16(h + 8), bottom = Get16(h + 10);
+  Color256 = (h[3] & 0x80) != 0;
+  const int g = Group();
+  if (right < left || bottom < top) throw MagError("the image rectangle is empty");
+  data_->width = (right - right % g + g) - (left - left % g);
+  data_->height = bottom - top + 1;
+  OriginX = static_cast<uint16_t>(left - left % g);
+}
+
+void MagImage::Decode() {
+  const std::vector<uint8_t>& s = data_->stream;
+  // The palette and the data offsets count from the header's start, right
+  // after the comment's end mark.
+  size_t header_at = 32;
+  while (s[header_at] != 0x1A) ++header_at;
+  ++header_at;
+  const uint8_t* h = data_->mag_header.data();
+  const int width = data_->width, height = data_->height;
+  CheckImageSize(width, height, "MAG image");
+  const int colors = Color256 ? 256 : 16;
+  const size_t palette_at = header_at + 32;
+  if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError("the palette is cut short");
+  Bitmap out(width, height, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
+  std::vector<RgbQuad> palette(static_cast<size_t>(colors));
+  for (int i = 0; i < colors; ++i) {
+    const uint8_t* e = s.data() + palette_at + 3 * static_cast<size_t>(i);
+    palette[static_cast<size_t>(i)] = RgbQuad{e[2], e[0], e[1], 0};  // stored green, red, blue
+  }
+  out.SetPalette(palette);
+
+  const size_t flag_a = header_at + Get32(h + 12);
+  const size_t flag_b = header_at + Get32(h + 16);
+  const size_t pixels = header_at + Get32(h + 24);
+  if (flag_a > s.size() || flag_b > s.size() || pixels > s.size()) throw MagError("a data offset lies beyond the file");
+  // Each stream ends at the end of the file at the latest.
+  size_t a = flag_a, b = flag_b, p = pixels;
+  uint8_t bit = 0x80;
+  const int flag_bytes = Color256 ? width / 4 : width / 8;
+  std::vector<uint8_t> line(static_cast<size_t>(flag_bytes), 0);
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = out.Row(y);
+    for (int i = 0; i < flag_bytes; ++i) {
+      if (a >= s.size()) throw MagError("flag A ends early");
+      if (s[a] & bit) {
+        if (b >= s.size()) throw MagError("flag B ends early");
+        line[static_cast<size_t>(i)] ^= s[b++];
+      }
+      bit >>= 1;
+      if (bit == 0) bit = 0x80, ++a;
+      for (int half = 0; half < 2; ++half) {
+        const int unit = 2 * i + half;
+        const int flag = half == 0 ? line[static_cast<size_t>(i)] >> 4 : line[static_cast<size_t>(i)] & 15;
+        uint8_t* dst = row + 2 * unit;
+        if (flag == 0) {
+          if (p + 2 > s.size()) throw MagError("the pixel data ends early");
+          dst[0] = s[p], dst[1] = s[p + 1];
+          p += 2;
+        } else {
+          const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
+          if (sy < 0 || su < 0)
+            throw MagError("flag " + std::to_string(flag) + " at line " + std::to_string(y) + ", unit " +
+                           std::to_string(unit) + " copies from outside the image");
+          const uint8_t* src = out.Row(sy) + 2 * su;
+          dst[0] = src[0], dst[1] = src[1];
+        }
+      }
+    }
+  }
+  bitmap_ = std::move(out);
+}
+
+void MagImage::Assign(const MagImage& other) {
+  if (&other == this) return;
+  data_ = other.data_;
+  UserName = other.UserName;
+  Comment = other.Comment;
+  Color256 = other.Color256;
+  ScreenModeBit0 = other.ScreenModeBit0;
+  OriginY = other.OriginY;
+  OriginX = other.OriginX;
+  bitmap_ = other.bitmap_;
+  modified_ = true;
+}
+
+void MagImage::Assign(const DibImage& image) {
+  Bitmap b;
+  image.AssignTo(b);
+  Assign(b);
+}
+
+void MagImage::Assign(const Bitmap& picture) {
+  data_ = std::make_shared<MagData>();
+  UserName = ">?\?<";
+  Comment = "orv's TMAGImage Ver 1.01";
+  ScreenModeBit0 = false;
+  OriginX = OriginY = 0;
+  Bitmap b;
+  switch (picture.PixelFormat()) {
+    case Bitmap::Format::k1Bit:
+      b = MapToPalette(picture, SystemPalette16(), Bitmap::Format::k4Bit);
+      break;
+    case Bitmap::Format::k4Bit:
+    case Bitmap::Format::k8Bit:
+      b = picture;
+      break;
+    default:
+      b = MapToPalette(picture, HalftonePalette256(), Bitmap::Format::k8Bit);
+      break;
+  }
+  Color256 = b.PixelFormat() == Bitmap::Format::k8Bit;
+  const int g = Group();
+  if (b.Width() % g != 0) {
+    // Added columns are white: the palette's nearest entry to white.
+    const int padded = (b.Width() + g - 1) / g * g;
+    Bitmap wide(padded, b.Height(), b.PixelFormat());
+    wide.SetPalette(b.Palette());
+    int white = 0, best = -1;
+    for (size_t i = 0; i < b.Palette().size(); ++i) {
+      const RgbQuad q = b.Palette()[i];
+      const int score = q.red + q.green + q.blue;
+      if (score > best) best = score, white = static_cast<int>(i);
+    }
+    for (int y = 0; y < b.Height(); ++y)
+      for (int x = 0; x < padded; ++x) wide.SetIndex(x, y, x < b.Width() ? b.GetIndex(x, y) : white);
+    b = std::move(wide);
+  }
+  bitmap_ = std::move(b);
+  modified_ = true;
+}
+
+void MagImage::AssignTo(Bitmap& target) const {
+  if (!bitmap_) throw MagOperationError("not have DIB");
+  target = *bitmap_;
+}
+
+int MagImage::Width() const { return bitmap_ ? bitmap_->Width() : data_->width; }
+int MagImage::Height() const { return bitmap_ ? bitmap_->Height() : data_->height; }
+
+void MagImage::SetWidth(int width) {
+  const int g = Group();
+  const int rounded = (width + g - 1) / g * g;
+  if (rounded + OriginX > 65535) throw MagOperationError("range over");
+  Bitmap b(rounded, bitmap_ ? bitmap_->Height() : 1, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
+  if (bitmap_) b.SetPalette(bitmap_->Palette());
+  bitmap_ = std::move(b);
+  modified_ = true;
+}
+
+void MagImage::SetHeight(int height) {
+  if (height + OriginY > 65535) throw MagOperationError("range over");
+  Bitmap b(bitmap_ ? bitmap_->Width() : 8, height, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
+  if (bitmap_) b.SetPalette(bitmap_->Palette());
+  bitmap_ = std::move(b);
+  modified_ = true;
+}
+
+bool MagImage::Empty() const {
+  if (!data_->stream.empty()) return false;
+  return !bitmap_ || bitmap_->Empty();
+}
+
+const Bitmap& MagImage::Picture() {
+  if (!bitmap_) bitmap_ = Bitmap(8, 1, Bitmap::Format::k4Bit);
+  return *bitmap_;
+}
+
+void MagImage::SaveToStream(std::ostream& out) {
+  if (data_->stream.empty() || modified_) Encode();
+  out.write(reinterpret_cast<const char*>(data_->stream.data()), static_cast<std::streamsize>(data_->stream.size()));
+}
+
+void MagImage::Encode() {
+  if (!bitmap_) throw MagOperationError("not have DIB");
+  const Bitmap& b = *bitmap_;
+  auto data = std::make_shared<MagData>();
+  const int w = b.Width(), h = b.Height();
+  const int flag_bytes = Color256 ? w / 4 : w / 8;
+  const int64_t n = int64_t{flag_bytes} * h;
+  int64_t flag_a_size = (n + 7) / 8;
+  flag_a_size += flag_a_size & 1;
+  const int colors = Color256 ? 256 : 16;
+  for (size_t i = 0; i < UserName.size() && i < 18; ++i) data->file_header[13 + i] = static_cast<uint8_t>(UserName[i]);
+  data->width = w;
+  data->height = h;
+
+  uint8_t* hd = data->mag_header.data();
+  std::memset(hd, 0, 32);
+  Put16(hd + 4, OriginX);
+  Put16(hd + 6, OriginY);
+  Put16(hd + 8, static_cast<uint32_t>(w + OriginX - 1));
+  Put16(hd + 10, static_cast<uint32_t>(h + OriginY - 1));
+  hd[3] = static_cast<uint8_t>((Color256 ? 0x80 : 0) | (ScreenModeBit0 ? 1 : 0));
+  const uint32_t flag_a_offset = 32 + 3 * static_cast<uint32_t>(colors);
+  Put32(hd + 12, flag_a_offset);
+  Put32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
+
+  std::vector<uint8_t> flag_a(static_cast<size_t>(flag_a_size), 0), flag_b, pixels;
+  std::vector<uint8_t> previous(static_cast<size_t>(flag_bytes), 0), current(static_cast<size_t>(flag_bytes), 0);
+  size_t a = 0;
+  uint8_t bit = 0x80;
+  auto unit_at = [&](int y, int unit) { return Get16(b.Row(y) + 2 * unit); };
+  for (int y = 0; y < h; ++y) {
+    for (int i = 0; i < flag_bytes; ++i) {
+      int flags[2];
+      for (int half = 0; half < 2; ++half) {
+        const int unit = 2 * i + half;
+        const uint16_t value = unit_at(y, unit);
+        const int above = half == 0 ? previous[static_cast<size_t>(i)] >> 4 : previous[static_cast<size_t>(i)] & 15;
+        auto qualifies = [&](int flag) {
+          const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
+          return sy >= 0 && su >= 0 && unit_at(sy, su) == value;
+        };
+        int chosen = 0;
+        if (above != 0 && qualifies(above)) {
+          chosen = above;
+        } else {
+          for (int flag = 1; flag <= 15 && !chosen; ++flag)
+            if (qualifies(flag)) chosen = flag;
+        }
+        if (chosen == 0) {
+          const uint8_t* src = b.Row(y) + 2 * unit;
+          pixels.push_back(src[0]);
+          pixels.push_back(src[1]);
+        }
+        flags[half] = chosen;
+      }
+      const uint8_t byte = static_cast<uint8_t>(flags[0] * 16 + flags[1]);
+      const uint8_t x = byte ^ previous[static_cast<size_t>(i)];
+      current[static_cast<size_t>(i)] = byte;
+      if (x != 0) {
+        flag_a[a] |= bit;
+        flag_b.push_back(x);
+      }
+      bit >>= 1;
+      if (bit == 0) bit = 0x80, ++a;
+    }
+    previous.swap(current);
+  }
+  if (flag_b.size() & 1) flag_b.push_back(0);
+  Put32(hd + 20, static_cast<uint32_t>(flag_b.size()));
+  Put32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + flag_b.size()));
+  Put32(hd + 28, static_cast<uint32_t>(pixels.size()));
+
+  std::vector<uint8_t>& s = data->stream;
+  s.insert(s.end(), data->file_header.begin(), data->file_header.end());
+  if (Comment.size() % 2 == 0) Comment += ' ';
+  s.insert(s.end(), Comment.begin(), Comment.end());
+  s.push_back(0x1A);
+  s.insert(s.end(), data->mag_header.begin(), data->mag_header.end());
+  const auto& palette = b.Palette();
+  for (int i = 0; i < colors; ++i) {
+    const RgbQuad q = static_cast<size_t>(i) < palette.size() ? palette[static_cast<size_t>(i)] : RgbQuad{};
+    s.push_back(q.green);
+    s.push_back(q.red);
+    s.push_back(q.blue);
+  }
+  s.insert(s.end(), flag_a.begin(), flag_a.end());
+  s.insert(s.end(), flag_b.begin(), flag_b.end());
+  s.insert(s.end(), pixels.begin(), pixels.end());
+  data_ = std::move(data);
+  modified_ = false;
+}
+
+}  // namespace velmora

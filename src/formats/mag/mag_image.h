@@ -1,0 +1,89 @@
+// MagImage: reads and writes MAG ("MAki chan Graphic") files, 16 or 256
+// colours, each 2-byte unit a literal or a copy from one of 15 fixed earlier
+// positions, described by the flag A bit string and the flag B bytes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "image/bitmap.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+
+class MagError : public DecodeError {
+ public:
+  explicit MagError(const std::string& detail)
+      : Error("MAG image error:" + detail), DecodeError(DecodeKind::kInvalidData) {}
+};
+class MagOperationError : public Error {
+ public:
+  explicit MagOperationError(const std::string& detail) : Error("MAG invaild operation:" + detail) {}
+};
+
+// The encoded file, shared between copies of a MagImage.
+struct MagData {
+  MagData();
+  std::vector<uint8_t> stream;
+  std::array<uint8_t, 32> file_header{};
+  std::array<uint8_t, 32> mag_header{};
+  int width = 0;
+  int height = 0;
+};
+
+class MagImage {
+ public:
+  MagImage();
+
+  bool Color256 = false;
+  std::string UserName = ">?\?<";
+  std::string Comment = "orv's TMAGImage Ver 1.01";
+  bool ScreenModeBit0 = false;
+  uint16_t OriginY = 0;
+  uint16_t OriginX = 0;
+
+  // Reads the whole rest of the stream and decodes it at once.
+  void LoadFromStream(std::istream& in);
+  void LoadFromBytes(std::vector<uint8_t> bytes);
+  // Encodes when there is no encoded data or the image changed since.
+  void SaveToStream(std::ostream& out);
+  // Shares the other image's encoded data.
+  void Assign(const MagImage& other);
+  // Takes a picture: 1 bit -> 16 system colours, 4 and 8 bits as they are,
+  // anything else -> 8 bits on the halftone palette; width padded with white.
+  void Assign(const Bitmap& picture);
+  void Assign(const DibImage& image);
+  void AssignTo(Bitmap& target) const;
+
+  int Width() const;
+  int Height() const;
+  void SetWidth(int width);
+  void SetHeight(int height);
+  bool Empty() const;
+  bool Equals(const MagImage& other) const { return data_ == other.data_; }
+  const Bitmap& Picture();
+  const MagData& Data() const { return *data_; }
+
+ private:
+  void Parse();
+  void Decode();
+  void Encode();
+  int Group() const { return Color256 ? 4 : 8; }
+
+  std::shared_ptr<MagData> data_;
+  std::optional<Bitmap> bitmap_;
+  bool modified_ = false;
+};
+
+// dy (lines up) and dx (units left) of each flag nibble; index 0 is a literal.
+inline constexpr int kMagCopyDy[16] = {0, 0, 0, 0, 1, 1, 2, 2, 2, 4, 4, 4, 8, 8, 8, 16};
+inline constexpr int kMagCopyDx[16] = {0, 1, 2, 4, 0, 1, 0, 1, 2, 0, 1, 2, 0, 1, 2, 0};
+
+}  // namespace velmora

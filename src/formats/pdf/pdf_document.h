@@ -1,0 +1,232 @@
+// The PDF layer: an object model of a PDF 1.2 file, a document with catalog,
+// information dictionary, page tree, fonts and image XObjects, a page canvas
+// writing content operators, and the serialisation with xref and trailer.
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+
+class PdfOperationError : public Error {
+ public:
+  using Error::Error;
+};
+class PdfValueError : public Error {
+ public:
+  using Error::Error;
+};
+class PdfImageFormatError : public Error {
+ public:
+  using Error::Error;
+};
+
+class PdfWriter;
+class PdfXref;
+
+class PdfObject {
+ public:
+  enum class State { kDirect, kIndirect, kReference };
+  virtual ~PdfObject() = default;
+  State state = State::kDirect;
+  int number = -1;
+  int generation = 0;
+  virtual void Write(PdfWriter& out) const = 0;
+};
+
+class PdfNull : public PdfObject {
+ public:
+  void Write(PdfWriter& out) const override;
+};
+class PdfBoolean : public PdfObject {
+ public:
+  explicit PdfBoolean(bool v) : value(v) {}
+  bool value;
+  void Write(PdfWriter& out) const override;
+};
+class PdfNumber : public PdfObject {
+ public:
+  explicit PdfNumber(int32_t v) : value(v) {}
+  int32_t value;
+  void Write(PdfWriter& out) const override;
+};
+class PdfReal : public PdfObject {
+ public:
+  explicit PdfReal(double v) : value(v) {}
+  double value;
+  void Write(PdfWriter& out) const override;
+};
+class PdfText : public PdfObject {
+ public:
+  explicit PdfText(std::string v) : value(std::move(v)) {}
+  std::string value;
+  void Write(PdfWriter& out) const override;
+};
+class PdfName : public PdfObject {
+ public:
+  explicit PdfName(std::string v) : value(std::move(v)) {}
+  std::string value;
+  void Write(PdfWriter& out) const override;
+};
+class PdfBinary : public PdfObject {
+ public:
+  std::string bytes;
+  void Write(PdfWriter& out) const override;
+};
+class PdfReference : public PdfObject {
+ public:
+  // "virtualObject must be create by CreateVirtual method." without a number.
+  explicit PdfReference(int target_number);
+  int target;
+  void Write(PdfWriter& out) const override;
+};
+
+class PdfArray : public PdfObject {
+ public:
+  // An indirect object is stored as a new reference to it.
+  void Add(std::unique_ptr<PdfObject> item);
+  void Add(const PdfObject* indirect);
+  size_t Size() const { return items_.size(); }
+  PdfObject* At(size_t i) const { return items_[i].get(); }
+  void Replace(size_t i, std::unique_ptr<PdfObject> item) { items_[i] = std::move(item); }
+  bool ContainsName(const std::string& name) const;
+  void Write(PdfWriter& out) const override;
+
+ private:
+  std::vector<std::unique_ptr<PdfObject>> items_;
+};
+
+class PdfDictionary : public PdfObject {
+ public:
+  // Setting a key removes an existing entry first, so it moves last.
+  void Set(const std::string& key, std::unique_ptr<PdfObject> value, bool hidden = false);
+  void Set(const std::string& key, const PdfObject* indirect);
+  // The value in place, keeping the entry's position (or appended when new).
+  void Replace(const std::string& key, std::unique_ptr<PdfObject> value);
+  void Remove(const std::string& key);
+  // The value, following a reference through xref when given; nullptr when absent.
+  PdfObject* Get(const std::string& key, const PdfXref* xref = nullptr) const;
+  std::vector<std::string> Keys() const;
+  void Write(PdfWriter& out) const override;
+
+ private:
+  struct Entry {
+    std::string key;
+    std::unique_ptr<PdfObject> value;
+    bool hidden;
+  };
+  std::vector<Entry> entries_;
+};
+
+class PdfStream : public PdfObject {
+ public:
+  PdfStream();
+  PdfDictionary dict;
+  std::string buffer;
+  // Bytes already compressed with Flate (image data is compressed as it is made).
+  bool precompressed = false;
+  void Write(PdfWriter& out) const override;
+};
+
+class PdfXref {
+ public:
+  PdfXref();
+  // Registers an object: it becomes indirect with the next number.
+  PdfObject* AddObject(std::unique_ptr<PdfObject> object);
+  PdfObject* Find(int number) const;
+  size_t Count() const { return objects_.size() + 1; }
+  const std::vector<std::unique_ptr<PdfObject>>& Objects() const { return objects_; }
+
+ private:
+  std::vector<std::unique_ptr<PdfObject>> objects_;
+};
+
+class PdfDocument;
+
+class PdfCanvas {
+ public:
+  explicit PdfCanvas(PdfDocument& doc) : doc_(doc) {}
+  PdfDictionary* Page() const { return page_; }
+  PdfStream* Contents() const { return contents_; }
+  void SetPage(PdfDictionary* page, PdfStream* contents);
+  void SetPageWidth(int width);
+  void SetPageHeight(int height);
+  int PageHeight() const;
+  void SelectFont(const std::string& name, double size);
+  void DrawXObject(double x, double y, double width, double height, const std::string& name);
+  // Appends one operator line (ending in LF).
+  void Write(const std::string& line);
+
+ private:
+  void SetMediaBox(size_t index, int value);
+  PdfDocument& doc_;
+  PdfDictionary* page_ = nullptr;
+  PdfStream* contents_ = nullptr;
+  std::string font_name_;
+  double font_size_ = 0, char_space_ = 0, word_space_ = 0, h_scaling_ = 100, leading_ = 0;
+};
+
+enum class PdfCompression { cmNone, cmFlateDecode };
+
+class PdfDocument {
+ public:
+  PdfDocument(bool use_outlines = false, PdfCompression compression = PdfCompression::cmFlateDecode);
+  void CreateDocument();
+  bool HasDocument() const { return created_; }
+  void AddPage();
+  // Registers an image XObject under a name.
+  void AddImage(const std::string& name, std::unique_ptr<PdfStream> image);
+  bool HasXObject(const std::string& name) const;
+  PdfObject* FindXObject(const std::string& name) const;
+  PdfDictionary& GetFont(const std::string& name);
+  PdfCanvas& Canvas();
+  PdfDictionary& Info();
+  PdfDictionary& Catalog();
+  // Text entries of the information dictionary; dates take the local time now.
+  void SetInfoText(const std::string& key, const std::string& value);
+  void StampDate(const std::string& key);
+  void SetPageMode(int index);
+  void SetPageLayout(int index);
+  void SaveToStream(std::ostream& out);
+  const PdfXref& Xref() const { return *xref_; }
+
+  static constexpr int kDefaultWidth = 596;
+  static constexpr int kDefaultHeight = 842;
+
+ private:
+  PdfDictionary& CreateFont(const std::string& name);
+  std::unique_ptr<PdfXref> xref_;
+  std::unique_ptr<PdfDictionary> trailer_;
+  PdfDictionary* catalog_ = nullptr;
+  PdfDictionary* info_ = nullptr;
+  PdfDictionary* pages_ = nullptr;
+  std::vector<std::pair<std::string, PdfDictionary*>> fonts_;
+  std::vector<PdfStream*> xobjects_;
+  std::unique_ptr<PdfCanvas> canvas_;
+  bool use_outlines_;
+  PdfCompression compression_;
+  bool created_ = false;
+};
+
+// "/" and the escaped name.
+std::string PdfEscapeName(const std::string& name);
+// A text string: (escaped) or <FEFF001B656E001B + UTF-16> for multi-byte text.
+std::string PdfEscapeText(const std::string& text);
+// Numbers rounded to two decimals in the shortest form: 640, 0.5, 0.33.
+std::string PdfFormatNumber(double value);
+// "D:" and the local time now as YYYYMMDDHHMMSS.
+std::string PdfDateNow();
+
+// An image XObject from a DibImage ("Pdf-Bitmap"): 1, 4 and 8-bit images
+// become 8-bit indexed with a 256-entry table, others 24-bit DeviceRGB. The
+// pixels are compressed straight from the image's rows.
+std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& image);
+
+}  // namespace velmora

@@ -1,0 +1,85 @@
+#include "formats/pdf/pdf_report.h"
+
+#include <chrono>
+
+namespace velmora {
+
+ReportImage::ReportImage()
+    : random_(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+
+void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_right*/, int r_bottom) {
+  if (!has_picture || picture.Width() == 0) return;
+  std::string xname = name;
+  if (SharedImage) {
+    if (!doc.HasXObject(xname)) doc.AddImage(xname, CreatePdfBitmapImage(picture));
+  } else {
+    int k = static_cast<int>(random_() % 65534);
+    xname = name + std::to_string(k);
+    for (int tries = 0; doc.HasXObject(xname) && tries < 65535; ++tries) {
+      k = k >= 65534 ? 0 : k + 1;
+      xname = name + std::to_string(k);
+    }
+    doc.AddImage(xname, CreatePdfBitmapImage(picture));
+  }
+  PdfCanvas& canvas = doc.Canvas();
+  if (Stretch)
+    canvas.DrawXObject(r_left, canvas.PageHeight() - r_bottom, width, height, xname);
+  else
+    canvas.DrawXObject(r_left, canvas.PageHeight() - r_bottom, picture.Width(), picture.Height(), xname);
+}
+
+void ReportPanel::Print(PdfDocument& doc, int origin_left, int origin_top) {
+  const int l = origin_left + left, t = origin_top + top;
+  for (ReportPanel* child : panels) child->Print(doc, l, t);
+  for (ReportImage* item : items)
+    if (item->printable)
+      item->Print(doc, l + item->left, t + item->top, l + item->left + item->width, t + item->top + item->height);
+}
+
+void PdfReport::Guard(const char* setting) const {
+  if (doc_) throw PdfOperationError(std::string(setting) + " --invalid operation.");
+}
+
+void PdfReport::SetAuthor(const std::string& v) { Guard("SetAuthor"), author_ = v; }
+void PdfReport::SetCreator(const std::string& v) { Guard("SetCreator"), creator_ = v; }
+void PdfReport::SetKeywords(const std::string& v) { Guard("SetKeywords"), keywords_ = v; }
+void PdfReport::SetSubject(const std::string& v) { Guard("SetSubject"), subject_ = v; }
+void PdfReport::SetTitle(const std::string& v) { Guard("SetTitle"), title_ = v; }
+void PdfReport::SetPageMode(int v) { Guard("SetPageMode"), page_mode_ = v; }
+void PdfReport::SetPageLayout(int v) { Guard("SetPageLayout"), page_layout_ = v; }
+void PdfReport::SetUseOutlines(bool v) { Guard("SetUseOutlines"), use_outlines_ = v; }
+
+void PdfReport::OpenDocument() {
+  doc_.reset();
+  auto doc = std::make_unique<PdfDocument>(use_outlines_, CompressionMethod);
+  doc->CreateDocument();
+  doc->SetPageMode(page_mode_);
+  doc->SetPageLayout(page_layout_);
+  doc->SetInfoText("Author", author_);
+  doc->StampDate("CreationDate");
+  doc->SetInfoText("Creator", creator_);
+  doc->SetInfoText("Keywords", keywords_);
+  doc->StampDate("ModDate");
+  doc->SetInfoText("Subject", subject_);
+  doc->SetInfoText("Title", title_);
+  doc_ = std::move(doc);
+  page_count_ = 0;
+}
+
+void PdfReport::PrintPage(ReportPage& page) {
+  if (!doc_) throw PdfOperationError("document is null..");
+  doc_->AddPage();
+  ++page_count_;
+  PdfCanvas& canvas = doc_->Canvas();
+  canvas.SetPageHeight(page.height);
+  canvas.SetPageWidth(page.width);
+  for (ReportPanel* panel : page.panels) panel->Print(*doc_, 0, 0);
+}
+
+void PdfReport::SaveDocument(std::ostream& out) {
+  if (!doc_) throw PdfOperationError("document is null..");
+  doc_->SaveToStream(out);
+  doc_.reset();
+}
+
+}  // namespace velmora

@@ -1,0 +1,198 @@
+#include "formats/png/png_encoder.h"
+
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+  v.push_back(static_cast<uint8_t>(x >> 24));
+  v.push_back(static_cast<uint8_t>(x >> 16));
+  v.push_back(static_cast<uint8_t>(x >> 8));
+  v.push_back(static_cast<uint8_t>(x));
+}
+
+void Chunk(std::ostream& out, const char type[4], const uint8_t* data, size_t size) {
+  std::vector<uint8_t> head;
+  Put32(head, static_cast<uint32_t>(size));
+  head.insert(head.end(), type, type + 4);
+  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(type), 4);
+  if (size) crc = crc32(crc, data, static_cast<uInt>(size));
+  out.write(reinterpret_cast<const char*>(head.data()), 8);
+  if (size) out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  std::vector<uint8_t> tail;
+  Put32(tail, static_cast<uint32_t>(crc));
+  out.write(reinterpret_cast<const char*>(tail.data()), 4);
+}
+
+void Chunk(std::ostream& out, const char type[4], const std::vector<uint8_t>& data) {
+  Chunk(out, type, data.data(), data.size());
+}
+
+void TextChunk(std::ostream& out, const std::string& keyword, const std::string& text) {
+  if (keyword.size() >= 80) return;
+  std::vector<uint8_t> data(keyword.begin(), keyword.end());
+  data.push_back(0);
+  data.insert(data.end(), text.begin(), text.end());
+  Chunk(out, "tEXt", data);
+}
+
+struct ZStream {
+  z_stream z{};
+  bool open = false;
+  ~ZStream() {
+    if (open) deflateEnd(&z);
+  }
+};
+
+}  // namespace
+
+void PngEncoder::SetTransparentColor(ColorValue color) {
+  transparent_color_ = color;
+  if (color == kNoColor) transparent_ = false;
+}
+
+void PngEncoder::SetIdatSize(int size) {
+  if (size < 256 || size > 100000) throw PngEncoderError("Write PNG Param: Err IDAT Size(min:256  max:100000)");
+  idat_size_ = size;
+}
+
+void PngEncoder::SaveToStream(std::ostream& out) const {
+  const Bitmap& b = bitmap_;
+  int bits = b.Bits();
+  const bool indexed = bits <= 8;
+  const Bitmap* source = &b;
+  Bitmap converted;
+  if (bits == 32) {  // only 1, 4, 8 and 24 bits reach the encoder from a DibImage
+    converted = b.To24Bit();
+    source = &converted;
+    bits = 24;
+  }
+  static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+  out.write(reinterpret_cast<const char*>(kSignature), 8);
+
+  std::vector<uint8_t> ihdr;
+  Put32(ihdr, static_cast<uint32_t>(b.Width()));
+  Put32(ihdr, static_cast<uint32_t>(b.Height()));
+  ihdr.push_back(static_cast<uint8_t>(indexed ? bits : 8));
+  ihdr.push_back(indexed ? 3 : 2);
+  ihdr.push_back(0);
+  ihdr.push_back(0);
+  ihdr.push_back(0);
+  Chunk(out, "IHDR", ihdr);
+
+  std::tm t;
+  if (Time) {
+    t = *Time;
+  } else {
+    const std::time_t now = std::time(nullptr);
+    gmtime_r(&now, &t);
+  }
+  const int year = t.tm_year + 1900, month = t.tm_mon + 1;
+  if (year != 0 && month >= 1 && month <= 12 && t.tm_mday >= 1 && t.tm_mday <= 31 && t.tm_hour <= 23 &&
+      t.tm_min <= 59 && t.tm_sec <= 60) {
+    const std::vector<uint8_t> time{static_cast<uint8_t>(year >> 8), static_cast<uint8_t>(year),
+                                    static_cast<uint8_t>(month),     static_cast<uint8_t>(t.tm_mday),
+                                    static_cast<uint8_t>(t.tm_hour), static_cast<uint8_t>(t.tm_min),
+                                    static_cast<uint8_t>(t.tm_sec)};
+    Chunk(out, "tIME", time);
+  }
+  if (!Comment.empty()) TextChunk(out, "Comment", Comment);
+  TextChunk(out, "Software", "RAVEZA ver 3.4");
+  Chunk(out, "tpNG", std::vector<uint8_t>{'Z', 'O', 'R', '3', 0, 0, 0, 0});
+  const auto gamma = static_cast<uint32_t>(Gamma * 100000);
+  if (gamma > 0) {
+    std::vector<uint8_t> g;
+    Put32(g, gamma);
+    Chunk(out, "gAMA", g);
+  }
+  const auto& palette = b.Palette();
+  if (indexed && !palette.empty()) {
+    std::vector<uint8_t> plte;
+    for (size_t i = 0; i < palette.size() && i < 256; ++i) {
+      plte.push_back(palette[i].red);
+      plte.push_back(palette[i].green);
+      plte.push_back(palette[i].blue);
+    }
+    Chunk(out, "PLTE", plte);
+  }
+  if (transparent_color_ != kNoColor) {
+    const ColorValue c = transparent_color_;
+    if (indexed) {
+      if (!palette.empty()) {
+        size_t index = 0;
+        if (c & kPaletteIndexFlag) {
+          index = static_cast<size_t>(c & 0xFF);
+        } else {
+          int best = 1 << 30;
+          bool exact = false;
+          for (size_t i = 0; i < palette.size() && !exact; ++i) {
+            const int d = std::abs(palette[i].red - ColorRed(c)) + std::abs(palette[i].green - ColorGreen(c)) +
+                          std::abs(palette[i].blue - ColorBlue(c));
+            if (d == 0) exact = true;
+            if (d < best) best = d, index = i;
+          }
+        }
+        std::vector<uint8_t> trns(index + 1, 255);
+        trns[index] = 0;
+        Chunk(out, "tRNS", trns);
+      }
+    } else {
+      Chunk(out, "tRNS", std::vector<uint8_t>{0, ColorRed(c), 0, ColorGreen(c), 0, ColorBlue(c)});
+    }
+  }
+
+  // One zlib stream over all rows; each full output buffer is one IDAT chunk.
+  ZStream zs;
+  const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
+  if (deflateInit2(&zs.z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    throw PngEncoderError("Write Image (PNG): Write Error");
+  zs.open = true;
+  std::vector<uint8_t> buffer(static_cast<size_t>(idat_size_));
+  zs.z.next_out = buffer.data();
+  zs.z.avail_out = static_cast<uInt>(buffer.size());
+  auto drain = [&]() {
+    if (zs.z.avail_out == 0) {
+      Chunk(out, "IDAT", buffer);
+      zs.z.next_out = buffer.data();
+      zs.z.avail_out = static_cast<uInt>(buffer.size());
+    }
+  };
+  const size_t row_bytes = (static_cast<size_t>(b.Width()) * bits + 7) / 8;
+  std::vector<uint8_t> row(row_bytes + 1);
+  for (int y = 0; y < b.Height(); ++y) {
+    row[0] = 0;  // filter type None on every row
+    const uint8_t* src = source->Row(y);
+    if (bits == 24) {
+      for (int x = 0; x < b.Width(); ++x) {
+        row[1 + x * 3] = src[x * 3 + 2];
+        row[2 + x * 3] = src[x * 3 + 1];
+        row[3 + x * 3] = src[x * 3];
+      }
+    } else {
+      std::memcpy(row.data() + 1, src, row_bytes);
+    }
+    zs.z.next_in = row.data();
+    zs.z.avail_in = static_cast<uInt>(row.size());
+    while (zs.z.avail_in > 0) {
+      if (deflate(&zs.z, Z_NO_FLUSH) != Z_OK) throw PngEncoderError("Write Image (PNG): Write Error");
+      drain();
+    }
+  }
+  int rc;
+  do {
+    rc = deflate(&zs.z, Z_FINISH);
+    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw PngEncoderError("Write Image (PNG): Write Error");
+    if (rc != Z_STREAM_END) drain();
+  } while (rc != Z_STREAM_END);
+  const size_t rest = buffer.size() - zs.z.avail_out;
+  if (rest > 0) Chunk(out, "IDAT", buffer.data(), rest);
+  Chunk(out, "IEND", nullptr, 0);
+}
+
+}  // namespace velmora

@@ -1,0 +1,61 @@
+// PngEncoder: our own PNG writer. Streams the image's rows through zlib into
+// IDAT chunks of IdatSize bytes; writes tIME, the Software text, the private
+// "tpNG" chunk, gAMA, PLTE and tRNS in a fixed order.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <iosfwd>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "base/error.h"
+#include "image/bitmap.h"
+#include "image/color.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+
+class PngEncoderError : public Error {
+ public:
+  using Error::Error;
+};
+
+// Palette colour values with bit 24 set carry a palette index in bits 0-7.
+inline constexpr ColorValue kPaletteIndexFlag = 0x01000000;
+
+class PngEncoder {
+ public:
+  void Assign(const Bitmap& bitmap) { bitmap_ = bitmap; }
+  void Assign(const DibImage& image) { image.AssignTo(bitmap_); }
+
+  // zlib level 0..9; any other value means zlib's default.
+  int CompressionLevel = -1;
+  // The graphic's transparency flag; does not change the file.
+  bool Transparent() const { return transparent_; }
+  void SetTransparent(bool on) { transparent_ = on; }
+  ColorValue TransparentColor() const { return transparent_color_; }
+  // -1 switches the transparent mode off.
+  void SetTransparentColor(ColorValue color);
+  uint8_t FilterMode = 1;
+  int IdatSize() const { return idat_size_; }
+  // 256 to 100000, else PngEncoderError.
+  void SetIdatSize(int size);
+  double Gamma = 0.45455;
+  std::string Comment;
+  // The time for tIME; the current UTC time when not set.
+  std::optional<std::tm> Time;
+
+  // Writes the whole PNG data stream. Raises PngEncoderError
+  // "Write Image (PNG): Write Error" when the compressor fails.
+  void SaveToStream(std::ostream& out) const;
+
+ private:
+  Bitmap bitmap_;
+  bool transparent_ = false;
+  ColorValue transparent_color_ = kNoColor;
+  int idat_size_ = 32768;
+};
+
+}  // namespace velmora

@@ -1,0 +1,190 @@
+// PNG input on libpng. Every colour type, bit depth and interlacing becomes
+// 8-bit RGBA in the stored (sRGB) values: gAMA is not applied, so a pixel
+// composites over white exactly as it does from every other reader.
+// libpng reports errors by longjmp, so every libpng call happens inside
+// DecodePng, whose frames own nothing that needs a destructor.
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <utility>
+#include <istream>
+#include <iterator>
+#include <vector>
+
+#include "image/limits.h"
+#include "formats/formats.h"
+
+namespace velmora {
+namespace {
+
+constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
+// Largest side libpng accepts, and the largest single chunk it may allocate
+// (text and profile chunks; pixel data is never buffered by chunk).
+constexpr png_uint_32 kMaxSide = 1u << 20;
+constexpr png_alloc_size_t kMaxChunk = png_alloc_size_t{64} << 20;
+
+bool RecognisesPng(std::istream& in) {
+  const auto start = in.tellg();
+  uint8_t head[8] = {};
+  in.read(reinterpret_cast<char*>(head), 8);
+  const bool yes = in.gcount() == 8 && std::memcmp(head, kSignature, 8) == 0;
+  in.clear();
+  in.seekg(start);
+  return yes;
+}
+
+struct PngSink {
+  // Called with the size once the header is read; returns false to refuse
+  // (the reason is kept by the sink). Must not throw.
+  bool (*begin)(void* self, png_uint_32 width, png_uint_32 height, bool interlaced);
+  // Rows to read the whole interlaced image into (RGBA), after begin.
+  png_bytep* (*interlaced_rows)(void* self);
+  // One decoded RGBA row. Must not throw.
+  void (*row)(void* self, png_uint_32 y, const png_byte* rgba);
+  void* self;
+};
+
+struct Input {
+  const uint8_t* data;
+  size_t size;
+  size_t pos;
+  jmp_buf jump;
+  char message[200];
+};
+
+void OnPngError(png_structp png, png_const_charp text) {
+  auto* in = static_cast<Input*>(png_get_error_ptr(png));
+  std::snprintf(in->message, sizeof in->message, "%s", text);
+  longjmp(in->jump, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+void ReadInput(png_structp png, png_bytep dst, size_t n) {
+  auto* in = static_cast<Input*>(png_get_io_ptr(png));
+  if (n > in->size - in->pos) png_error(png, "the data ends early");
+  std::memcpy(dst, in->data + in->pos, n);
+  in->pos += n;
+}
+
+// Returns 0 on success, or 1 with message filled.
+int DecodePng(const uint8_t* data, size_t size, PngSink* sink, char* message, size_t message_size) {
+  Input in{data, size, 0, {}, {}};
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &in, OnPngError, OnPngWarning);
+  if (!png) {
+    std::snprintf(message, message_size, "out of memory");
+    return 1;
+  }
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(in.jump)) {
+    std::snprintf(message, message_size, "%s", info ? in.message : "out of memory");
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return 1;
+  }
+  png_set_read_fn(png, &in, ReadInput);
+  png_set_user_limits(png, kMaxSide, kMaxSide);
+  png_set_chunk_malloc_max(png, kMaxChunk);
+  png_read_info(png, info);
+  const png_uint_32 width = png_get_image_width(png, info);
+  const png_uint_32 height = png_get_image_height(png, info);
+  const int interlace = png_get_interlace_type(png, info);
+  if (!sink->begin(sink->self, width, height, interlace != PNG_INTERLACE_NONE)) {
+    png_destroy_read_struct(&png, &info, nullptr);
+    message[0] = 0;
+    return 1;
+  }
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4) png_error(png, "unexpected row layout");
+  if (passes > 1) {
+    png_read_image(png, sink->interlaced_rows(sink->self));
+    png_bytep* rows = sink->interlaced_rows(sink->self);
+    for (png_uint_32 y = 0; y < height; ++y) sink->row(sink->self, y, rows[y]);
+  } else {
+    png_bytep row = sink->interlaced_rows(sink->self)[0];
+    for (png_uint_32 y = 0; y < height; ++y) {
+      png_read_row(png, row, nullptr);
+      sink->row(sink->self, y, row);
+    }
+  }
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  return 0;
+}
+
+class PngGraphic : public BitmapGraphic {
+ public:
+  explicit PngGraphic(std::string name) : name_(std::move(name)) {}
+  std::string ClassName() const override { return name_; }
+
+ protected:
+  void OnLoad(std::istream& in) override {
+    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, this};
+    char message[200] = {};
+    if (DecodePng(data.data(), data.size(), &sink, message, sizeof message) != 0) {
+      rgba_.clear();
+      rows_.clear();
+      if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+      throw DecodeError(DecodeKind::kInvalidData, std::string("PNG image error: ") + message);
+    }
+    rgba_.clear();
+    rows_.clear();
+  }
+
+ private:
+  static bool Begin(void* self, png_uint_32 width, png_uint_32 height, bool interlaced) {
+    auto* me = static_cast<PngGraphic*>(self);
+    try {
+      CheckImageSize(width, height, "PNG image");
+      me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
+      const size_t row_bytes = static_cast<size_t>(width) * 4;
+      me->rgba_.assign(interlaced ? row_bytes * height : row_bytes, 0);
+      me->rows_.resize(interlaced ? height : 1);
+      for (size_t y = 0; y < me->rows_.size(); ++y) me->rows_[y] = me->rgba_.data() + row_bytes * y;
+      return true;
+    } catch (...) {
+      // Raised again once libpng's frames are gone.
+      me->pending_ = std::current_exception();
+      return false;
+    }
+  }
+  static png_bytep* Rows(void* self) { return static_cast<PngGraphic*>(self)->rows_.data(); }
+  static void Row(void* self, png_uint_32 y, const png_byte* rgba) {
+    auto* me = static_cast<PngGraphic*>(self);
+    uint8_t* out = me->bitmap_.Row(static_cast<int>(y));
+    for (int x = 0; x < me->bitmap_.Width(); ++x, rgba += 4, out += 3) {
+      // Over white, in the stored values: (c*a + 255*(255-a)) / 255, rounded.
+      const int a = rgba[3];
+      out[0] = static_cast<uint8_t>((rgba[2] * a + 255 * (255 - a) + 127) / 255);
+      out[1] = static_cast<uint8_t>((rgba[1] * a + 255 * (255 - a) + 127) / 255);
+      out[2] = static_cast<uint8_t>((rgba[0] * a + 255 * (255 - a) + 127) / 255);
+    }
+  }
+
+  std::string name_;
+  std::vector<uint8_t> rgba_;
+  std::vector<png_bytep> rows_;
+  std::exception_ptr pending_;
+};
+
+}  // namespace
+
+const GraphicClass& PngSideClass() {
+  static const GraphicClass cls{"PNGGraphic", [] { return std::make_unique<PngGraphic>("PNGGraphic"); }, RecognisesPng};
+  return cls;
+}
+
+const GraphicClass& PngEncoderClass() {
+  static const GraphicClass cls{"PngEncoder", [] { return std::make_unique<PngGraphic>("PngEncoder"); }, nullptr};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,20 @@
+// TIFF output on libtiff, standing in for the desktop's image encoder.
+#pragma once
+
+#include <iosfwd>
+
+#include "base/error.h"
+#include "image/bitmap.h"
+
+namespace velmora {
+
+class TiffWriteError : public Error {
+ public:
+  using Error::Error;
+};
+
+// A TIFF of the image as it is: 1, 4 or 8 bits with a colour map, or 24-bit
+// RGB; LZW compression (with the horizontal predictor for RGB).
+void EncodeTiff(const Bitmap& bitmap, std::ostream& out);
+
+}  // namespace velmora
