@@ -72,17 +72,9 @@ void Bitmap::SetPixel(int x, int y, ColorValue color) {
     p[2] = ColorRed(color);
     return;
   }
-  int best = 0;
-  int best_distance = 1 << 30;
-  for (size_t i = 0; i < palette_.size(); ++i) {
-    const int d = std::abs(palette_[i].red - ColorRed(color)) + std::abs(palette_[i].green - ColorGreen(color)) +
-                  std::abs(palette_[i].blue - ColorBlue(color));
-    if (d < best_distance) {
-      best_distance = d;
-      best = static_cast<int>(i);
-    }
-  }
-  SetIndex(x, y, best);
+  SetIndex(x, y,
+           NearestIndex(palette_.data(), palette_.size(), ColorRed(color), ColorGreen(color), ColorBlue(color),
+                        ColorDistance::kSumOfDifferences));
 }
 
 Bitmap Bitmap::To24Bit() const {

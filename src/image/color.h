@@ -1,6 +1,7 @@
 // Colour helpers shared by every layer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace velmora {
@@ -25,6 +26,31 @@ constexpr uint8_t ColorRed(ColorValue c) { return static_cast<uint8_t>(c & 0xFF)
 constexpr uint8_t ColorGreen(ColorValue c) { return static_cast<uint8_t>((c >> 8) & 0xFF); }
 constexpr uint8_t ColorBlue(ColorValue c) { return static_cast<uint8_t>((c >> 16) & 0xFF); }
 constexpr ColorValue QuadColor(const RgbQuad& q) { return MakeColor(q.red, q.green, q.blue); }
+
+// How far apart two colours are when a palette entry is chosen for a colour:
+// the sum of the channel differences (the desktop's own rule, used for
+// single pixels and transparent colours) or the squared distance (the
+// halftone mappings).
+enum class ColorDistance { kSumOfDifferences, kSquared };
+
+// The index of the palette entry nearest to (red, green, blue); the lowest
+// index among equally near entries; 0 for an empty palette.
+inline int NearestIndex(const RgbQuad* palette, size_t count, uint8_t red, uint8_t green, uint8_t blue,
+                        ColorDistance distance) {
+  int best = 0;
+  int best_distance = 1 << 30;
+  for (size_t i = 0; i < count; ++i) {
+    const int dr = palette[i].red - red, dg = palette[i].green - green, db = palette[i].blue - blue;
+    const int d = distance == ColorDistance::kSquared ? dr * dr + dg * dg + db * db
+                                                      : (dr < 0 ? -dr : dr) + (dg < 0 ? -dg : dg) + (db < 0 ? -db : db);
+    if (d < best_distance) {
+      best_distance = d;
+      best = static_cast<int>(i);
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
 
 // Bytes in one stored row: rows are padded to 32 bits, as in a DIB.
 constexpr int64_t RowBytes(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }

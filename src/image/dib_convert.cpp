@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "image/bmp_core.h"
 #include "image/dib_image.h"
 #include "image/errors.h"
 #include "image/quantizer.h"
@@ -67,58 +68,32 @@ DibParts Widen(const DibParts& src, int to_bits, bool use_fmo) {
 // first of the four checks in the messages (1 for RLE8, 5 for RLE4).
 DibParts DecodeRle(const DibParts& src, int bits, const char* name, int first_code, bool use_fmo) {
   DibParts out = Widened(src, bits, use_fmo);
-  const int width = src.Width();
-  const int height = src.Height();
-  const int64_t stride = RowBytes(width, bits);
-  const uint8_t* data = src.bits.Data();
-  const size_t size = src.ImageSize();
-  size_t pos = 0;
-  int x = 0, y = 0;
-  auto need = [&](size_t n) {
-    if (n > size - pos) throw InvalidDibError(std::string(name) + ": RLE data ends early");
-  };
-  auto put = [&](int px, int value) {
-    uint8_t* row = out.bits.Data() + stride * y;
-    if (bits == 8)
-      row[px] = static_cast<uint8_t>(value);
-    else
-      row[px >> 1] = static_cast<uint8_t>((px & 1) ? (row[px >> 1] & 0xF0) | (value & 0x0F)
-                                                   : (row[px >> 1] & 0x0F) | ((value & 0x0F) << 4));
-  };
-  while (true) {
-    need(2);
-    const int a = data[pos], b = data[pos + 1];
-    pos += 2;
-    if (a > 0) {
-      if (x + a > width || y >= height) BadRle(name, first_code + 3);
-      for (int k = 0; k < a; ++k) put(x + k, bits == 8 ? b : ((k & 1) ? (b & 0x0F) : (b >> 4)));
-      x += a;
-    } else if (b == 0) {
-      ++y;
-      x = 0;
-      if (y > height) BadRle(name, first_code);
-    } else if (b == 1) {
-      break;
-    } else if (b == 2) {
-      need(2);
-      x += data[pos];
-      y += data[pos + 1];
-      pos += 2;
-      if (x > width || y > height) BadRle(name, first_code + 1);
-    } else {
-      const int n = b;
-      const size_t bytes = bits == 8 ? n : (n + 1) / 2;
-      const size_t padded = bytes + (bytes & 1);
-      need(bytes);
-      if (x + n > width || y >= height) BadRle(name, first_code + 2);
-      for (int k = 0; k < n; ++k) {
-        const int value = bits == 8 ? data[pos + k] : ((k & 1) ? (data[pos + k / 2] & 0x0F) : (data[pos + k / 2] >> 4));
-        put(x + k, value);
-      }
-      x += n;
-      pos += std::min(padded, size - pos);
-    }
-  }
+  const int64_t stride = RowBytes(src.Width(), bits);
+  uint8_t* pixels = out.bits.Data();
+  bmp::DecodeRle(
+      src.bits.Data(), src.ImageSize(), src.Width(), src.Height(), bits == 4, bmp::RleEnd::kStrict,
+      [&](int x, int y, int value) {
+        uint8_t* row = pixels + stride * y;
+        if (bits == 8)
+          row[x] = static_cast<uint8_t>(value);
+        else
+          row[x >> 1] = static_cast<uint8_t>((x & 1) ? (row[x >> 1] & 0xF0) | (value & 0x0F)
+                                                     : (row[x >> 1] & 0x0F) | ((value & 0x0F) << 4));
+      },
+      [&](bmp::RleFault fault) {
+        switch (fault) {
+          case bmp::RleFault::kDataEndsEarly:
+            throw InvalidDibError(std::string(name) + ": RLE data ends early");
+          case bmp::RleFault::kRowsPastImage:
+            BadRle(name, first_code);
+          case bmp::RleFault::kDeltaPastImage:
+            BadRle(name, first_code + 1);
+          case bmp::RleFault::kLiteralPastImage:
+            BadRle(name, first_code + 2);
+          case bmp::RleFault::kRunPastImage:
+            BadRle(name, first_code + 3);
+        }
+      });
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <istream>
 #include <ostream>
 
+#include "image/bmp_core.h"
 #include "image/errors.h"
 #include "image/limits.h"
 #include "image/quantizer.h"
@@ -14,49 +15,34 @@
 namespace velmora {
 namespace {
 
-constexpr uint16_t kBm = 0x4D42;
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-BitmapInfoHeader ParseHeader40(const uint8_t* p) {
+BitmapInfoHeader ToBitmapInfoHeader(const bmp::InfoHeader& i) {
   BitmapInfoHeader h;
-  h.biSize = Get32(p);
-  h.biWidth = static_cast<int32_t>(Get32(p + 4));
-  h.biHeight = static_cast<int32_t>(Get32(p + 8));
-  h.biPlanes = Get16(p + 12);
-  h.biBitCount = Get16(p + 14);
-  h.biCompression = Get32(p + 16);
-  h.biSizeImage = Get32(p + 20);
-  h.biXPelsPerMeter = static_cast<int32_t>(Get32(p + 24));
-  h.biYPelsPerMeter = static_cast<int32_t>(Get32(p + 28));
-  h.biClrUsed = Get32(p + 32);
-  h.biClrImportant = Get32(p + 36);
+  h.biSize = i.size;
+  h.biWidth = static_cast<int32_t>(i.width);
+  h.biHeight = static_cast<int32_t>(i.height);
+  h.biPlanes = i.planes;
+  h.biBitCount = i.bits;
+  h.biCompression = i.compression;
+  h.biSizeImage = i.size_image;
+  h.biXPelsPerMeter = i.x_pels_per_meter;
+  h.biYPelsPerMeter = i.y_pels_per_meter;
+  h.biClrUsed = i.clr_used;
+  h.biClrImportant = i.clr_important;
   return h;
 }
 
 void SerializeHeader(const BitmapInfoHeader& h, uint8_t* p) {
-  Put32(p, 40);
-  Put32(p + 4, static_cast<uint32_t>(h.biWidth));
-  Put32(p + 8, static_cast<uint32_t>(h.biHeight));
-  Put16(p + 12, h.biPlanes);
-  Put16(p + 14, h.biBitCount);
-  Put32(p + 16, h.biCompression);
-  Put32(p + 20, h.biSizeImage);
-  Put32(p + 24, static_cast<uint32_t>(h.biXPelsPerMeter));
-  Put32(p + 28, static_cast<uint32_t>(h.biYPelsPerMeter));
-  Put32(p + 32, h.biClrUsed);
-  Put32(p + 36, h.biClrImportant);
+  PutLe32(p, 40);
+  PutLe32(p + 4, static_cast<uint32_t>(h.biWidth));
+  PutLe32(p + 8, static_cast<uint32_t>(h.biHeight));
+  PutLe16(p + 12, h.biPlanes);
+  PutLe16(p + 14, h.biBitCount);
+  PutLe32(p + 16, h.biCompression);
+  PutLe32(p + 20, h.biSizeImage);
+  PutLe32(p + 24, static_cast<uint32_t>(h.biXPelsPerMeter));
+  PutLe32(p + 28, static_cast<uint32_t>(h.biYPelsPerMeter));
+  PutLe32(p + 32, h.biClrUsed);
+  PutLe32(p + 36, h.biClrImportant);
 }
 
 // Where pixel bytes come from: a stream (exact reads, the stream's read error
@@ -124,14 +110,15 @@ InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
   InfoBlock info;
   uint8_t raw[40];
   src.Read(raw, 4);
-  const uint32_t bi_size = Get32(raw);
+  const uint32_t bi_size = GetLe32(raw);
+  if (bi_size != 40 && bi_size != 12) throw InvalidDibError(bad_size_message);
+  src.Read(raw + 4, bi_size - 4);
   BitmapInfoHeader& h = info.parts.header;
+  h = ToBitmapInfoHeader(bmp::ParseInfoHeader(raw, bi_size));
+  const int bits = h.biBitCount;
   if (bi_size == 40) {
-    src.Read(raw + 4, 36);
-    h = ParseHeader40(raw);
     if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
     if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
-    const int bits = h.biBitCount;
     if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
       throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCout");
     if (h.biClrUsed == 0) h.biClrUsed = bits >= 1 && bits <= 8 ? 1u << bits : 0;
@@ -141,39 +128,33 @@ InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
     if (info.bitfields) {
       uint8_t m[12];
       src.Read(m, 12);
-      for (int c = 0; c < 3; ++c) info.masks[c] = Get32(m + 4 * c);
+      for (int c = 0; c < 3; ++c) info.masks[c] = GetLe32(m + 4 * c);
       info.read += 12;
     }
     const int64_t entries = std::min<int64_t>(info.declared, 256);
     for (int64_t i = 0; i < entries; ++i) {
       uint8_t q[4];
       src.Read(q, 4);
-      info.parts.table[static_cast<size_t>(i)] = RgbQuad{q[0], q[1], q[2], 0};
+      info.parts.table[static_cast<size_t>(i)] = bmp::TableEntry(q);
     }
     info.read += 4 * entries;
     h.biClrUsed = static_cast<uint32_t>(entries);
-  } else if (bi_size == 12) {
-    src.Read(raw + 4, 8);
-    const int bits = Get16(raw + 10);
+  } else {
     if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 24)
       throw InvalidDibError("DibStorage.LoadFromStream: Invalid BitCount");
-    const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
     // The core header becomes a 40-byte one with three-byte entries widened.
-    h.biWidth = Get16(raw + 4);
-    h.biHeight = static_cast<int16_t>(Get16(raw + 6));
-    h.biPlanes = Get16(raw + 8);
-    h.biBitCount = static_cast<uint16_t>(bits);
+    const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
+    h.biSize = 40;
+    h.biXPelsPerMeter = h.biYPelsPerMeter = 3780;
     h.biClrUsed = static_cast<uint32_t>(entries);
     for (int i = 0; i < entries; ++i) {
       uint8_t q[3];
       src.Read(q, 3);
-      info.parts.table[static_cast<size_t>(i)] = RgbQuad{q[0], q[1], q[2], 0};
+      info.parts.table[static_cast<size_t>(i)] = bmp::TableEntry(q);
     }
     info.core = true;
     info.declared = entries;
     info.read = 12 + 3 * entries;
-  } else {
-    throw InvalidDibError(bad_size_message);
   }
   return info;
 }
@@ -185,23 +166,14 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
   const int height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
   const int bits = h.biBitCount;
   uint32_t masks[3];
-  if (h.biCompression == 3) {
+  if (h.biCompression == 3)
     std::copy(masks_in, masks_in + 3, masks);
-  } else if (bits == 16) {
-    masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;
-  } else {
-    masks[0] = 0xFF0000, masks[1] = 0x00FF00, masks[2] = 0x0000FF;
-  }
-  int shift[3];
-  uint32_t maximum[3];
+  else
+    bmp::DefaultMasks(bits, masks);
+  bmp::ChannelScaler channel[3];
   for (int c = 0; c < 3; ++c) {
     if (masks[c] == 0) throw InvalidDibError("DibStorage.LoadFromStream: Invalid Masks");
-    int s = 0;
-    uint64_t v = masks[c];
-    while (v >= 256) v >>= 1, ++s;
-    while (v < 128) v <<= 1, --s;
-    shift[c] = s;
-    maximum[c] = static_cast<uint32_t>(v);
+    channel[c] = bmp::ChannelScaler(masks[c], bmp::ChannelScaling::kTruncate);
   }
   const int64_t src_stride = bits == 16 ? ((static_cast<int64_t>(width) * 2 + 3) & ~int64_t{3}) : int64_t{width} * 4;
   const int64_t dst_stride = RowBytes(width, 24);
@@ -213,16 +185,10 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
     src.Read(row.data(), row.size());
     uint8_t* d = out.bits.Data() + dst_stride * y;
     for (int x = 0; x < width; ++x) {
-      const uint32_t pixel = bits == 16 ? Get16(&row[x * 2]) : Get32(&row[x * 4]);
-      uint8_t channel[3];
-      for (int c = 0; c < 3; ++c) {
-        uint64_t v = pixel & masks[c];
-        v = shift[c] >= 0 ? v >> shift[c] : v << -shift[c];
-        channel[c] = static_cast<uint8_t>(std::min<uint64_t>(v * 255 / maximum[c], 255));
-      }
-      d[x * 3] = channel[2];
-      d[x * 3 + 1] = channel[1];
-      d[x * 3 + 2] = channel[0];
+      const uint32_t pixel = bits == 16 ? GetLe16(&row[x * 2]) : GetLe32(&row[x * 4]);
+      d[x * 3] = channel[2].Of(pixel);
+      d[x * 3 + 1] = channel[1].Of(pixel);
+      d[x * 3 + 2] = channel[0].Of(pixel);
     }
   }
   out.header.biBitCount = 24;
@@ -564,9 +530,9 @@ void DibImage::SaveToStream(std::ostream& out) const {
   const uint32_t n = p.header.biClrUsed;
   const uint32_t s = static_cast<uint32_t>(p.ImageSize());
   uint8_t head[54] = {};
-  Put16(head, kBm);
-  Put32(head + 2, 54 + 4 * n + s);
-  Put32(head + 10, 54 + 4 * n);
+  PutLe16(head, bmp::kFileType);
+  PutLe32(head + 2, 54 + 4 * n + s);
+  PutLe32(head + 10, 54 + 4 * n);
   SerializeHeader(p.header, head + 14);
   out.write(reinterpret_cast<const char*>(head), sizeof head);
   for (uint32_t i = 0; i < n; ++i) {
@@ -581,9 +547,10 @@ void DibImage::LoadFromStream(std::istream& in) {
   StreamSource src(in);
   uint8_t file_header[14];
   src.Read(file_header, sizeof file_header);
-  if (Get16(file_header) != kBm) throw InvalidDibFileError("DibStorage.LoadFromFile: File type is invalid");
-  const int64_t bf_size = Get32(file_header + 2);
-  const int64_t bf_off_bits = Get32(file_header + 10);
+  const bmp::FileHeader file = bmp::ParseFileHeader(file_header);
+  if (file.type != bmp::kFileType) throw InvalidDibFileError("DibStorage.LoadFromFile: File type is invalid");
+  const int64_t bf_size = file.size;
+  const int64_t bf_off_bits = file.off_bits;
   InfoBlock info = ReadInfo(src, true, "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
   // The offset must leave room for every declared entry, also those beyond 256.
   const int64_t needed = 14 + (info.core ? 12 + 3 * info.declared : 40 + 4 * info.declared + (info.bitfields ? 12 : 0));

@@ -53,18 +53,7 @@ uint8_t NearestColorMap::IndexOf(uint8_t red, uint8_t green, uint8_t blue) {
 }
 
 int NearestColorMap::Search(uint8_t red, uint8_t green, uint8_t blue) const {
-  int best = 0;
-  int best_distance = 1 << 30;
-  for (size_t i = 0; i < palette_.size(); ++i) {
-    const int dr = palette_[i].red - red, dg = palette_[i].green - green, db = palette_[i].blue - blue;
-    const int d = dr * dr + dg * dg + db * db;
-    if (d < best_distance) {
-      best_distance = d;
-      best = static_cast<int>(i);
-      if (d == 0) break;
-    }
-  }
-  return best;
+  return NearestIndex(palette_.data(), palette_.size(), red, green, blue, ColorDistance::kSquared);
 }
 
 Bitmap MapToPalette(const Bitmap& bitmap, const std::vector<RgbQuad>& palette, Bitmap::Format format) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "image/bmp_core.h"
 #include "image/limits.h"
 #include "formats/formats.h"
 
@@ -17,30 +18,6 @@ namespace {
 class BmpError : public DecodeError {
  public:
   explicit BmpError(const std::string& what) : Error("BMP image error: " + what), DecodeError(DecodeKind::kInvalidData) {}
-};
-
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return U32(d.data() + at); }
-uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
-
-struct Channel {
-  uint32_t mask = 0;
-  int shift = 0;
-  uint32_t max = 0;
-  void Set(uint32_t m) {
-    mask = m;
-    shift = 0;
-    max = 0;
-    if (!m) return;
-    while (!((m >> shift) & 1)) ++shift;
-    max = m >> shift;
-  }
-  // Scaled to 0..255 with rounding.
-  uint8_t Of(uint32_t pixel) const {
-    if (!max) return 0;
-    const uint64_t v = (pixel & mask) >> shift;
-    return static_cast<uint8_t>((v * 255 + max / 2) / max);
-  }
 };
 
 class BmpGraphic : public BitmapGraphic {
@@ -65,34 +42,21 @@ class BmpGraphic : public BitmapGraphic {
  private:
   void Parse(const std::vector<uint8_t>& d, bool offset_from_palette) {
     if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') throw BmpError("not a BMP file");
-    const uint32_t bf_size = U32(d, 2);
+    const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
+    const uint32_t bf_size = file.size;
     if (!offset_from_palette && bf_size > d.size() && bf_size != 0)
       throw BmpError("the file is shorter (" + std::to_string(d.size()) + " bytes) than its header claims (" +
                      std::to_string(bf_size) + " bytes)");
-    uint32_t off_bits = U32(d, 10);
-    const uint32_t hs = U32(d, 14);
+    uint32_t off_bits = file.off_bits;
+    const uint32_t hs = GetLe32(d.data() + 14);
     if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
       throw BmpError("unknown header size " + std::to_string(hs));
     if (d.size() < 14 + hs) throw BmpError("truncated header");
-    int64_t width, height;
-    int planes, bits;
-    uint32_t compression = 0, size_image = 0, clr_used = 0;
-    int32_t xres = 0, yres = 0;
-    if (hs == 12) {
-      width = U16(d, 18);
-      height = static_cast<int16_t>(U16(d, 20));
-      planes = U16(d, 22);
-      bits = U16(d, 24);
-    } else {
-      width = static_cast<int32_t>(U32(d, 18));
-      height = static_cast<int32_t>(U32(d, 22));
-      planes = U16(d, 26);
-      bits = U16(d, 28);
-      if (hs >= 20) compression = U32(d, 30);
-      if (hs >= 24) size_image = U32(d, 34);
-      if (hs >= 32) xres = static_cast<int32_t>(U32(d, 38)), yres = static_cast<int32_t>(U32(d, 42));
-      if (hs >= 36) clr_used = U32(d, 46);
-    }
+    const bmp::InfoHeader info = bmp::ParseInfoHeader(d.data() + 14, hs);
+    const int64_t width = info.width, height = info.height;
+    const int planes = info.planes, bits = info.bits;
+    const uint32_t compression = info.compression, size_image = info.size_image, clr_used = info.clr_used;
+    const int32_t xres = info.x_pels_per_meter, yres = info.y_pels_per_meter;
     const bool os2 = hs == 16 || hs == 64;
     if (planes != 1) throw BmpError("the image has " + std::to_string(planes) + " planes");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
@@ -134,25 +98,25 @@ class BmpGraphic : public BitmapGraphic {
     if ((kind == kRle8 || kind == kRle4) && top_down) throw BmpError("run-length data cannot be stored top-down");
 
     size_t palette_at = 14 + hs;
-    Channel red, green, blue, alpha;
+    // The bitmap class keeps every bit of a channel and rounds.
+    constexpr auto kRound = bmp::ChannelScaling::kRound;
+    uint32_t masks[4] = {0, 0, 0, 0};
     if (kind == kFields) {
-      if (hs >= 52) {
-        red.Set(U32(d, 54)), green.Set(U32(d, 58)), blue.Set(U32(d, 62));
-        if (hs >= 56) alpha.Set(U32(d, 66));
+      if (info.masks_in_header) {
+        std::copy(info.masks, info.masks + info.masks_in_header, masks);
       } else {
         const size_t n = compression == 6 ? 16 : 12;
         if (d.size() < palette_at + n) throw BmpError("truncated bit fields");
-        red.Set(U32(d, palette_at)), green.Set(U32(d, palette_at + 4)), blue.Set(U32(d, palette_at + 8));
-        if (n == 16) alpha.Set(U32(d, palette_at + 12));
+        for (size_t c = 0; c < n / 4; ++c) masks[c] = GetLe32(d.data() + palette_at + 4 * c);
         palette_at += n;
       }
-      if (!red.mask || !green.mask || !blue.mask) throw BmpError("a colour mask is empty");
-    } else if (bits == 16) {
-      red.Set(0x7C00), green.Set(0x03E0), blue.Set(0x001F);
-    } else if (bits == 32) {
-      red.Set(0xFF0000), green.Set(0xFF00), blue.Set(0xFF);
-      if (hs >= 56) alpha.Set(U32(d, 66));
+      if (!masks[0] || !masks[1] || !masks[2]) throw BmpError("a colour mask is empty");
+    } else if (bits == 16 || bits == 32) {
+      bmp::DefaultMasks(bits, masks);
+      if (bits == 32 && info.masks_in_header == 4) masks[3] = info.masks[3];
     }
+    const bmp::ChannelScaler red(masks[0], kRound), green(masks[1], kRound), blue(masks[2], kRound),
+        alpha(masks[3], kRound);
 
     // Palette: entries as declared, capped at 256, taken only as far as they
     // are present before the pixel data.
@@ -161,7 +125,8 @@ class BmpGraphic : public BitmapGraphic {
     if (bits <= 8) {
       uint64_t declared = clr_used ? clr_used : (1u << bits);
       if (hs == 12) declared = 1u << bits;
-      if (declared * entry > d.size())
+      // Compared by division: a huge count must not wrap the product.
+      if (declared > d.size() / entry)
         throw BmpError("the palette of " + std::to_string(declared) + " entries exceeds the file");
       if (offset_from_palette) off_bits = static_cast<uint32_t>(palette_at + declared * entry);
       uint64_t available = declared;
@@ -169,11 +134,13 @@ class BmpGraphic : public BitmapGraphic {
       available = std::min<uint64_t>({available, 256, (d.size() - std::min(d.size(), palette_at)) / entry});
       for (uint64_t i = 0; i < available; ++i) {
         const size_t at = palette_at + i * entry;
-        palette.push_back(RgbQuad{d[at], d[at + 1], d[at + 2], 0});
+        palette.push_back(bmp::TableEntry(d.data() + at));
       }
       if (palette.empty()) throw BmpError("the image has no palette");
       if (off_bits < palette_at) off_bits = static_cast<uint32_t>(palette_at + available * entry);
     } else if (offset_from_palette) {
+      if (clr_used > (d.size() - std::min(d.size(), palette_at)) / 4)
+        throw BmpError("the colour table of " + std::to_string(clr_used) + " entries exceeds the data");
       off_bits = static_cast<uint32_t>(palette_at + static_cast<size_t>(clr_used) * 4);
     }
     if (off_bits < palette_at || off_bits >= d.size())
@@ -219,12 +186,12 @@ class BmpGraphic : public BitmapGraphic {
       bitmap_ = Bitmap(w, hh, Bitmap::Format::k24Bit);
       // An alpha channel that is zero everywhere is padding, not transparency.
       bool use_alpha = false;
-      if (alpha.mask) {
+      if (alpha.Mask()) {
         for (int y = 0; y < hh && !use_alpha; ++y) {
           const uint8_t* s = src_row(y);
           for (int x = 0; x < w; ++x) {
-            const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
-            if (p & alpha.mask) {
+            const uint32_t p = bits == 16 ? GetLe16(s + x * 2) : GetLe32(s + x * 4);
+            if (p & alpha.Mask()) {
               use_alpha = true;
               break;
             }
@@ -235,7 +202,7 @@ class BmpGraphic : public BitmapGraphic {
         const uint8_t* s = src_row(y);
         uint8_t* o = bitmap_.Row(y);
         for (int x = 0; x < w; ++x) {
-          const uint32_t p = bits == 16 ? (s[x * 2] | (s[x * 2 + 1] << 8)) : U32(s + x * 4);
+          const uint32_t p = bits == 16 ? GetLe16(s + x * 2) : GetLe32(s + x * 4);
           int r = red.Of(p), g = green.Of(p), b = blue.Of(p);
           if (use_alpha) {
             // Over white, as transparent areas of every input become white.
@@ -264,38 +231,20 @@ class BmpGraphic : public BitmapGraphic {
 
   // Rows are stored bottom-up; data that ends early leaves the rest at index 0.
   void DecodeRle(const uint8_t* data, size_t size, bool rle4) {
-    const int w = bitmap_.Width(), h = bitmap_.Height();
-    int x = 0, y = 0;
-    size_t pos = 0;
-    auto put = [&](int value) {
-      if (x >= w || y >= h) throw BmpError("run-length data runs past the image");
-      bitmap_.Row(h - 1 - y)[x++] = static_cast<uint8_t>(value);
-    };
-    while (pos + 2 <= size) {
-      const int a = data[pos], b = data[pos + 1];
-      pos += 2;
-      if (a > 0) {
-        for (int k = 0; k < a; ++k) put(rle4 ? ((k & 1) ? (b & 15) : (b >> 4)) : b);
-      } else if (b == 0) {
-        x = 0;
-        ++y;
-      } else if (b == 1) {
-        return;
-      } else if (b == 2) {
-        if (pos + 2 > size) return;
-        x += data[pos];
-        y += data[pos + 1];
-        pos += 2;
-        if (x > w || y > h) throw BmpError("a run-length delta moves past the image");
-      } else {
-        const size_t bytes = rle4 ? (b + 1) / 2 : b;
-        if (pos + bytes > size) return;
-        for (int k = 0; k < b; ++k)
-          put(rle4 ? ((k & 1) ? (data[pos + k / 2] & 15) : (data[pos + k / 2] >> 4)) : data[pos + k]);
-        pos += bytes + (bytes & 1);
-      }
-      if (y > h) throw BmpError("run-length data has more rows than the image");
-    }
+    const int h = bitmap_.Height();
+    bmp::DecodeRle(
+        data, size, bitmap_.Width(), h, rle4, bmp::RleEnd::kLenient,
+        [&](int x, int y, int value) { bitmap_.Row(h - 1 - y)[x] = static_cast<uint8_t>(value); },
+        [](bmp::RleFault fault) {
+          switch (fault) {
+            case bmp::RleFault::kDeltaPastImage:
+              throw BmpError("a run-length delta moves past the image");
+            case bmp::RleFault::kRowsPastImage:
+              throw BmpError("run-length data has more rows than the image");
+            default:
+              throw BmpError("run-length data runs past the image");
+          }
+        });
   }
 };
 

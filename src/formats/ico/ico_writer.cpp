@@ -4,32 +4,25 @@
 #include <ostream>
 #include <vector>
 
+#include "image/byte_order.h"
 #include "image/palettes.h"
 #include "image/resample.h"
 
 namespace velmora {
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
-
 void Directory(std::vector<uint8_t>& v, int w, int h, int color_count, int bits, uint32_t bytes) {
-  Put16(v, 0);
-  Put16(v, 1);
-  Put16(v, 1);
+  AppendLe16(v, 0);
+  AppendLe16(v, 1);
+  AppendLe16(v, 1);
   v.push_back(static_cast<uint8_t>(w & 0xFF));
   v.push_back(static_cast<uint8_t>(h & 0xFF));
   v.push_back(static_cast<uint8_t>(color_count));
   v.push_back(0);
-  Put16(v, 1);
-  Put16(v, static_cast<uint32_t>(bits));
-  Put32(v, bytes);
-  Put32(v, 22);
+  AppendLe16(v, 1);
+  AppendLe16(v, static_cast<uint32_t>(bits));
+  AppendLe32(v, bytes);
+  AppendLe32(v, 22);
 }
 
 void Write(std::ostream& out, const std::vector<uint8_t>& v) {
@@ -118,14 +111,14 @@ void WriteTransparentIconFile(const MaskedIcon& icon, std::ostream& out) {
   const uint32_t mask_size = static_cast<uint32_t>(((w + 31) & ~31) / 8 * h);
   std::vector<uint8_t> v;
   Directory(v, w, h, 0, 8, 1064 + color_size + mask_size);
-  Put32(v, 40);
-  Put32(v, static_cast<uint32_t>(w));
-  Put32(v, static_cast<uint32_t>(2 * h));
-  Put16(v, 1);
-  Put16(v, 8);
-  Put32(v, 0);
-  Put32(v, color_size);
-  for (int i = 0; i < 4; ++i) Put32(v, 0);
+  AppendLe32(v, 40);
+  AppendLe32(v, static_cast<uint32_t>(w));
+  AppendLe32(v, static_cast<uint32_t>(2 * h));
+  AppendLe16(v, 1);
+  AppendLe16(v, 8);
+  AppendLe32(v, 0);
+  AppendLe32(v, color_size);
+  for (int i = 0; i < 4; ++i) AppendLe32(v, 0);
   for (const RgbQuad& q : color.Palette()) {
     v.push_back(q.blue);
     v.push_back(q.green);

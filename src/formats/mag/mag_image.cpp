@@ -5,23 +5,11 @@
 #include <iterator>
 #include <ostream>
 
+#include "image/byte_order.h"
 #include "image/limits.h"
 #include "image/palettes.h"
 
 namespace velmora {
-namespace {
-
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
-void Put16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 MagData::MagData() {
   file_header.fill(0x20);
@@ -64,8 +52,8 @@ void MagImage::Parse() {
   UserName.assign(s.begin() + 13, s.begin() + 31);
   const uint8_t* h = data_->mag_header.data();
   ScreenModeBit0 = h[3] & 1;
-  OriginY = Get16(h + 6);
-  const int left = Get16(h + 4), top = Get16(h + 6), right = Get16(h + 8), bottom = Get16(h + 10);
+  OriginY = GetLe16(h + 6);
+  const int left = GetLe16(h + 4), top = GetLe16(h + 6), right = GetLe16(h + 8), bottom = GetLe16(h + 10);
   Color256 = (h[3] & 0x80) != 0;
   const int g = Group();
   if (right < left || bottom < top) throw MagError("the image rectangle is empty");
@@ -95,9 +83,9 @@ void MagImage::Decode() {
   }
   out.SetPalette(palette);
 
-  const size_t flag_a = header_at + Get32(h + 12);
-  const size_t flag_b = header_at + Get32(h + 16);
-  const size_t pixels = header_at + Get32(h + 24);
+  const size_t flag_a = header_at + GetLe32(h + 12);
+  const size_t flag_b = header_at + GetLe32(h + 16);
+  const size_t pixels = header_at + GetLe32(h + 24);
   if (flag_a > s.size() || flag_b > s.size() || pixels > s.size()) throw MagError("a data offset lies beyond the file");
   // Each stream ends at the end of the file at the latest.
   size_t a = flag_a, b = flag_b, p = pixels;
@@ -252,20 +240,20 @@ void MagImage::Encode() {
 
   uint8_t* hd = data->mag_header.data();
   std::memset(hd, 0, 32);
-  Put16(hd + 4, OriginX);
-  Put16(hd + 6, OriginY);
-  Put16(hd + 8, static_cast<uint32_t>(w + OriginX - 1));
-  Put16(hd + 10, static_cast<uint32_t>(h + OriginY - 1));
+  PutLe16(hd + 4, OriginX);
+  PutLe16(hd + 6, OriginY);
+  PutLe16(hd + 8, static_cast<uint32_t>(w + OriginX - 1));
+  PutLe16(hd + 10, static_cast<uint32_t>(h + OriginY - 1));
   hd[3] = static_cast<uint8_t>((Color256 ? 0x80 : 0) | (ScreenModeBit0 ? 1 : 0));
   const uint32_t flag_a_offset = 32 + 3 * static_cast<uint32_t>(colors);
-  Put32(hd + 12, flag_a_offset);
-  Put32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
+  PutLe32(hd + 12, flag_a_offset);
+  PutLe32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
 
   std::vector<uint8_t> flag_a(static_cast<size_t>(flag_a_size), 0), flag_b, pixels;
   std::vector<uint8_t> previous(static_cast<size_t>(flag_bytes), 0), current(static_cast<size_t>(flag_bytes), 0);
   size_t a = 0;
   uint8_t bit = 0x80;
-  auto unit_at = [&](int y, int unit) { return Get16(b.Row(y) + 2 * unit); };
+  auto unit_at = [&](int y, int unit) { return GetLe16(b.Row(y) + 2 * unit); };
   for (int y = 0; y < h; ++y) {
     for (int i = 0; i < flag_bytes; ++i) {
       int flags[2];
@@ -304,9 +292,9 @@ void MagImage::Encode() {
     previous.swap(current);
   }
   if (flag_b.size() & 1) flag_b.push_back(0);
-  Put32(hd + 20, static_cast<uint32_t>(flag_b.size()));
-  Put32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + flag_b.size()));
-  Put32(hd + 28, static_cast<uint32_t>(pixels.size()));
+  PutLe32(hd + 20, static_cast<uint32_t>(flag_b.size()));
+  PutLe32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + flag_b.size()));
+  PutLe32(hd + 28, static_cast<uint32_t>(pixels.size()));
 
   std::vector<uint8_t>& s = data->stream;
   s.insert(s.end(), data->file_header.begin(), data->file_header.end());

@@ -7,26 +7,21 @@
 #include <ostream>
 #include <vector>
 
+#include "image/byte_order.h"
+
 namespace velmora {
 namespace {
 
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x >> 24));
-  v.push_back(static_cast<uint8_t>(x >> 16));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-  v.push_back(static_cast<uint8_t>(x));
-}
-
 void Chunk(std::ostream& out, const char type[4], const uint8_t* data, size_t size) {
   std::vector<uint8_t> head;
-  Put32(head, static_cast<uint32_t>(size));
+  AppendBe32(head, static_cast<uint32_t>(size));
   head.insert(head.end(), type, type + 4);
   uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(type), 4);
   if (size) crc = crc32(crc, data, static_cast<uInt>(size));
   out.write(reinterpret_cast<const char*>(head.data()), 8);
   if (size) out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   std::vector<uint8_t> tail;
-  Put32(tail, static_cast<uint32_t>(crc));
+  AppendBe32(tail, static_cast<uint32_t>(crc));
   out.write(reinterpret_cast<const char*>(tail.data()), 4);
 }
 
@@ -77,8 +72,8 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   out.write(reinterpret_cast<const char*>(kSignature), 8);
 
   std::vector<uint8_t> ihdr;
-  Put32(ihdr, static_cast<uint32_t>(b.Width()));
-  Put32(ihdr, static_cast<uint32_t>(b.Height()));
+  AppendBe32(ihdr, static_cast<uint32_t>(b.Width()));
+  AppendBe32(ihdr, static_cast<uint32_t>(b.Height()));
   ihdr.push_back(static_cast<uint8_t>(indexed ? bits : 8));
   ihdr.push_back(indexed ? 3 : 2);
   ihdr.push_back(0);
@@ -108,7 +103,7 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   const auto gamma = static_cast<uint32_t>(Gamma * 100000);
   if (gamma > 0) {
     std::vector<uint8_t> g;
-    Put32(g, gamma);
+    AppendBe32(g, gamma);
     Chunk(out, "gAMA", g);
   }
   const auto& palette = b.Palette();
@@ -129,18 +124,16 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
         if (c & kPaletteIndexFlag) {
           index = static_cast<size_t>(c & 0xFF);
         } else {
-          int best = 1 << 30;
-          bool exact = false;
-          for (size_t i = 0; i < palette.size() && !exact; ++i) {
-            const int d = std::abs(palette[i].red - ColorRed(c)) + std::abs(palette[i].green - ColorGreen(c)) +
-                          std::abs(palette[i].blue - ColorBlue(c));
-            if (d == 0) exact = true;
-            if (d < best) best = d, index = i;
-          }
+          index = static_cast<size_t>(NearestIndex(palette.data(), palette.size(), ColorRed(c), ColorGreen(c),
+                                                   ColorBlue(c), ColorDistance::kSumOfDifferences));
         }
-        std::vector<uint8_t> trns(index + 1, 255);
-        trns[index] = 0;
-        Chunk(out, "tRNS", trns);
+        // An index beyond the palette has no colour to make transparent, and
+        // a tRNS longer than PLTE would make the file invalid.
+        if (index < palette.size() && index < 256) {
+          std::vector<uint8_t> trns(index + 1, 255);
+          trns[index] = 0;
+          Chunk(out, "tRNS", trns);
+        }
       }
     } else {
       Chunk(out, "tRNS", std::vector<uint8_t>{0, ColorRed(c), 0, ColorGreen(c), 0, ColorBlue(c)});
