@@ -1,5 +1,6 @@
 #include "app/ini_store.h"
 
+#include "base/paths.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -14,15 +15,10 @@ bool Enclosed(const std::string& v, const std::string& open, const std::string& 
          v.compare(v.size() - close.size(), close.size(), close) == 0;
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
-}
-
 }  // namespace
 
 std::string SettingsFileName(const std::string& program_path) {
-  std::string name = program_path.substr(program_path.rfind('/') + 1);
+  std::string name = FileNameOf(program_path);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
   name += ".INI";
@@ -34,7 +30,8 @@ std::string SettingsFileName(const std::string& program_path) {
 
 std::string SettingsFilePath(const std::string& program_path) {
   const std::string name = SettingsFileName(program_path);
-  const std::string beside = FolderOf(program_path);
+  const std::string folder = FolderOf(program_path);
+  const std::string beside = folder.empty() ? "./" : folder;
   if (platform::FileExists(beside + name) || platform::IsWritableFolder(beside)) return beside + name;
   return platform::ConfigFolder() + name;  // IniFile makes the folder on its first write
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/ini_store.h"
+#include "base/version.h"
 #include "cli/options.h"
 #include "cli/terminal_ui.h"
 #include "pipeline/converter.h"
@@ -19,8 +20,6 @@
 
 namespace velmora::cli {
 namespace {
-
-constexpr const char* kVersion = "Velmora Ver 2.04";
 
 extern "C" void OnSignal(int sig) {
   // Only async-signal-safe calls: the half-written outputs go, then the process.
@@ -51,7 +50,7 @@ std::string AbsoluteFolder(const std::string& path) {
 int Run(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
   if (line.version) {
-    std::cout << kVersion << '\n';
+    std::cout << kVersionText << '\n';
     return 0;
   }
 

@@ -1,5 +1,7 @@
 #include "formats/loader.h"
 
+#include "base/paths.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -9,10 +11,9 @@
 namespace velmora {
 
 std::string ExtensionOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return path.substr(dot + 1);
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
 Loader::Loader() {

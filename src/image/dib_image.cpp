@@ -302,13 +302,7 @@ void DibImage::ReplaceStorage(std::shared_ptr<DibStorage> storage) {
   UpdatePalette();
 }
 
-void DibImage::UpdatePalette() {
-  storage_->palette_object.reset();
-  storage_->palette_modified = true;
-  // The drawing code of a desktop would realise the palette here; nothing
-  // else depends on the flag, so it is cleared at once.
-  storage_->palette_modified = false;
-}
+void DibImage::UpdatePalette() { storage_->palette_object.reset(); }
 
 void DibImage::Changed() {
   if (on_change_) on_change_();

@@ -61,7 +61,6 @@ class DibStorage {
 
   DibParts parts;
   bool use_fmo = true;
-  bool palette_modified = false;
   // The cached palette object: built from the colour table on demand.
   mutable std::optional<std::vector<RgbQuad>> palette_object;
 };
@@ -109,7 +108,9 @@ class DibImage {
   std::vector<uint8_t> SaveToClipboardFormat() const;
   void LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size);
 
-  bool Empty() const { return false; }
+  // A DibImage always holds at least 1 x 1 pixels, so this is false but for
+  // storage that lost its pixels.
+  bool Empty() const { return storage_->ImageSize() == 0; }
 
   ColorValue BackgroundColor() const { return background_; }
   void SetBackgroundColor(ColorValue color) { background_ = color; }

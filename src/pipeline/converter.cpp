@@ -4,6 +4,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "base/paths.h"
 #include "image/prepare.h"
 #include "platform/platform.h"
 
@@ -13,16 +14,6 @@ namespace {
 // Line breaks inside message texts: a line feed, then a carriage return.
 constexpr const char* kMessageBreak = "\n\r";
 constexpr const char* kArrow = " → ";
-
-std::string FileNamePart(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FolderPart(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "" : path.substr(0, slash + 1);
-}
 
 // Fills columns 1 and 2 (size, date) of an order-dialog row when the entry
 // can be looked up.
@@ -178,7 +169,7 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
       data.entry_mode = true;
       data.rows.push_back({"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付", "ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）"});
       for (const auto& entry : entries) {
-        std::vector<std::string> row{FileNamePart(entry), "", "", entry};
+        std::vector<std::string> row{FileNameOf(entry), "", "", entry};
         DescribeEntry(entry, row, 1);
         data.rows.push_back(std::move(row));
       }
@@ -361,7 +352,7 @@ void Converter::ConvertOne(const std::string& source_in) {
   std::string source = source_in;
   const bool clip = source_in == "Clip";
   current_source_id_ = clip ? std::nullopt : platform::IdentityOf(source_in);
-  if (!clip && platform::IsOurTemporary(FileNamePart(source_in)))
+  if (!clip && platform::IsOurTemporary(FileNameOf(source_in)))
     throw Error("it is a temporary file left by an interrupted conversion; it is not converted");
 
   // A dry run reads no picture: it only resolves the outputs.
@@ -452,7 +443,7 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
     AddLine(source + kArrow + output_path_);
     return;
   }
-  if (!folder_base_.empty() && settings_.S_folder) platform::MakeFolders(FolderPart(output_path_));
+  if (!folder_base_.empty() && settings_.S_folder) platform::MakeFolders(FolderOf(output_path_));
   platform::WriteFileAtomically(output_path_, encode);
   written_.push_back(output_path_);
   if (auto id = platform::IdentityOf(output_path_)) written_by_.emplace(*id, source);
@@ -483,25 +474,22 @@ void Converter::ResolveOutputPath(const std::string& source, const std::string& 
     }
   }
   output_allowed_ = true;
-  const size_t slash = source.rfind('/');
-  const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+  // The extension starts at the last dot of the file name; a dot in a
+  // folder's name does not count.
+  const size_t name_start = source.size() - FileNameOf(source).size();
   const size_t dot = source.rfind('.');
   const std::string stem = dot != std::string::npos && dot >= name_start ? source.substr(0, dot) : source;
   output_path_ = settings_.V_adds ? stem + "s." + extension : stem + "." + extension;
-  if (combined && settings_.C_multi_fn) {
-    std::string folder = slash == std::string::npos ? "" : source.substr(0, slash == 0 ? 1 : slash);
-    if (!folder.empty() && folder.back() != '/') folder += '/';
-    output_path_ = folder + settings_.multi_outfile + "." + extension;
-  }
+  if (combined && settings_.C_multi_fn) output_path_ = FolderOf(source) + settings_.multi_outfile + "." + extension;
   if (settings_.S_app) {
-    output_path_ = program_folder_ + FileNamePart(output_path_);
+    output_path_ = program_folder_ + FileNameOf(output_path_);
   } else if (settings_.S_folder) {
     std::string folder = settings_.S_folder_n;
     if (!folder.empty() && folder.back() != '/') folder += '/';
     // Files found below a dropped folder keep their place under the save folder.
     if (!combined && recursive_ && !folder_base_.empty() && source.rfind(folder_base_, 0) == 0)
-      folder += FolderPart(source.substr(folder_base_.size()));
-    output_path_ = folder + FileNamePart(output_path_);
+      folder += FolderOf(source.substr(folder_base_.size()));
+    output_path_ = folder + FileNameOf(output_path_);
   }
   CheckNotProtected(output_path_);
   if (!settings_.V_over && platform::FileExists(output_path_)) {

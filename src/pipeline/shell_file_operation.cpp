@@ -5,6 +5,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "base/paths.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -34,8 +35,7 @@ int ShellFileOperation::Execute() {
     if (options.MUILIDESTFILES) {
       to = i < ToFiles.size() ? ToFiles[i] : ToFiles.back();
     } else if (!ToFolder.empty()) {
-      const size_t slash = from.rfind('/');
-      to = ToFolder + (ToFolder.back() == '/' ? "" : "/") + from.substr(slash == std::string::npos ? 0 : slash + 1);
+      to = ToFolder + (ToFolder.back() == '/' ? "" : "/") + FileNameOf(from);
     }
     int rc = 0;
     std::string reason;

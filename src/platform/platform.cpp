@@ -1,5 +1,7 @@
 #include "platform/platform.h"
 
+#include "base/paths.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -57,9 +59,8 @@ std::string ProgramPath() {
 }
 
 std::string ProgramFolder() {
-  const std::string p = ProgramPath();
-  const size_t slash = p.rfind('/');
-  return slash == std::string::npos ? "./" : p.substr(0, slash + 1);
+  const std::string folder = FolderOf(ProgramPath());
+  return folder.empty() ? "./" : folder;
 }
 
 std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config") + "/velmora/"; }

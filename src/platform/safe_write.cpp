@@ -12,6 +12,7 @@
 #include <random>
 #include <streambuf>
 
+#include "base/paths.h"
 #include "platform/platform.h"
 
 namespace velmora::platform {
@@ -31,7 +32,13 @@ Slot g_slots[kSlots];
 
 class TemporaryGuard {
  public:
-  explicit TemporaryGuard(const std::string& path) {
+  TemporaryGuard() = default;
+  ~TemporaryGuard() { Clear(); }
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+
+  void Set(const std::string& path) {
+    Clear();
     if (path.size() >= PATH_MAX) return;
     for (int i = 0; i < kSlots; ++i) {
       int expected = 0;
@@ -43,11 +50,10 @@ class TemporaryGuard {
       }
     }
   }
-  ~TemporaryGuard() {
+  void Clear() {
     if (slot_ >= 0) g_slots[slot_].state.store(0, std::memory_order_release);
+    slot_ = -1;
   }
-  TemporaryGuard(const TemporaryGuard&) = delete;
-  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
 
  private:
   int slot_ = -1;
@@ -154,9 +160,9 @@ void RemoveTemporariesNow() noexcept {
 }
 
 void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string parent = FolderOf(path);
+  const std::string folder = parent.empty() ? "." : parent.size() == 1 ? parent : parent.substr(0, parent.size() - 1);
+  const std::string name = FileNameOf(path);
 
   struct stat existing;
   mode_t keep_mode = 0;
@@ -175,14 +181,22 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
 
   std::string temp;
   int fd = -1;
+  TemporaryGuard guard;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = folder + "/" + TemporaryName(name);
+    // Registered before it exists, so that a signal arriving right after the
+    // file appears still finds it.
+    guard.Set(temp);
     // 0666 lets the umask decide a new file's permissions, as for any program.
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+    if (fd < 0) {
+      const int err = errno;
+      guard.Clear();
+      errno = err;
+      if (err != EEXIST) break;
+    }
   }
   if (fd < 0) throw FileError("Cannot create file \"" + path + "\": " + ErrnoText(errno));
-  TemporaryGuard guard(temp);
   auto fail = [&](const std::string& what, int err) {
     close(fd);
     unlink(temp.c_str());

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "base/paths.h"
 #include "platform/platform.h"
 
 namespace velmora::platform {
@@ -112,7 +113,7 @@ void MoveToTrash(const std::string& path) {
   } catch (const FileError& e) {
     fail(e.what());
   }
-  const std::string name = absolute.substr(absolute.rfind('/') + 1);
+  const std::string name = FileNameOf(absolute);
 
   // The name is taken by creating its .trashinfo with O_EXCL; a name whose
   // file already sits in files/ (an orphan without info) is passed over.

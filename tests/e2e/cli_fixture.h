@@ -35,16 +35,10 @@ class CliTest : public ::testing::Test {
     std::filesystem::remove(err);
     return r;
   }
+  // A BMP of the colours, width per row, in the scratch folder.
   std::string Bmp(const std::string& name, const std::vector<ColorValue>& colors, int width) {
-    Bitmap b(width, static_cast<int>(colors.size()) / width, Bitmap::Format::k24Bit);
-    for (size_t i = 0; i < colors.size(); ++i)
-      b.SetPixel(static_cast<int>(i) % width, static_cast<int>(i) / width, colors[i]);
-    DibImage image;
-    image.Assign(b);
-    const std::string path = dir / name;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    image.SaveToFile(path);
-    return path;
+    return SaveBmp(dir / name, RgbBitmap(width, static_cast<int>(colors.size()) / width,
+                                         [&](int x, int y) { return colors[static_cast<size_t>(y * width + x)]; }));
   }
   std::string Small(const std::string& name, ColorValue color = MakeColor(200, 40, 40)) {
     return Bmp(name, std::vector<ColorValue>(16, color), 4);

@@ -43,8 +43,8 @@ fs::path ReferenceFor(const std::string& stem) {
 }
 
 TEST(BmpSuiteTest, GoodFilesMatchTheirReference) {
+  VELMORA_REQUIRE_TESTDATA(suite, "bmpsuite");
   const auto files = Files("g");
-  if (files.empty()) GTEST_SKIP() << "BMP Suite not found at " << test::TestData("bmpsuite");
   int loaded = 0;
   for (const auto& path : files) {
     const auto bytes = test::ReadFile(path.string());
@@ -79,6 +79,7 @@ TEST(BmpSuiteTest, GoodFilesMatchTheirReference) {
 }
 
 TEST(BmpSuiteTest, BadAndQuestionableFilesNeverCrash) {
+  VELMORA_REQUIRE_TESTDATA(suite, "bmpsuite");
   for (const char* folder : {"b", "q"}) {
     for (const auto& path : Files(folder)) {
       DibImage image;
@@ -97,6 +98,7 @@ TEST(BmpSuiteTest, BadAndQuestionableFilesNeverCrash) {
 }
 
 TEST(BmpSuiteTest, TruncatedGoodFilesFailCleanly) {
+  VELMORA_REQUIRE_TESTDATA(suite, "bmpsuite");
   for (const auto& path : Files("g")) {
     const auto bytes = test::ReadFile(path.string());
     for (size_t cut : {size_t{10}, size_t{30}, size_t{60}, bytes.size() / 2, bytes.size() - 1}) {

@@ -27,22 +27,7 @@ DibImage Load(const std::vector<uint8_t>& bytes) {
   return image;
 }
 
-template <typename E>
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
-
-Bitmap MakeRgb(int w, int h, const std::function<ColorValue(int, int)>& color) {
-  Bitmap b(w, h, Bitmap::Format::k24Bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, color(x, y));
-  return b;
-}
+using test::ErrorOf;
 
 // A hand-made BMP file: 14-byte file header, a 40-byte header and the rest.
 std::vector<uint8_t> MakeBmp(int32_t width, int32_t height, uint16_t bits, uint32_t compression, uint32_t clr_used,
@@ -148,7 +133,7 @@ TEST(DibImageTest, EightBitMadeTwentyFourKeepsItsTable) {
 }
 
 TEST(DibImageTest, AssignSharesStorageUntilFirstChange) {
-  Bitmap b = MakeRgb(4, 3, [](int x, int y) { return MakeColor(x * 10, y * 20, 5); });
+  Bitmap b = test::RgbBitmap(4, 3, [](int x, int y) { return MakeColor(x * 10, y * 20, 5); });
   DibImage a;
   a.Assign(b);
   DibImage c;
@@ -162,7 +147,7 @@ TEST(DibImageTest, AssignSharesStorageUntilFirstChange) {
 }
 
 TEST(DibImageTest, BitmapRoundTripKeepsPixelsUpright) {
-  Bitmap b = MakeRgb(5, 4, [](int x, int y) { return MakeColor(x * 40, y * 60, (x + y) * 10); });
+  Bitmap b = test::RgbBitmap(5, 4, [](int x, int y) { return MakeColor(x * 40, y * 60, (x + y) * 10); });
   DibImage image;
   image.Assign(b);
   EXPECT_GT(image.Header().biHeight, 0);
@@ -190,7 +175,7 @@ TEST(DibImageTest, IndexedCaptureGetsFullTable) {
 }
 
 TEST(DibImageTest, EveryPixelFormatRoundTripsThroughStream) {
-  Bitmap b = MakeRgb(
+  Bitmap b = test::RgbBitmap(
       13, 7, [](int x, int y) { return (x + y) % 3 == 0 ? MakeColor(255, 255, 255) : MakeColor(x * 18, y * 30, 77); });
   for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k4BitRLE, PixelFormat::k8Bit,
                         PixelFormat::k8BitRLE, PixelFormat::k24Bit}) {
@@ -209,7 +194,7 @@ TEST(DibImageTest, EveryPixelFormatRoundTripsThroughStream) {
 }
 
 TEST(DibImageTest, MonochromeKeepsBackgroundAsWhite) {
-  Bitmap b = MakeRgb(3, 1, [](int x, int) { return x == 1 ? MakeColor(255, 255, 255) : MakeColor(200, 0, 0); });
+  Bitmap b = test::RgbBitmap(3, 1, [](int x, int) { return x == 1 ? MakeColor(255, 255, 255) : MakeColor(200, 0, 0); });
   DibImage image;
   image.Assign(b);
   image.SetPixelFormat(PixelFormat::k1Bit);
@@ -221,7 +206,7 @@ TEST(DibImageTest, MonochromeKeepsBackgroundAsWhite) {
 }
 
 TEST(DibImageTest, ProgressStagesForQuantizing) {
-  Bitmap b = MakeRgb(8, 8, [](int x, int y) { return MakeColor(x * 30, y * 30, 0); });
+  Bitmap b = test::RgbBitmap(8, 8, [](int x, int y) { return MakeColor(x * 30, y * 30, 0); });
   DibImage image;
   image.Assign(b);
   std::vector<std::tuple<ProgressStage, int, std::string>> seen;
@@ -380,7 +365,7 @@ TEST(DibImageTest, RleDecodingChecksEveryCommand) {
 }
 
 TEST(DibImageTest, ClipboardFormatRoundTripAndBounds) {
-  Bitmap b = MakeRgb(3, 2, [](int x, int y) { return MakeColor(x * 80, y * 100, 9); });
+  Bitmap b = test::RgbBitmap(3, 2, [](int x, int y) { return MakeColor(x * 80, y * 100, 9); });
   DibImage image;
   image.Assign(b);
   image.SetPixelFormat(PixelFormat::k8Bit);
@@ -405,7 +390,7 @@ TEST(DibImageTest, ClipboardFormatRoundTripAndBounds) {
 TEST(DibImageTest, OurBmpsOpenInImageMagick) {
   if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
   test::TempDir dir;
-  Bitmap b = MakeRgb(17, 9, [](int x, int y) {
+  Bitmap b = test::RgbBitmap(17, 9, [](int x, int y) {
     return (x / 4 + y / 3) % 2 ? MakeColor(255, 255, 255) : MakeColor(x * 15, 0, y * 28);
   });
   for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k4BitRLE, PixelFormat::k8Bit,

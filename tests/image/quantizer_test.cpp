@@ -12,11 +12,7 @@ namespace velmora {
 namespace {
 
 DibImage FromColors(const std::vector<ColorValue>& colors) {
-  Bitmap b(static_cast<int>(colors.size()), 1, Bitmap::Format::k24Bit);
-  for (size_t i = 0; i < colors.size(); ++i) b.SetPixel(static_cast<int>(i), 0, colors[i]);
-  DibImage image;
-  image.Assign(b);
-  return image;
+  return test::DibOf(test::RgbBitmap(static_cast<int>(colors.size()), 1, [&](int x, int) { return colors[x]; }));
 }
 
 std::vector<ColorValue> TableOf(const DibImage& image) {

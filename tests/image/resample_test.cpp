@@ -9,10 +9,7 @@ namespace velmora {
 namespace {
 
 Bitmap Solid(int w, int h, ColorValue c) {
-  Bitmap b(w, h, Bitmap::Format::k24Bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, c);
-  return b;
+  return test::RgbBitmap(w, h, [c](int, int) { return c; });
 }
 
 TEST(ResampleTest, OneRedPixelDoubled) {

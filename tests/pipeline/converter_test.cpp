@@ -20,16 +20,7 @@ namespace fs = std::filesystem;
 using test::FakeUi;
 
 Bitmap Pattern(int w, int h) {
-  Bitmap b(w, h, Bitmap::Format::k24Bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, MakeColor(x * 20, y * 30, 90));
-  return b;
-}
-
-void SaveBmp(const std::string& path, const Bitmap& b) {
-  DibImage image;
-  image.Assign(b);
-  image.SaveToFile(path);
+  return test::RgbBitmap(w, h, [](int x, int y) { return MakeColor(x * 20, y * 30, 90); });
 }
 
 class ConverterTest : public ::testing::Test {
@@ -39,16 +30,15 @@ class ConverterTest : public ::testing::Test {
     settings.C_PixelColor = 0;
     settings.S_folder_n = dir.Path().string() + "/";
   }
-  std::string File(const std::string& name, int w = 4, int h = 3) {
-    const std::string p = dir / name;
-    fs::create_directories(fs::path(p).parent_path());
-    SaveBmp(p, Pattern(w, h));
-    return p;
-  }
-  std::unique_ptr<Converter> Make() {
-    auto c = std::make_unique<Converter>(settings, ui, &clipboard, loader);
-    c->SetProgramFolder(dir.Path().string() + "/app/");
-    return c;
+  std::string File(const std::string& name, int w = 4, int h = 3) { return test::SaveBmp(dir / name, Pattern(w, h)); }
+  // The converter under test, made on first use with the fixture's settings,
+  // user interface, clipboard and loader.
+  Converter& C() {
+    if (!converter_) {
+      converter_ = std::make_unique<Converter>(settings, ui, &clipboard, loader);
+      converter_->SetProgramFolder(dir.Path().string() + "/app/");
+    }
+    return *converter_;
   }
 
   test::TempDir dir;
@@ -56,6 +46,7 @@ class ConverterTest : public ::testing::Test {
   FakeUi ui;
   test::FakeClipboard clipboard;
   Loader loader;
+  std::unique_ptr<Converter> converter_;
 };
 
 TEST(SizeTextTest, KilobytesOnlyAbove1024) {
@@ -72,8 +63,7 @@ TEST_F(ConverterTest, WritesBmpAndAddsResultLine) {
   const std::string source = dir / "a.jpg.bmp";
   settings.V_over = true;
   settings.V_adds = true;
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({source});
   const std::string out = dir / "a.jpgs.bmp";
   ASSERT_TRUE(fs::exists(out));
@@ -88,8 +78,7 @@ TEST_F(ConverterTest, WritesBmpAndAddsResultLine) {
 }
 
 TEST_F(ConverterTest, NamingRules) {
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.ResolveOutputPath("/p/a.b.jpg", "png");
   EXPECT_EQ(c.OutputPath(), "/p/a.b.png");
   settings.V_adds = true;
@@ -128,8 +117,7 @@ TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
   const std::string existing = File("a.bmp");
   // A second writer ("tst") after bmp: the bmp output exists and is declined.
   settings.C_jpg = true;
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   auto writers = DefaultWriters();
   writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) { out << "jpeg stand-in"; };
   c.SetWriters(writers);
@@ -151,8 +139,7 @@ TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
 TEST_F(ConverterTest, EveryOutputDeclinedEndsWithStatusAndNoFinalMessage) {
   const std::string source = File("a.dib");
   File("a.bmp");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({source});
   EXPECT_EQ(ui.Count(MessageKind::kFinal), 0);
   EXPECT_EQ(ui.StatusText(), kBatchDone);
@@ -166,8 +153,7 @@ TEST_F(ConverterTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
   settings.C_bmp = false;
   settings.C_jpg = true;
   settings.V_over = true;
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   auto writers = DefaultWriters();
   writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) {
     out << "half";
@@ -194,8 +180,7 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
   const std::string f1 = File("folder/x.dib");
   File("folder/sub/deep.dib");
   const std::string missing = dir / "missing.bmp";
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a, bad, dir / "folder", missing});
   // Failures in processing order; the subfolder is not entered.
   std::vector<std::string> failed;
@@ -214,8 +199,7 @@ TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
   const std::string a = File("a.dib");
   File("a.bmp");
   test::WriteText(dir / "bad.dib", "junk");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   ui.confirm_answers = {false};
   c.RunBatch({a, dir / "bad.dib"});
   EXPECT_TRUE(ui.messages.empty());
@@ -226,8 +210,7 @@ TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
 TEST_F(ConverterTest, NoFormatTickedOnlySetsStatus) {
   settings.C_bmp = false;
   const std::string a = File("a.bmp");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a});
   EXPECT_EQ(ui.StatusText(), kNoFormat);
   EXPECT_TRUE(ui.results.empty());
@@ -242,8 +225,7 @@ TEST_F(ConverterTest, ClipboardCapturesAreNumbered) {
   settings.S_sourcefile = false;
   settings.S_folder = true;
   settings.V_adds = true;
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.CaptureClipboard();
   c.RunBatch({File("between.bmp")});
   c.CaptureClipboard();
@@ -271,8 +253,7 @@ TEST_F(ConverterTest, KeepDateStampsEveryOutputWithEvenSeconds) {
   utimensat(AT_FDCWD, folder_file.c_str(), times, 0);
   settings.V_olddate = true;
   settings.V_adds = true;
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a, dir / "f"});
   for (const std::string& out : {dir / "as.bmp", dir / "f/bs.bmp"}) {
     struct stat st;
@@ -296,8 +277,7 @@ TEST_F(ConverterTest, SourceGoesToTrashOnlyAfterSuccess) {
   const std::string a = File("a.bmp");
   const std::string bad = dir / "bad.bmp";
   test::WriteText(bad, "junk");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a, bad});
   EXPECT_FALSE(fs::exists(a));
   EXPECT_TRUE(fs::exists(dir / "as.bmp"));
@@ -313,8 +293,7 @@ TEST_F(ConverterTest, BatchRequestedDuringBatchIsQueued) {
   settings.V_adds = true;
   const std::string a = File("a.bmp");
   const std::string b = File("b.bmp");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   std::vector<std::string> during;
   ui.on_pending_events = [&] {
     c.RunBatch({b});
@@ -330,8 +309,7 @@ TEST_F(ConverterTest, PickerShownForPngOrGifOnly) {
   settings.V_transparent = true;
   settings.V_adds = true;
   const std::string a = File("a.bmp", 5, 4);
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a});
   EXPECT_TRUE(ui.picker_shown.empty());
   settings.C_png = true;
@@ -361,8 +339,7 @@ TEST_F(ConverterTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
   const std::string a = File("a.bmp");
   const std::string b = File("b.bmp");
   ui.on_order_dialog = [](OrderDialogData& d) { std::swap(d.rows[1], d.rows[2]); };
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({a, b});
   ASSERT_GE(ui.dialogs.size(), 2u);
   EXPECT_EQ(ui.dialogs[0].caption, "pdf一括出力時出力順設定");
@@ -378,8 +355,7 @@ TEST_F(ConverterTest, EmptyCombinedBatchEndsSilently) {
   settings.C_gif = true;
   settings.C_animegif = true;
   fs::create_directories(dir / "empty");
-  auto cp = Make();
-  Converter& c = *cp;
+  Converter& c = C();
   c.RunBatch({dir / "empty"});
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(ui.status_history.back().empty());
@@ -403,10 +379,9 @@ TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
   Bitmap b(8, 4, Bitmap::Format::k24Bit);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 8; ++x) b.SetPixel(x, y, x < 4 ? MakeColor(255, 0, 0) : MakeColor(0, 0, 255));
-  SaveBmp(a, b);
+  test::SaveBmp(a, b);
   ui.pick = PickerClick{6, 1};
-  auto cp = Make();
-  cp->RunBatch({a});
+  C().RunBatch({a});
   ASSERT_TRUE(ui.failures.empty()) << ui.failures[0].second;
   if (test::HaveTool("convert")) {
     // Scaled to (3, 0) on the 4 x 2 frame: the blue column became transparent
@@ -418,7 +393,7 @@ TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
   // A point outside the loaded image fails the source.
   ui.pick = PickerClick{9, 1};
   settings.V_over = true;
-  cp->RunBatch({a});
+  C().RunBatch({a});
   ASSERT_EQ(ui.failures.size(), 1u);
   EXPECT_EQ(ui.failures[0].second, "Invalid pixel coordinates");
 }
@@ -428,9 +403,8 @@ TEST_F(ConverterTest, SingleColourTransparentGifLeavesNoFile) {
   settings.C_gif = true;
   settings.C_Trans = true;
   const std::string a = dir / "a.bmp";
-  SaveBmp(a, Bitmap(3, 3, Bitmap::Format::k24Bit));
-  auto cp = Make();
-  cp->RunBatch({a});
+  test::SaveBmp(a, Bitmap(3, 3, Bitmap::Format::k24Bit));
+  C().RunBatch({a});
   ASSERT_EQ(ui.failures.size(), 1u);
   EXPECT_EQ(ui.failures[0].second, "Unsupported GIF version");
   EXPECT_FALSE(fs::exists(dir / "a.gif"));
@@ -444,8 +418,7 @@ TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
   const std::string a = File("a.bmp", 4, 3);
   File("trip/b.bmp", 4, 3);
   File("trip/c.bmp", 5, 2);
-  auto cp = Make();
-  cp->RunBatch({a, dir / "trip"});
+  C().RunBatch({a, dir / "trip"});
   ASSERT_EQ(ui.results.size(), 1u) << "no per-source GIF lines";
   EXPECT_EQ(ui.results[0].rfind((dir / "trip") + " → " + (dir / "trip.gif") + " ", 0), 0u) << ui.results[0];
   ASSERT_EQ(ui.dialogs.size(), 2u) << "entry mode for the two entries, folder mode for the folder";
@@ -459,7 +432,7 @@ TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
   // The name box names the combined output.
   settings.C_multi_fn = true;
   settings.multi_outfile = "holiday";
-  cp->RunBatch({a});
+  C().RunBatch({a});
   EXPECT_TRUE(fs::exists(dir / "holiday.gif"));
 }
 

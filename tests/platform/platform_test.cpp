@@ -19,14 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return "(nothing raised)";
-}
+using test::ErrorOf;
 
 size_t CountFiles(const fs::path& folder) {
   size_t n = 0;

@@ -155,9 +155,13 @@ const GifColorMap& GifFrame::ActiveTable() const {
 }
 
 std::unique_ptr<GifGraphicControlExtension> GifFrame::CreateGraphicControl() {
-  auto ext = std::make_unique<GifGraphicControlExtension>(*this);
-  if (!gce) gce = ext.get();
-  return ext;
+  return std::make_unique<GifGraphicControlExtension>(*this);
+}
+
+GifGraphicControlExtension* GifFrame::Gce() const {
+  for (const auto& ext : extensions)
+    if (auto* gce = dynamic_cast<GifGraphicControlExtension*>(ext.get())) return gce;
+  return nullptr;
 }
 
 int GifImage::AddFrame(const DibImage& dib) {
@@ -257,9 +261,9 @@ void GifImage::OptimizeColorTables() {
       ++records[static_cast<size_t>(h.ids[px])].count;
     }
     if (frame.transparent && !has_t) {
-      if (frame.gce) {
-        frame.gce->SetTransparent(false);
-        frame.gce->bytes[4] = 0;
+      if (frame.Gce()) {
+        frame.Gce()->SetTransparent(false);
+        frame.Gce()->bytes[4] = 0;
       }
       frame.transparent = false;
     }
@@ -330,7 +334,7 @@ void GifImage::OptimizeColorTables() {
       map[i] = i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index) : 0;
     const bool remap_t = transparency_used && frame.transparent;
     for (uint8_t& px : frame.pixels) px = remap_t && px == old_t[f] ? static_cast<uint8_t>(new_t) : map[px];
-    if (remap_t && frame.gce) frame.gce->SetTransparentIndex(new_t);
+    if (remap_t && frame.Gce()) frame.Gce()->SetTransparentIndex(new_t);
   }
 }
 
@@ -339,7 +343,7 @@ void GifImage::OptimizeFrames(int options) {
   if (options & 2) {
     for (size_t i = frames.size() - 1; i >= 1; --i) {
       size_t p = i - 1;
-      while (p > 0 && frames[p]->gce && frames[p]->gce->Disposal() == 3) --p;
+      while (p > 0 && frames[p]->Gce() && frames[p]->Gce()->Disposal() == 3) --p;
       Merge(*frames[i], *frames[p]);
     }
   }
@@ -347,11 +351,11 @@ void GifImage::OptimizeFrames(int options) {
     for (size_t n = frames.size(); n-- > 0;) {
       GifFrame& frame = *frames[n];
       if (frame.Empty() || !frame.transparent) continue;
-      const uint16_t d = frame.gce ? frame.gce->Delay() : 0;
+      const uint16_t d = frame.Gce() ? frame.Gce()->Delay() : 0;
       Crop(frame);
       if (!frame.Empty()) continue;
-      if (n > 0 && frames[n - 1]->transparent && frames[n - 1]->gce)
-        frames[n - 1]->gce->SetDelay(static_cast<uint16_t>(frames[n - 1]->gce->Delay() + d));
+      if (n > 0 && frames[n - 1]->transparent && frames[n - 1]->Gce())
+        frames[n - 1]->Gce()->SetDelay(static_cast<uint16_t>(frames[n - 1]->Gce()->Delay() + d));
       frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(n));
     }
   }
@@ -366,7 +370,7 @@ int GifImage::SettleTransparentIndex(GifFrame& c) {
 
 void GifImage::Merge(GifFrame& c, GifFrame& p) {
   if (c.Empty() || p.Empty()) return;
-  if (p.gce && (p.gce->Disposal() == 2 || p.gce->Disposal() == 3)) return;
+  if (p.Gce() && (p.Gce()->Disposal() == 2 || p.Gce()->Disposal() == 3)) return;
   const int x0 = std::max<int>(c.left, p.left), y0 = std::max<int>(c.top, p.top);
   const int x1 = std::min<int>(c.left + c.width, p.left + p.width),
             y1 = std::min<int>(c.top + c.height, p.top + p.height);
@@ -402,9 +406,9 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
     }
   }
   if (!was_transparent && settled) {
-    if (!c.gce) c.extensions.push_back(c.CreateGraphicControl());
-    c.gce->SetTransparent(true);
-    c.gce->SetTransparentIndex(t);
+    if (!c.Gce()) c.extensions.push_back(c.CreateGraphicControl());
+    c.Gce()->SetTransparent(true);
+    c.Gce()->SetTransparentIndex(t);
   }
 }
 
@@ -423,7 +427,6 @@ void GifImage::Crop(GifFrame& frame) {
     frame.pixels.clear();
     frame.width = frame.height = 0;
     frame.extensions.clear();
-    frame.gce = nullptr;
     frame.transparent = false;
     return;
   }

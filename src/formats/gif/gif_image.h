@@ -92,12 +92,16 @@ class GifFrame {
   std::vector<uint8_t> pixels;  // one index per pixel, rows top first
   std::vector<std::unique_ptr<GifExtension>> extensions;
   bool transparent = false;
-  GifGraphicControlExtension* gce = nullptr;  // the first one created for the frame
 
   bool Empty() const { return pixels.empty() || width == 0 || height == 0; }
+  // The frame's first graphic control extension, or nullptr.
+  GifGraphicControlExtension* Gce() const;
   // Local table if it has entries, else the global one if it has, else local.
   const GifColorMap& ActiveTable() const;
-  int TransparentIndex() const { return gce ? gce->TransparentIndex() : 0; }
+  int TransparentIndex() const {
+    const GifGraphicControlExtension* gce = Gce();
+    return gce ? gce->TransparentIndex() : 0;
+  }
   // Creates the frame's graphic control extension (appended by the caller).
   std::unique_ptr<GifGraphicControlExtension> CreateGraphicControl();
 

@@ -215,13 +215,15 @@ std::vector<std::string> PdfDictionary::Keys() const {
   return keys;
 }
 
-void PdfDictionary::Write(PdfWriter& out) const {
+void PdfDictionary::Write(PdfWriter& out) const { WriteReplacing(out, "", nullptr); }
+
+void PdfDictionary::WriteReplacing(PdfWriter& out, const std::string& key, const PdfObject* value) const {
   out.Put(std::string("<<") + kCrLf);
   for (const auto& e : entries_) {
     if (e.hidden) continue;
     if (!e.value) throw PdfOperationError("internal error. wrong object.");
     out.Put(PdfEscapeName(e.key) + " ");
-    e.value->Write(out);
+    (value && e.key == key ? *value : *e.value).Write(out);
     out.Put(kCrLf);
   }
   out.Put(">>");
@@ -245,10 +247,9 @@ void PdfStream::Write(PdfWriter& out) const {
     data.resize(size);
     bytes = &data;
   }
-  // Length is set on a copy so that writing twice gives the same file.
-  PdfDictionary& d = const_cast<PdfDictionary&>(dict);
-  d.Replace("Length", std::make_unique<PdfNumber>(static_cast<int32_t>(bytes->size())));
-  dict.Write(out);
+  // Length comes from the data as written; the stored entry keeps its place.
+  const PdfNumber length(static_cast<int32_t>(bytes->size()));
+  dict.WriteReplacing(out, "Length", &length);
   out.Put(std::string(kCrLf) + "stream" + kCrLf);
   out.Put(*bytes);
   out.Put("\nendstream");

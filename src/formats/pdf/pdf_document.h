@@ -115,6 +115,9 @@ class PdfDictionary : public PdfObject {
   PdfObject* Get(const std::string& key, const PdfXref* xref = nullptr) const;
   std::vector<std::string> Keys() const;
   void Write(PdfWriter& out) const override;
+  // Writes the dictionary with the value of one existing key replaced for
+  // this output only (a stream's Length, known once its data is).
+  void WriteReplacing(PdfWriter& out, const std::string& key, const PdfObject* value) const;
 
  private:
   struct Entry {

@@ -46,18 +46,6 @@ std::vector<std::string> Types(const std::vector<ChunkView>& chunks) {
   return t;
 }
 
-Bitmap Noise(int w, int h, Bitmap::Format f, unsigned seed) {
-  Bitmap b(w, h, f);
-  std::mt19937 rng(seed);
-  for (int64_t i = 0; i < b.Stride() * h; ++i) b.Data()[i] = static_cast<uint8_t>(rng());
-  if (f != Bitmap::Format::k24Bit) {
-    std::vector<RgbQuad> pal(size_t{1} << b.Bits());
-    for (size_t i = 0; i < pal.size(); ++i) pal[i] = RgbQuad{uint8_t(i * 7), uint8_t(255 - i), uint8_t(i * 3), 0};
-    b.SetPalette(pal);
-  }
-  return b;
-}
-
 TEST(PngEncoderTest, ChunkSequenceAndFixedBytes) {
   Bitmap b(3, 2, Bitmap::Format::k24Bit);
   b.SetPixel(0, 0, MakeColor(10, 20, 30));
@@ -134,7 +122,7 @@ TEST(PngEncoderTest, TrueColourTransparency) {
 
 TEST(PngEncoderTest, IdatChunksOfExactlyIdatSize) {
   PngEncoder e;
-  e.Assign(Noise(300, 300, Bitmap::Format::k24Bit, 1));
+  e.Assign(test::NoiseBitmap(300, 300, Bitmap::Format::k24Bit, 1));
   e.CompressionLevel = 9;
   const auto chunks = Chunks(Encode(e));
   size_t total = 0;
@@ -162,7 +150,7 @@ TEST(PngEncoderTest, IdatChunksOfExactlyIdatSize) {
 TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
   test::TempDir dir;
   for (auto f : {Bitmap::Format::k1Bit, Bitmap::Format::k4Bit, Bitmap::Format::k8Bit, Bitmap::Format::k24Bit}) {
-    const Bitmap b = Noise(37, 11, f, static_cast<unsigned>(f));
+    const Bitmap b = test::NoiseBitmap(37, 11, f, static_cast<unsigned>(f));
     for (int level : {9, 1}) {
       PngEncoder e;
       e.Assign(b);

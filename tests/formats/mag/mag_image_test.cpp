@@ -1,35 +1,32 @@
+// The MAG codec: exact bytes of a small file, round trips at 16 and 256
+// colours, the normalising of other formats and damaged files.
+#include "formats/mag/mag_image.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <sstream>
 
+#include "formats/loader.h"
 #include "image/palettes.h"
-#include "image/resample.h"
 #include "test_util.h"
-#include "formats/ico/ico_writer.h"
-#include "formats/mag/mag_image.h"
 
 namespace velmora {
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
-
 std::vector<uint8_t> SaveMag(MagImage& mag) {
   std::ostringstream out;
   mag.SaveToStream(out);
-  return Bytes(out.str());
+  return test::Bytes(out.str());
 }
 
+// The palette of the tests: a spread of colours ending in white.
 Bitmap Indexed(int w, int h, Bitmap::Format f, const std::function<int(int, int)>& index) {
-  Bitmap b(w, h, f);
   const size_t n = f == Bitmap::Format::k4Bit ? 16 : 256;
   std::vector<RgbQuad> pal;
   for (size_t i = 0; i + 1 < n; ++i) pal.push_back(RgbQuad{uint8_t(i * 3), uint8_t(255 - i), uint8_t(i * 7), 0});
   pal.push_back(RgbQuad{255, 255, 255, 0});
-  b.SetPalette(pal);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetIndex(x, y, index(x, y));
-  return b;
+  return test::IndexedBitmap(w, h, f, pal, index);
 }
 
 MagImage Reload(const std::vector<uint8_t>& bytes) {
@@ -145,7 +142,7 @@ TEST(MagImageTest, DamagedFilesAreRefused) {
     }
     return std::string("(loaded)");
   };
-  EXPECT_EQ(error(Bytes("MAKI01  orvP and more bytes than thirty-two")), "MAG image error:is not MAG.");
+  EXPECT_EQ(error(test::Bytes("MAKI01  orvP and more bytes than thirty-two")), "MAG image error:is not MAG.");
   MagImage mag;
   mag.Assign(Indexed(32, 8, Bitmap::Format::k4Bit, [](int x, int y) { return (x + y) % 5; }));
   const auto good = SaveMag(mag);
@@ -174,100 +171,6 @@ TEST(MagImageTest, DamagedFilesAreRefused) {
   }
   EXPECT_THROW(mag.SetHeight(70000), MagOperationError);
 }
-
-DibImage Picture(int w, int h, const std::function<ColorValue(int, int)>& f) {
-  Bitmap b(w, h, Bitmap::Format::k24Bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, f(x, y));
-  DibImage d;
-  d.Assign(b);
-  return d;
-}
-
-std::vector<uint8_t> Ico(const DibImage& image, int size, bool trans) {
-  std::ostringstream out;
-  EncodeIco(image, size, trans, out);
-  return Bytes(out.str());
-}
-
-TEST(IcoWriterTest, OpaqueLayout) {
-  const DibImage img = Picture(100, 50, [](int x, int y) { return MakeColor(x * 2, y * 4, 80); });
-  const auto ico = Ico(img, 32, false);
-  ASSERT_EQ(ico.size(), 2238u);
-  EXPECT_EQ(std::vector<uint8_t>(ico.begin(), ico.begin() + 22),
-            (std::vector<uint8_t>{0, 0, 1, 0, 1, 0, 32, 32, 0, 0, 1, 0, 8, 0, 0xA8, 0x08, 0, 0, 22, 0, 0, 0}));
-  EXPECT_EQ(test::Le32(ico, 22), 40u);
-  EXPECT_EQ(test::Le32(ico, 22 + 8), 64u);
-  EXPECT_EQ(test::Le32(ico, 22 + 32), 0u);
-  for (size_t i = 2238 - 128; i < 2238; ++i) ASSERT_EQ(ico[i], 0);
-  EXPECT_EQ(Ico(img, 256, false).size(), 74814u);
-  EXPECT_EQ(Ico(img, 256, false)[6], 0);
-  EXPECT_EQ(Ico(img, 16, false).size(), 22u + 40 + 1024 + 256 + 16 * 4);
-}
-
-TEST(IcoWriterTest, MaskFromTheBottomLeftColour) {
-  // White background, a black square and a red square.
-  const auto shape = [](int x, int y) {
-    if (x >= 2 && x < 6 && y >= 2 && y < 6) return MakeColor(0, 0, 0);
-    if (x >= 10 && y >= 10) return MakeColor(255, 0, 0);
-    return MakeColor(255, 255, 255);
-  };
-  Bitmap b(16, 16, Bitmap::Format::k24Bit);
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) b.SetPixel(x, y, shape(x, y));
-  const MaskedIcon white = MakeMaskedIcon(b, 16);
-  EXPECT_EQ(white.mask.GetIndex(0, 0), 1);
-  EXPECT_EQ(white.mask.GetIndex(3, 3), 0) << "black stays opaque";
-  EXPECT_EQ(white.color.GetPixel(3, 3), 0);
-  EXPECT_EQ(white.mask.GetIndex(12, 12), 0);
-  EXPECT_EQ(white.color.GetPixel(0, 0), 0) << "transparent pixels are black in the colour image";
-  b.SetPixel(0, 15, 0);
-  const MaskedIcon black = MakeMaskedIcon(b, 16);
-  EXPECT_EQ(black.mask.GetIndex(3, 3), 1);
-  EXPECT_EQ(black.mask.GetIndex(0, 0), 0);
-  // The file: 22 + 1064 + 256 + 64 bytes, and ImageMagick sees the same mask.
-  std::ostringstream out;
-  WriteTransparentIconFile(white, out);
-  const auto ico = Bytes(out.str());
-  ASSERT_EQ(ico.size(), 22u + 1064 + 256 + 64);
-  EXPECT_EQ(test::Le32(ico, 14), 1064u + 256 + 64);
-  if (test::HaveTool("convert")) {
-    test::TempDir dir;
-    test::WriteFile(dir / "t.ico", ico);
-    std::string alpha;
-    test::Run("convert '" + (dir / "t.ico") +
-                  "' -format '%[fx:p{0,0}.a] %[fx:p{3,3}.a] %[fx:p{12,12}.a] %[pixel:p{12,12}]' info:",
-              &alpha);
-    EXPECT_EQ(alpha.substr(0, 6), "0 1 1 ");
-    EXPECT_NE(alpha.find("(255,0,0"), std::string::npos) << alpha;
-  }
-}
-
-TEST(IcoWriterTest, OpaqueIconsOpenInImageMagick) {
-  if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick is not installed";
-  test::TempDir dir;
-  const DibImage img = Picture(
-      32, 32, [](int x, int y) { return (x / 8 + y / 8) % 2 ? MakeColor(250, 10, 10) : MakeColor(10, 10, 250); });
-  test::WriteFile(dir / "a.ico", Ico(img, 32, false));
-  const auto got = test::ReadWithMagick(dir / "a.ico");
-  // What the icon must hold: the picture resampled to the icon size, then quantized.
-  Bitmap source;
-  img.AssignTo(source);
-  DibImage quantized;
-  quantized.Assign(ResampleBitmap(source, 32, 32));
-  quantized.SetPixelFormat(PixelFormat::k8Bit);
-  Bitmap expected;
-  quantized.AssignTo(expected);
-  EXPECT_EQ(got.rgb, test::ToRgb(expected).rgb);
-}
-
-}  // namespace
-}  // namespace velmora
-
-#include "formats/loader.h"
-
-namespace velmora {
-namespace {
 
 TEST(MagImageTest, PhotoRoundTripsAtBothDepths) {
   Loader loader;

@@ -1,20 +1,21 @@
-// Decoders never hand back a silently damaged picture: EXIF orientation from
-// byte-built segments, TIFF data that cannot be decoded, truncated JPEGs,
-// semi-transparent PNGs.
+// JPEG input: colour spaces, EXIF orientation (from byte-built segments and
+// from ImageMagick), damaged EXIF blocks and truncated files.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 
-#include "formats/loader.h"
-#include "test_util.h"
 #include "formats/jpeg/jpeg_writer.h"
-#include "formats/tiff/tiff_writer.h"
+#include "formats/loader.h"
+#include "magick_files.h"
+#include "test_util.h"
 
 namespace velmora {
 namespace {
+
+using test::Decode;
+using test::MagickFilesTest;
 
 // A 32 x 16 JPEG: the left half red, the right half blue, the top-left 8 x 8
 // block white, so that every turn and flip ends somewhere else.
@@ -87,6 +88,35 @@ bool Near(ColorValue c, ColorValue want) {
 
 constexpr ColorValue kWhite = MakeColor(255, 255, 255);
 
+TEST_F(MagickFilesTest, JpegColourSpacesMatchAnIndependentDecoder) {
+  const std::string rgb = Make("rgb.jpg", "-size 40x30 gradient:orange-navy -quality 95");
+  const std::string grey = Make("grey.jpg", "-size 40x30 gradient:white-black -colorspace gray -quality 95");
+  const std::string cmyk = Make("cmyk.jpg", "-size 40x30 gradient:yellow-teal -colorspace cmyk -quality 95");
+  EXPECT_LE(test::MaxDifference(Decode(loader, rgb), test::ReadWithMagick(rgb)), 2);
+  EXPECT_LE(test::MaxDifference(Decode(loader, grey), test::ReadWithMagick(grey)), 2);
+  const auto ours = Decode(loader, cmyk);
+  const auto theirs = test::ReadWithMagick(cmyk);
+  EXPECT_LE(test::MaxDifference(ours, theirs), 8) << "CMYK must not come out inverted";
+  Bitmap b;
+  loader.LoadFile(grey)->AssignTo(b);
+  EXPECT_EQ(b.PixelFormat(), Bitmap::Format::k8Bit);
+}
+
+TEST_F(MagickFilesTest, ExifOrientationTurnsPhotosUpright) {
+  // A 6 x 4 picture with a red top-left corner, stored with each orientation.
+  const std::string base =
+      Make("base.png", "-size 6x4 xc:white -fill red -draw 'point 0,0' -fill blue -draw 'point 5,0'");
+  const char* names[] = {"",        "TopLeft",  "TopRight",    "BottomRight", "BottomLeft",
+                         "LeftTop", "RightTop", "RightBottom", "LeftBottom"};
+  for (int o = 1; o <= 8; ++o) {
+    const std::string path = Make("o" + std::to_string(o) + ".jpg", "'" + base + "' -quality 100 -orient " + names[o]);
+    const auto upright = test::ReadWithMagick(Make("u" + std::to_string(o) + ".png", "'" + path + "' -auto-orient"));
+    const auto ours = Decode(loader, path);
+    EXPECT_EQ(ours.width, upright.width) << o;
+    EXPECT_LE(test::MaxDifference(ours, upright), 40) << o;
+  }
+}
+
 TEST(ExifOrientationTest, EveryOrientationInBothByteOrders) {
   test::TempDir dir;
   const auto jpeg = TestJpeg();
@@ -149,74 +179,6 @@ TEST(TruncatedJpegTest, ConvertsWithAWarning) {
   const std::string whole = dir / "whole.jpg";
   test::WriteFile(whole, jpeg);
   EXPECT_TRUE(loader.LoadFile(whole)->Warnings().empty());
-}
-
-// A minimal one-strip 8 x 8 greyscale TIFF with the given compression and data.
-std::vector<uint8_t> Tiff(unsigned compression, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> t = {'I', 'I', 42, 0, 8, 0, 0, 0};
-  const uint32_t data_at = 8 + 2 + 9 * 12 + 4;
-  struct Entry {
-    unsigned tag, type;
-    uint32_t value;
-  };
-  const Entry entries[] = {{256, 3, 8},       {257, 3, 8}, {258, 3, 8}, {259, 3, compression},
-                           {262, 3, 1},       {273, 4, data_at},        {277, 3, 1},
-                           {278, 3, 8},       {279, 4, static_cast<uint32_t>(data.size())}};
-  Put16(t, 9, true);
-  for (const Entry& e : entries) {
-    Put16(t, e.tag, true);
-    Put16(t, e.type, true);
-    Put32(t, 1, true);
-    if (e.type == 3) {
-      Put16(t, e.value, true);
-      Put16(t, 0, true);
-    } else {
-      Put32(t, e.value, true);
-    }
-  }
-  Put32(t, 0, true);
-  t.insert(t.end(), data.begin(), data.end());
-  return t;
-}
-
-TEST(DamagedTiffTest, UndecodableDataFailsTheFile) {
-  test::TempDir dir;
-  const std::vector<uint8_t> garbage = {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x13, 0x37, 0xFF, 0xFE, 0xAB, 0xCD, 0xEF};
-  Loader loader;
-  const std::string good = dir / "good.tif";
-  test::WriteFile(good, Tiff(1, std::vector<uint8_t>(64, 200)));
-  Bitmap b;
-  ASSERT_NO_THROW(loader.LoadFile(good)->AssignTo(b));
-  EXPECT_EQ(b.GetPixel(7, 7), MakeColor(200, 200, 200));
-  for (unsigned compression : {5u /* LZW */, 8u /* deflate */, 32946u /* old deflate */, 12345u /* unknown */}) {
-    const std::string path = dir / ("c" + std::to_string(compression) + ".tif");
-    test::WriteFile(path, Tiff(compression, garbage));
-    try {
-      loader.LoadFile(path)->AssignTo(b);
-      ADD_FAILURE() << "compression " << compression << " decoded garbage without an error";
-    } catch (const std::exception& e) {
-      EXPECT_NE(std::string(e.what()).find("TIFF image error"), std::string::npos) << e.what();
-    }
-  }
-}
-
-// A 1 x 1 PNG of one RGBA or grey+alpha pixel, written by libpng.
-void WritePng(const std::string& path, int color_type, const std::vector<uint8_t>& pixel) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = image.height = 1;
-  image.format = color_type == PNG_COLOR_TYPE_RGBA ? PNG_FORMAT_RGBA : PNG_FORMAT_GA;
-  ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, pixel.data(), 0, nullptr)) << image.message;
-}
-
-TEST(PngAlphaTest, SemiTransparentPixelsCompositeOverWhiteInStoredValues) {
-  test::TempDir dir;
-  WritePng(dir / "blue.png", PNG_COLOR_TYPE_RGBA, {0, 0, 255, 128});
-  EXPECT_EQ(Load(dir / "blue.png").GetPixel(0, 0), MakeColor(127, 127, 255));
-  WritePng(dir / "grey.png", PNG_COLOR_TYPE_GRAY_ALPHA, {0, 128});
-  EXPECT_EQ(Load(dir / "grey.png").GetPixel(0, 0), MakeColor(127, 127, 127));
-  WritePng(dir / "clear.png", PNG_COLOR_TYPE_RGBA, {10, 20, 30, 0});
-  EXPECT_EQ(Load(dir / "clear.png").GetPixel(0, 0), MakeColor(255, 255, 255));
 }
 
 }  // namespace

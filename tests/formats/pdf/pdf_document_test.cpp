@@ -158,14 +158,7 @@ TEST(PdfDocumentTest, EscapingAndNumbers) {
 }
 
 TEST(PdfDocumentTest, ErrorMessages) {
-  auto error = [](const std::function<void()>& f) {
-    try {
-      f();
-    } catch (const std::exception& e) {
-      return std::string(e.what());
-    }
-    return std::string("(nothing raised)");
-  };
+  const auto error = test::ErrorOf<>;
   PdfDocument doc;
   std::ostringstream out;
   EXPECT_EQ(error([&] { doc.SaveToStream(out); }), "SaveToStream --there is no document to save.");

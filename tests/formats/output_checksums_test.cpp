@@ -18,7 +18,7 @@
 namespace velmora {
 namespace {
 
-const std::string kList = std::string(VELMORA_SOURCE_DIR) + "/tests/output_checksums.txt";
+const std::string kList = std::string(VELMORA_SOURCE_DIR) + "/tests/formats/output_checksums.txt";
 
 // A picture with smooth and hard edges, so that every encoder has work.
 Bitmap Picture() {

@@ -3,6 +3,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -44,6 +45,11 @@ void WriteText(const std::string& path, const std::string& text) {
   out << text;
 }
 
+void WriteWith(const std::string& path, const std::function<void(std::ostream&)>& encode) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  encode(out);
+}
+
 int Run(const std::string& command, std::string* output) {
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return -1;
@@ -57,6 +63,62 @@ int Run(const std::string& command, std::string* output) {
 }
 
 bool HaveTool(const std::string& name) { return Run("command -v " + name + " >/dev/null 2>&1") == 0; }
+
+std::string MagickFile(const std::string& path, const std::string& args, const std::string& coder) {
+  if (Run("convert " + args + " '" + coder + path + "' 2>&1") != 0)
+    throw std::runtime_error("convert " + args + " failed for " + path);
+  return path;
+}
+
+Bitmap RgbBitmap(int w, int h, const std::function<ColorValue(int, int)>& color) {
+  Bitmap b(w, h, Bitmap::Format::k24Bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.SetPixel(x, y, color(x, y));
+  return b;
+}
+
+Bitmap IndexedBitmap(int w, int h, Bitmap::Format format, std::vector<RgbQuad> palette,
+                     const std::function<int(int, int)>& index) {
+  Bitmap b(w, h, format);
+  b.SetPalette(std::move(palette));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.SetIndex(x, y, index(x, y));
+  return b;
+}
+
+Bitmap NoiseBitmap(int w, int h, Bitmap::Format format, unsigned seed) {
+  Bitmap b(w, h, format);
+  std::mt19937 rng(seed);
+  for (int64_t i = 0; i < b.Stride() * h; ++i) b.Data()[i] = static_cast<uint8_t>(rng());
+  if (format != Bitmap::Format::k24Bit) {
+    std::vector<RgbQuad> pal(size_t{1} << b.Bits());
+    for (size_t i = 0; i < pal.size(); ++i) pal[i] = RgbQuad{uint8_t(i * 7), uint8_t(255 - i), uint8_t(i * 3), 0};
+    b.SetPalette(pal);
+  }
+  return b;
+}
+
+DibImage DibOf(const Bitmap& bitmap) {
+  DibImage image;
+  image.Assign(bitmap);
+  return image;
+}
+
+std::string SaveBmp(const std::string& path, const Bitmap& bitmap) {
+  const auto parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent);
+  DibOf(bitmap).SaveToFile(path);
+  return path;
+}
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+int MaxDifference(const RgbImage& a, const RgbImage& b) {
+  if (a.width != b.width || a.height != b.height) return 1000;
+  int worst = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) worst = std::max(worst, std::abs(a.rgb[i] - b.rgb[i]));
+  return worst;
+}
 
 RgbImage ReadPngRgb(const std::string& path) {
   png_image image{};

@@ -4,14 +4,49 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "image/bitmap.h"
+#include "image/dib_image.h"
 
 namespace velmora::test {
 
 std::filesystem::path TestData(const std::string& relative);
+
+// Declares var as the path of a folder of the public suites beside the
+// project and skips the test, saying so, when it is not there.
+#define VELMORA_REQUIRE_TESTDATA(var, relative)                        \
+  const std::filesystem::path var = ::velmora::test::TestData(relative); \
+  if (!std::filesystem::exists(var)) GTEST_SKIP() << "test data not found: " << var
+
+// The message of the E that f raises, or "(nothing raised)"; anything else
+// f raises passes through.
+template <typename E = std::exception>
+std::string ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(nothing raised)";
+}
+
+// Pictures made in code.
+// A 24-bit bitmap whose pixel (x, y) is color(x, y).
+Bitmap RgbBitmap(int w, int h, const std::function<ColorValue(int, int)>& color);
+// A 1, 4 or 8-bit bitmap on the palette with index(x, y) at each pixel.
+Bitmap IndexedBitmap(int w, int h, Bitmap::Format format, std::vector<RgbQuad> palette,
+                     const std::function<int(int, int)>& index);
+// Reproducible random bytes in every row, and a palette for indexed formats.
+Bitmap NoiseBitmap(int w, int h, Bitmap::Format format, unsigned seed);
+// The bitmap captured into a DibImage as it is.
+DibImage DibOf(const Bitmap& bitmap);
+// The bitmap written as a BMP file (folders made as needed); returns path.
+std::string SaveBmp(const std::string& path, const Bitmap& bitmap);
+
+std::vector<uint8_t> Bytes(const std::string& s);
 
 // A fresh empty folder under the system's temporary folder, removed on destruction.
 class TempDir {
@@ -28,10 +63,15 @@ class TempDir {
 std::vector<uint8_t> ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void WriteText(const std::string& path, const std::string& text);
+// Writes a file through an encoder.
+void WriteWith(const std::string& path, const std::function<void(std::ostream&)>& encode);
 
 // Runs a shell command; returns its exit status and fills output with stdout.
 int Run(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& name);
+// Makes a file with ImageMagick: convert ARGS CODER:PATH. Tests that need it
+// skip first when HaveTool("convert") is false.
+std::string MagickFile(const std::string& path, const std::string& args, const std::string& coder = "");
 
 // Decodes a PNG with libpng into 24-bit RGB over a white background
 // (alpha composited), rows top first, no padding.
@@ -52,6 +92,9 @@ RgbImage ReadPngStored(const std::string& path);
 RgbImage ReadWithMagick(const std::string& path);
 // Pixels of a Bitmap as RGB.
 RgbImage ToRgb(const Bitmap& bitmap);
+
+// The largest channel difference of two pictures; 1000 when their sizes differ.
+int MaxDifference(const RgbImage& a, const RgbImage& b);
 
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at);
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at);

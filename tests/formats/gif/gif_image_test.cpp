@@ -13,12 +13,7 @@ namespace velmora {
 namespace {
 
 DibImage Rgb(int w, int h, const std::function<ColorValue(int, int)>& color) {
-  Bitmap b(w, h, Bitmap::Format::k24Bit);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) b.SetPixel(x, y, color(x, y));
-  DibImage d;
-  d.Assign(b);
-  return d;
+  return test::DibOf(test::RgbBitmap(w, h, color));
 }
 
 DibImage Indexed(int w, int h, const std::vector<ColorValue>& palette, const std::function<int(int, int)>& index) {
@@ -258,7 +253,7 @@ TEST(GifImageTest, IdenticalFramesAndTheDelay) {
       gif.OptimizeFrames(3);
     }
     ASSERT_EQ(gif.frames.size(), 1u) << trans;
-    EXPECT_EQ(gif.frames[0]->gce->Delay(), trans ? 60 : 30);
+    EXPECT_EQ(gif.frames[0]->Gce()->Delay(), trans ? 60 : 30);
     const auto bytes = Save(gif);
     EXPECT_EQ(DecodeGif(bytes).frames, 1);
   }
@@ -286,9 +281,9 @@ TEST(GifImageTest, SmallChangeBecomesACroppedTransparentFrame) {
 TEST(GifImageTest, DelayTextAndTransparency) {
   GifImage gif;
   AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "70000", nullptr);
-  EXPECT_EQ(gif.frames[0]->gce->Delay(), 4464);
+  EXPECT_EQ(gif.frames[0]->Gce()->Delay(), 4464);
   AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "0", nullptr);
-  EXPECT_EQ(gif.frames[1]->gce->Delay(), 0);
+  EXPECT_EQ(gif.frames[1]->Gce()->Delay(), 0);
   EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), GifError);
   EXPECT_EQ(gif.frames.size(), 2u);
   // Transparency from the top-left pixel: cropped to the other pixels.

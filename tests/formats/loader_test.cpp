@@ -1,0 +1,166 @@
+// The registries and the loader chain: which class reads what, content
+// first and extension second, and refusals that name their reason.
+#include "formats/loader.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+#include "formats/formats.h"
+#include "formats/ico/ico_writer.h"
+#include "formats/png/png_encoder.h"
+#include "pipeline/writers.h"
+#include "magick_files.h"
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::Decode;
+using test::MagickFilesTest;
+
+TEST(RegistryTest, ResultingClassPerExtension) {
+  Loader loader;
+  const std::map<std::string, std::string> expected = {
+      {"bmp", "Bitmap"},      {"rle", "Bitmap"},       {"dib", "DibImage"},    {"ico", "Icon"},
+      {"wmf", "Metafile"},    {"emf", "Metafile"},     {"jpg", "JPEGImage"},   {"jpeg", "JPEGImage"},
+      {"jpe", "JPEGImage"},   {"jfif", "JPEGImage"},   {"gif", "GifImage"},    {"png", "PngEncoder"},
+      {"tif", "TiffGraphic"}, {"tiff", "TiffGraphic"}, {"fax", "TiffGraphic"}, {"PNG", "PngEncoder"},
+      {"Jpg", "JPEGImage"},   {"mag", "MagImage"}};
+  for (const auto& [ext, name] : expected) {
+    const GraphicClass* cls = loader.Registry().FindExtension(ext);
+    ASSERT_NE(cls, nullptr) << ext;
+    EXPECT_EQ(cls->name, name) << ext;
+  }
+  EXPECT_EQ(loader.Registry().FindExtension("dat"), nullptr);
+  EXPECT_EQ(loader.Registry().FindClipboardFormat(8)->name, "DibImage");
+  EXPECT_EQ(loader.Registry().FindClipboardFormat(2)->name, "Bitmap");
+  EXPECT_EQ(loader.Registry().FindClipboardFormat(14)->name, "Metafile");
+  std::vector<std::string> order;
+  for (const GraphicClass* cls : loader.Formats().ContentDetectionOrder()) order.push_back(cls->name);
+  EXPECT_EQ(order, (std::vector<std::string>{"TiffGraphic", "PNGGraphic"}));
+}
+
+TEST(RegistryTest, RegisteringTwice) {
+  GraphicRegistry registry;
+  FileFormatList list(registry);
+  list.Register("abc", "Common", "", &BitmapClass());
+  EXPECT_EQ(test::ErrorOf([&] { list.Register("ABC", "Common", "", &IconClass()); }), "Attempt to register abc twice.");
+  list.Register("abc", "Common", "Individual", &IconClass(), true);
+  EXPECT_EQ(registry.FindExtension("abc"), &IconClass());
+  EXPECT_EQ(registry.FileFormats().front().description, "Common");
+  EXPECT_EQ(registry.FileFormats().back().description, "Individual");
+  EXPECT_EQ(list.Classes().size(), 2u);
+}
+
+// Inputs made by our own writers, so that no outside tool is needed.
+class LoaderFilesTest : public ::testing::Test {
+ protected:
+  std::string Write(const std::string& name, const std::function<void(std::ostream&)>& encode) {
+    const std::string path = dir / name;
+    test::WriteWith(path, encode);
+    return path;
+  }
+  test::TempDir dir;
+  Loader loader;
+};
+
+const Bitmap kGradient = test::RgbBitmap(7, 5, [](int x, int y) { return MakeColor(x * 40, 0, 255 - y * 50); });
+
+TEST_F(LoaderFilesTest, ContentFirstThenExtension) {
+  const std::string png = Write("p.png", [](std::ostream& out) {
+    PngEncoder encoder;
+    encoder.Assign(kGradient);
+    encoder.SaveToStream(out);
+  });
+  fs::copy(png, dir / "picture.dat");
+  EXPECT_EQ(loader.ClassFromContent(dir / "picture.dat")->name, "PNGGraphic");
+  EXPECT_EQ(test::MaxDifference(Decode(loader, dir / "picture.dat"), test::ToRgb(kGradient)), 0);
+  const std::string bmp =
+      test::SaveBmp(dir / "b.bmp", test::RgbBitmap(4, 4, [](int, int) { return MakeColor(0, 128, 0); }));
+  fs::copy(bmp, dir / "bitmap.dat");
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "bitmap.dat"); }), "拡張子 .dat の画像形式は処理できません");
+  fs::copy(bmp, dir / "UPPER.BMP");
+  EXPECT_EQ(Decode(loader, dir / "UPPER.BMP").At(0, 0), 0x008000u);
+  const std::string ico = Write("i.ico", [](std::ostream& out) {
+    EncodeIco(test::DibOf(test::RgbBitmap(16, 16, [](int, int) { return MakeColor(255, 0, 0); })), 16, false, out);
+  });
+  Bitmap b;
+  auto graphic = loader.LoadFile(ico);
+  EXPECT_EQ(test::ErrorOf([&] { graphic->AssignTo(b); }), "Icon を Bitmap に代入することはできません");
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "none.png"); }),
+            "Cannot open file \"" + (dir / "none.png") + "\": No such file or directory");
+}
+
+TEST_F(MagickFilesTest, DibGoesThroughTheStrictReader) {
+  const std::string v5 = Make("v5.bmp", "-size 3x3 xc:blue");  // ImageMagick writes a 124-byte header
+  fs::copy(v5, dir / "v5.dib");
+  EXPECT_EQ(Decode(loader, v5).At(1, 1), 0x0000FFu);
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "v5.dib"); }),
+            "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  const std::string v3 = Make("v3.bmp", "-size 3x3 xc:blue", "BMP3:");
+  fs::copy(v3, dir / "v3.dib");
+  EXPECT_EQ(Decode(loader, dir / "v3.dib").At(2, 2), 0x0000FFu);
+}
+
+TEST_F(LoaderFilesTest, TruncatedAndCorruptFilesFailCleanly) {
+  const DibImage picture = test::DibOf(test::RgbBitmap(32, 32, [](int x, int y) { return MakeColor(x * 8, 0, y * 8); }));
+  Settings settings;
+  const WriterContext context{settings, kNoColor, FrameOptions{}};
+  std::vector<std::string> files;
+  for (const FormatWriter& writer : DefaultWriters()) {
+    if (writer.extension == "ico" || writer.extension == "pdf") continue;  // not read as pictures
+    files.push_back(Write("t." + writer.extension, [&](std::ostream& out) { writer.encode(picture, context, out); }));
+  }
+  for (const auto& path : files) {
+    const auto bytes = test::ReadFile(path);
+    for (size_t cut : {size_t{0}, size_t{3}, size_t{20}, bytes.size() / 3}) {
+      const std::string broken = dir / ("cut_" + std::to_string(cut) + "_" + fs::path(path).filename().string());
+      test::WriteFile(broken, std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<long>(cut)));
+      EXPECT_ANY_THROW({
+        Bitmap b;
+        loader.LoadFile(broken)->AssignTo(b);
+      }) << broken;
+    }
+  }
+}
+
+TEST(HostileFilesTest, HugeDimensionsAreRefusedBeforeAllocating) {
+  test::TempDir dir;
+  Loader loader;
+  // A GIF whose logical screen claims 65535 x 65535 pixels.
+  std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0x3B};
+  test::WriteFile(dir / "huge_screen.gif", gif);
+  EXPECT_NE(test::ErrorOf([&] { loader.LoadFile(dir / "huge_screen.gif"); }).find("outside the supported size"),
+            std::string::npos);
+  // A PNG whose header claims 60000 x 60000 pixels, with a valid CRC.
+  std::vector<uint8_t> png = {137, 80, 78, 71,   13,   10, 26, 10,   0,    0, 0, 13, 'I', 'H', 'D',
+                              'R', 0,  0,  0xEA, 0x60, 0,  0,  0xEA, 0x60, 8, 2, 0,  0,   0};
+  const uLong crc = crc32(0, png.data() + 12, 17);
+  for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(crc >> s));
+  for (const char* type : {"IDAT", "IEND"}) {
+    const std::vector<uint8_t> chunk = {
+        0, 0, 0, 0, uint8_t(type[0]), uint8_t(type[1]), uint8_t(type[2]), uint8_t(type[3])};
+    png.insert(png.end(), chunk.begin(), chunk.end());
+    const uLong c = crc32(0, chunk.data() + 4, 4);
+    for (int s = 24; s >= 0; s -= 8) png.push_back(static_cast<uint8_t>(c >> s));
+  }
+  test::WriteFile(dir / "huge_header.png", png);
+  const std::string png_error = test::ErrorOf([&] { loader.LoadFile(dir / "huge_header.png"); });
+  EXPECT_NE(png_error.find("outside the supported size"), std::string::npos) << png_error;
+}
+
+TEST(HostileFilesTest, GifErrorWithoutAGiflibText) {
+  // Found by fuzzing: giflib fails with an error code it has no text for.
+  Loader loader;
+  const std::string path = std::string(VELMORA_SOURCE_DIR) + "/tests/fixtures/hostile/gif_error_giflib_cannot_name.gif";
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(path); }).rfind("GIF image error: ", 0), 0u);
+}
+
+}  // namespace
+}  // namespace velmora
