@@ -5,60 +5,23 @@
 #include <ostream>
 #include <vector>
 
+#include "formats/tiff/tiff_private.h"
 #include "formats/tiff/tiff_writer.h"
 
 namespace velmora {
-namespace {
-
-// libtiff writes into a growing memory buffer (it seeks back to patch
-// offsets), which is then handed to the stream in one piece.
-struct Buffer {
-  std::vector<uint8_t> data;
-  toff_t pos = 0;
-};
-
-tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
-  auto* b = static_cast<Buffer*>(h);
-  if (b->pos >= b->data.size()) return 0;
-  const size_t n = std::min<size_t>(static_cast<size_t>(size), b->data.size() - b->pos);
-  std::memcpy(buf, b->data.data() + b->pos, n);
-  b->pos += n;
-  return static_cast<tsize_t>(n);
-}
-tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
-  auto* b = static_cast<Buffer*>(h);
-  if (size <= 0) return 0;
-  const size_t end = static_cast<size_t>(b->pos) + static_cast<size_t>(size);
-  if (end > b->data.size()) b->data.resize(end);
-  std::memcpy(b->data.data() + b->pos, buf, static_cast<size_t>(size));
-  b->pos = end;
-  return size;
-}
-toff_t SeekProc(thandle_t h, toff_t off, int whence) {
-  auto* b = static_cast<Buffer*>(h);
-  const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? b->pos : b->data.size();
-  b->pos = base + off;
-  return b->pos;
-}
-int CloseProc(thandle_t) { return 0; }
-toff_t SizeProc(thandle_t h) { return static_cast<Buffer*>(h)->data.size(); }
-int MapProc(thandle_t, tdata_t*, toff_t*) { return 0; }
-void UnmapProc(thandle_t, tdata_t, toff_t) {}
-void Quiet(const char*, const char*, va_list) {}
-
-}  // namespace
 
 void EncodeTiff(const Bitmap& source, std::ostream& out) {
-  TIFFSetErrorHandler(Quiet);
-  TIFFSetWarningHandler(Quiet);
   const Bitmap converted = source.Bits() == 32 ? source.To24Bit() : Bitmap();
   const Bitmap& b = source.Bits() == 32 ? converted : source;
-  Buffer buffer;
+  // libtiff seeks back to patch offsets, so the file is made in memory and
+  // handed to the stream in one piece.
+  std::vector<uint8_t> buffer;
   {
-    std::unique_ptr<TIFF, decltype(&TIFFClose)> tif(
-        TIFFClientOpen("output", "w", &buffer, ReadProc, WriteProc, SeekProc, CloseProc, SizeProc, MapProc, UnmapProc),
-        &TIFFClose);
-    if (!tif) throw TiffWriteError("TIFF error: cannot start the encoder");
+    tiff::MemoryFile memory;
+    memory.output = &buffer;
+    tiff::Diagnostics diagnostics;
+    tiff::Handle tif = tiff::Open("w", memory, diagnostics);
+    if (!tif) throw TiffWriteError("TIFF error: cannot start the encoder" + diagnostics.Suffix());
     TIFF* t = tif.get();
     const int bits = b.Bits();
     const bool rgb = bits == 24;
@@ -104,7 +67,7 @@ void EncodeTiff(const Bitmap& source, std::ostream& out) {
     }
     if (!TIFFWriteDirectory(t)) throw TiffWriteError("TIFF error: cannot write the directory");
   }
-  out.write(reinterpret_cast<const char*>(buffer.data.data()), static_cast<std::streamsize>(buffer.data.size()));
+  out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
 }
 
 }  // namespace velmora

@@ -1,0 +1,84 @@
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "formats/tiff/tiff_private.h"
+
+namespace velmora::tiff {
+namespace {
+
+tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
+  auto* m = static_cast<MemoryFile*>(h);
+  const uint64_t length = m->output ? m->output->size() : m->size;
+  const uint8_t* data = m->output ? m->output->data() : m->data;
+  if (m->pos >= length) return 0;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), length - m->pos));
+  std::memcpy(buf, data + m->pos, n);
+  m->pos += n;
+  return static_cast<tsize_t>(n);
+}
+
+tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
+  auto* m = static_cast<MemoryFile*>(h);
+  if (!m->output || size < 0) return -1;
+  const uint64_t end = m->pos + static_cast<uint64_t>(size);
+  if (end > m->output->size()) m->output->resize(static_cast<size_t>(end));
+  if (size > 0) std::memcpy(m->output->data() + m->pos, buf, static_cast<size_t>(size));
+  m->pos = end;
+  return size;
+}
+
+toff_t SizeProc(thandle_t h) {
+  auto* m = static_cast<MemoryFile*>(h);
+  return m->output ? m->output->size() : m->size;
+}
+
+toff_t SeekProc(thandle_t h, toff_t off, int whence) {
+  auto* m = static_cast<MemoryFile*>(h);
+  const toff_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? m->pos : SizeProc(h);
+  m->pos = base + off;
+  return m->pos;
+}
+
+int CloseProc(thandle_t) { return 0; }
+
+// Handing libtiff the whole input as a mapping takes its lenient mapped-file
+// path, which reads tiles whose byte counts exceed the tile size.
+int MapProc(thandle_t h, tdata_t* base, toff_t* size) {
+  auto* m = static_cast<MemoryFile*>(h);
+  if (m->output) return 0;
+  *base = const_cast<uint8_t*>(m->data);
+  *size = m->size;
+  return 1;
+}
+
+void UnmapProc(thandle_t, tdata_t, toff_t) {}
+
+int OnError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
+  auto* d = static_cast<Diagnostics*>(user);
+  if (!d->failed) {
+    char text[200];
+    std::vsnprintf(text, sizeof text, fmt, ap);
+    std::snprintf(d->first_error, sizeof d->first_error, "%s%s%s", module ? module : "", module ? ": " : "", text);
+  }
+  d->failed = true;
+  return 1;
+}
+
+int OnWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+}  // namespace
+
+Handle Open(const char* mode, MemoryFile& file, Diagnostics& diagnostics, int64_t max_alloc) {
+  std::unique_ptr<TIFFOpenOptions, decltype(&TIFFOpenOptionsFree)> options(TIFFOpenOptionsAlloc(),
+                                                                           &TIFFOpenOptionsFree);
+  if (!options) throw std::bad_alloc();
+  TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &diagnostics);
+  TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, nullptr);
+  if (max_alloc > 0) TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(max_alloc));
+  return Handle(TIFFClientOpenExt(file.output ? "output" : "input", mode, &file, ReadProc, WriteProc, SeekProc,
+                                  CloseProc, SizeProc, MapProc, UnmapProc, options.get()),
+                &TIFFClose);
+}
+
+}  // namespace velmora::tiff
