@@ -1,11 +1,11 @@
 #include "formats/loader.h"
 
-#include "base/paths.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <string>
 
+#include "base/paths.h"
 #include "formats/formats.h"
 
 namespace velmora {
@@ -16,50 +16,75 @@ std::string ExtensionOf(const std::string& path) {
   return dot == std::string::npos ? "" : name.substr(dot + 1);
 }
 
+namespace {
+
+// Where a row registers: the extension list of GraphicRegistry, its
+// clipboard list, or FileFormatList (which passes the extension on to
+// GraphicRegistry and makes a side format's class a content candidate).
+enum class Via { kRegistry, kClipboard, kSideFormats };
+
+struct Registration {
+  Via via;
+  const GraphicClass& (*cls)();
+  const char* extension;   // or the clipboard format's number, in text
+  const char* common;      // the description (common to a class's extensions)
+  const char* individual;  // FileFormatList: the extension's own description
+};
+
+// Every registration at start-up, in order. The order matters: a later
+// registration of an extension wins, and the side formats are asked by
+// content in the order of their first row.
+const Registration kRegistrations[] = {
+    // What the desktop knows by itself.
+    {Via::kRegistry, MetafileClass, "wmf", "Windows metafiles", ""},
+    {Via::kRegistry, MetafileClass, "emf", "Windows enhanced meta files", ""},
+    {Via::kRegistry, IconClass, "ico", "Windows icons", ""},
+    {Via::kRegistry, BitmapClass, "bmp", "Windows bitmaps", ""},
+    {Via::kClipboard, MetafileClass, "3", "", ""},
+    {Via::kClipboard, MetafileClass, "14", "", ""},
+    {Via::kClipboard, BitmapClass, "2", "", ""},
+    // The JPEG image class.
+    {Via::kRegistry, JpegClass, "jpeg", "JPEG イメージファイル", ""},
+    {Via::kRegistry, JpegClass, "jpg", "JPEG イメージファイル", ""},
+    // FileFormatList.
+    {Via::kSideFormats, BitmapClass, "bmp", "Windows bitmaps", ""},
+    {Via::kSideFormats, IconClass, "ico", "Windows icons", ""},
+    {Via::kSideFormats, MetafileClass, "wmf", "Windows metafiles", ""},
+    {Via::kSideFormats, MetafileClass, "emf", "Windows metafiles", "Windows enhanced meta files"},
+    {Via::kSideFormats, JpegClass, "jfif", "JPG images", "JFIF images"},
+    {Via::kSideFormats, JpegClass, "jpg", "JPG images", "JPG images"},
+    {Via::kSideFormats, JpegClass, "jpe", "JPG images", "JPE images"},
+    {Via::kSideFormats, JpegClass, "jpeg", "JPG images", "JPEG images"},
+    {Via::kSideFormats, BitmapClass, "rle", "Windows bitmaps", "Run length encoded Windows bitmaps"},
+    {Via::kSideFormats, BitmapClass, "dib", "Windows bitmaps", "Device independant Windows bitmaps"},
+    {Via::kSideFormats, TiffClass, "tiff", "Tagged image file format images", "Macintosh TIFF images"},
+    {Via::kSideFormats, TiffClass, "tif", "Tagged image file format images", "PC TIF images"},
+    {Via::kSideFormats, TiffClass, "fax", "Tagged image file format images", "GFI fax images"},
+    {Via::kSideFormats, PngSideClass, "png", "Portable network graphic images", ""},
+    // The classes registered after FileFormatList.
+    {Via::kRegistry, GifClass, "GIF", "GIF Image", ""},
+    {Via::kRegistry, MagClass, "MAG", "MAki chan Graphic format", ""},
+    {Via::kRegistry, DibImageClass, "dib", "Device Independent Bitmap", ""},
+    {Via::kClipboard, DibImageClass, "8", "", ""},
+    {Via::kRegistry, PngEncoderClass, "PNG", "PNG Format", ""},
+};
+
+}  // namespace
+
 Loader::Loader() {
-  // The registry starts with what the desktop knows by itself.
-  registry_.RegisterFileFormat("wmf", "Windows metafiles", &MetafileClass());
-  registry_.RegisterFileFormat("emf", "Windows enhanced meta files", &MetafileClass());
-  registry_.RegisterFileFormat("ico", "Windows icons", &IconClass());
-  registry_.RegisterFileFormat("bmp", "Windows bitmaps", &BitmapClass());
-  registry_.RegisterClipboardFormat(3, &MetafileClass());
-  registry_.RegisterClipboardFormat(14, &MetafileClass());
-  registry_.RegisterClipboardFormat(2, &BitmapClass());
-
-  // Registration order matters: later registrations of an extension win, and
-  // the side formats are asked by content in the order they appear here.
-  registry_.RegisterFileFormat("jpeg", "JPEG イメージファイル", &JpegClass());
-  registry_.RegisterFileFormat("jpg", "JPEG イメージファイル", &JpegClass());
-
-  struct Row {
-    const GraphicClass* cls;
-    const char* extension;
-    const char* common;
-    const char* individual;
-  };
-  const Row rows[] = {
-      {&BitmapClass(), "bmp", "Windows bitmaps", ""},
-      {&IconClass(), "ico", "Windows icons", ""},
-      {&MetafileClass(), "wmf", "Windows metafiles", ""},
-      {&MetafileClass(), "emf", "Windows metafiles", "Windows enhanced meta files"},
-      {&JpegClass(), "jfif", "JPG images", "JFIF images"},
-      {&JpegClass(), "jpg", "JPG images", "JPG images"},
-      {&JpegClass(), "jpe", "JPG images", "JPE images"},
-      {&JpegClass(), "jpeg", "JPG images", "JPEG images"},
-      {&BitmapClass(), "rle", "Windows bitmaps", "Run length encoded Windows bitmaps"},
-      {&BitmapClass(), "dib", "Windows bitmaps", "Device independant Windows bitmaps"},
-      {&TiffClass(), "tiff", "Tagged image file format images", "Macintosh TIFF images"},
-      {&TiffClass(), "tif", "Tagged image file format images", "PC TIF images"},
-      {&TiffClass(), "fax", "Tagged image file format images", "GFI fax images"},
-      {&PngSideClass(), "png", "Portable network graphic images", ""},
-  };
-  for (const Row& row : rows) formats_.Register(row.extension, row.common, row.individual, row.cls);
-
-  registry_.RegisterFileFormat("GIF", "GIF Image", &GifClass());
-  registry_.RegisterFileFormat("MAG", "MAki chan Graphic format", &MagClass());
-  registry_.RegisterFileFormat("dib", "Device Independent Bitmap", &DibImageClass());
-  registry_.RegisterClipboardFormat(8, &DibImageClass());
-  registry_.RegisterFileFormat("PNG", "PNG Format", &PngEncoderClass());
+  for (const Registration& row : kRegistrations) {
+    switch (row.via) {
+      case Via::kRegistry:
+        registry_.RegisterFileFormat(row.extension, row.common, &row.cls());
+        break;
+      case Via::kClipboard:
+        registry_.RegisterClipboardFormat(static_cast<uint32_t>(std::stoul(row.extension)), &row.cls());
+        break;
+      case Via::kSideFormats:
+        formats_.Register(row.extension, row.common, row.individual, &row.cls());
+        break;
+    }
+  }
 }
 
 const GraphicClass* Loader::ClassFromContent(const std::string& path) const {
