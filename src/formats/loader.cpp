@@ -26,9 +26,10 @@ enum class Via { kRegistry, kClipboard, kSideFormats };
 struct Registration {
   Via via;
   const GraphicClass& (*cls)();
-  const char* extension;   // or the clipboard format's number, in text
+  const char* extension;
   const char* common;      // the description (common to a class's extensions)
   const char* individual;  // FileFormatList: the extension's own description
+  uint32_t clipboard = 0;  // kClipboard: the clipboard format
 };
 
 // Every registration at start-up, in order. The order matters: a later
@@ -40,9 +41,9 @@ const Registration kRegistrations[] = {
     {Via::kRegistry, MetafileClass, "emf", "Windows enhanced meta files", ""},
     {Via::kRegistry, IconClass, "ico", "Windows icons", ""},
     {Via::kRegistry, BitmapClass, "bmp", "Windows bitmaps", ""},
-    {Via::kClipboard, MetafileClass, "3", "", ""},
-    {Via::kClipboard, MetafileClass, "14", "", ""},
-    {Via::kClipboard, BitmapClass, "2", "", ""},
+    {Via::kClipboard, MetafileClass, "", "", "", 3},
+    {Via::kClipboard, MetafileClass, "", "", "", 14},
+    {Via::kClipboard, BitmapClass, "", "", "", 2},
     // The JPEG image class.
     {Via::kRegistry, JpegClass, "jpeg", "JPEG イメージファイル", ""},
     {Via::kRegistry, JpegClass, "jpg", "JPEG イメージファイル", ""},
@@ -65,7 +66,7 @@ const Registration kRegistrations[] = {
     {Via::kRegistry, GifClass, "GIF", "GIF Image", ""},
     {Via::kRegistry, MagClass, "MAG", "MAki chan Graphic format", ""},
     {Via::kRegistry, DibImageClass, "dib", "Device Independent Bitmap", ""},
-    {Via::kClipboard, DibImageClass, "8", "", ""},
+    {Via::kClipboard, DibImageClass, "", "", "", 8},
     {Via::kRegistry, PngEncoderClass, "PNG", "PNG Format", ""},
 };
 
@@ -78,7 +79,7 @@ Loader::Loader() {
         registry_.RegisterFileFormat(row.extension, row.common, &row.cls());
         break;
       case Via::kClipboard:
-        registry_.RegisterClipboardFormat(static_cast<uint32_t>(std::stoul(row.extension)), &row.cls());
+        registry_.RegisterClipboardFormat(row.clipboard, &row.cls());
         break;
       case Via::kSideFormats:
         formats_.Register(row.extension, row.common, row.individual, &row.cls());
