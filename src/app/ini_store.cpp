@@ -1,5 +1,7 @@
 #include "app/ini_store.h"
 
+#include <charconv>
+
 #include "base/paths.h"
 #include "platform/platform.h"
 
@@ -139,7 +141,10 @@ void LoadMainSettings(IniStore& store, Settings& s) {
   s.O_quality_c = ListIndex(quality, 10);
   // The track bar clamps what the list cannot show.
   s.O_quality_t = quality < 0 ? 0 : quality > 9 ? 9 : quality;
+  // An icon size the list cannot show falls back to the default, 32: no
+  // selection would leave every icon without a size.
   s.O_icosize = ListIndex(store.ReadInteger("Option", "icosize", s.O_icosize), 5);
+  if (s.O_icosize < 0) s.O_icosize = 1;
   s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), 8);
 }
 
@@ -190,6 +195,19 @@ void LoadDialogSettings(IniStore& store, Settings& s) {
   s.V_adds = store.ReadBool("Config_Conv", "adds", s.V_adds);
   s.V_olddate = store.ReadBool("Config_Conv", "olddate", s.V_olddate);
   s.V_transparent = store.ReadBool("Config_Conv", "transparent", s.V_transparent);
+}
+
+void LoadLimits(IniStore& store, DecodeLimits& limits) {
+  auto read = [&](const char* key, int64_t& value) {
+    const std::string text = store.ReadString("Limits", key, "");
+    int64_t v = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (error == std::errc() && end == text.data() + text.size() && v > 0) value = v;
+  };
+  read("MaxPixels", limits.max_pixels);
+  read("MaxSide", limits.max_side);
+  read("MaxAllocation", limits.max_allocation);
+  read("MaxFileSize", limits.max_file);
 }
 
 void SaveDialogSettings(IniStore& store, const Settings& s) {

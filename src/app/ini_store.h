@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ini_file.h"
+#include "image/limits.h"
 #include "pipeline/settings.h"
 
 namespace velmora {
@@ -58,6 +59,9 @@ void LoadMainSettings(IniStore& store, Settings& settings);
 // leaves them as they were read.
 void SaveMainSettings(IniStore& store, const Settings& settings, bool window = true);
 void LoadDialogSettings(IniStore& store, Settings& settings);
+// The decoding limits of section "Limits" (MaxPixels, MaxSide,
+// MaxAllocation, MaxFileSize); a missing or unusable value keeps the default.
+void LoadLimits(IniStore& store, DecodeLimits& limits);
 void SaveDialogSettings(IniStore& store, const Settings& settings);
 
 }  // namespace velmora

@@ -65,6 +65,10 @@ int Run(const std::vector<std::string>& args) {
   LoadMainSettings(store, settings);
   LoadDialogSettings(store, settings);
   const bool colour_from_default = !line.color_given && !store.HasKey("Effect", "PixelColor");
+  DecodeLimits limits;
+  LoadLimits(store, limits);
+  if (line.max_pixels > 0) limits.max_pixels = line.max_pixels;
+  SetLimits(limits);
   for (const auto& edit : line.edits) edit(settings);
 
   if (!line.out_folder.empty()) {

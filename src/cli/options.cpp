@@ -4,6 +4,8 @@
 #include <map>
 #include <sstream>
 
+#include "image/limits.h"
+
 namespace velmora::cli {
 namespace {
 
@@ -243,6 +245,14 @@ const std::vector<Option>& Options() {
          Edit(line, [](Settings& s) { s.A_delete = false; });
        },
        nullptr},
+      {{"--max-pixels"}, "N", "refuse pictures of more than N pixels (settings file: [Limits] MaxPixels)",
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         long n = 0;
+         if (!ParseNumber(v, 1, 999999999, n))
+           throw UsageError(option + ": '" + v + "' is not a number of pixels from 1 to 999999999");
+         line.max_pixels = n;
+       },
+       [](const Settings&) { return std::to_string(CurrentLimits().max_pixels); }},
       {{"-n", "--dry-run"}, nullptr, "list the outputs that would be written; read and change nothing",
        [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
       {{"-q", "--quiet"}, nullptr, "print only the results list, failures and questions",

@@ -34,6 +34,7 @@ struct CommandLine {
   bool color_given = false;
   bool formats_given = false;
   std::optional<PickerClick> pick;
+  int64_t max_pixels = 0;  // --max-pixels, 0 when not given
   std::string out_folder;  // --out as given (made absolute and created later)
   // Changes to the settings, in the order given.
   std::vector<std::function<void(Settings&)>> edits;

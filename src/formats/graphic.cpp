@@ -1,16 +1,21 @@
 #include "formats/graphic.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <istream>
+#include <iterator>
+
+#include "image/limits.h"
+#include "platform/platform.h"
 
 namespace velmora {
 
 void Graphic::LoadFromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("Cannot open file \"" + path + "\": " + std::strerror(errno));
-  LoadFromStream(in);
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  LoadFromMemory(data.data(), data.size());
+}
+
+void Graphic::LoadFromStream(std::istream& in) {
+  const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LoadFromMemory(data.data(), data.size());
 }
 
 void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
@@ -19,9 +24,8 @@ void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
 
 void Graphic::AssignTo(Bitmap&) const { throw ConvertError(ClassName() + " を Bitmap に代入することはできません"); }
 
-void ReadExact(std::istream& in, void* dst, size_t n, const char* who) {
-  in.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
-  if (static_cast<size_t>(in.gcount()) != n) throw DecodeError(DecodeKind::kIncompleteData, std::string(who) + ": unexpected end of data");
+void RequireBytes(size_t size, size_t needed, const char* who) {
+  if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, std::string(who) + ": unexpected end of data");
 }
 
 }  // namespace velmora

@@ -28,10 +28,12 @@ class Graphic {
   // The class name that messages show ("Bitmap", "Icon", ...).
   virtual std::string ClassName() const = 0;
 
-  // Opens the file read-only and loads it through LoadFromStream.
+  // Reads the file (a regular file within the input limit) and decodes it.
   void LoadFromFile(const std::string& path);
-  // Loads from the stream's current position; raises the decoder's own error.
-  void LoadFromStream(std::istream& in) { OnLoad(in); }
+  // Decodes what the stream holds from its current position.
+  void LoadFromStream(std::istream& in);
+  // Decodes bytes in memory; raises the decoder's own error.
+  void LoadFromMemory(const uint8_t* data, size_t size) { OnLoad(data, size); }
   // Clipboard data of one format with the clipboard's palette ignored.
   virtual void LoadFromClipboardFormat(uint32_t format, const std::vector<uint8_t>& data);
 
@@ -46,7 +48,7 @@ class Graphic {
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
  protected:
-  virtual void OnLoad(std::istream& in) = 0;
+  virtual void OnLoad(const uint8_t* data, size_t size) = 0;
   std::vector<std::string> warnings_;
 };
 
@@ -63,14 +65,14 @@ class BitmapGraphic : public Graphic {
 };
 
 // A graphic class as the registries list it: a name, a factory and, for the
-// side-format decoders, a content test that leaves the stream where it was.
+// side-format decoders, a content test of the data's first bytes.
 struct GraphicClass {
   std::string name;
   std::function<std::unique_ptr<Graphic>()> create;
-  std::function<bool(std::istream&)> recognises;  // empty: not a side-format class
+  std::function<bool(const uint8_t* data, size_t size)> recognises;  // empty: not a side-format class
 };
 
-// Reads exactly n bytes or raises the decoder's truncation error.
-void ReadExact(std::istream& in, void* dst, size_t n, const char* who);
+// Raises the decoder's truncation error when size is below needed.
+void RequireBytes(size_t size, size_t needed, const char* who);
 
 }  // namespace velmora

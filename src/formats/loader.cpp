@@ -1,12 +1,12 @@
 #include "formats/loader.h"
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <string>
+#include <vector>
 
 #include "base/paths.h"
 #include "formats/formats.h"
+#include "image/limits.h"
+#include "platform/platform.h"
 
 namespace velmora {
 
@@ -89,37 +89,44 @@ Loader::Loader() {
 }
 
 const GraphicClass* Loader::ClassFromContent(const std::string& path) const {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Error("Cannot open file \"" + path + "\": " + std::strerror(errno));
-  for (const GraphicClass* cls : formats_.ContentDetectionOrder()) {
-    in.clear();
-    in.seekg(0);
-    if (cls->recognises(in)) return cls;
-  }
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  return ClassFromContent(data.data(), data.size());
+}
+
+const GraphicClass* Loader::ClassFromContent(const uint8_t* data, size_t size) const {
+  for (const GraphicClass* cls : formats_.ContentDetectionOrder())
+    if (cls->recognises(data, size)) return cls;
   return nullptr;
 }
 
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path) const {
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  return LoadByExtension(path, data.data(), data.size());
+}
+
+std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const {
   const std::string extension = ExtensionOf(path);
   const GraphicClass* cls = registry_.FindExtension(extension);
   if (!cls) throw InvalidGraphicError("拡張子 ." + extension + " の画像形式は処理できません");
   auto graphic = cls->create();
-  graphic->LoadFromFile(path);
+  graphic->LoadFromMemory(data, size);
   return graphic;
 }
 
 std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const {
-  if (const GraphicClass* cls = ClassFromContent(path)) {
+  // Read once: content detection and both attempts work on the same bytes.
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  if (const GraphicClass* cls = ClassFromContent(data.data(), data.size())) {
     try {
       auto graphic = cls->create();
-      graphic->LoadFromFile(path);
+      graphic->LoadFromMemory(data.data(), data.size());
       return graphic;
     } catch (const Error&) {
       // A file claimed by content but not decodable gets a second chance by
       // its extension. Running out of memory or a bug is no such case.
     }
   }
-  return LoadByExtension(path);
+  return LoadByExtension(path, data.data(), data.size());
 }
 
 }  // namespace velmora

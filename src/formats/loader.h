@@ -17,14 +17,17 @@ class Loader {
   Loader& operator=(const Loader&) = delete;
 
   // The first side-format class that recognises the file's content, or nullptr.
-  // A file that cannot be opened raises.
+  // A file that cannot be read raises.
   const GraphicClass* ClassFromContent(const std::string& path) const;
+  const GraphicClass* ClassFromContent(const uint8_t* data, size_t size) const;
   // Loads a file by content, then by extension (a second chance by extension
   // when the content class fails). Raises the decoder's error, or
   // InvalidGraphicError "拡張子 .<ext> の画像形式は処理できません".
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
   // Loads a file by its extension only.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
+  // Decodes data with the class registered for path's extension.
+  std::unique_ptr<Graphic> LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const;
 
   GraphicRegistry& Registry() { return registry_; }
   const GraphicRegistry& Registry() const { return registry_; }

@@ -10,6 +10,7 @@ namespace velmora {
 Bitmap::Bitmap(int width, int height, Format format) : width_(width), height_(height), format_(format) {
   CheckImageSize(width, height, "Bitmap");
   stride_ = RowBytes(width, Bits());
+  CheckAllocation(stride_ * height, "Bitmap");
   pixels_.assign(static_cast<size_t>(stride_ * height), 0);
 }
 

@@ -16,7 +16,7 @@ class Bitmap {
   enum class Format { k1Bit = 1, k4Bit = 4, k8Bit = 8, k24Bit = 24, k32Bit = 32 };
 
   Bitmap() = default;
-  // A zero-filled bitmap; the size is checked against kMaxPixels.
+  // A zero-filled bitmap; the size is checked against the decoding limits.
   Bitmap(int width, int height, Format format);
 
   int Width() const { return width_; }

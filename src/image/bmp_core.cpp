@@ -35,6 +35,14 @@ InfoHeader ParseInfoHeader(const uint8_t* p, uint32_t size) {
   return h;
 }
 
+bool RlePlausible(int64_t width, int64_t height, size_t size) {
+  constexpr int64_t kPixelsPerByte = 4096;
+  constexpr int64_t kAlwaysPlausible = 1 << 16;
+  if (width <= 0 || height <= 0) return false;
+  const int64_t allowed = kAlwaysPlausible + kPixelsPerByte * static_cast<int64_t>(size);
+  return width <= allowed / height;
+}
+
 void DefaultMasks(int bits, uint32_t masks[3]) {
   if (bits == 16) {
     masks[0] = 0x7C00, masks[1] = 0x03E0, masks[2] = 0x001F;

@@ -72,6 +72,13 @@ class ChannelScaler {
   uint64_t maximum_ = 0;  // the aligned mask
 };
 
+// Whether run-length data of size bytes can plausibly describe a width x
+// height picture. Runs, ends of line and deltas let a few bytes cover much,
+// but real encoders never reach 4096 pixels per byte; a claim beyond that
+// (a 60-byte file of 16384 x 16384 pixels) is refused before any pixel
+// memory is allocated. Small pictures always pass.
+bool RlePlausible(int64_t width, int64_t height, size_t size);
+
 // What went wrong in run-length data. The readers word these themselves.
 enum class RleFault {
   kDataEndsEarly,     // the data ends inside an opcode (strict reading only)

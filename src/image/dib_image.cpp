@@ -52,6 +52,17 @@ class ByteSource {
   virtual ~ByteSource() = default;
   virtual void Read(void* dst, size_t n) = 0;
   virtual void Skip(uint64_t n) = 0;
+  // Reads n bytes into new pixel memory; a source that cannot hold n more
+  // bytes fails as its short read would, before the memory is allocated.
+  PixelMemory ReadPixels(size_t n, bool use_fmo) {
+    if (n > Remaining()) ShortRead();
+    PixelMemory bits(n, use_fmo);
+    Read(bits.Data(), n);
+    return bits;
+  }
+  // Bytes left to read (as many as could be wanted when unknown).
+  virtual uint64_t Remaining() = 0;
+  [[noreturn]] virtual void ShortRead() = 0;
 };
 
 class StreamSource : public ByteSource {
@@ -59,7 +70,16 @@ class StreamSource : public ByteSource {
   explicit StreamSource(std::istream& in) : in_(in) {}
   void Read(void* dst, size_t n) override {
     in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
-    if (static_cast<size_t>(in_.gcount()) != n) throw StreamReadError();
+    if (static_cast<size_t>(in_.gcount()) != n) ShortRead();
+  }
+  [[noreturn]] void ShortRead() override { throw StreamReadError(); }
+  uint64_t Remaining() override {
+    const auto here = in_.tellg();
+    if (here < 0) return UINT64_MAX;  // not seekable: the read will tell
+    in_.seekg(0, std::ios::end);
+    const auto end = in_.tellg();
+    in_.seekg(here);
+    return end >= here ? static_cast<uint64_t>(end - here) : 0;
   }
   void Skip(uint64_t n) override {
     char buf[4096];
@@ -78,15 +98,18 @@ class MemorySource : public ByteSource {
  public:
   MemorySource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
   void Read(void* dst, size_t n) override {
-    if (n > size_ - pos_) throw InvalidDibError("DibImage.LoadFromClipboardFormat: Data is too short");
+    if (n > size_ - pos_) ShortRead();
     std::memcpy(dst, data_ + pos_, n);
     pos_ += n;
   }
   void Skip(uint64_t n) override {
-    if (n > size_ - pos_) throw InvalidDibError("DibImage.LoadFromClipboardFormat: Data is too short");
+    if (n > size_ - pos_) ShortRead();
     pos_ += static_cast<size_t>(n);
   }
-  size_t Remaining() const { return size_ - pos_; }
+  uint64_t Remaining() override { return size_ - pos_; }
+  [[noreturn]] void ShortRead() override {
+    throw InvalidDibError("DibImage.LoadFromClipboardFormat: Data is too short");
+  }
 
  private:
   const uint8_t* data_;
@@ -218,8 +241,7 @@ DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, in
   PixelFormatOf(h);  // refuses compressions that do not fit the bit count
   if (h.biCompression == 0) {
     const int64_t size = RowBytes(h.biWidth, bits) * height;
-    parts.bits = PixelMemory(static_cast<size_t>(size), use_fmo);
-    src.Read(parts.bits.Data(), static_cast<size_t>(size));
+    parts.bits = src.ReadPixels(static_cast<size_t>(size), use_fmo);
   } else {
     if (h.biHeight < 0) throw InvalidDibError("DibStorage.LoadFromStream: Top-down RLE image");
     if (rle_size <= 0) rle_size = h.biSizeImage;
@@ -227,8 +249,11 @@ DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, in
     // RLE never expands a row beyond twice its pixel count plus framing.
     const int64_t limit = (RowBytes(h.biWidth, 8) * 2 + 4) * height + 2;
     if (rle_size > limit) throw InvalidDibError("DibStorage.LoadFromStream: RLE data size is out of range");
-    parts.bits = PixelMemory(static_cast<size_t>(rle_size), use_fmo);
-    src.Read(parts.bits.Data(), static_cast<size_t>(rle_size));
+    if (!bmp::RlePlausible(h.biWidth, height, static_cast<size_t>(rle_size)))
+      throw InvalidDibError("DibStorage.LoadFromStream: RLE data of " + std::to_string(rle_size) +
+                            " bytes cannot describe " + std::to_string(h.biWidth) + " x " + std::to_string(height) +
+                            " pixels");
+    parts.bits = src.ReadPixels(static_cast<size_t>(rle_size), use_fmo);
     h.biSizeImage = static_cast<uint32_t>(rle_size);
   }
   return parts;

@@ -1,3 +1,6 @@
+// What a decoder may spend on one input. Every decoder checks the size a
+// file claims against these limits before its first allocation and before
+// any decoding work, so a hostile header costs nothing.
 #pragma once
 
 #include <cstdint>
@@ -7,18 +10,28 @@
 
 namespace velmora {
 
-// Largest image any decoder or the image model accepts: 2^28 pixels (a 24-bit
-// copy is 768 MiB), which a machine with a few GiB can still prepare and write.
-inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
+struct DecodeLimits {
+  // Largest picture: 2^28 pixels (a 24-bit copy is 768 MiB), which a machine
+  // with a few GiB can still prepare and write.
+  int64_t max_pixels = int64_t{1} << 28;
+  // Longest side, whatever the other side is.
+  int64_t max_side = int64_t{1} << 20;
+  // Largest single allocation a decoder or a library it calls may make.
+  int64_t max_allocation = int64_t{1} << 30;
+  // Largest input file.
+  int64_t max_file = int64_t{2} << 30;
+};
 
-// Refuses a width x height that is not positive or exceeds kMaxPixels, naming
-// the claimed size; called before any pixel allocation.
-inline void CheckImageSize(int64_t width, int64_t height, const char* who) {
-  if (width <= 0 || height <= 0 || width * height > kMaxPixels) {
-    throw ImageTooLargeError(std::string(who) + ": image of " + std::to_string(width) + " x " + std::to_string(height) +
-                             " pixels is outside the supported size (at most " + std::to_string(kMaxPixels) +
-                             " pixels)");
-  }
-}
+// The limits in force for the whole process; the front ends set them once at
+// start-up (settings file, command line).
+const DecodeLimits& CurrentLimits();
+void SetLimits(const DecodeLimits& limits);
+
+// Refuses a width x height that is not positive or exceeds the side or
+// pixel limit, naming the limit, the claimed size and the allowed size.
+// Cannot overflow, whatever the claim.
+void CheckImageSize(int64_t width, int64_t height, const char* who);
+// Refuses a single allocation of bytes beyond the allocation limit.
+void CheckAllocation(int64_t bytes, const char* who);
 
 }  // namespace velmora

@@ -56,9 +56,9 @@ void WriteMag(const DibImage& image, const WriterContext&, std::ostream& out) {
 
 void WriteIco(const DibImage& image, const WriterContext& ctx, std::ostream& out) {
   static const char* kSizes[] = {"16", "32", "64", "128", "256"};
-  const int index = ctx.settings.O_icosize;
-  // The size is the decimal value of the list's text; no item has no text.
-  if (index < 0 || index > 4) throw Error("'' is not a valid integer value");
+  // The size is the decimal value of the list's text; without a selection
+  // the default, 32.
+  const int index = ctx.settings.O_icosize >= 0 && ctx.settings.O_icosize <= 4 ? ctx.settings.O_icosize : 1;
   EncodeIco(image, std::stoi(kSizes[index]), ctx.settings.C_Trans, out);
 }
 

@@ -38,6 +38,13 @@ bool IsWritableFolder(const std::string& path);
 // Creates a folder and its parents (mode 0777 less the umask); raises FileError.
 void MakeFolders(const std::string& path);
 
+// Reads a whole input file with sized reads. Only a regular file is read:
+// the file is opened without blocking (a FIFO would wait forever) and its
+// kind is checked on the open descriptor, so a device or pipe, also behind a
+// link, is refused. A file larger than max_bytes is refused before reading.
+// Raises FileError naming the file and the reason.
+std::vector<uint8_t> ReadRegularFile(const std::string& path, int64_t max_bytes);
+
 struct FileInfo {
   int64_t size = 0;
   int64_t mtime_seconds = 0;  // seconds since the Unix epoch, UTC

@@ -129,7 +129,7 @@ TEST(SettingsFileTest, HandEditedValues) {
   EXPECT_EQ(s.C_delay, "3a0");
   EXPECT_EQ(s.O_quality_c, -1);
   EXPECT_EQ(s.O_quality_t, 9) << "the track bar clamps";
-  EXPECT_EQ(s.O_icosize, -1);
+  EXPECT_EQ(s.O_icosize, 1) << "an icon size the list cannot show falls back to 32";
   EXPECT_EQ(s.O_gsize, 0) << "an unreadable number gives the default";
 }
 

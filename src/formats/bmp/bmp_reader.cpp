@@ -3,8 +3,7 @@
 // oversized or short palettes) and refuses damaged files with a reason.
 #include <algorithm>
 #include <cstring>
-#include <istream>
-#include <iterator>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -30,17 +29,14 @@ class BmpGraphic : public BitmapGraphic {
     std::vector<uint8_t> file(14, 0);
     file[0] = 'B', file[1] = 'M';
     file.insert(file.end(), data.begin(), data.end());
-    Parse(file, /*offset_from_palette=*/true);
+    Parse(std::span<const uint8_t>(file), /*offset_from_palette=*/true);
   }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Parse(data, false);
-  }
+  void OnLoad(const uint8_t* data, size_t size) override { Parse(std::span<const uint8_t>(data, size), false); }
 
  private:
-  void Parse(const std::vector<uint8_t>& d, bool offset_from_palette) {
+  void Parse(std::span<const uint8_t> d, bool offset_from_palette) {
     if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') throw BmpError("not a BMP file");
     const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
     const uint32_t bf_size = file.size;
@@ -156,6 +152,9 @@ class BmpGraphic : public BitmapGraphic {
     const int w = static_cast<int>(width);
     const int hh = static_cast<int>(h);
     if (kind == kRle8 || kind == kRle4) {
+      if (!bmp::RlePlausible(w, hh, available))
+        throw BmpError("run-length data of " + std::to_string(available) + " bytes cannot describe " +
+                       std::to_string(w) + " x " + std::to_string(hh) + " pixels");
       bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
       DecodeRle(pixels, available, kind == kRle4);
       bitmap_.SetPalette(palette);

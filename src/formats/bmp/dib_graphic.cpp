@@ -1,5 +1,5 @@
 // ".dib" files and the clipboard DIB go through DibImage's own, stricter reader.
-#include <istream>
+#include "base/memory_stream.h"
 
 #include "image/dib_image.h"
 #include "formats/formats.h"
@@ -18,7 +18,10 @@ class DibGraphic : public Graphic {
   }
 
  protected:
-  void OnLoad(std::istream& in) override { image_.LoadFromStream(in); }
+  void OnLoad(const uint8_t* data, size_t size) override {
+    MemoryInput in(data, size);
+    image_.LoadFromStream(in);
+  }
 
  private:
   DibImage image_;

@@ -351,6 +351,9 @@ void GifImage::OptimizeFrames(int options) {
     for (size_t n = frames.size(); n-- > 0;) {
       GifFrame& frame = *frames[n];
       if (frame.Empty() || !frame.transparent) continue;
+      // A first frame that is transparent all over stays whole: cropping it
+      // away would leave a picture of one colour without any frame.
+      if (n == 0 && AllTransparent(frame)) continue;
       const uint16_t d = frame.Gce() ? frame.Gce()->Delay() : 0;
       Crop(frame);
       if (!frame.Empty()) continue;
@@ -410,6 +413,11 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
     c.Gce()->SetTransparent(true);
     c.Gce()->SetTransparentIndex(t);
   }
+}
+
+bool GifImage::AllTransparent(const GifFrame& frame) {
+  const uint8_t t = static_cast<uint8_t>(frame.TransparentIndex());
+  return std::all_of(frame.pixels.begin(), frame.pixels.end(), [t](uint8_t px) { return px == t; });
 }
 
 void GifImage::Crop(GifFrame& frame) {

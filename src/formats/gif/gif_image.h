@@ -140,6 +140,7 @@ class GifImage {
   void Merge(GifFrame& c, GifFrame& p);
   int SettleTransparentIndex(GifFrame& c);
   static void Crop(GifFrame& frame);
+  static bool AllTransparent(const GifFrame& frame);
   int MaxColorBits() const;
   void WritePixels(std::ostream& out, const GifFrame& frame) const;
 };

@@ -47,9 +47,8 @@ class GifGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "GifImage"; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Memory memory{data.data(), data.size(), 0};
+  void OnLoad(const uint8_t* data, size_t size) override {
+    Memory memory{data, size, 0};
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
     if (!gif) throw DecodeError(DecodeKind::kInvalidData, std::string("GIF image error: ") + GifReason(error));

@@ -1,6 +1,5 @@
 // ".ico" input: the desktop's icon picture, which loads but cannot be drawn
 // into the working bitmap, so such an input ends in ConvertError.
-#include <istream>
 
 #include "formats/formats.h"
 
@@ -14,9 +13,8 @@ class IconGraphic : public Graphic {
   int Height() const override { return height_; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    uint8_t head[22];
-    ReadExact(in, head, sizeof head, "Icon");
+  void OnLoad(const uint8_t* head, size_t size) override {
+    RequireBytes(size, 22, "Icon");
     if (head[0] || head[1] || head[2] != 1 || head[3] || (head[4] | head[5]) == 0)
       throw InvalidGraphicError("Icon image is not valid");
     width_ = head[6] ? head[6] : 256;

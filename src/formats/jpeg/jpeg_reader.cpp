@@ -34,6 +34,7 @@ struct JpegSink {
   // object. Must not throw.
   void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
   void* self;
+  int64_t max_memory = 0;
   size_t stride = 0;  // bytes from one row to the next, set by allocate
 };
 
@@ -53,6 +54,9 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
     return 1;
   }
   jpeg_create_decompress(&cinfo);
+  // libjpeg's own working memory (a progressive file's coefficients) stays
+  // within the allocation limit: beyond it the decoder fails cleanly.
+  cinfo.mem->max_memory_to_use = static_cast<long>(sink->max_memory);
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
   jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_read_header(&cinfo, TRUE);
@@ -162,13 +166,12 @@ class JpegGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "JPEGImage"; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this};
+  void OnLoad(const uint8_t* data, size_t size) override {
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this, CurrentLimits().max_allocation};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
     char warning[JMSG_LENGTH_MAX] = {};
-    if (DecodeJpeg(data.data(), data.size(), &sink, message, warning) != 0) {
+    if (DecodeJpeg(data, size, &sink, message, warning) != 0) {
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
       throw DecodeError(DecodeKind::kInvalidData, std::string("JPEG error #") + message);
     }

@@ -1,5 +1,5 @@
 // MAG input through the MAG codec.
-#include <istream>
+#include <vector>
 
 #include "formats/formats.h"
 #include "formats/mag/mag_image.h"
@@ -15,7 +15,7 @@ class MagGraphic : public Graphic {
   int Height() const override { return image_.Height(); }
 
  protected:
-  void OnLoad(std::istream& in) override { image_.LoadFromStream(in); }
+  void OnLoad(const uint8_t* data, size_t size) override { image_.LoadFromBytes(std::vector<uint8_t>(data, data + size)); }
 
  private:
   MagImage image_;

@@ -1,7 +1,6 @@
 // ".wmf" and ".emf" input: the desktop's metafile picture, which loads but
 // cannot be drawn into the working bitmap, so such an input ends in
 // ConvertError.
-#include <istream>
 
 #include "formats/formats.h"
 
@@ -15,10 +14,7 @@ class MetafileGraphic : public Graphic {
   int Height() const override { return 0; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    uint8_t head[4];
-    ReadExact(in, head, sizeof head, "Metafile");
-  }
+  void OnLoad(const uint8_t*, size_t size) override { RequireBytes(size, 4, "Metafile"); }
 };
 
 }  // namespace

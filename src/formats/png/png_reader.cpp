@@ -5,6 +5,7 @@
 // DecodePng, whose frames own nothing that needs a destructor.
 #include <png.h>
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -21,20 +22,8 @@ namespace velmora {
 namespace {
 
 constexpr uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
-// Largest side libpng accepts, and the largest single chunk it may allocate
-// (text and profile chunks; pixel data is never buffered by chunk).
-constexpr png_uint_32 kMaxSide = 1u << 20;
-constexpr png_alloc_size_t kMaxChunk = png_alloc_size_t{64} << 20;
 
-bool RecognisesPng(std::istream& in) {
-  const auto start = in.tellg();
-  uint8_t head[8] = {};
-  in.read(reinterpret_cast<char*>(head), 8);
-  const bool yes = in.gcount() == 8 && std::memcmp(head, kSignature, 8) == 0;
-  in.clear();
-  in.seekg(start);
-  return yes;
-}
+bool RecognisesPng(const uint8_t* data, size_t size) { return size >= 8 && std::memcmp(data, kSignature, 8) == 0; }
 
 struct PngSink {
   // Called with the size once the header is read; returns false to refuse
@@ -85,8 +74,16 @@ int DecodePng(const uint8_t* data, size_t size, PngSink* sink, char* message, si
     return 1;
   }
   png_set_read_fn(png, &in, ReadInput);
-  png_set_user_limits(png, kMaxSide, kMaxSide);
-  png_set_chunk_malloc_max(png, kMaxChunk);
+  // The side limit, and no chunk larger than the allocation limit or than
+  // the data itself: a chunk claiming more is refused before allocating.
+  const DecodeLimits& limits = CurrentLimits();
+  const png_uint_32 side = static_cast<png_uint_32>(std::min<int64_t>(limits.max_side, PNG_UINT_31_MAX));
+  png_set_user_limits(png, side, side);
+  // libpng treats a chunk over the limit as a "benign" error, which it only
+  // warns about on reading before allocating the chunk anyway.
+  png_set_benign_errors(png, 0);
+  png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(std::min<int64_t>(limits.max_allocation,
+                                                                                 static_cast<int64_t>(size) + 1)));
   png_read_info(png, info);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
@@ -125,11 +122,10 @@ class PngGraphic : public BitmapGraphic {
   std::string ClassName() const override { return name_; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  void OnLoad(const uint8_t* data, size_t size) override {
     PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, this};
     char message[200] = {};
-    if (DecodePng(data.data(), data.size(), &sink, message, sizeof message) != 0) {
+    if (DecodePng(data, size, &sink, message, sizeof message) != 0) {
       rgba_.clear();
       rows_.clear();
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
@@ -144,6 +140,7 @@ class PngGraphic : public BitmapGraphic {
     auto* me = static_cast<PngGraphic*>(self);
     try {
       CheckImageSize(width, height, "PNG image");
+      CheckAllocation(static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, "PNG image");
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
       const size_t row_bytes = static_cast<size_t>(width) * 4;
       me->rgba_.assign(interlaced ? row_bytes * height : row_bytes, 0);

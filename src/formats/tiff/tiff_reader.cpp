@@ -14,14 +14,8 @@
 namespace velmora {
 namespace {
 
-bool RecognisesTiff(std::istream& in) {
-  const auto start = in.tellg();
-  uint8_t head[4] = {};
-  in.read(reinterpret_cast<char*>(head), 4);
-  const bool got = in.gcount() == 4;
-  in.clear();
-  in.seekg(start);
-  if (!got) return false;
+bool RecognisesTiff(const uint8_t* head, size_t size) {
+  if (size < 4) return false;
   return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
          (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
@@ -31,11 +25,10 @@ class TiffGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "TiffGraphic"; }
 
  protected:
-  void OnLoad(std::istream& in) override {
-    const std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    tiff::MemoryFile memory{data.data(), data.size()};
+  void OnLoad(const uint8_t* data, size_t size) override {
+    tiff::MemoryFile memory{data, size};
     tiff::Diagnostics diagnostics;
-    tiff::Handle tif = tiff::Open("r", memory, diagnostics);
+    tiff::Handle tif = tiff::Open("r", memory, diagnostics, CurrentLimits().max_allocation);
     if (!tif)
       throw DecodeError(DecodeKind::kInvalidData,
                         "TIFF image error: not a readable TIFF file" + diagnostics.Suffix());
@@ -43,6 +36,7 @@ class TiffGraphic : public BitmapGraphic {
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
     CheckImageSize(width, height, "TIFF image");
+    CheckAllocation(static_cast<int64_t>(width) * height * 4, "TIFF image");
     std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
     // Any error while decoding fails the file: libtiff would otherwise hand
     // back a picture with the undecodable parts left blank.

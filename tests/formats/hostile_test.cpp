@@ -1,0 +1,111 @@
+// Every hostile file ever met: refused with its message, before the claimed
+// memory is spent. Each file is kept in tests/fixtures/hostile, named after
+// what it is.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "formats/loader.h"
+#include "image/limits.h"
+#include "test_util.h"
+
+namespace velmora {
+namespace {
+
+std::string Hostile(const std::string& name) { return std::string(VELMORA_SOURCE_DIR) + "/tests/fixtures/hostile/" + name; }
+
+// Peak resident memory, in KiB, of a child process that loads path.
+long PeakKibLoading(const std::string& path) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    try {
+      Loader loader;
+      Bitmap b;
+      loader.LoadFile(path)->AssignTo(b);
+    } catch (const std::exception&) {
+    }
+    _exit(0);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  return usage.ru_maxrss;
+}
+
+struct Case {
+  const char* file;
+  const char* message;  // the whole message, or its start when it ends in "…"
+};
+
+const Case kCases[] = {
+    {"jpeg_progressive_46341x46341.jpg", "JPEG image: 46341 x 46341 pixels exceed the limit of 268435456 pixels per picture"},
+    {"png_chunk_claims_2GiB.png", "PNG image error: zTXt: chunk data is too large"},
+    {"rle8_16384x16384_in_60_bytes.bmp", "BMP image error: run-length data of 2 bytes cannot describe 16384 x 16384 pixels"},
+    {"rle8_67108864x4_in_78_bytes.bmp", "BMP image: 67108864 x 4 pixels exceed the limit of 1048576 pixels per side"},
+    {"bmp_10000x10000_24bit_in_70_bytes.bmp", "BMP image error: the pixel data is cut short: 16 of 300000000 bytes"},
+    {"tiff_4294967295x4294967295.tif", "TIFF image error: not a readable TIFF file (TIFFStripSize: Integer overflow)"},
+    {"gif_error_giflib_cannot_name.gif", "GIF image error: the data is damaged (giflib error 0)"},
+};
+
+TEST(HostileFileTest, EachIsRefusedWithItsMessage) {
+  Loader loader;
+  for (const Case& c : kCases) {
+    EXPECT_EQ(test::ErrorOf<Error>([&] {
+                Bitmap b;
+                loader.LoadFile(Hostile(c.file))->AssignTo(b);
+              }),
+              c.message)
+        << c.file;
+  }
+}
+
+TEST(HostileFileTest, NoneSpendsTheMemoryItClaims) {
+  const long baseline = PeakKibLoading(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp");
+  for (const Case& c : kCases) {
+    const long peak = PeakKibLoading(Hostile(c.file));
+    EXPECT_LT(peak, baseline + 64 * 1024) << c.file << " peaked at " << peak << " KiB";
+  }
+}
+
+TEST(HostileFileTest, TheStrictReaderRefusesAClaimTheFileCannotHold) {
+  // The .dib class (DibImage) refuses before allocating, with the stream's
+  // own read error.
+  test::TempDir dir;
+  const auto bytes = test::ReadFile(Hostile("bmp_10000x10000_24bit_in_70_bytes.bmp"));
+  test::WriteFile(dir / "claim.dib", bytes);
+  Loader loader;
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "claim.dib"); }), "Stream read error");
+  EXPECT_LT(PeakKibLoading(dir / "claim.dib"), PeakKibLoading(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp") +
+                                                   64 * 1024);
+}
+
+TEST(DecodeLimitsTest, SizesAreCheckedWithoutOverflow) {
+  const std::pair<std::pair<int64_t, int64_t>, const char*> claims[] = {
+      {{4294967295, 4294967295}, "x: 4294967295 x 4294967295 pixels exceed the limit of 1048576 pixels per side"},
+      {{int64_t{1} << 62, 3}, "x: 4611686018427387904 x 3 pixels exceed the limit of 1048576 pixels per side"},
+      {{0, 5}, "x: 0 x 5 pixels is not a picture size"},
+      {{-7, 5}, "x: -7 x 5 pixels is not a picture size"},
+      {{20000, 20000}, "x: 20000 x 20000 pixels exceed the limit of 268435456 pixels per picture"},
+  };
+  for (const auto& [size, message] : claims)
+    EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(size.first, size.second, "x"); }), message);
+  EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(16384, 16384, "x"); }), "(nothing raised)");
+  EXPECT_EQ(test::ErrorOf([&] { CheckAllocation(int64_t{3} << 30, "x"); }),
+            "x: 3221225472 bytes exceed the limit of 1073741824 bytes for one allocation");
+}
+
+TEST(DecodeLimitsTest, LimitsCanBeChanged) {
+  const DecodeLimits saved = CurrentLimits();
+  DecodeLimits small = saved;
+  small.max_pixels = 100;
+  SetLimits(small);
+  Loader loader;
+  const std::string message =
+      test::ErrorOf([&] { loader.LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp"); });
+  SetLimits(saved);
+  EXPECT_EQ(message, "BMP image: 96 x 64 pixels exceed the limit of 100 pixels per picture");
+}
+
+}  // namespace
+}  // namespace velmora
