@@ -368,3 +368,42 @@ TEST_F(CliSafetyTest, TruncatedJpegConvertsWithAWarning) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST_F(CliSafetyTest, SpecialFilesAreRefusedAndTheBatchGoesOn) {
+  const std::string a = Small("in/a.bmp");
+  ASSERT_EQ(mkfifo((dir / "in/pipe.bmp").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("/dev/zero", (dir / "zero.bmp").c_str()), 0);
+  // A FIFO inside a folder and as an argument, and a device behind a link:
+  // none blocks, none fills memory, the good file converts.
+  Result r = Cli("-q -f png in in/pipe.bmp zero.bmp");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(dir / "in/a.png"));
+  EXPECT_NE(r.err.find("velmora-cli: " + (dir / "in/pipe.bmp") + ": Cannot read \"" + (dir / "in/pipe.bmp") +
+                       "\": it is a FIFO, not a picture file\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find(": it is a character device, not a picture file\n"), std::string::npos) << r.err;
+  EXPECT_EQ(Count(r.out, kFailed), 3u) << r.out;
+}
+
+TEST_F(CliSafetyTest, HostileFilesFailOneByOneAndTheBatchGoesOn) {
+  const std::string hostile = std::string(VELMORA_SOURCE_DIR) + "/tests/fixtures/hostile";
+  fs::create_directories(dir / "mixed");
+  size_t count = 0;
+  for (const auto& e : fs::directory_iterator(hostile)) {
+    fs::copy_file(e.path(), dir / "mixed" / e.path().filename());
+    ++count;
+  }
+  Small("mixed/zz_good.bmp");
+  Result r = Cli("-q -f png --color full mixed");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(Count(r.out, kFailed), count) << r.out;
+  EXPECT_NE(r.out.find((dir / "mixed/zz_good.bmp") + " → "), std::string::npos) << r.out;
+  EXPECT_EQ(Count(r.err, "\n"), count) << r.err;
+}
+
+}  // namespace
+}  // namespace velmora
