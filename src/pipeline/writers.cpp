@@ -8,6 +8,7 @@
 #include "formats/mag/mag_image.h"
 #include "formats/pdf/pdf_report.h"
 #include "formats/png/png_encoder.h"
+#include "platform/platform.h"
 
 namespace velmora {
 
@@ -77,9 +78,12 @@ void WriteGif(const DibImage& image, const WriterContext& ctx, std::ostream& out
   gif.SaveToStream(out);
 }
 
+// The animated GIF of a batch. Each frame is re-optimised against all the
+// others whenever one is added, so no frame is final before the end; the
+// frames' pixels wait in a spool file instead of memory.
 class AnimatedGif : public CombinedOutput {
  public:
-  explicit AnimatedGif(const Settings& settings) : settings_(settings) {}
+  explicit AnimatedGif(const Settings& settings) : settings_(settings) { gif_.SpoolFrames(); }
   void Add(const DibImage& image, const FrameOptions& frame) override {
     AddFinishedFrame(gif_, image, settings_, frame);
     ++added_;
@@ -121,20 +125,34 @@ void WritePdf(const DibImage& image, const WriterContext&, std::ostream& out) {
   pdf.report.SaveDocument(out);
 }
 
+// The combined PDF of a batch. Each page, with its contents and image, goes
+// to a spool file as soon as it is printed, so a batch of hundreds of photos
+// needs the memory of one page; the page tree, the fonts and the
+// cross-reference table follow at the end.
 class CombinedPdf : public CombinedOutput {
  public:
-  CombinedPdf() { pdf_.report.OpenDocument(); }
+  CombinedPdf() {
+    pdf_.report.OpenDocument();
+    pdf_.report.Document()->StartSpooling(spool_.Out());
+  }
   void Add(const DibImage& image, const FrameOptions&) override {
     pdf_.SetPicture(image);
     // Each page gets its own XObject under a numbered name.
     pdf_.element.SharedImage = false;
     pdf_.report.PrintPage(pdf_.page);
-    pdf_.element.picture.AssignDefault();  // the page's image now lives compressed in the document
+    pdf_.element.picture.AssignDefault();
+    pdf_.report.Document()->FlushFinishedObjects();
+    spool_.Size();  // a full disk shows here, naming its reason
   }
   int Count() const override { return pdf_.report.PageCount(); }
-  void Save(std::ostream& out) override { pdf_.report.SaveDocument(out); }
+  void Save(std::ostream& out) override {
+    pdf_.report.Document()->FinishSpooling();
+    spool_.CopyTo(out);
+    pdf_.report.AbortDocument();
+  }
 
  private:
+  platform::SpoolFile spool_;
   PdfAssembly pdf_;
 };
 

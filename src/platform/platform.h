@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -104,5 +105,38 @@ bool IsOurTemporary(const std::string& file_name);
 // Removes every temporary being written right now. Safe to call from a
 // signal handler.
 void RemoveTemporariesNow() noexcept;
+
+}  // namespace velmora::platform
+
+namespace velmora::platform {
+
+class FdBuffer;
+
+// A temporary file of the process's own in $TMPDIR (default /tmp): it has no
+// name, so it is gone when closed or when the process ends, however it ends.
+// Holds what a batch collects (combined outputs) outside memory.
+class SpoolFile {
+ public:
+  SpoolFile();  // raises FileError
+  ~SpoolFile();
+  SpoolFile(const SpoolFile&) = delete;
+  SpoolFile& operator=(const SpoolFile&) = delete;
+
+  // Appends at the end.
+  std::ostream& Out();
+  // Bytes written so far; raises FileError when a write failed (full disk).
+  uint64_t Size();
+  // Copies everything written to out.
+  void CopyTo(std::ostream& out);
+  // Reads or replaces bytes at offset (after Out's writes are flushed).
+  void ReadAt(uint64_t offset, uint8_t* dst, size_t n);
+  void WriteAt(uint64_t offset, const uint8_t* src, size_t n);
+
+ private:
+  void Check();
+  int fd_ = -1;
+  std::unique_ptr<FdBuffer> buffer_;
+  std::unique_ptr<std::ostream> out_;
+};
 
 }  // namespace velmora::platform

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -403,6 +404,52 @@ TEST_F(CliSafetyTest, HostileFilesFailOneByOneAndTheBatchGoesOn) {
   EXPECT_EQ(Count(r.out, kFailed), count) << r.out;
   EXPECT_NE(r.out.find((dir / "mixed/zz_good.bmp") + " → "), std::string::npos) << r.out;
   EXPECT_EQ(Count(r.err, "\n"), count) << r.err;
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Peak resident memory, in KiB, of velmora-cli run with args in folder.
+long PeakKib(const std::string& folder, const std::vector<std::string>& args) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0), dup2(null, 1), dup2(null, 2);
+    if (chdir(folder.c_str()) != 0) _exit(127);
+    std::vector<char*> argv{const_cast<char*>("velmora-cli")};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(test::kCli.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+TEST_F(CliSafetyTest, CombinedOutputsNeedTheMemoryOfAFewPictures) {
+  for (int i = 0; i < 30; ++i) {
+    const Bitmap noise = test::NoiseBitmap(800, 600, Bitmap::Format::k24Bit, static_cast<unsigned>(i));
+    test::SaveBmp(dir / ("many/" + std::to_string(100 + i) + ".bmp"), noise);
+    if (i < 2) test::SaveBmp(dir / ("two/" + std::to_string(100 + i) + ".bmp"), noise);
+  }
+  for (const char* kind : {"pdf", "gif"}) {
+    const std::vector<std::string> common = {"--ini", dir / "Velmora.ini", "-q", "--overwrite", "-f", kind,
+                                             std::string(kind) == "pdf" ? "--multipdf" : "--animgif"};
+    auto run = [&](const char* folder) {
+      std::vector<std::string> args = common;
+      args.insert(args.end(), {"--name", std::string(folder) + "_" + kind, dir / folder});
+      return PeakKib(dir.Path().string(), args);
+    };
+    const long two = run("two"), thirty = run("many");
+    ASSERT_GT(two, 0) << kind;
+    ASSERT_GT(thirty, 0) << kind;
+    EXPECT_LT(thirty, two * 3 / 2) << kind << ": 2 pictures " << two << " KiB, 30 pictures " << thirty << " KiB";
+  }
 }
 
 }  // namespace

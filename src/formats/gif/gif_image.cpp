@@ -1,5 +1,7 @@
 #include "formats/gif/gif_image.h"
 
+#include "platform/platform.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -164,6 +166,65 @@ GifGraphicControlExtension* GifFrame::Gce() const {
   return nullptr;
 }
 
+struct GifPixelSpool {
+  platform::SpoolFile file;
+  uint64_t end = 0;
+};
+
+void FramePixels::Assign(std::vector<uint8_t> pixels) {
+  size_ = pixels.size();
+  if (!spool_) {
+    memory_ = std::move(pixels);
+    return;
+  }
+  // A frame that shrinks (cropping) keeps its place in the spool.
+  if (size_ > capacity_) {
+    offset_ = spool_->end;
+    capacity_ = size_;
+    spool_->end += size_;
+  }
+  spool_->file.WriteAt(offset_, pixels.data(), size_);
+}
+
+void FramePixels::Clear() {
+  memory_.clear();
+  memory_.shrink_to_fit();
+  size_ = 0;
+}
+
+uint8_t FramePixels::At(size_t i) const {
+  if (!spool_) return memory_[i];
+  uint8_t v = 0;
+  spool_->file.ReadAt(offset_ + i, &v, 1);
+  return v;
+}
+
+FramePixels::View::View(const FramePixels& owner, bool write) : owner_(owner), write_(write), size_(owner.size_) {
+  if (!owner.spool_) {
+    data_ = const_cast<uint8_t*>(owner.memory_.data());
+    return;
+  }
+  loaded_.resize(size_);
+  owner.spool_->file.ReadAt(owner.offset_, loaded_.data(), size_);
+  data_ = loaded_.data();
+}
+
+FramePixels::View::~View() {
+  if (!owner_.spool_ || !write_) return;
+  try {
+    owner_.spool_->file.WriteAt(owner_.offset_, loaded_.data(), size_);
+  } catch (...) {
+    // A destructor cannot raise; the spool's next use reports the disk.
+  }
+}
+
+GifImage::GifImage() = default;
+GifImage::~GifImage() = default;
+
+void GifImage::SpoolFrames() {
+  if (!spool_) spool_ = std::make_unique<GifPixelSpool>();
+}
+
 int GifImage::AddFrame(const DibImage& dib) {
   Bitmap b;
   dib.AssignTo(b);
@@ -173,8 +234,9 @@ int GifImage::AddFrame(const DibImage& dib) {
   auto frame = std::make_unique<GifFrame>(*this);
   frame->width = static_cast<uint16_t>(b.Width());
   frame->height = static_cast<uint16_t>(b.Height());
-  frame->pixels.resize(static_cast<size_t>(b.Width()) * b.Height());
-  uint8_t* p = frame->pixels.data();
+  frame->pixels.spool_ = spool_.get();
+  std::vector<uint8_t> pixels(static_cast<size_t>(b.Width()) * b.Height());
+  uint8_t* p = pixels.data();
   if (b.Bits() <= 8) {
     const auto& palette = b.Palette();
     for (size_t i = 0; i < palette.size() && i < 256; ++i)
@@ -195,6 +257,7 @@ int GifImage::AddFrame(const DibImage& dib) {
         *p++ = static_cast<uint8_t>(36 * ((s[2] + 3) / 51) + 6 * ((s[1] + 3) / 51) + (s[0] + 3) / 51);
     }
   }
+  frame->pixels.Assign(std::move(pixels));
   if (frame->left + frame->width > screen_width) screen_width = static_cast<uint16_t>(frame->left + frame->width);
   if (frame->top + frame->height > screen_height) screen_height = static_cast<uint16_t>(frame->top + frame->height);
   frames.push_back(std::move(frame));
@@ -204,7 +267,7 @@ int GifImage::AddFrame(const DibImage& dib) {
 int GifImage::FramePixel(const GifFrame& frame, int x, int y) {
   if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || frame.pixels.empty())
     throw GifError("Invalid pixel coordinates");
-  return frame.pixels[static_cast<size_t>(y) * frame.width + x];
+  return frame.pixels.At(static_cast<size_t>(y) * frame.width + x);
 }
 
 void GifImage::OptimizeColorTables() {
@@ -252,7 +315,8 @@ void GifImage::OptimizeColorTables() {
     const int count = h.table->Count();
     const int t = frame.TransparentIndex();
     bool has_t = false;
-    for (uint8_t& px : frame.pixels) {
+    auto pixels = frame.pixels.Edit();
+    for (uint8_t& px : pixels) {
       if (frame.transparent && px == t) {
         has_t = true;
         continue;
@@ -333,7 +397,8 @@ void GifImage::OptimizeColorTables() {
     for (int i = 0; i < 256; ++i)
       map[i] = i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index) : 0;
     const bool remap_t = transparency_used && frame.transparent;
-    for (uint8_t& px : frame.pixels) px = remap_t && px == old_t[f] ? static_cast<uint8_t>(new_t) : map[px];
+    auto pixels = frame.pixels.Edit();
+    for (uint8_t& px : pixels) px = remap_t && px == old_t[f] ? static_cast<uint8_t>(new_t) : map[px];
     if (remap_t && frame.Gce()) frame.Gce()->SetTransparentIndex(new_t);
   }
 }
@@ -387,12 +452,14 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
   const GifColorMap& ct = c.ActiveTable();
   const GifColorMap& pt = p.ActiveTable();
   const bool same_table = &ct == &pt;
+  auto c_pixels = c.pixels.Edit();
+  auto p_pixels = p.pixels.Read();
   for (int y = y0; y < y1; ++y) {
     const size_t crow = static_cast<size_t>(y - c.top) * c.width;
     const size_t prow = static_cast<size_t>(y - p.top) * p.width;
     for (int x = x0; x < x1; ++x) {
-      uint8_t& cpx = c.pixels[crow + static_cast<size_t>(x - c.left)];
-      const int a = cpx, b = p.pixels[prow + static_cast<size_t>(x - p.left)];
+      uint8_t& cpx = c_pixels[crow + static_cast<size_t>(x - c.left)];
+      const int a = cpx, b = p_pixels[prow + static_cast<size_t>(x - p.left)];
       if ((settled && a == t) || (p_transparent && b == tp)) continue;
       bool same = same_table && a == b;
       if (!same) {
@@ -417,13 +484,15 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
 
 bool GifImage::AllTransparent(const GifFrame& frame) {
   const uint8_t t = static_cast<uint8_t>(frame.TransparentIndex());
-  return std::all_of(frame.pixels.begin(), frame.pixels.end(), [t](uint8_t px) { return px == t; });
+  auto pixels = frame.pixels.Read();
+  return std::all_of(pixels.begin(), pixels.end(), [t](uint8_t px) { return px == t; });
 }
 
 void GifImage::Crop(GifFrame& frame) {
   const int t = frame.TransparentIndex();
   const int w = frame.width, h = frame.height;
-  auto px = [&](int x, int y) { return frame.pixels[static_cast<size_t>(y) * w + x]; };
+  auto pixels = frame.pixels.Read();
+  auto px = [&](int x, int y) { return pixels[static_cast<size_t>(y) * w + x]; };
   auto column_used = [&](int x, int ya, int yb) {
     for (int y = ya; y <= yb; ++y)
       if (px(x, y) != t) return true;
@@ -432,7 +501,7 @@ void GifImage::Crop(GifFrame& frame) {
   int left = 0;
   while (left < w && !column_used(left, 0, h - 1)) ++left;
   if (left == w) {
-    frame.pixels.clear();
+    frame.pixels.Clear();
     frame.width = frame.height = 0;
     frame.extensions.clear();
     frame.transparent = false;
@@ -452,9 +521,9 @@ void GifImage::Crop(GifFrame& frame) {
   const int nw = right - left + 1, nh = bottom - top + 1;
   std::vector<uint8_t> cut(static_cast<size_t>(nw) * nh);
   for (int y = 0; y < nh; ++y)
-    std::copy_n(frame.pixels.begin() + static_cast<std::ptrdiff_t>(top + y) * w + left, nw,
+    std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(top + y) * w + left, nw,
                 cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
-  frame.pixels = std::move(cut);
+  frame.pixels.Assign(std::move(cut));
   frame.left = static_cast<uint16_t>(frame.left + left);
   frame.top = static_cast<uint16_t>(frame.top + top);
   frame.width = static_cast<uint16_t>(nw);
@@ -534,7 +603,7 @@ void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
     }
   };
   emit(clear);
-  const std::vector<uint8_t>& px = frame.pixels;
+  auto px = frame.pixels.Read();
   if (px[0] >= limit) throw GifError("Color not in color table");
   int prefix = px[0];
   for (size_t i = 1; i < px.size(); ++i) {

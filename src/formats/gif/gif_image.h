@@ -83,13 +83,67 @@ class GifLoopExtension : public GifExtension {
 
 class GifImage;
 
+namespace platform {
+class SpoolFile;
+}
+
+// Where the frames of a long animation keep their pixels: one spool file,
+// each frame a region of it.
+struct GifPixelSpool;
+
+// The colour indexes of a frame, one per pixel, rows top first: in memory,
+// or in the image's spool so that an animation of many frames needs the
+// memory of a few.
+class FramePixels {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Takes new content (handed to the spool when the frame has one).
+  void Assign(std::vector<uint8_t> pixels);
+  void Clear();
+  // One index.
+  uint8_t At(size_t i) const;
+
+  // The indexes to read, or to change: a changed view goes back to the spool
+  // when it ends. Views of a frame in memory are the memory itself.
+  class View {
+   public:
+    View(const FramePixels& owner, bool write);
+    ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    uint8_t* data() { return data_; }
+    uint8_t* begin() { return data_; }
+    uint8_t* end() { return data_ + size_; }
+    uint8_t& operator[](size_t i) { return data_[i]; }
+    size_t size() const { return size_; }
+
+   private:
+    const FramePixels& owner_;
+    bool write_;
+    std::vector<uint8_t> loaded_;
+    uint8_t* data_;
+    size_t size_;
+  };
+  View Edit() { return View(*this, true); }
+  View Read() const { return View(*this, false); }
+
+ private:
+  friend class GifImage;
+  std::vector<uint8_t> memory_;
+  GifPixelSpool* spool_ = nullptr;
+  uint64_t offset_ = 0;
+  uint64_t capacity_ = 0;  // spool bytes reserved for this frame
+  size_t size_ = 0;
+};
+
 class GifFrame {
  public:
   explicit GifFrame(GifImage& image) : image_(image) {}
   uint16_t left = 0, top = 0, width = 0, height = 0;
   uint8_t packed = 0;
   GifColorMap local;
-  std::vector<uint8_t> pixels;  // one index per pixel, rows top first
+  FramePixels pixels;
   std::vector<std::unique_ptr<GifExtension>> extensions;
   bool transparent = false;
 
@@ -116,9 +170,14 @@ class GifTrailer {
 
 class GifImage {
  public:
-  GifImage() = default;
+  GifImage();
+  ~GifImage();
   GifImage(const GifImage&) = delete;
   GifImage& operator=(const GifImage&) = delete;
+
+  // From now on, frames keep their pixels in a temporary file rather than in
+  // memory (an animation of a whole batch); raises platform's FileError.
+  void SpoolFrames();
 
   uint16_t screen_width = 0, screen_height = 0;
   uint8_t screen_packed = 0, background = 0, aspect = 0;
@@ -143,6 +202,7 @@ class GifImage {
   static bool AllTransparent(const GifFrame& frame);
   int MaxColorBits() const;
   void WritePixels(std::ostream& out, const GifFrame& frame) const;
+  std::unique_ptr<GifPixelSpool> spool_;
 };
 
 // Appends a prepared image as a frame with its extensions: the loop extension

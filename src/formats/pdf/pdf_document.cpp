@@ -333,6 +333,8 @@ void PdfCanvas::DrawXObject(double x, double y, double width, double height, con
 PdfDocument::PdfDocument(bool use_outlines, PdfCompression compression)
     : use_outlines_(use_outlines), compression_(compression) {}
 
+PdfDocument::~PdfDocument() = default;
+
 void PdfDocument::CreateDocument() {
   xref_ = std::make_unique<PdfXref>();
   trailer_ = std::make_unique<PdfDictionary>();
@@ -341,19 +343,23 @@ void PdfDocument::CreateDocument() {
   xobjects_.clear();
   auto catalog = std::make_unique<PdfDictionary>();
   catalog_ = static_cast<PdfDictionary*>(xref_->AddObject(std::move(catalog)));
+  open_objects_ = {catalog_};
   catalog_->Set("Type", std::make_unique<PdfName>("Catalog"));
   trailer_->Set("Root", catalog_);
   if (use_outlines_) {
     auto* outlines = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
+    open_objects_.push_back(outlines);
     outlines->Set("Type", std::make_unique<PdfName>("Outlines"));
     outlines->Set("Count", std::make_unique<PdfNumber>(0));
     catalog_->Set("Outlines", outlines);
   }
   info_ = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
+  open_objects_.push_back(info_);
   info_->Set("Producer", std::make_unique<PdfText>("DuvuzEvo version 0.9"));
   trailer_->Set("Info", info_);
   info_->Set("CreationDate", std::make_unique<PdfText>(PdfDateNow()));
   pages_ = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
+  open_objects_.push_back(pages_);
   pages_->Set("Type", std::make_unique<PdfName>("Pages"));
   pages_->Set("Kids", std::make_unique<PdfArray>());
   pages_->Set("Count", std::make_unique<PdfNumber>(0));
@@ -437,6 +443,7 @@ PdfDictionary& PdfDocument::CreateFont(const std::string& name) {
   font->Set("Name", std::make_unique<PdfName>("F" + std::to_string(fonts_.size())));
   auto* registered = static_cast<PdfDictionary*>(xref_->AddObject(std::move(font)));
   fonts_.emplace_back(name, registered);
+  open_objects_.push_back(registered);
   return *registered;
 }
 
@@ -467,24 +474,29 @@ void PdfDocument::AddImage(const std::string& name, std::unique_ptr<PdfStream> i
   registered->dict.Set("Name", std::make_unique<PdfName>(name));
 }
 
-void PdfDocument::SaveToStream(std::ostream& stream) {
-  if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
-  if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
-  StampDate("ModDate");
-  catalog_->Remove("OpenAction");
-  PdfWriter out(stream);
-  out.xref = xref_.get();
-  out.Put(std::string("%PDF-1.2 ") + kCrLf);
-  std::vector<uint64_t> offsets;
-  for (const auto& object : xref_->Objects()) {
-    offsets.push_back(out.Position());
+void PdfDocument::WriteObjects(PdfWriter& out, bool finished_only) {
+  const auto& objects = xref_->Objects();
+  offsets_.resize(objects.size(), 0);
+  for (size_t i = 0; i < objects.size(); ++i) {
+    if (offsets_[i] != 0) continue;
+    PdfObject* object = objects[i].get();
+    if (finished_only &&
+        std::find(open_objects_.begin(), open_objects_.end(), object) != open_objects_.end())
+      continue;
+    offsets_[i] = out.Position();
     WriteNumbered(out, *object);
+    // A spooled object's data lives in the spool from now on.
+    if (spool_)
+      if (auto* stream = dynamic_cast<PdfStream*>(object)) std::string().swap(stream->buffer);
   }
+}
+
+void PdfDocument::WriteTail(PdfWriter& out) {
   const uint64_t xref_at = out.Position();
   out.Put(std::string("xref") + kCrLf + "0 " + std::to_string(xref_->Count()) + kCrLf);
   out.Put(std::string("0000000000 65535 f") + kCrLf);
   char line[32];
-  for (uint64_t offset : offsets) {
+  for (uint64_t offset : offsets_) {
     std::snprintf(line, sizeof line, "%010llu %05d n\r\n", static_cast<unsigned long long>(offset), 0);
     out.Put(line, 20);
   }
@@ -492,7 +504,47 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
   out.Put(std::string("trailer") + kCrLf);
   trailer_->Write(out);
   out.Put(std::string(kCrLf) + "startxref" + kCrLf + std::to_string(xref_at) + kCrLf + "%%EOF" + kCrLf);
+}
+
+void PdfDocument::SaveToStream(std::ostream& stream) {
+  if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
+  if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
+  if (spool_) throw PdfOperationError("SaveToStream --the document is spooled");
+  StampDate("ModDate");
+  catalog_->Remove("OpenAction");
+  PdfWriter out(stream);
+  out.xref = xref_.get();
+  out.Put(std::string("%PDF-1.2 ") + kCrLf);
+  offsets_.clear();
+  WriteObjects(out, false);
+  WriteTail(out);
   if (!stream) throw PdfOperationError("PDF write error");
+}
+
+void PdfDocument::StartSpooling(std::ostream& spool) {
+  if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
+  spool_stream_ = &spool;
+  spool_ = std::make_unique<PdfWriter>(spool);
+  spool_->xref = xref_.get();
+  spool_->Put(std::string("%PDF-1.2 ") + kCrLf);
+  offsets_.clear();
+}
+
+void PdfDocument::FlushFinishedObjects() {
+  if (!spool_) return;
+  WriteObjects(*spool_, true);
+  if (!*spool_stream_) throw PdfOperationError("PDF write error");
+}
+
+void PdfDocument::FinishSpooling() {
+  if (!spool_) throw PdfOperationError("SaveToStream --the document is not spooled");
+  if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
+  StampDate("ModDate");
+  catalog_->Remove("OpenAction");
+  WriteObjects(*spool_, false);
+  WriteTail(*spool_);
+  spool_stream_->flush();
+  if (!*spool_stream_) throw PdfOperationError("PDF write error");
 }
 
 std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {

@@ -181,6 +181,7 @@ enum class PdfCompression { cmNone, cmFlateDecode };
 class PdfDocument {
  public:
   PdfDocument(bool use_outlines = false, PdfCompression compression = PdfCompression::cmFlateDecode);
+  ~PdfDocument();
   void CreateDocument();
   bool HasDocument() const { return created_; }
   void AddPage();
@@ -200,6 +201,15 @@ class PdfDocument {
   void SaveToStream(std::ostream& out);
   const PdfXref& Xref() const { return *xref_; }
 
+  // Spooling, for documents of many pages: the header goes to spool now,
+  // every object that can no longer change (pages printed, their contents
+  // and images) goes there with FlushFinishedObjects and leaves memory, and
+  // FinishSpooling writes the rest, the cross-reference table and the
+  // trailer. spool must outlive the document's use of it.
+  void StartSpooling(std::ostream& spool);
+  void FlushFinishedObjects();
+  void FinishSpooling();
+
   static constexpr int kDefaultWidth = 596;
   static constexpr int kDefaultHeight = 842;
 
@@ -213,6 +223,14 @@ class PdfDocument {
   std::vector<std::pair<std::string, PdfDictionary*>> fonts_;
   std::vector<PdfStream*> xobjects_;
   std::unique_ptr<PdfCanvas> canvas_;
+  // Objects that stay open until the end: catalog, outlines, information,
+  // page tree and fonts.
+  std::vector<const PdfObject*> open_objects_;
+  std::unique_ptr<PdfWriter> spool_;
+  std::ostream* spool_stream_ = nullptr;
+  std::vector<uint64_t> offsets_;  // by object number - 1; 0 until written
+  void WriteObjects(PdfWriter& out, bool finished_only);
+  void WriteTail(PdfWriter& out);
   bool use_outlines_;
   PdfCompression compression_;
   bool created_ = false;

@@ -1,0 +1,68 @@
+// Buffered writing to a file descriptor, shared by the platform's writers.
+#pragma once
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <streambuf>
+
+namespace velmora::platform {
+
+// An output stream buffer on a descriptor that remembers the first failing
+// write's errno, so that a full disk is reported as such.
+class FdBuffer final : public std::streambuf {
+ public:
+  explicit FdBuffer(int fd) : fd_(fd) { setp(buffer_, buffer_ + sizeof buffer_); }
+  int Error() const { return error_; }
+  bool Drain() {
+    const char* p = pbase();
+    size_t left = static_cast<size_t>(pptr() - pbase());
+    while (left > 0 && error_ == 0) {
+      const ssize_t n = ::write(fd_, p, left);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        error_ = errno;
+        break;
+      }
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
+    setp(buffer_, buffer_ + sizeof buffer_);
+    return error_ == 0;
+  }
+
+ protected:
+  int_type overflow(int_type ch) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(ch, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(ch);
+      pbump(1);
+    }
+    return traits_type::not_eof(ch);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    if (n >= static_cast<std::streamsize>(sizeof buffer_)) {
+      if (!Drain()) return 0;
+      std::streamsize done = 0;
+      while (done < n) {
+        const ssize_t w = ::write(fd_, s + done, static_cast<size_t>(n - done));
+        if (w < 0) {
+          if (errno == EINTR) continue;
+          error_ = errno;
+          return done;
+        }
+        done += w;
+      }
+      return n;
+    }
+    return std::streambuf::xsputn(s, n);
+  }
+
+ private:
+  int fd_;
+  int error_ = 0;
+  char buffer_[1 << 16];
+};
+
+}  // namespace velmora::platform
