@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test test-asan bench fuzz clean
+.PHONY: deps configure build run test asan-build test-asan release bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -21,17 +21,28 @@ run: build
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
-test-asan:
+# clang with AddressSanitizer, UndefinedBehaviorSanitizer and libFuzzer's
+# coverage instrumentation: the whole suite, and the fuzz targets built.
+asan-build:
 	@bash scripts/install-deps
-	@cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON >/dev/null
+	@cmake -S . -B build-asan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=ON -DVELMORA_FUZZ=ON $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-asan -j$(JOBS)
+
+test-asan: asan-build
 	@cd build-asan && ctest --output-on-failure -j$(JOBS)
+
+# GCC's optimised build without tests: it must compile warning-free too.
+release:
+	@bash scripts/install-deps
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build-release -j$(JOBS)
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do $$b; done
 
-fuzz: build
-	@bash scripts/run-fuzz $(FUZZ_SECONDS)
+fuzz: asan-build
+	@bash scripts/run-fuzz build-asan $(or $(FUZZ_SECONDS),30)
 
 clean:
-	rm -rf $(BUILD) build-asan build-fuzz out
+	rm -rf $(BUILD) build-asan build-release out fuzz/artifacts

@@ -88,8 +88,10 @@ TEST(DecodeLimitsTest, SizesAreCheckedWithoutOverflow) {
       {{-7, 5}, "x: -7 x 5 pixels is not a picture size"},
       {{20000, 20000}, "x: 20000 x 20000 pixels exceed the limit of 268435456 pixels per picture"},
   };
-  for (const auto& [size, message] : claims)
-    EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(size.first, size.second, "x"); }), message);
+  for (const auto& claim : claims) {
+    const auto [width, height] = claim.first;
+    EXPECT_EQ(test::ErrorOf([w = width, h = height] { CheckImageSize(w, h, "x"); }), claim.second);
+  }
   EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(16384, 16384, "x"); }), "(nothing raised)");
   EXPECT_EQ(test::ErrorOf([&] { CheckAllocation(int64_t{3} << 30, "x"); }),
             "x: 3221225472 bytes exceed the limit of 1073741824 bytes for one allocation");

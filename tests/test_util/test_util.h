@@ -21,6 +21,20 @@ std::filesystem::path TestData(const std::string& relative);
   const std::filesystem::path var = ::velmora::test::TestData(relative); \
   if (!std::filesystem::exists(var)) GTEST_SKIP() << "test data not found: " << var
 
+// Whether this build runs under AddressSanitizer, whose quarantine keeps
+// freed memory resident: peak-memory checks say nothing there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 // The message of the E that f raises, or "(nothing raised)"; anything else
 // f raises passes through.
 template <typename E = std::exception>

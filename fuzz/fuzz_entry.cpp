@@ -1,0 +1,67 @@
+#include "fuzz_entry.h"
+
+#include "base/error.h"
+#include "formats/loader.h"
+
+namespace velmora::fuzz {
+namespace {
+
+const Loader& TheLoader() {
+  static const Loader loader;
+  return loader;
+}
+
+void Decode(const GraphicClass& cls, const uint8_t* data, size_t size) {
+  auto graphic = cls.create();
+  graphic->LoadFromMemory(data, size);
+  Bitmap bitmap;
+  graphic->AssignTo(bitmap);
+}
+
+}  // namespace
+
+const std::vector<std::string>& Targets() {
+  static const std::vector<std::string> targets = {"bmp", "dib", "jpg", "png", "gif", "tif", "mag", "loader", "clipboard"};
+  return targets;
+}
+
+void FuzzOne(const std::string& target, const uint8_t* data, size_t size) {
+  const Loader& loader = TheLoader();
+  try {
+    if (target == "loader") {
+      // What LoadFile does with a file's bytes, the name's extension chosen by
+      // the first byte so that both chances are reached.
+      static const char* kNames[] = {"f.png", "f.jpg", "f.bmp", "f.gif", "f.tif", "f.mag", "f.dib", "f.dat"};
+      const std::string name = kNames[size ? data[0] % 8 : 0];
+      std::unique_ptr<Graphic> graphic;
+      if (const GraphicClass* cls = loader.ClassFromContent(data, size)) {
+        try {
+          graphic = cls->create();
+          graphic->LoadFromMemory(data, size);
+        } catch (const Error&) {
+          graphic.reset();
+        }
+      }
+      if (!graphic) graphic = loader.LoadByExtension(name, data, size);
+      Bitmap bitmap;
+      graphic->AssignTo(bitmap);
+    } else if (target == "clipboard") {
+      const std::vector<uint8_t> packed(data, data + size);
+      for (uint32_t format : {8u, 2u}) {
+        try {
+          auto graphic = loader.Registry().FindClipboardFormat(format)->create();
+          graphic->LoadFromClipboardFormat(format, packed);
+          Bitmap bitmap;
+          graphic->AssignTo(bitmap);
+        } catch (const Error&) {
+        }
+      }
+    } else if (const GraphicClass* cls = loader.Registry().FindExtension(target)) {
+      Decode(*cls, data, size);
+    }
+  } catch (const Error&) {
+    // Refusing bad input is the expected outcome.
+  }
+}
+
+}  // namespace velmora::fuzz
