@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/ini_file.h"
+#include "platform/ini_file.h"
 #include "image/limits.h"
 #include "pipeline/settings.h"
 

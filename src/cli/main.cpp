@@ -21,17 +21,32 @@
 namespace velmora::cli {
 namespace {
 
+Converter* g_converter = nullptr;
+volatile sig_atomic_t g_interrupts = 0;
+
+void Say(const char* text, size_t n) { [[maybe_unused]] const ssize_t w = write(STDERR_FILENO, text, n); }
+
 extern "C" void OnSignal(int sig) {
-  // Only async-signal-safe calls: the half-written outputs go, then the process.
+  // Only async-signal-safe calls. A first Ctrl-C stops the batch before its
+  // next file, as the desktop program's stop button does; a second one, or
+  // any other signal, removes the half-written outputs and ends at once.
+  if (sig == SIGINT && g_interrupts == 0 && g_converter) {
+    g_interrupts = 1;
+    g_converter->RequestStop();
+    const char note[] = "\r\033[Kvelmora-cli: stopping after the current file (Ctrl-C again stops at once)\n";
+    Say(note, sizeof note - 1);
+    return;
+  }
   platform::RemoveTemporariesNow();
   if (isatty(STDERR_FILENO)) {
     const char clear[] = "\r\033[K";
-    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, clear, sizeof clear - 1);
+    Say(clear, sizeof clear - 1);
   }
   _exit(128 + sig);
 }
 
-void InstallSignalHandlers() {
+void InstallSignalHandlers(Converter& converter) {
+  g_converter = &converter;
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -134,9 +149,10 @@ int Run(const std::vector<std::string>& args) {
   Converter converter(settings, ui, nullptr, loader);
   converter.SetRecursive(line.recursive);
   converter.SetDryRun(line.dry_run);
-  InstallSignalHandlers();
+  InstallSignalHandlers(converter);
   converter.RunBatch(entries);
   if (!line.quiet && !ui.StatusText().empty()) ui.Note(ui.StatusText());
+  if (converter.LastBatchStopped()) return 128 + SIGINT;
   return ui.failures > 0 ? 1 : 0;
 }
 

@@ -64,6 +64,7 @@ const Registration kRegistrations[] = {
     {Via::kSideFormats, PngSideClass, "png", "Portable network graphic images", ""},
     // The classes registered after FileFormatList.
     {Via::kRegistry, GifClass, "GIF", "GIF Image", ""},
+    {Via::kClipboard, GifClass, "", "", "", 0xC000},  // "GIF Image"
     {Via::kRegistry, MagClass, "MAG", "MAki chan Graphic format", ""},
     {Via::kRegistry, DibImageClass, "dib", "Device Independent Bitmap", ""},
     {Via::kClipboard, DibImageClass, "", "", "", 8},

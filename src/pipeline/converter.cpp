@@ -181,9 +181,11 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
 
   size_t folder_count = 0;
   size_t folder_files = 0;
-  for (size_t r = 0; r < entries.size(); ++r) {
+  last_stopped_ = false;
+  for (size_t r = 0; r < entries.size() && !stop_; ++r) {
     const std::string& entry = entries[r];
     ui_.ProcessPendingEvents();
+    if (stop_) break;
     if (platform::FolderExists(entry)) {
       ++folder_count;
       std::vector<std::string> files = CollectFolder(entry);
@@ -205,6 +207,7 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
       folder_base_ = entry.back() == '/' ? entry : entry + "/";
       for (size_t o = 0; o < files.size(); ++o) {
         ui_.ProcessPendingEvents();
+        if (stop_) break;
         ui_.SetProgressMax(static_cast<int>(files.size()));
         ConvertEntry(files[o]);
         ui_.SetProgressPosition(static_cast<int>(o + 1));
@@ -217,6 +220,19 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
     }
   }
 
+  if (stop_.exchange(false)) {
+    // What was done stays listed; nothing combined is written, so nothing
+    // waits for the trash.
+    last_stopped_ = true;
+    animated_gif_.reset();
+    combined_pdf_.reset();
+    pending_fate_.clear();
+    ui_.ShowProgress(false);
+    ui_.SetStatusText(kBatchStopped);
+    ui_.SetDropCaption(kDropCaption);
+    ShowResults(MessageKind::kFinal);
+    return;
+  }
   const bool collected = gif_collected_ || pdf_collected_;
   const bool nothing_found = entries.empty() || (folder_count == entries.size() && folder_files == 0);
   if ((gif_on || pdf_on) && nothing_found && !collected) {
@@ -301,10 +317,11 @@ void Converter::ConvertEntry(const std::string& source) {
 }
 
 void Converter::ReportFailure(const std::string& source, const std::string& reason) {
+  // The reason first, so that a window can show it with the message.
+  ui_.LogFailure(source, reason);
   if (!settings_.A_dialog)
     ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + "このファイルは変換できません");
   AddLine(source + " × 変換できませんでした");
-  ui_.LogFailure(source, reason);
 }
 
 void Converter::CaptureOnce() {

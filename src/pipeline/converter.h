@@ -3,6 +3,7 @@
 // clipboard capture. Everything it asks of the user goes through the ports.
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -25,6 +26,7 @@ namespace velmora {
 inline constexpr const char* kDropCaption = "ここにファイルをドロップしてね。";
 inline constexpr const char* kNoFormat = "変換先フォーマットが指定されていません。";
 inline constexpr const char* kBatchDone = "変換が終了しました。";
+inline constexpr const char* kBatchStopped = "変換を中止しました。";
 
 // "n B" up to 1024 bytes, otherwise n div 1024 followed by " KB".
 std::string SizeText(int64_t bytes);
@@ -80,6 +82,13 @@ class Converter {
   // Resolves and lists every output without reading a picture, asking or
   // writing anything.
   void SetDryRun(bool on) { dry_run_ = on; }
+
+  // Stops the running batch before its next file: the files done stay
+  // listed, the combined outputs are not written and no source of theirs is
+  // moved. Safe to call from a signal handler.
+  void RequestStop() { stop_.store(true); }
+  // Whether the last batch ended because of RequestStop.
+  bool LastBatchStopped() const { return last_stopped_; }
 
  private:
   struct Request {
@@ -152,6 +161,8 @@ class Converter {
 
   bool busy_ = false;
   std::deque<Request> queue_;
+  std::atomic<bool> stop_{false};
+  bool last_stopped_ = false;
 };
 
 }  // namespace velmora

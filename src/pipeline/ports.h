@@ -77,6 +77,9 @@ inline constexpr uint32_t kCfBitmap = 2;
 inline constexpr uint32_t kCfMetafilePict = 3;
 inline constexpr uint32_t kCfDib = 8;
 inline constexpr uint32_t kCfEnhMetafile = 14;
+// The format the GIF class registers by the name "GIF Image" (the first
+// number the desktop hands out for named formats).
+inline constexpr uint32_t kCfGifImage = 0xC000;
 
 class Clipboard {
  public:

@@ -140,3 +140,14 @@ class SpoolFile {
 };
 
 }  // namespace velmora::platform
+
+namespace velmora::platform {
+
+// The desktop registry of the current user, stood in for by
+// $XDG_CONFIG_HOME/velmora/registry.ini: one section per key path (as
+// "Software\Halvik\Susie\Plug-in"), one line per value. Empty when the file,
+// the key or the value is missing.
+std::string RegistryPath();
+std::string RegistryValue(const std::string& key_path, const std::string& value_name);
+
+}  // namespace velmora::platform

@@ -45,6 +45,11 @@ struct GifCloser {
 class GifGraphic : public BitmapGraphic {
  public:
   std::string ClassName() const override { return "GifImage"; }
+  // The "GIF Image" clipboard format holds a GIF file.
+  void LoadFromClipboardFormat(uint32_t format, const std::vector<uint8_t>& data) override {
+    if (format != 0xC000 || data.empty()) Graphic::LoadFromClipboardFormat(format, data);
+    OnLoad(data.data(), data.size());
+  }
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {

@@ -1,0 +1,492 @@
+#include "app/gui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include "app/gui/order_dialog.h"
+#include "app/gui/picker_window.h"
+#include "app/gui/qt_clipboard.h"
+#include "app/gui/results_window.h"
+#include "app/gui/settings_dialog.h"
+#include "base/version.h"
+#include "platform/platform.h"
+#include "ui_main_window.h"
+
+namespace velmora::gui {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+// Message texts break lines with a line feed and a carriage return; a window
+// shows one line break for either pair.
+QString Display(const std::string& text) {
+  QString t = Q(text);
+  t.replace("\n\r", "\n");
+  t.replace("\r\n", "\n");
+  t.replace('\r', '\n');
+  return t;
+}
+
+// The open dialog's filter as the desktop program writes it: description
+// and patterns alternate, separated by "|".
+constexpr const char* kFilter =
+    "対応可能なファイル|*.bmp;*.bw;*.cel;*.cut;*.dib;*.eps;*.fax;*.icb;*.jfif;*.jpe;*.jpeg;*.jpg;*.mag;*.pbm;*.pcc;"
+    "*.pcd;*.pcx;*.pdd;*.pgm;*.pic;*.png;*.ppm;*.psd;*.psp;*.rgb;*.rgba;*.rla;*.rle;*.rpf;*.scr;*.sgi;*.tga;*.tif;"
+    "*.tiff;*.vda;*.vst;*.win;*.webp;*.heic;*.heif;*.avif;"
+    "|Windows bitmaps (*.bmp)|*.bmp|SGI black/white images (*.bw)|*.bw|Autodesk images (*.cel)|*.cel"
+    "|Dr. Halo images (*.cut)|*.cut|Device independant Windows bitmaps (*.dib)|*.dib"
+    "|Encapsulated Postscript images (*.eps)|*.eps|GFI fax images (*.fax)|*.fax|Truevision images (*.icb)|*.icb"
+    "|JFIF images (*.jfif)|*.jfif|JPE images (*.jpe)|*.jpe|JPEG images (*.jpeg)|*.jpeg|JPG images (*.jpg)|*.jpg"
+    "|MAki chan Graphic format (*.mag)|*.mag|Portable bitmap images (*.pbm)|*.pbm"
+    "|ZSoft Paintbrush images (*.pcc)|*.pcc|Kodak Photo-CD images (*.pcd)|*.pcd"
+    "|ZSoft Paintbrush images (*.pcx)|*.pcx|Photoshop images (*.pdd)|*.pdd|Portable gray map images (*.pgm)|*.pgm"
+    "|Autodesk images (*.pic)|*.pic|Portable network graphic images (*.png)|*.png"
+    "|Portable pixel map images (*.ppm)|*.ppm|Photoshop images (*.psd)|*.psd|Paintshop Pro images (*.psp)|*.psp"
+    "|SGI true color images (*.rgb)|*.rgb|SGI true color images with alpha (*.rgba)|*.rgba"
+    "|Alias/Wavefront images (*.rla)|*.rla|Run length encoded Windows bitmaps (*.rle)|*.rle"
+    "|Alias/Wavefront images (*.rpf)|*.rpf|Word 5.x screen capture images (*.scr)|*.scr"
+    "|SGI true color images (*.sgi)|*.sgi|Truevision images (*.tga)|*.tga|PC TIF images (*.tif)|*.tif"
+    "|Macintosh TIFF images (*.tiff)|*.tiff|Truevision images (*.vda)|*.vda|Truevision images (*.vst)|*.vst"
+    "|Truevision images (*.win)|*.win";
+
+// The picture open dialog: one file, with a preview decoded by our loader.
+class PictureOpenDialog : public QFileDialog {
+ public:
+  PictureOpenDialog(QWidget* parent, const Loader& loader) : QFileDialog(parent), loader_(loader) {
+    setOption(QFileDialog::DontUseNativeDialog);
+    setFileMode(QFileDialog::ExistingFile);
+    setNameFilters(MainWindow::OpenFilter().split(";;"));
+    preview_ = new QLabel(this);
+    preview_->setMinimumSize(160, 160);
+    preview_->setAlignment(Qt::AlignCenter);
+    if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(preview_, 1, 3, 3, 1);
+    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) { Preview(path); });
+  }
+
+ private:
+  void Preview(const QString& path) {
+    preview_->clear();
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() > (int64_t{64} << 20)) return;
+    try {
+      Bitmap b;
+      loader_.LoadFile(S(path))->AssignTo(b);
+      const Bitmap rgb = b.To24Bit();
+      QImage image(rgb.Width(), rgb.Height(), QImage::Format_RGB888);
+      for (int y = 0; y < rgb.Height(); ++y) {
+        const uint8_t* s = rgb.Row(y);
+        uchar* d = image.scanLine(y);
+        for (int x = 0; x < rgb.Width(); ++x) d[x * 3] = s[x * 3 + 2], d[x * 3 + 1] = s[x * 3 + 1], d[x * 3 + 2] = s[x * 3];
+      }
+      preview_->setPixmap(QPixmap::fromImage(image.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    } catch (const std::exception&) {
+      preview_->setText("?");  // not a picture this program reads
+    }
+  }
+  const Loader& loader_;
+  QLabel* preview_;
+};
+
+// The help file beside the program, or where an installation puts it.
+QString HelpFile() {
+  const std::string folder = platform::ProgramFolder();
+  for (const std::string& candidate : {folder + "help/velmora.htm", folder + "../share/velmora/help/velmora.htm"})
+    if (platform::FileExists(candidate)) return Q(platform::LongPathOf(candidate));
+  return Q(folder + "help/velmora.htm");
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader, Clipboard* clipboard,
+                       bool show_hint)
+    : ui_(std::make_unique<Ui::MainWindow>()), settings_(settings), store_(store) {
+  ui_->setupUi(this);
+  status_ = new QLabel(this);
+  ui_->StatusBar1->addWidget(status_, 1);
+  progress_ = new QProgressBar(ui_->StatusBar1);
+  progress_->setRange(0, 100);
+  progress_->setTextVisible(false);
+  progress_->hide();
+  stop_ = new QToolButton(ui_->StatusBar1);
+  stop_->setText("中止");
+  stop_->setToolTip("変換を中止します (Esc)");
+  stop_->hide();
+  connect(stop_, &QToolButton::clicked, this, [this] { converter_->RequestStop(); });
+
+  popup_.addAction(ui_->P1);
+  popup_.addAction(ui_->O1);
+  connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { popup_.exec(mapToGlobal(at)); });
+
+  // The hint comes before the window is shown, and only when there is no
+  // settings file yet.
+  if (show_hint && !store_.File().Exists()) {
+    hint_shown_ = true;
+    QMessageBox::information(nullptr, "Velmora", Display(kFirstStartHint));
+  }
+  started_with_arguments_ = false;
+  converter_ = std::make_unique<Converter>(settings_, *this, clipboard, loader);
+  ConnectControls();
+  LoadSettings();
+  ui_->Panel1->installEventFilter(this);
+  ui_->C_delay->installEventFilter(this);
+  const auto open_dialog = [this, &loader] {
+    PictureOpenDialog dialog(this, loader);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      converter_->RunBatch({S(dialog.selectedFiles().front())});
+  };
+  connect(ui_->Open1, &QAction::triggered, this, open_dialog);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::SetWindows(OrderDialog* order, SettingsDialog* settings, PickerWindow* picker,
+                            ResultsWindow* results) {
+  order_ = order;
+  settings_dialog_ = settings;
+  picker_ = picker;
+  results_ = results;
+}
+
+QString MainWindow::OpenFilter() {
+  // "description|patterns|description|patterns..." becomes
+  // "description (patterns);;...", patterns separated by blanks.
+  const QStringList parts = QString(kFilter).split('|');
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString patterns = parts[i + 1];
+    patterns.replace(';', ' ');
+    patterns = patterns.trimmed();
+    QString description = parts[i];
+    // Descriptions that already show their pattern keep it once.
+    const int paren = description.indexOf(" (");
+    if (paren >= 0) description = description.left(paren);
+    filters << description + " (" + patterns + ")";
+  }
+  return filters.join(";;");
+}
+
+void MainWindow::ConnectControls() {
+  auto& u = *ui_;
+  const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
+      {u.C_bmp, &Settings::C_bmp},         {u.C_jpg, &Settings::C_jpg},           {u.C_png, &Settings::C_png},
+      {u.C_mag, &Settings::C_mag},         {u.C_gif, &Settings::C_gif},           {u.C_ico, &Settings::C_ico},
+      {u.C_pdf, &Settings::C_pdf},         {u.C_tif, &Settings::C_tif},           {u.C_Trans, &Settings::C_Trans},
+      {u.C_Multipdf, &Settings::C_Multipdf}, {u.C_animegif, &Settings::C_animegif}};
+  for (const auto& [box, field] : boxes) {
+    connect(box, &QCheckBox::toggled, this, [this, field = field](bool on) {
+      settings_.*field = on;
+      ApplyEnablingRules();
+    });
+  }
+  connect(u.C_PixelColor, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.C_PixelColor = i; });
+  connect(u.O_icosize, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.O_icosize = i; });
+  connect(u.O_gsize, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.O_gsize = i; });
+  connect(u.C_delay, &QLineEdit::textChanged, this, [this](const QString& t) { settings_.C_delay = S(t); });
+  // The quality twins: the track bar and the list follow each other.
+  connect(u.O_quality_t, &QSlider::valueChanged, this, [this](int v) {
+    settings_.O_quality_t = v;
+    if (ui_->O_quality_c->currentIndex() != v) ui_->O_quality_c->setCurrentIndex(v);
+  });
+  connect(u.O_quality_c, &QComboBox::currentIndexChanged, this, [this](int i) {
+    settings_.O_quality_c = i;
+    if (i >= 0 && ui_->O_quality_t->value() != i) ui_->O_quality_t->setValue(i);
+  });
+  connect(u.N3, &QAction::triggered, this, &MainWindow::ShowResultsWindow);
+  connect(u.Exit1, &QAction::triggered, this, &QWidget::close);
+  connect(u.N2, &QAction::triggered, this, &MainWindow::CaptureClipboard);
+  connect(u.About2, &QAction::triggered, this, &MainWindow::ShowSettingsDialog);
+  connect(u.E1, &QAction::triggered, this, &MainWindow::ToggleEffectBar);
+  connect(u.P1, &QAction::triggered, this, &MainWindow::ToggleEffectBar);
+  connect(u.O2, &QAction::triggered, this, &MainWindow::ToggleOptionBar);
+  connect(u.O1, &QAction::triggered, this, &MainWindow::ToggleOptionBar);
+  connect(u.HowtoUseHelp1, &QAction::triggered, this, &MainWindow::OpenHelp);
+  connect(u.About1, &QAction::triggered, this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::ApplyEnablingRules() {
+  auto& u = *ui_;
+  // Disabling never unticks: the conversion honours a ticked dependent only
+  // together with its format.
+  const bool quality = u.C_jpg->isChecked() || u.C_png->isChecked();
+  for (QWidget* w : {static_cast<QWidget*>(u.O_quality_c), static_cast<QWidget*>(u.O_quality_t),
+                     static_cast<QWidget*>(u.Label3), static_cast<QWidget*>(u.Label4)})
+    w->setEnabled(quality);
+  u.C_Trans->setEnabled(u.C_png->isChecked() || u.C_gif->isChecked() || u.C_ico->isChecked());
+  for (QWidget* w : {static_cast<QWidget*>(u.C_animegif), static_cast<QWidget*>(u.C_delay),
+                     static_cast<QWidget*>(u.Label1)})
+    w->setEnabled(u.C_gif->isChecked());
+  u.O_icosize->setEnabled(u.C_ico->isChecked());
+  u.Label2->setEnabled(u.C_ico->isChecked());
+  u.C_Multipdf->setEnabled(u.C_pdf->isChecked());
+}
+
+void MainWindow::LoadSettings() {
+  loading_ = true;
+  LoadMainSettings(store_, settings_);
+  const Settings s = settings_;  // the handlers below write back what they set
+  auto& u = *ui_;
+  // "Normal" restores the place and size; anything else keeps the layout's.
+  if (s.window_state == "Normal") {
+    move(s.pos_x, s.pos_y);
+    resize(s.size_x, s.size_y);
+  } else {
+    move(235, 288);
+  }
+  u.C_bmp->setChecked(s.C_bmp);
+  u.C_jpg->setChecked(s.C_jpg);
+  u.C_png->setChecked(s.C_png);
+  u.C_mag->setChecked(s.C_mag);
+  u.C_gif->setChecked(s.C_gif);
+  u.C_ico->setChecked(s.C_ico);
+  u.C_pdf->setChecked(s.C_pdf);
+  u.C_tif->setChecked(s.C_tif);
+  u.Effect_Panel->setVisible(s.effect_panel);
+  u.P1->setChecked(s.effect_panel);
+  u.E1->setChecked(s.effect_panel);
+  u.C_Trans->setChecked(s.C_Trans);
+  u.C_Multipdf->setChecked(s.C_Multipdf);
+  u.C_animegif->setChecked(s.C_animegif);
+  u.C_PixelColor->setCurrentIndex(s.C_PixelColor);
+  u.C_delay->setText(Q(s.C_delay));
+  u.option_Panel->setVisible(s.option_panel);
+  u.O1->setChecked(s.option_panel);
+  u.O2->setChecked(s.option_panel);
+  u.O_quality_c->setCurrentIndex(s.O_quality_c);
+  u.O_quality_t->setValue(s.O_quality_t);
+  u.O_icosize->setCurrentIndex(s.O_icosize);
+  u.O_gsize->setCurrentIndex(s.O_gsize);
+  settings_ = s;
+  ApplyEnablingRules();
+  loading_ = false;
+}
+
+void MainWindow::SaveSettings() {
+  // The window's keys are written back as they were read unless the window
+  // itself changed (the console program shares the file).
+  const bool changed =
+      initial_recorded_ && (windowState() != initial_state_ || (!isMaximized() && geometry() != initial_geometry_));
+  if (changed || !store_.HasKey("Window", "Window_State")) {
+    settings_.pos_x = x();
+    settings_.pos_y = y();
+    settings_.size_x = width();
+    settings_.size_y = height();
+    settings_.window_state = isMaximized() ? "Max" : isMinimized() ? "Min" : "Normal";
+    SaveMainSettings(store_, settings_, true);
+  } else {
+    SaveMainSettings(store_, settings_, false);
+  }
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) Activate();
+}
+
+void MainWindow::Activate() {
+  if (!initial_recorded_) {
+    initial_recorded_ = true;
+    initial_geometry_ = geometry();
+    initial_state_ = windowState();
+  }
+  ApplyTopmost();
+  FitProgressBar();
+  if (!arguments_done_ && !arguments_.empty()) {
+    arguments_done_ = true;
+    // After the activation returns: the batch may show modal windows.
+    QTimer::singleShot(0, this, &MainWindow::ProcessArguments);
+  }
+}
+
+void MainWindow::ProcessArguments() {
+  std::vector<std::string> list;
+  for (const auto& argument : arguments_) {
+    started_with_arguments_ = true;
+    list.push_back(platform::LongPathOf(argument));  // an empty result stays as an entry
+  }
+  if (!list.empty()) converter_->RunBatch(list);
+  if (started_with_arguments_) close();
+}
+
+void MainWindow::ApplyTopmost() {
+  const bool front = settings_.A_front;
+  if (front == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) return;
+  const bool shown = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, front);  // hides the window
+  if (shown) show();
+}
+
+void MainWindow::FitProgressBar() {
+  QStatusBar* bar = ui_->StatusBar1;
+  const int button = stop_->isVisible() ? stop_->sizeHint().width() : 0;
+  progress_->setGeometry(0, 3, bar->width() - button, std::max(1, bar->height() - 3));
+  stop_->setGeometry(bar->width() - button, 3, button, std::max(1, bar->height() - 3));
+  progress_->raise();
+  stop_->raise();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  FitProgressBar();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  event->accept();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && progress_->isVisible()) {
+    converter_->RequestStop();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->C_delay && event->type() == QEvent::KeyPress) {
+    // Only digits and backspace are typed; keys without text (arrows) and
+    // shortcuts (pasting is not filtered) pass.
+    auto* key = static_cast<QKeyEvent*>(event);
+    const QString text = key->text();
+    if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return false;
+    if (key->key() == Qt::Key_Backspace) return false;
+    if (text.isEmpty() || !text[0].isPrint()) return false;
+    return !(text.size() == 1 && text[0] >= '0' && text[0] <= '9');
+  }
+  if (watched == ui_->Panel1) {
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+      auto* drag = static_cast<QDropEvent*>(event);
+      if (drag->mimeData()->hasUrls()) drag->acceptProposedAction();
+      return true;
+    }
+    if (event->type() == QEvent::Drop) {
+      auto* drop = static_cast<QDropEvent*>(event);
+      std::vector<std::string> paths;
+      for (const QUrl& url : drop->mimeData()->urls())
+        if (url.isLocalFile()) paths.push_back(S(url.toLocalFile()));
+      drop->acceptProposedAction();
+      // A failure in the handler is shown; the drop is finished either way.
+      try {
+        DropFiles(paths);
+      } catch (const std::exception& e) {
+        QMessageBox::critical(this, "Velmora", Q(e.what()));
+      }
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::DropFiles(const std::vector<std::string>& paths) {
+  if (!paths.empty()) converter_->RunBatch(paths);
+}
+
+void MainWindow::ToggleEffectBar() {
+  const bool visible = !ui_->Effect_Panel->isVisibleTo(this);
+  ui_->Effect_Panel->setVisible(visible);
+  ui_->P1->setChecked(visible);
+  ui_->E1->setChecked(visible);
+  settings_.effect_panel = visible;
+}
+
+void MainWindow::ToggleOptionBar() {
+  const bool visible = !ui_->option_Panel->isVisibleTo(this);
+  ui_->option_Panel->setVisible(visible);
+  ui_->O1->setChecked(visible);
+  ui_->O2->setChecked(visible);
+  settings_.option_panel = visible;
+}
+
+void MainWindow::Open() { ui_->Open1->trigger(); }
+
+void MainWindow::ShowResultsWindow() {
+  if (results_) results_->exec();
+}
+
+void MainWindow::ShowSettingsDialog() {
+  if (settings_dialog_) settings_dialog_->exec();
+}
+
+void MainWindow::OpenHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFile())); }
+
+void MainWindow::ShowAbout() {
+  QMessageBox box(this);
+  box.setWindowTitle("Velmoraのバージョン情報");
+  box.setIconPixmap(windowIcon().pixmap(48, 48));
+  box.setText(kVersionText);
+  box.setInformativeText("画像を一括して変換します。\nbmp, jpg, png, mag, gif, ico, pdf, tif");
+  box.exec();
+}
+
+void MainWindow::CaptureClipboard() { converter_->CaptureClipboard(); }
+
+void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
+  QMessageBox box(QMessageBox::Information, "Velmora", Display(text), QMessageBox::Ok, this);
+  if (kind == MessageKind::kFailure && !last_reason_.empty()) box.setInformativeText(Q(last_reason_));
+  box.exec();
+}
+
+bool MainWindow::ConfirmOverwrite(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, "確認", Display(text), QMessageBox::NoButton, this);
+  QPushButton* ok = box.addButton("OK", QMessageBox::AcceptRole);
+  box.addButton("キャンセル", QMessageBox::RejectRole);
+  box.exec();
+  return box.clickedButton() == ok;
+}
+
+void MainWindow::RunOrderDialog(OrderDialogData& data) {
+  if (order_) order_->Run(data);
+}
+
+std::optional<PickerClick> MainWindow::PickTransparent(const Bitmap& loaded) {
+  return picker_ ? picker_->Pick(loaded) : std::nullopt;
+}
+
+void MainWindow::SetStatusText(const std::string& text) { status_->setText(Q(text)); }
+std::string MainWindow::StatusText() const { return S(status_->text()); }
+void MainWindow::SetDropCaption(const std::string& text) { ui_->Panel1Caption->setText(Q(text)); }
+
+void MainWindow::ShowProgress(bool visible) {
+  progress_->setVisible(visible);
+  stop_->setVisible(visible);
+  FitProgressBar();
+}
+
+void MainWindow::SetProgressMax(int max) { progress_->setMaximum(std::max(max, 0)); }
+void MainWindow::SetProgressPosition(int position) { progress_->setValue(std::min(position, progress_->maximum())); }
+
+void MainWindow::StepProgress() {
+  progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
+  progress_->repaint();
+}
+
+void MainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+
+void MainWindow::ClearResults() {
+  if (results_) results_->Clear();
+}
+
+void MainWindow::SetResults(const std::vector<std::string>& lines) {
+  if (results_) results_->SetLines(lines);
+}
+
+void MainWindow::LogFailure(const std::string&, const std::string& reason) { last_reason_ = reason; }
+
+}  // namespace velmora::gui

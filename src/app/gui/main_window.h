@@ -1,0 +1,136 @@
+// The main window: the format, effect and option bars, the drop panel, the
+// menus and the status bar. It is the pipeline's user interface: messages,
+// the overwrite question, progress, and (through the other windows) the
+// order dialog, the picker and the results list.
+#pragma once
+
+#include <QMainWindow>
+#include <QMenu>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/ini_store.h"
+#include "formats/loader.h"
+#include "pipeline/converter.h"
+#include "pipeline/ports.h"
+#include "pipeline/settings.h"
+
+class QLabel;
+class QProgressBar;
+class QToolButton;
+
+namespace Ui {
+class MainWindow;
+}
+
+namespace velmora::gui {
+
+class OrderDialog;
+class SettingsDialog;
+class PickerWindow;
+class ResultsWindow;
+
+// The hint shown at the first start, before any settings file exists.
+inline constexpr const char* kFirstStartHint = "右クリックをすると詳細設定用バーが表示されます。\n\r場合に応じてお使いください。";
+
+class MainWindow : public QMainWindow, public UserInterface {
+  Q_OBJECT
+
+ public:
+  // Reads the main window's settings; shows the first-start hint when the
+  // settings file does not exist yet (unless show_hint is false).
+  MainWindow(Settings& settings, IniStore& store, const Loader& loader, Clipboard* clipboard,
+             bool show_hint = true);
+  ~MainWindow() override;
+
+  // The windows created after this one (the start-up order).
+  void SetWindows(OrderDialog* order, SettingsDialog* settings, PickerWindow* picker, ResultsWindow* results);
+  // Command-line arguments: converted, then the program quits.
+  void SetArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
+
+  Converter& converter() { return *converter_; }
+  Ui::MainWindow& ui() { return *ui_; }
+  QProgressBar* progressBar() const { return progress_; }
+  QToolButton* stopButton() const { return stop_; }
+  QMenu* popupMenu() { return &popup_; }
+  // The open dialog's filter in the toolkit's syntax.
+  static QString OpenFilter();
+  // The first-start hint was shown at creation.
+  bool HintShown() const { return hint_shown_; }
+
+  // What activation does (topmost, progress bar, command line); public so
+  // that tests can run it where no window manager activates windows.
+  void Activate();
+  // The window's place, size and state now, into the settings.
+  void SaveSettings();
+
+  // UserInterface.
+  void ShowMessage(MessageKind kind, const std::string& text) override;
+  bool ConfirmOverwrite(const std::string& text) override;
+  void RunOrderDialog(OrderDialogData& data) override;
+  std::optional<PickerClick> PickTransparent(const Bitmap& loaded) override;
+  void SetStatusText(const std::string& text) override;
+  std::string StatusText() const override;
+  void SetDropCaption(const std::string& text) override;
+  void ShowProgress(bool visible) override;
+  void SetProgressMax(int max) override;
+  void SetProgressPosition(int position) override;
+  void StepProgress() override;
+  void ProcessPendingEvents() override;
+  void ClearResults() override;
+  void SetResults(const std::vector<std::string>& lines) override;
+  void LogFailure(const std::string& source, const std::string& reason) override;
+
+  // The menu commands.
+  void Open();
+  void ShowResultsWindow();
+  void ShowSettingsDialog();
+  void ToggleEffectBar();
+  void ToggleOptionBar();
+  void OpenHelp();
+  void ShowAbout();
+  void CaptureClipboard();
+  // Files and folders dropped on the drop panel, in the order delivered.
+  void DropFiles(const std::vector<std::string>& paths);
+
+ protected:
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void LoadSettings();
+  void ApplyEnablingRules();
+  void FitProgressBar();
+  void ApplyTopmost();
+  void ConnectControls();
+  void ProcessArguments();
+
+  std::unique_ptr<Ui::MainWindow> ui_;
+  Settings& settings_;
+  IniStore& store_;
+  std::unique_ptr<Converter> converter_;
+  OrderDialog* order_ = nullptr;
+  SettingsDialog* settings_dialog_ = nullptr;
+  PickerWindow* picker_ = nullptr;
+  ResultsWindow* results_ = nullptr;
+  QLabel* status_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  QToolButton* stop_ = nullptr;
+  QMenu popup_;
+  std::vector<std::string> arguments_;
+  bool started_with_arguments_ = false;
+  bool arguments_done_ = false;
+  bool hint_shown_ = false;
+  bool loading_ = false;
+  std::string last_reason_;
+  // The window as the settings left it, to tell whether the user changed it.
+  QRect initial_geometry_;
+  Qt::WindowStates initial_state_;
+  bool initial_recorded_ = false;
+};
+
+}  // namespace velmora::gui

@@ -1,0 +1,67 @@
+#include "app/gui/picker_window.h"
+
+#include <QMouseEvent>
+
+#include "ui_picker_window.h"
+
+namespace velmora::gui {
+
+PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::PickerWindow>()) {
+  ui_->setupUi(this);
+  color_ = palette().color(QPalette::Button);  // the button face, until a first pick
+  ui_->Image1->installEventFilter(this);
+  connect(ui_->Button1, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+PickerWindow::~PickerWindow() = default;
+
+void PickerWindow::Present(const Bitmap& loaded) {
+  const Bitmap rgb = loaded.To24Bit();
+  image_ = QImage(rgb.Width(), rgb.Height(), QImage::Format_RGB888);
+  for (int y = 0; y < rgb.Height(); ++y) {
+    const uint8_t* s = rgb.Row(y);
+    uchar* d = image_.scanLine(y);
+    for (int x = 0; x < rgb.Width(); ++x) d[x * 3] = s[x * 3 + 2], d[x * 3 + 1] = s[x * 3 + 1], d[x * 3 + 2] = s[x * 3];
+  }
+  ui_->Image1->setPixmap(QPixmap::fromImage(image_));
+  click_.reset();
+}
+
+std::optional<PickerClick> PickerWindow::Pick(const Bitmap& loaded) {
+  Present(loaded);
+  exec();
+  return click_;
+}
+
+void PickerWindow::Press(int x, int y) {
+  // A point outside the picture is recorded as it is; its colour stays the
+  // previous one (no pixel is there).
+  if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height()) color_ = image_.pixelColor(x, y);
+  QPalette p = ui_->Panel1->palette();
+  p.setColor(QPalette::Window, color_);
+  ui_->Panel1->setPalette(p);
+  ui_->X_point->setText(QString::number(x));
+  ui_->Y_point->setText(QString::number(y));
+  click_ = PickerClick{x, y};
+}
+
+void PickerWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (parentWidget()) setWindowIcon(parentWidget()->windowIcon());
+  ui_->X_point->setText("0");
+  ui_->Y_point->setText("0");
+  QPalette p = ui_->Panel1->palette();
+  p.setColor(QPalette::Window, color_);
+  ui_->Panel1->setPalette(p);
+}
+
+bool PickerWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ui_->Image1 && event->type() == QEvent::MouseButtonPress) {
+    const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+    Press(at.x(), at.y());
+    return true;
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+}  // namespace velmora::gui

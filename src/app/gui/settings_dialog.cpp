@@ -1,0 +1,120 @@
+#include "app/gui/settings_dialog.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/send_to.h"
+#include "base/paths.h"
+#include "ui_settings_dialog.h"
+
+namespace velmora::gui {
+
+std::optional<std::string> FolderBrowser::Execute(QWidget* owner) {
+  QFileDialog dialog(owner);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  dialog.setDirectory(QDir::rootPath());
+  dialog.setMinimumSize(371, 311);
+  if (remembered_.isValid()) {
+    dialog.setGeometry(remembered_);
+  } else {
+    QRect place(0, 0, 371, 311);
+    if (QScreen* screen = QGuiApplication::primaryScreen()) place.moveCenter(screen->availableGeometry().center());
+    dialog.setGeometry(place);
+  }
+  const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  remembered_ = dialog.geometry();
+  if (!chosen) return std::nullopt;
+  return dialog.selectedFiles().front().toStdString();
+}
+
+SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string program_path, QWidget* parent)
+    : QDialog(parent),
+      ui_(std::make_unique<Ui::SettingsDialog>()),
+      settings_(settings),
+      store_(store),
+      program_path_(std::move(program_path)) {
+  ui_->setupUi(this);
+  setFixedSize(324, 423);
+  auto& u = *ui_;
+  const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
+      {u.A_dialog, &Settings::A_dialog}, {u.A_front, &Settings::A_front},     {u.A_clip, &Settings::A_clip},
+      {u.A_delete, &Settings::A_delete}, {u.V_over, &Settings::V_over},       {u.V_adds, &Settings::V_adds},
+      {u.V_olddate, &Settings::V_olddate}, {u.V_transparent, &Settings::V_transparent}};
+  for (const auto& [box, field] : boxes)
+    connect(box, &QCheckBox::toggled, this, [this, field = field](bool on) { settings_.*field = on; });
+  connect(u.A_send, &QCheckBox::toggled, this, [this](bool on) {
+    settings_.A_send = on;
+    UpdateSendToEntry(on, program_path_);
+  });
+  for (QRadioButton* radio : {u.S_sourcefile, u.S_app, u.S_folder})
+    connect(radio, &QRadioButton::toggled, this, [this] { ApplyRadioRules(); });
+  connect(u.S_folder_n, &QLineEdit::textChanged, this, [this](const QString& t) { settings_.S_folder_n = t.toStdString(); });
+  connect(u.Button1, &QPushButton::clicked, this, &SettingsDialog::ChooseFolder);
+  connect(u.Button2, &QPushButton::clicked, this, &QDialog::accept);
+  Load();
+}
+
+SettingsDialog::~SettingsDialog() = default;
+
+void SettingsDialog::Load() {
+  if (settings_.S_folder_n.empty()) settings_.S_folder_n = FolderOf(program_path_);
+  LoadDialogSettings(store_, settings_);
+  const Settings s = settings_;
+  auto& u = *ui_;
+  u.S_folder_n->setText(QString::fromStdString(s.S_folder_n));
+  if (s.S_folder)
+    u.S_folder->setChecked(true);
+  else if (s.S_app)
+    u.S_app->setChecked(true);
+  else
+    u.S_sourcefile->setChecked(true);
+  u.A_dialog->setChecked(s.A_dialog);
+  u.A_front->setChecked(s.A_front);
+  // Loaded as ticked, the Send-To entry is written again at every start.
+  u.A_send->setChecked(s.A_send);
+  if (s.A_send) UpdateSendToEntry(true, program_path_);
+  u.A_clip->setChecked(s.A_clip);
+  u.A_delete->setChecked(s.A_delete);
+  u.V_over->setChecked(s.V_over);
+  u.V_adds->setChecked(s.V_adds);
+  u.V_olddate->setChecked(s.V_olddate);
+  u.V_transparent->setChecked(s.V_transparent);
+  ApplyRadioRules();
+}
+
+void SettingsDialog::ApplyRadioRules() {
+  auto& u = *ui_;
+  settings_.S_sourcefile = u.S_sourcefile->isChecked();
+  settings_.S_app = u.S_app->isChecked();
+  settings_.S_folder = u.S_folder->isChecked();
+  // The folder text stays while its field is disabled.
+  u.S_folder_n->setEnabled(settings_.S_folder);
+  u.Button1->setEnabled(settings_.S_folder);
+}
+
+void SettingsDialog::ChooseFolder() {
+  if (auto folder = browser_.Execute(this)) TakeFolder(*folder);
+}
+
+void SettingsDialog::TakeFolder(const std::string& folder) {
+  std::string text = folder;
+  if (text.empty() || text.back() != '/') text += '/';
+  ui_->S_folder_n->setText(QString::fromStdString(text));
+}
+
+void SettingsDialog::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // Centred on the main window.
+  if (QWidget* owner = parentWidget()) move(owner->geometry().center() - rect().center());
+}
+
+void SettingsDialog::done(int result) {
+  SaveDialogSettings(store_, settings_);
+  QDialog::done(result);
+  if (on_close_) on_close_();
+}
+
+}  // namespace velmora::gui

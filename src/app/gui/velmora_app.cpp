@@ -1,0 +1,64 @@
+#include "app/gui/velmora_app.h"
+
+#include <QFont>
+#include <QIcon>
+#include <cstdlib>
+
+#include "app/gui/main_window.h"
+#include "app/gui/order_dialog.h"
+#include "app/gui/picker_window.h"
+#include "app/gui/results_window.h"
+#include "app/gui/settings_dialog.h"
+#include "image/limits.h"
+#include "platform/platform.h"
+
+namespace velmora::gui {
+
+void SetUpApplication(QApplication& app) {
+  app.setApplicationName("Velmora");
+  app.setApplicationDisplayName("Velmora");
+  app.setQuitOnLastWindowClosed(true);
+  // The window font is "ＭＳ Ｐゴシック" at 12 pixels; IPA P Gothic has its
+  // metrics where the original is not installed.
+  QFont::insertSubstitution("ＭＳ Ｐゴシック", "IPAPGothic");
+  QFont font("ＭＳ Ｐゴシック");
+  font.setPixelSize(12);
+  QApplication::setFont(font);
+  QApplication::setWindowIcon(QIcon(":/velmora/velmora.png"));
+}
+
+std::string SettingsFile() {
+  if (const char* ini = std::getenv("VELMORA_INI"); ini && *ini) return ini;
+  return SettingsFilePath(platform::ProgramFolder() + "velmora");
+}
+
+VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
+  store_.FileName = ini_path;
+  DecodeLimits limits;
+  LoadLimits(store_, limits);
+  SetLimits(limits);
+  settings_.S_folder_n = platform::ProgramFolder();
+  main_ = std::make_unique<MainWindow>(settings_, store_, loader_, &clipboard_, show_hint);
+  order_ = std::make_unique<OrderDialog>(main_.get());
+  settings_dialog_ = std::make_unique<SettingsDialog>(settings_, store_, platform::ProgramPath(), main_.get());
+  picker_ = std::make_unique<PickerWindow>(main_.get());
+  results_ = std::make_unique<ResultsWindow>(main_.get());
+  main_->SetWindows(order_.get(), settings_dialog_.get(), picker_.get(), results_.get());
+  settings_dialog_->SetOnClose([this] { main_->Activate(); });
+  // The watcher joins with the main window; the clipboard as it is at
+  // start-up is not converted.
+  watcher_.SetOnClipChange([this] {
+    if (settings_.A_clip) main_->CaptureClipboard();
+  });
+}
+
+VelmoraApp::~VelmoraApp() { watcher_.SetOnClipChange(nullptr); }
+
+void VelmoraApp::Show() {
+  if (settings_.window_state == "Max")
+    main_->showMaximized();
+  else
+    main_->show();
+}
+
+}  // namespace velmora::gui

@@ -1,0 +1,19 @@
+// velmora: the desktop program. Arguments are files and folders to convert
+// with the saved settings, after which the program quits.
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "app/gui/main_window.h"
+#include "app/gui/velmora_app.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  velmora::gui::SetUpApplication(app);
+  velmora::gui::VelmoraApp velmora;
+  std::vector<std::string> arguments;
+  for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
+  velmora.Main().SetArguments(arguments);
+  velmora.Show();
+  return QApplication::exec();
+}

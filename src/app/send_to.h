@@ -1,0 +1,27 @@
+// The Send-To entry: a desktop entry "Velmoraを起動.desktop" that starts
+// the desktop program with the files a file manager sends it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+inline constexpr const char* kSendToName = "Velmoraを起動.desktop";
+
+// Where the entry goes: the SendTo folder named in the registry stand-in
+// (key "Software\MicroSoft\Windows\CurrentVersion\Explorer\Shell Folders",
+// value "SendTo") when there is one; else Thunar's "Send To" menu
+// ($XDG_DATA_HOME/Thunar/sendto/) and the applications folder
+// ($XDG_DATA_HOME/applications/), where every file manager offers it under
+// "Open with". Each ends in "/".
+std::vector<std::string> SendToFolders();
+
+// The entry's text for a program file.
+std::string SendToEntryText(const std::string& program_path);
+
+// Writes (on) or removes (off) the entry in every folder. Failures are not
+// reported: a missing folder or a denied write leaves things as they are.
+void UpdateSendToEntry(bool on, const std::string& program_path);
+
+}  // namespace velmora

@@ -1,0 +1,333 @@
+// The desktop program's main window and results window on Qt's offscreen
+// platform: enabling rules, the delay field's key filter, the quality twins,
+// the bar toggles, settings in and out, drops and a command-line start that
+// go through the real pipeline, and the results list's horizontal extent.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/gui/main_window.h"
+#include "app/gui/results_window.h"
+#include "app/gui/velmora_app.h"
+#include "image/dib_image.h"
+#include "ui_main_window.h"
+
+using namespace velmora;
+using namespace velmora::gui;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A scratch folder for one test.
+struct Scratch {
+  Scratch() {
+    path = fs::temp_directory_path() / ("velmora-gui-" + std::to_string(QCoreApplication::applicationPid()) + "-" +
+                                        std::to_string(counter++));
+    fs::remove_all(path);
+    fs::create_directories(path);
+  }
+  ~Scratch() { fs::remove_all(path); }
+  std::string operator/(const std::string& name) const { return (path / name).string(); }
+  fs::path path;
+  static inline int counter = 0;
+};
+
+std::string Picture(const std::string& path, int w = 6, int h = 4) {
+  fs::create_directories(fs::path(path).parent_path());
+  Bitmap b(w, h, Bitmap::Format::k24Bit);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b.SetPixel(x, y, MakeColor(x * 40, y * 60, 100));
+  DibImage image;
+  image.Assign(b);
+  image.SaveToFile(path);
+  return path;
+}
+
+void WriteIni(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Accepts every modal window that comes up while it lives (the order
+// dialog, message boxes), as a user pressing its default button would.
+class AcceptModals {
+ public:
+  AcceptModals() {
+    QObject::connect(&timer_, &QTimer::timeout, [] {
+      if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->accept();
+    });
+    timer_.start(20);
+  }
+
+ private:
+  QTimer timer_;
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void EnablingRulesFollowTheFormats();
+  void DelayFieldTakesOnlyDigits();
+  void QualityTwinsFollowEachOther();
+  void BarTogglesSetBothCheckMarks();
+  void EveryKeyLoadsAndSavesAndWindowKeysSurvive();
+  void FirstStartShowsTheHintOnce();
+  void DroppedFilesAndFolderConvert();
+  void CommandLineStartConvertsAndQuits();
+  void ResultsListScrollsToItsWidestLine();
+  void StopEndsTheBatchBeforeTheNextFile();
+};
+
+void MainWindowTest::EnablingRulesFollowTheFormats() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  Ui::MainWindow& u = app.Main().ui();
+  QVERIFY(!u.C_Trans->isEnabled());
+  QVERIFY(!u.O_quality_c->isEnabled());
+  QVERIFY(u.O_gsize->isEnabled() && u.Label5->isEnabled() && u.C_PixelColor->isEnabled());
+  u.C_png->setChecked(true);
+  QVERIFY(u.C_Trans->isEnabled());
+  for (QWidget* w : {static_cast<QWidget*>(u.O_quality_c), static_cast<QWidget*>(u.O_quality_t),
+                     static_cast<QWidget*>(u.Label3), static_cast<QWidget*>(u.Label4)})
+    QVERIFY(w->isEnabled());
+  u.C_jpg->setChecked(true);
+  u.C_png->setChecked(false);
+  QVERIFY(u.O_quality_c->isEnabled());  // jpg keeps the quality controls
+  QVERIFY(!u.C_Trans->isEnabled());
+  u.C_gif->setChecked(true);
+  QVERIFY(u.C_animegif->isEnabled() && u.C_delay->isEnabled() && u.Label1->isEnabled() && u.C_Trans->isEnabled());
+  u.C_animegif->setChecked(true);
+  u.C_gif->setChecked(false);
+  QVERIFY(!u.C_animegif->isEnabled() && !u.C_delay->isEnabled() && !u.Label1->isEnabled());
+  QVERIFY(u.C_animegif->isChecked());  // disabling never unticks
+  QVERIFY(app.CurrentSettings().C_animegif);
+  QVERIFY(!app.CurrentSettings().AnimatedGifOn());
+  u.C_ico->setChecked(true);
+  QVERIFY(u.O_icosize->isEnabled() && u.Label2->isEnabled() && u.C_Trans->isEnabled());
+  u.C_pdf->setChecked(true);
+  QVERIFY(u.C_Multipdf->isEnabled());
+  QVERIFY(!u.C_bmp->isChecked() && !u.C_mag->isChecked() && !u.C_tif->isChecked());
+}
+
+void MainWindowTest::DelayFieldTakesOnlyDigits() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  QLineEdit* delay = app.Main().ui().C_delay;
+  delay->setEnabled(true);
+  delay->setText("30");
+  delay->setCursorPosition(2);
+  QTest::keyClick(delay, Qt::Key_A);
+  QTest::keyClicks(delay, "x!");
+  QCOMPARE(delay->text(), QString("30"));
+  QTest::keyClick(delay, Qt::Key_7);
+  QCOMPARE(delay->text(), QString("307"));
+  QTest::keyClick(delay, Qt::Key_Backspace);
+  QCOMPARE(delay->text(), QString("30"));
+  QCOMPARE(app.CurrentSettings().C_delay, std::string("30"));
+  // Text that arrives another way (pasting, a settings file) is not filtered.
+  delay->setText("3a0");
+  QCOMPARE(app.CurrentSettings().C_delay, std::string("3a0"));
+}
+
+void MainWindowTest::QualityTwinsFollowEachOther() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  Ui::MainWindow& u = app.Main().ui();
+  QCOMPARE(u.O_quality_t->value(), 5);
+  QCOMPARE(u.O_quality_c->currentText(), QString("6"));
+  u.O_quality_t->setValue(2);
+  QCOMPARE(u.O_quality_c->currentIndex(), 2);
+  u.O_quality_c->setCurrentIndex(8);
+  QCOMPARE(u.O_quality_t->value(), 8);
+  QCOMPARE(app.CurrentSettings().O_quality_t, 8);
+  QCOMPARE(app.CurrentSettings().O_quality_c, 8);
+}
+
+void MainWindowTest::BarTogglesSetBothCheckMarks() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  MainWindow& w = app.Main();
+  Ui::MainWindow& u = w.ui();
+  QVERIFY(!u.Effect_Panel->isVisibleTo(&w));
+  u.E1->trigger();
+  QVERIFY(u.Effect_Panel->isVisibleTo(&w));
+  QVERIFY(u.E1->isChecked() && u.P1->isChecked());
+  u.P1->trigger();
+  QVERIFY(!u.Effect_Panel->isVisibleTo(&w));
+  QVERIFY(!u.E1->isChecked() && !u.P1->isChecked());
+  u.O1->trigger();
+  QVERIFY(u.option_Panel->isVisibleTo(&w) && u.O1->isChecked() && u.O2->isChecked());
+  QCOMPARE(w.popupMenu()->actions().size(), 2);
+  QCOMPARE(w.popupMenu()->actions()[0]->text(), QString("エフェクトパネルを表示(&P)"));
+  QCOMPARE(u.File1->title(), QString("ﾌｧｲﾙ(&F)"));
+  QCOMPARE(u.N2->text(), QString("ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾌｧｲﾙ作成(&C)"));
+}
+
+void MainWindowTest::EveryKeyLoadsAndSavesAndWindowKeysSurvive() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  const std::string text =
+      "[Window]\r\nPos.X=11\r\nPos.Y=22\r\nSize.XSize=500\r\nSize.YSize=400\r\nWindow_State=Max\r\n"
+      "[Format]\r\nbmp=1\r\njpg=0\r\npng=1\r\nmag=1\r\ngif=0\r\nico=1\r\npdf=1\r\ntif=0\r\n"
+      "[Effect]\r\nPanel=1\r\nTrans=1\r\nMultipdf=1\r\nanimegif=1\r\nPixelColor=2\r\ndelay=45\r\n"
+      "[Option]\r\nPanel=1\r\nquality=7\r\nicosize=3\r\ngsize=7\r\n"
+      "[Config_Save]\r\nsourcefile=0\r\napp=0\r\nfolder=1\r\nfolder_n=/tmp/out/\r\n"
+      "[Config_Active]\r\ndialog=1\r\nfront=0\r\nsend=0\r\nclip=1\r\ndelete=1\r\n"
+      "[Config_Conv]\r\nover=1\r\nadds=1\r\nolddate=1\r\ntransparent=1\r\n";
+  WriteIni(ini, text);
+  {
+    VelmoraApp app(ini, false);
+    Ui::MainWindow& u = app.Main().ui();
+    QVERIFY(u.C_bmp->isChecked() && !u.C_jpg->isChecked() && u.C_png->isChecked() && u.C_mag->isChecked());
+    QVERIFY(!u.C_gif->isChecked() && u.C_ico->isChecked() && u.C_pdf->isChecked() && !u.C_tif->isChecked());
+    QVERIFY(u.Effect_Panel->isVisibleTo(&app.Main()) && u.P1->isChecked());
+    QVERIFY(u.C_Trans->isChecked() && u.C_Multipdf->isChecked() && u.C_animegif->isChecked());
+    QCOMPARE(u.C_PixelColor->currentText(), QString("白黒"));
+    QCOMPARE(u.C_delay->text(), QString("45"));
+    QCOMPARE(u.O_quality_c->currentIndex(), 7);
+    QCOMPARE(u.O_quality_t->value(), 7);
+    QCOMPARE(u.O_icosize->currentText(), QString("128"));
+    QCOMPARE(u.O_gsize->currentText(), QString("3×"));
+    const Settings& s = app.CurrentSettings();
+    QVERIFY(s.S_folder && !s.S_sourcefile && s.S_folder_n == "/tmp/out/");
+    QVERIFY(s.A_dialog && !s.A_front && s.A_clip && s.A_delete);
+    QVERIFY(s.V_over && s.V_adds && s.V_olddate && s.V_transparent);
+    app.Main().close();  // saves; the window was never moved or resized
+  }
+  const std::string saved = ReadText(ini);
+  QVERIFY2(saved.rfind("[Window]\r\nPos.X=11\r\nPos.Y=22\r\nSize.XSize=500\r\nSize.YSize=400\r\nWindow_State=Max\r\n", 0) == 0,
+           saved.c_str());
+  for (const char* line : {"bmp=1\r\n", "ico=1\r\n", "PixelColor=2\r\n", "delay=45\r\n", "quality=7\r\n",
+                           "icosize=3\r\n", "gsize=7\r\n", "animegif=1\r\n"})
+    QVERIFY2(saved.find(line) != std::string::npos, line);
+  // The settings dialog keeps its own keys; they are written when it closes.
+  QVERIFY(saved.find("folder_n=/tmp/out/\r\n") != std::string::npos);
+  // A window the user moved writes its place and state.
+  {
+    VelmoraApp app(ini, false);
+    app.Main().showNormal();
+    app.Main().Activate();
+    app.Main().setGeometry(40, 50, 420, 300);
+    app.Main().close();
+  }
+  const std::string moved = ReadText(ini);
+  QVERIFY2(moved.find("Window_State=Normal\r\n") != std::string::npos, moved.c_str());
+  QVERIFY2(moved.find("Size.XSize=420\r\n") != std::string::npos, moved.c_str());
+}
+
+void MainWindowTest::FirstStartShowsTheHintOnce() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  QString hint;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      hint = box->text();
+      box->accept();
+    }
+  });
+  {
+    VelmoraApp app(ini, true);
+    QVERIFY(app.Main().HintShown());
+    app.Main().close();
+  }
+  QCOMPARE(hint, QString("右クリックをすると詳細設定用バーが表示されます。\n場合に応じてお使いください。"));
+  QVERIFY(fs::exists(ini));
+  VelmoraApp again(ini, true);
+  QVERIFY(!again.Main().HintShown());
+}
+
+void MainWindowTest::DroppedFilesAndFolderConvert() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  WriteIni(ini, "[Format]\r\npng=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  const std::string a = Picture(dir / "in/a.bmp"), b = Picture(dir / "in/b.bmp");
+  Picture(dir / "folder/c.bmp");
+  Picture(dir / "folder/d.bmp");
+  VelmoraApp app(ini, false);
+  app.Main().DropFiles({a, b, dir / "folder"});
+  for (const char* out : {"in/a.png", "in/b.png", "folder/c.png", "folder/d.png"})
+    QVERIFY2(fs::exists(dir / out), out);
+  QCOMPARE(app.Results().List()->count(), 4);
+  QVERIFY(app.Results().List()->item(0)->text().startsWith(QString::fromStdString(a + " → ")));
+  QCOMPARE(app.Main().StatusText(), std::string("変換が終了しました。"));
+  QCOMPARE(app.Main().ui().Panel1Caption->text(), QString("ここにファイルをドロップしてね。"));
+  QVERIFY(!app.Main().progressBar()->isVisible());
+}
+
+void MainWindowTest::CommandLineStartConvertsAndQuits() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  WriteIni(ini, "[Format]\r\nbmp=0\r\njpg=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  const std::string a = Picture(dir / "a.bmp");
+  VelmoraApp app(ini, false);
+  app.Main().SetArguments({a, dir / "missing.bmp"});
+  app.Show();
+  app.Main().Activate();
+  QTRY_VERIFY_WITH_TIMEOUT(!app.Main().isVisible(), 10000);
+  QVERIFY(fs::exists(dir / "a.jpg"));
+  // The unresolvable argument became an empty entry and failed as such.
+  QCOMPARE(app.Results().List()->count(), 2);
+  QCOMPARE(app.Results().List()->item(1)->text(), QString(" × 変換できませんでした"));
+  // Closing saved the settings as a normal close does.
+  QVERIFY(ReadText(ini).find("[Window]") != std::string::npos);
+}
+
+void MainWindowTest::ResultsListScrollsToItsWidestLine() {
+  ResultsWindow window;
+  window.resize(330, 279);
+  window.show();
+  const QString wide = QString("/home/user/Pictures/") + QString(120, 'x') + ".jpg → /home/user/out/y.png 12 KB";
+  window.SetLines({"short", wide.toStdString()});
+  HScrollList* list = window.List();
+  const int expected = list->fontMetrics().horizontalAdvance(wide + " ");
+  QCOMPARE(list->HorizontalExtent(), expected);
+  QCOMPARE(list->horizontalScrollBar()->maximum(), expected - list->viewport()->width());
+  window.Clear();
+  QCOMPARE(list->HorizontalExtent(), 0);
+  QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
+  // Escape closes it.
+  window.show();
+  QTest::keyClick(list, Qt::Key_Escape);
+  QVERIFY(!window.isVisible());
+}
+
+void MainWindowTest::StopEndsTheBatchBeforeTheNextFile() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  WriteIni(ini, "[Format]\r\npng=1\r\npdf=1\r\n[Effect]\r\nMultipdf=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  for (const char* name : {"p/1.bmp", "p/2.bmp", "p/3.bmp"}) Picture(dir / name);
+  VelmoraApp app(ini, false);
+  AcceptModals accept;  // the order dialog of the combined PDF
+  // The stop button is pressed while the first file is converted.
+  QObject::connect(app.Main().progressBar(), &QProgressBar::valueChanged, [&](int value) {
+    if (value == 1) app.Main().stopButton()->click();
+  });
+  app.Main().DropFiles({dir / "p"});
+  QCOMPARE(app.Main().StatusText(), std::string("変換を中止しました。"));
+  QVERIFY(fs::exists(dir / "p/1.png"));
+  QVERIFY(!fs::exists(dir / "p/2.png"));
+  QVERIFY(!fs::exists(dir / "p/3.png"));
+  QVERIFY(!fs::exists(dir / "p.pdf"));  // the combined PDF of a stopped batch is not written
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "main_window_test.moc"
