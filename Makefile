@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run test asan-build test-asan release bench fuzz clean
+.PHONY: deps configure build run gui test asan-build test-asan release bench fuzz clean
 
 deps:
 	@bash scripts/install-deps
@@ -17,6 +17,10 @@ build: configure
 
 run: build
 	@bash scripts/run-samples $(BUILD)
+
+# The desktop program from the build tree.
+gui: build
+	@$(BUILD)/src/velmora
 
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j$(JOBS)

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -307,11 +308,22 @@ void MainWindow::Activate() {
   }
   ApplyTopmost();
   FitProgressBar();
-  if (!arguments_done_ && !arguments_.empty()) {
-    arguments_done_ = true;
-    // After the activation returns: the batch may show modal windows.
-    QTimer::singleShot(0, this, &MainWindow::ProcessArguments);
-  }
+  ScheduleArguments();
+}
+
+void MainWindow::ScheduleArguments() {
+  if (arguments_done_ || arguments_.empty()) return;
+  arguments_done_ = true;
+  // After the activation returns: the batch may show modal windows.
+  QTimer::singleShot(0, this, &MainWindow::ProcessArguments);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A window that is never made active (no window manager, or one that
+  // refuses to move the focus to a program started from a file manager)
+  // still converts its arguments and quits.
+  if (!event->spontaneous()) ScheduleArguments();
 }
 
 void MainWindow::ProcessArguments() {

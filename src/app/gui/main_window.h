@@ -96,6 +96,7 @@ class MainWindow : public QMainWindow, public UserInterface {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -108,6 +109,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ApplyTopmost();
   void ConnectControls();
   void ProcessArguments();
+  void ScheduleArguments();
 
   std::unique_ptr<Ui::MainWindow> ui_;
   Settings& settings_;

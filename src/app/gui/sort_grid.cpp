@@ -11,6 +11,10 @@ SortGrid::SortGrid(QWidget* parent) : QTableWidget(parent) {
   setHorizontalHeader(new SortGridHeader(this));
   verticalHeader()->hide();  // no fixed column
   verticalHeader()->setDefaultSectionSize(14);
+  // A cell too narrow for its text clips it, as a plain string grid does,
+  // rather than eliding the end of a date or a path.
+  setTextElideMode(Qt::ElideNone);
+  setWordWrap(false);
   verticalHeader()->setMinimumSectionSize(14);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   horizontalHeader()->setSectionsClickable(true);

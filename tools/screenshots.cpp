@@ -1,0 +1,116 @@
+// Renders each window of the desktop program into a PNG for the README, the
+// help page and review: the main window with both bars shown, the settings
+// dialog, the order dialog filled as a combined PDF batch fills it, the
+// transparent-colour picker on a sample and the results window after a batch.
+// Runs on Qt's offscreen platform, so no display is needed:
+//   velmora-screenshots SAMPLES_FOLDER OUTPUT_FOLDER
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QWidget>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/gui/main_window.h"
+#include "app/gui/order_dialog.h"
+#include "app/gui/picker_window.h"
+#include "app/gui/results_window.h"
+#include "app/gui/settings_dialog.h"
+#include "app/gui/velmora_app.h"
+#include "formats/loader.h"
+#include "image/bitmap.h"
+#include "ui_main_window.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::gui;
+
+namespace {
+
+bool Save(QWidget& window, const fs::path& file) {
+  QApplication::processEvents();
+  const bool ok = window.grab().save(QString::fromStdString(file.string()), "PNG");
+  std::printf("%s %s\n", ok ? "wrote" : "could not write", file.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s SAMPLES_FOLDER OUTPUT_FOLDER\n", argv[0]);
+    return 2;
+  }
+  const fs::path samples = fs::absolute(argv[1]);
+  const fs::path out = argv[2];
+  QApplication app(argc, argv);
+  SetUpApplication(app);
+  fs::create_directories(out);
+  const fs::path scratch = fs::temp_directory_path() / "velmora-screenshots";
+  fs::create_directories(scratch / "out");
+  bool ok = true;
+  {
+    VelmoraApp velmora((scratch / "Velmora.ini").string(), false);
+    MainWindow& main = velmora.Main();
+    Settings& settings = velmora.CurrentSettings();
+    settings.S_folder = true;
+    settings.S_folder_n = (scratch / "out").string() + "/";
+    main.ui().C_png->setChecked(true);
+    main.ui().C_pdf->setChecked(true);
+    main.ui().C_Multipdf->setChecked(true);
+    velmora.Show();
+    if (!main.ui().Effect_Panel->isVisible()) main.ToggleEffectBar();
+    if (!main.ui().option_Panel->isVisible()) main.ToggleOptionBar();
+    ok &= Save(main, out / "main-window.png");
+
+    SettingsDialog& settings_dialog = velmora.SettingsDlg();
+    settings_dialog.show();
+    ok &= Save(settings_dialog, out / "settings-dialog.png");
+    settings_dialog.hide();
+
+    std::vector<std::string> files;
+    for (const auto& entry : fs::directory_iterator(samples))
+      if (entry.is_regular_file()) files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+
+    OrderDialog& order = velmora.Order();
+    OrderDialogData data;
+    data.caption = "pdf一括出力時出力順設定";
+    data.rows.push_back({"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付"});
+    for (const std::string& file : files)
+      data.rows.push_back({file, std::to_string(fs::file_size(file)) + " Byte", "2026/12/07 10:00:00"});
+    order.Fill(data);
+    order.show();
+    ok &= Save(order, out / "order-dialog.png");
+    order.hide();
+
+    Loader loader;
+    for (const std::string& file : files) {
+      if (file.size() < 4 || file.compare(file.size() - 4, 4, ".png") != 0) continue;
+      Bitmap picture;
+      loader.LoadFile(file)->AssignTo(picture);
+      PickerWindow& picker = velmora.Picker();
+      picker.Present(picture);
+      picker.show();
+      picker.Press(12, 9);
+      ok &= Save(picker, out / "picker-window.png");
+      picker.hide();
+      break;
+    }
+
+    // A real batch fills the results window.
+    main.ui().C_Multipdf->setChecked(false);
+    settings.A_dialog = true;
+    main.DropFiles(files);
+    ResultsWindow& results = velmora.Results();
+    results.show();
+    ok &= Save(results, out / "results-window.png");
+    results.hide();
+    ok &= Save(main, out / "main-window-after-batch.png");
+  }
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+  return ok ? 0 : 1;
+}
