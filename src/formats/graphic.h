@@ -6,6 +6,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,9 +48,22 @@ class Graphic {
   // What the decoder noticed about data it could still decode.
   const std::vector<std::string>& Warnings() const { return warnings_; }
 
+  // A picture whose format keeps part of it in a file of its own (the
+  // palette beside a Dr. Halo picture) asks for that file by extension; the
+  // loader, which knows where the picture came from, answers with its bytes
+  // or with nothing. A decoder never sees a path.
+  using Companion = std::function<std::optional<std::vector<uint8_t>>(const std::string& extension)>;
+  void SetCompanion(Companion companion) { companion_ = std::move(companion); }
+
  protected:
   virtual void OnLoad(const uint8_t* data, size_t size) = 0;
+  std::optional<std::vector<uint8_t>> CompanionFile(const std::string& extension) const {
+    return companion_ ? companion_(extension) : std::nullopt;
+  }
   std::vector<std::string> warnings_;
+
+ private:
+  Companion companion_;
 };
 
 // A graphic that keeps its picture in a Bitmap: the decoders' common base.

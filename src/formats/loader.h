@@ -21,8 +21,10 @@ class Loader {
   const GraphicClass* ClassFromContent(const std::string& path) const;
   const GraphicClass* ClassFromContent(const uint8_t* data, size_t size) const;
   // Loads a file by content, then by extension (a second chance by extension
-  // when the content class fails). Raises the decoder's error, or
-  // InvalidGraphicError "拡張子 .<ext> の画像形式は処理できません".
+  // when the content class fails), then by signature when the extension's
+  // class fails. Raises the extension class's error, or InvalidGraphicError
+  // "拡張子 .<ext> の画像形式は処理できません" when no class has the
+  // extension.
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
   // Loads a file by its extension only.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
@@ -38,6 +40,11 @@ class Loader {
   GraphicRegistry registry_;
   FileFormatList formats_{registry_};
 };
+
+// The class a file's signature names among the formats read here (JPEG,
+// PNG, GIF, BMP, TIFF, MAG, WebP, HEIF/AVIF), or nullptr: the second chance
+// for a file its extension's class could not decode.
+const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size);
 
 // The extension of a path: the part of its file name after the last dot
 // (empty when the name has none).

@@ -28,6 +28,13 @@ const GraphicClass* GraphicRegistry::FindExtension(const std::string& extension)
   return nullptr;
 }
 
+std::string GraphicRegistry::DescriptionOf(const std::string& extension) const {
+  const std::string wanted = LowerAscii(extension);
+  for (auto it = file_formats_.rbegin(); it != file_formats_.rend(); ++it)
+    if (it->extension == wanted) return it->description;
+  return {};
+}
+
 const GraphicClass* GraphicRegistry::FindClipboardFormat(uint32_t format) const {
   for (auto it = clipboard_formats_.rbegin(); it != clipboard_formats_.rend(); ++it)
     if (it->format == format) return it->graphic_class;

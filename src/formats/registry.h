@@ -27,6 +27,8 @@ class GraphicRegistry {
   // The most recent registration of the extension (any case), or nullptr.
   const GraphicClass* FindExtension(const std::string& extension) const;
   const GraphicClass* FindClipboardFormat(uint32_t format) const;
+  // The description of the registration FindExtension finds; empty if none.
+  std::string DescriptionOf(const std::string& extension) const;
   const std::vector<FileFormat>& FileFormats() const { return file_formats_; }
 
  private:

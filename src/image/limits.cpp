@@ -30,4 +30,17 @@ void CheckAllocation(int64_t bytes, const char* who) {
                              std::to_string(limits.max_allocation) + " bytes for one allocation");
 }
 
+void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who) {
+  if (width <= 0 || height <= 0) CheckImageSize(width, height, who);
+  // A claim the file cannot hold says more about the file than a limit
+  // does, so it is told first. Doubles hold any product of two int64 sides
+  // closely enough for a comparison.
+  const double pixels = static_cast<double>(width) * static_cast<double>(height);
+  if (pixels > static_cast<double>(available) * pixels_per_byte)
+    throw DecodeError(DecodeKind::kIncompleteData, std::string(who) + ": " + std::to_string(width) + " x " +
+                                                       std::to_string(height) + " pixels cannot be held in " +
+                                                       std::to_string(available) + " bytes");
+  CheckImageSize(width, height, who);
+}
+
 }  // namespace velmora

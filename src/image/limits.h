@@ -34,4 +34,12 @@ void CheckImageSize(int64_t width, int64_t height, const char* who);
 // Refuses a single allocation of bytes beyond the allocation limit.
 void CheckAllocation(int64_t bytes, const char* who);
 
+// The one size gate every decoder passes before its first allocation: the
+// size must be within the limits above, and within what `available` bytes of
+// encoded data can hold when packed as densely as the format allows
+// (`pixels_per_byte`: its longest run per byte, or its bits per pixel for
+// data it cannot compress). A header claiming a picture its file cannot
+// hold is refused before anything is spent on it.
+void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who);
+
 }  // namespace velmora

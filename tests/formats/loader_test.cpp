@@ -31,7 +31,15 @@ TEST(RegistryTest, ResultingClassPerExtension) {
       {"wmf", "Metafile"},    {"emf", "Metafile"},     {"jpg", "JPEGImage"},   {"jpeg", "JPEGImage"},
       {"jpe", "JPEGImage"},   {"jfif", "JPEGImage"},   {"gif", "GifImage"},    {"png", "PngEncoder"},
       {"tif", "TiffGraphic"}, {"tiff", "TiffGraphic"}, {"fax", "TiffGraphic"}, {"PNG", "PngEncoder"},
-      {"Jpg", "JPEGImage"},   {"mag", "MagImage"}};
+      {"Jpg", "JPEGImage"},   {"mag", "MagImage"},
+      {"win", "TargaGraphic"}, {"vst", "TargaGraphic"}, {"vda", "TargaGraphic"}, {"tga", "TargaGraphic"},
+      {"icb", "TargaGraphic"}, {"eps", "EpsGraphic"},   {"pcx", "PcxGraphic"},   {"pcc", "PcxGraphic"},
+      {"scr", "PcxGraphic"},   {"rpf", "RlaGraphic"},   {"rla", "RlaGraphic"},   {"sgi", "SgiGraphic"},
+      {"rgba", "SgiGraphic"},  {"rgb", "SgiGraphic"},   {"bw", "SgiGraphic"},    {"psd", "PsdGraphic"},
+      {"pdd", "PsdGraphic"},   {"ppm", "PnmGraphic"},   {"pgm", "PnmGraphic"},   {"pbm", "PnmGraphic"},
+      {"cel", "AutodeskGraphic"}, {"pic", "AutodeskGraphic"}, {"pcd", "PcdGraphic"}, {"cut", "CutGraphic"},
+      {"psp", "PspGraphic"},   {"webp", "WebpGraphic"}, {"heic", "HeifGraphic"}, {"heif", "HeifGraphic"},
+      {"avif", "HeifGraphic"}};
   for (const auto& [ext, name] : expected) {
     const GraphicClass* cls = loader.Registry().FindExtension(ext);
     ASSERT_NE(cls, nullptr) << ext;
@@ -43,7 +51,13 @@ TEST(RegistryTest, ResultingClassPerExtension) {
   EXPECT_EQ(loader.Registry().FindClipboardFormat(14)->name, "Metafile");
   std::vector<std::string> order;
   for (const GraphicClass* cls : loader.Formats().ContentDetectionOrder()) order.push_back(cls->name);
-  EXPECT_EQ(order, (std::vector<std::string>{"TiffGraphic", "PNGGraphic"}));
+  EXPECT_EQ(order, (std::vector<std::string>{"TargaGraphic", "TiffGraphic", "EpsGraphic", "PcxGraphic", "RlaGraphic",
+                                             "SgiGraphic", "PsdGraphic", "PnmGraphic", "AutodeskGraphic", "PcdGraphic",
+                                             "CutGraphic", "PspGraphic", "PNGGraphic", "WebpGraphic", "HeifGraphic"}));
+  // Each extension's own description, or the common one.
+  EXPECT_EQ(loader.Registry().DescriptionOf("scr"), "Word 5.x screen capture images");
+  EXPECT_EQ(loader.Registry().DescriptionOf("rgba"), "SGI true color images with alpha");
+  EXPECT_EQ(loader.Registry().DescriptionOf("tga"), "Truevision images");
 }
 
 TEST(RegistryTest, RegisteringTwice) {

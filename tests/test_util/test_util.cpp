@@ -181,6 +181,27 @@ RgbImage ReadWithMagick(const std::string& path) {
   return img;
 }
 
+RgbImage MakeRgb(int w, int h, const std::function<uint32_t(int, int)>& rgb) {
+  RgbImage out;
+  out.width = w;
+  out.height = h;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t c = rgb(x, y);
+      out.rgb.push_back(static_cast<uint8_t>(c >> 16));
+      out.rgb.push_back(static_cast<uint8_t>(c >> 8));
+      out.rgb.push_back(static_cast<uint8_t>(c));
+    }
+  return out;
+}
+
+std::string TruncatedCopy(const std::string& from, size_t keep, const std::string& to) {
+  std::vector<uint8_t> bytes = ReadFile(from);
+  bytes.resize(std::min(bytes.size(), keep));
+  WriteFile(to, bytes);
+  return to;
+}
+
 RgbImage ToRgb(const Bitmap& bitmap) {
   RgbImage out;
   out.width = bitmap.Width();

@@ -110,6 +110,44 @@ RgbImage ToRgb(const Bitmap& bitmap);
 // The largest channel difference of two pictures; 1000 when their sizes differ.
 int MaxDifference(const RgbImage& a, const RgbImage& b);
 
+// A picture of w x h whose pixel (x, y) is rgb(x, y) as 0xRRGGBB.
+RgbImage MakeRgb(int w, int h, const std::function<uint32_t(int, int)>& rgb);
+
+// Bytes built field by field, for files made in code.
+class ByteBuilder {
+ public:
+  ByteBuilder& U8(uint32_t v) { return Put(v, 1, false); }
+  ByteBuilder& U16Le(uint32_t v) { return Put(v, 2, true); }
+  ByteBuilder& U16Be(uint32_t v) { return Put(v, 2, false); }
+  ByteBuilder& U32Le(uint32_t v) { return Put(v, 4, true); }
+  ByteBuilder& U32Be(uint32_t v) { return Put(v, 4, false); }
+  ByteBuilder& Text(const std::string& text) {
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return *this;
+  }
+  ByteBuilder& Raw(const std::vector<uint8_t>& raw) {
+    bytes.insert(bytes.end(), raw.begin(), raw.end());
+    return *this;
+  }
+  ByteBuilder& Zeros(size_t count) {
+    bytes.insert(bytes.end(), count, 0);
+    return *this;
+  }
+  // Pads with zeros up to an absolute size.
+  ByteBuilder& PadTo(size_t size) { return Zeros(size > bytes.size() ? size - bytes.size() : 0); }
+  size_t Size() const { return bytes.size(); }
+  std::vector<uint8_t> bytes;
+
+ private:
+  ByteBuilder& Put(uint32_t v, int n, bool little) {
+    for (int i = 0; i < n; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * (little ? i : n - 1 - i))));
+    return *this;
+  }
+};
+
+// The first keep bytes of a file, written to a new file; returns its path.
+std::string TruncatedCopy(const std::string& from, size_t keep, const std::string& to);
+
 uint16_t Le16(const std::vector<uint8_t>& b, size_t at);
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at);
 uint32_t Be32(const std::vector<uint8_t>& b, size_t at);

@@ -1,0 +1,106 @@
+// HEIF input on libheif (heic, heif, avif): the primary picture, with the
+// file's rotation and mirroring applied (HEIF records orientation in those
+// transforms, which take precedence over an EXIF tag by the format's rules),
+// alpha composited over white.
+#include <libheif/heif.h>
+
+#include <cstring>
+#include <memory>
+
+#include "formats/byte_reader.h"
+#include "formats/formats.h"
+#include "image/limits.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kWho = "HEIF image error";
+
+bool RecognisesHeif(const uint8_t* data, size_t size) {
+  if (size < 12 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
+  const heif_filetype_result kind = heif_check_filetype(data, static_cast<int>(std::min<size_t>(size, 4096)));
+  return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
+}
+
+struct ContextDeleter {
+  void operator()(heif_context* c) const { heif_context_free(c); }
+};
+struct HandleDeleter {
+  void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+};
+struct ImageDeleter {
+  void operator()(heif_image* i) const { heif_image_release(i); }
+};
+struct OptionsDeleter {
+  void operator()(heif_decoding_options* o) const { heif_decoding_options_free(o); }
+};
+
+class HeifGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "HeifGraphic"; }
+
+ protected:
+  void OnLoad(const uint8_t* data, size_t size) override {
+    ByteReader in(data, size, kWho);
+    if (!RecognisesHeif(data, size)) in.Invalid("not a HEIF or AVIF file");
+    std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
+    if (!context) throw std::bad_alloc();
+    const DecodeLimits& limits = CurrentLimits();
+    heif_context_set_maximum_image_size_limit(context.get(),
+                                              static_cast<int>(std::min<int64_t>(limits.max_side, 1 << 30)));
+    Check(heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr), in);
+    heif_image_handle* raw_handle = nullptr;
+    Check(heif_context_get_primary_image_handle(context.get(), &raw_handle), in);
+    std::unique_ptr<heif_image_handle, HandleDeleter> handle(raw_handle);
+    const int width = heif_image_handle_get_width(handle.get());
+    const int height = heif_image_handle_get_height(handle.get());
+    // HEVC and AV1 reach a few thousand pixels a byte on flat pictures.
+    CheckClaimedSize(width, height, size, 8192.0, kWho);
+    CheckAllocation(int64_t{width} * height * 4, kWho);
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
+    std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
+    heif_image* raw_image = nullptr;
+    Check(heif_decode_image(handle.get(), &raw_image, heif_colorspace_RGB,
+                            alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get()),
+          in);
+    std::unique_ptr<heif_image, ImageDeleter> image(raw_image);
+    int stride = 0;
+    const uint8_t* pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!pixels || w <= 0 || h <= 0) in.Invalid("the decoder returned no picture");
+    const int step = alpha ? 4 : 3;
+    Bitmap out(w, h, Bitmap::Format::k24Bit);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = pixels + static_cast<size_t>(stride) * y;
+      uint8_t* d = out.Row(y);
+      for (int x = 0; x < w; ++x, s += step) {
+        const int a = alpha ? s[3] : 255;
+        d[x * 3] = OverWhite(s[2], a);
+        d[x * 3 + 1] = OverWhite(s[1], a);
+        d[x * 3 + 2] = OverWhite(s[0], a);
+      }
+    }
+    bitmap_ = std::move(out);
+  }
+
+ private:
+  static void Check(const heif_error& error, const ByteReader& in) {
+    if (error.code == heif_error_Ok) return;
+    const std::string what = error.message ? error.message : "unknown error";
+    if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
+      in.Unsupported(what);
+    if (error.code == heif_error_Memory_allocation_error)
+      throw ImageTooLargeError(std::string(kWho) + ": " + what);
+    in.Invalid(what);
+  }
+};
+
+}  // namespace
+
+const GraphicClass& HeifClass() {
+  static const GraphicClass cls{"HeifGraphic", [] { return std::make_unique<HeifGraphic>(); }, RecognisesHeif};
+  return cls;
+}
+
+}  // namespace velmora

@@ -1,0 +1,108 @@
+// WebP input on libwebp: a still picture, or the first frame of an animation
+// as the canvas shows it; alpha composited over white; turned upright as its
+// EXIF orientation says.
+#include <webp/decode.h>
+#include <webp/demux.h>
+
+#include <cstring>
+#include <memory>
+
+#include "formats/byte_reader.h"
+#include "formats/exif.h"
+#include "formats/formats.h"
+#include "image/limits.h"
+#include "image/orientation.h"
+
+namespace velmora {
+namespace {
+
+constexpr const char* kWho = "WebP image error";
+
+bool RecognisesWebp(const uint8_t* data, size_t size) {
+  return size >= 16 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
+}
+
+struct DemuxDeleter {
+  void operator()(WebPDemuxer* d) const { WebPDemuxDelete(d); }
+};
+struct AnimDeleter {
+  void operator()(WebPAnimDecoder* d) const { WebPAnimDecoderDelete(d); }
+};
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { WebPFree(p); }
+};
+
+class WebpGraphic : public BitmapGraphic {
+ public:
+  std::string ClassName() const override { return "WebpGraphic"; }
+
+ protected:
+  void OnLoad(const uint8_t* data, size_t size) override {
+    ByteReader in(data, size, kWho);
+    if (!RecognisesWebp(data, size)) in.Invalid("not a WebP file");
+    WebPBitstreamFeatures features;
+    const VP8StatusCode status = WebPGetFeatures(data, size, &features);
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA) in.Truncated();
+    if (status != VP8_STATUS_OK) in.Invalid("the file cannot be decoded");
+    // Lossless WebP reaches about a thousand pixels a byte on flat areas.
+    CheckClaimedSize(features.width, features.height, size, 1024.0, kWho);
+    CheckAllocation(int64_t{features.width} * features.height * 4, kWho);
+
+    const WebPData whole{data, size};
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
+    if (!demux) in.Invalid("the file's chunks are damaged");
+    const int canvas_width = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
+    const int canvas_height = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
+    CheckClaimedSize(canvas_width, canvas_height, size, 1024.0, kWho);
+
+    std::unique_ptr<uint8_t, FreeDeleter> owned;
+    const uint8_t* rgba = nullptr;
+    std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim;
+    int width = features.width, height = features.height;
+    if (features.has_animation) {
+      WebPAnimDecoderOptions options;
+      WebPAnimDecoderOptionsInit(&options);
+      options.color_mode = MODE_RGBA;
+      options.use_threads = 0;
+      anim.reset(WebPAnimDecoderNew(&whole, &options));
+      if (!anim) in.Invalid("the animation cannot be decoded");
+      uint8_t* frame = nullptr;
+      int timestamp = 0;
+      if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid("the first frame cannot be decoded");
+      rgba = frame;
+      width = canvas_width;
+      height = canvas_height;
+    } else {
+      owned.reset(WebPDecodeRGBA(data, size, &width, &height));
+      if (!owned) in.Invalid("the picture data is damaged or incomplete");
+      rgba = owned.get();
+    }
+
+    Bitmap out(width, height, Bitmap::Format::k24Bit);
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* s = rgba + size_t(width) * 4 * y;
+      uint8_t* d = out.Row(y);
+      for (int x = 0; x < width; ++x, s += 4) {
+        d[x * 3] = OverWhite(s[2], s[3]);
+        d[x * 3 + 1] = OverWhite(s[1], s[3]);
+        d[x * 3 + 2] = OverWhite(s[0], s[3]);
+      }
+    }
+    int orientation = 1;
+    WebPChunkIterator exif;
+    if (WebPDemuxGetChunk(demux.get(), "EXIF", 1, &exif)) {
+      orientation = ExifOrientation(exif.chunk.bytes, exif.chunk.size);
+      WebPDemuxReleaseChunkIterator(&exif);
+    }
+    bitmap_ = Oriented(out, orientation);
+  }
+};
+
+}  // namespace
+
+const GraphicClass& WebpClass() {
+  static const GraphicClass cls{"WebpGraphic", [] { return std::make_unique<WebpGraphic>(); }, RecognisesWebp};
+  return cls;
+}
+
+}  // namespace velmora
