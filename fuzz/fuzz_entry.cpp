@@ -21,7 +21,8 @@ void Decode(const GraphicClass& cls, const uint8_t* data, size_t size) {
 }  // namespace
 
 const std::vector<std::string>& Targets() {
-  static const std::vector<std::string> targets = {"bmp", "dib", "jpg", "png", "gif", "tif", "mag", "loader", "clipboard"};
+  static const std::vector<std::string> targets = {"bmp", "dib", "jpg",  "png", "gif", "tif", "mag", "tga", "pcx",  "ppm", "sgi",    "psd",      "rla",
+                                                  "cel", "pcd", "cut", "psp", "eps", "webp", "heic", "loader", "clipboard"};
   return targets;
 }
 
@@ -29,20 +30,10 @@ void FuzzOne(const std::string& target, const uint8_t* data, size_t size) {
   const Loader& loader = TheLoader();
   try {
     if (target == "loader") {
-      // What LoadFile does with a file's bytes, the name's extension chosen by
-      // the first byte so that both chances are reached.
+      // LoadFile on the bytes, the name's extension chosen by the first byte
+      // so that every chance is reached.
       static const char* kNames[] = {"f.png", "f.jpg", "f.bmp", "f.gif", "f.tif", "f.mag", "f.dib", "f.dat"};
-      const std::string name = kNames[size ? data[0] % 8 : 0];
-      std::unique_ptr<Graphic> graphic;
-      if (const GraphicClass* cls = loader.ClassFromContent(data, size)) {
-        try {
-          graphic = cls->create();
-          graphic->LoadFromMemory(data, size);
-        } catch (const Error&) {
-          graphic.reset();
-        }
-      }
-      if (!graphic) graphic = loader.LoadByExtension(name, data, size);
+      auto graphic = loader.Load(kNames[size ? data[0] % 8 : 0], data, size);
       Bitmap bitmap;
       graphic->AssignTo(bitmap);
     } else if (target == "clipboard") {

@@ -217,17 +217,21 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
 }
 
 std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const {
-  // Read once: content detection and both attempts work on the same bytes.
+  // Read once: content detection and every attempt work on the same bytes.
   const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
-  if (const GraphicClass* cls = ClassFromContent(data.data(), data.size())) {
+  return Load(path, data.data(), data.size());
+}
+
+std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size) const {
+  if (const GraphicClass* cls = ClassFromContent(data, size)) {
     try {
-      return Decode(*cls, path, data.data(), data.size());
+      return Decode(*cls, path, data, size);
     } catch (const Error&) {
       // A file claimed by content but not decodable gets a second chance by
       // its extension. Running out of memory or a bug is no such case.
     }
   }
-  return LoadByExtension(path, data.data(), data.size());
+  return LoadByExtension(path, data, size);
 }
 
 }  // namespace velmora

@@ -26,6 +26,9 @@ class Loader {
   // "拡張子 .<ext> の画像形式は処理できません" when no class has the
   // extension.
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
+  // LoadFile on bytes already read; path names the file for its extension
+  // and for the files that travel with it.
+  std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size) const;
   // Loads a file by its extension only.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
   // Decodes data with the class registered for path's extension.

@@ -122,6 +122,42 @@ TEST_F(MagickFilesTest, DibGoesThroughTheStrictReader) {
   EXPECT_EQ(Decode(loader, dir / "v3.dib").At(2, 2), 0x0000FFu);
 }
 
+TEST_F(LoaderFilesTest, ASignatureGivesASecondChanceWhenTheExtensionsClassFails) {
+  const DibImage picture = test::DibOf(test::RgbBitmap(16, 8, [](int x, int) { return MakeColor(x * 16, 90, 30); }));
+  Settings settings;
+  const WriterContext context{settings, kNoColor, FrameOptions{}};
+  auto write = [&](const std::string& format, const std::string& name) {
+    for (const FormatWriter& writer : DefaultWriters())
+      if (writer.extension == format)
+        return Write(name, [&](std::ostream& out) { writer.encode(picture, context, out); });
+    throw std::runtime_error("no writer for " + format);
+  };
+  // A JPEG saved as .png, as downloads often are; a GIF saved as .bmp; a MAG
+  // saved as .jpg. Each is read by what it is.
+  const auto jpeg = Decode(loader, write("jpg", "photo.png"));
+  EXPECT_EQ(jpeg.width, 16);
+  EXPECT_LE(test::MaxDifference(jpeg, Decode(loader, write("jpg", "photo.jpg"))), 0);
+  EXPECT_EQ(Decode(loader, write("gif", "anim.bmp")).At(15, 0), Decode(loader, write("gif", "anim.gif")).At(15, 0));
+  EXPECT_EQ(Decode(loader, write("mag", "old.jpg")).width, 16);
+  // A PNG saved as .jpg never needs the second chance: content finds it.
+  EXPECT_EQ(loader.ClassFromContent(write("png", "shot.jpg"))->name, "PNGGraphic");
+  // An extension without a class ends there, whatever the signature.
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(write("bmp", "picture.dat")); }), "拡張子 .dat の画像形式は処理できません");
+  // When the signature's class fails too, the extension's error is told.
+  std::vector<uint8_t> broken = test::ReadFile(dir / "photo.jpg");
+  broken.resize(40);
+  test::WriteFile(dir / "broken.gif", broken);
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "broken.gif"); }), test::ErrorOf([&] {
+              loader.LoadByExtension(dir / "broken.gif");
+            }));
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "broken.gif"); }).rfind("GIF", 0), 0u);
+  // A Targa picture named .dat is found by its content.
+  test::ByteBuilder tga;
+  tga.U8(0).U8(0).U8(2).Zeros(9).U16Le(2).U16Le(1).U8(24).U8(0x20).Raw({0, 0, 255, 255, 0, 0});
+  test::WriteFile(dir / "targa.dat", tga.bytes);
+  EXPECT_EQ(Decode(loader, dir / "targa.dat").At(1, 0), 0x0000FFu);
+}
+
 TEST_F(LoaderFilesTest, TruncatedAndCorruptFilesFailCleanly) {
   const DibImage picture = test::DibOf(test::RgbBitmap(32, 32, [](int x, int y) { return MakeColor(x * 8, 0, y * 8); }));
   Settings settings;

@@ -20,6 +20,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/results_window.h"
 #include "app/gui/velmora_app.h"
+#include "formats/loader.h"
 #include "image/dib_image.h"
 #include "ui_main_window.h"
 
@@ -95,7 +96,24 @@ class MainWindowTest : public QObject {
   void CommandLineStartConvertsAndQuits();
   void ResultsListScrollsToItsWidestLine();
   void StopEndsTheBatchBeforeTheNextFile();
+  void OpenFilterListsEveryFormatTheLoaderReads();
 };
+
+void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
+  const QStringList filters = MainWindow::OpenFilter().split(";;");
+  QCOMPARE(filters.size(), 1 + 37 + 4);
+  QVERIFY(filters[0].startsWith("対応可能なファイル (*.bmp *.bw *.cel "));
+  QCOMPARE(filters[1], QString("Windows bitmaps (*.bmp)"));
+  QCOMPARE(filters[37], QString("Truevision images (*.win)"));
+  QCOMPARE(filters[38], QString("WebP images (*.webp)"));
+  // Every pattern of the first entry names an extension some class reads.
+  Loader loader;
+  const QString all = filters[0].mid(filters[0].indexOf('(') + 1).chopped(1);
+  for (const QString& pattern : all.split(' ')) {
+    const std::string extension = pattern.mid(2).toStdString();
+    QVERIFY2(loader.Registry().FindExtension(extension) != nullptr, extension.c_str());
+  }
+}
 
 void MainWindowTest::EnablingRulesFollowTheFormats() {
   Scratch dir;

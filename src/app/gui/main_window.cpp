@@ -65,7 +65,10 @@ constexpr const char* kFilter =
     "|Alias/Wavefront images (*.rpf)|*.rpf|Word 5.x screen capture images (*.scr)|*.scr"
     "|SGI true color images (*.sgi)|*.sgi|Truevision images (*.tga)|*.tga|PC TIF images (*.tif)|*.tif"
     "|Macintosh TIFF images (*.tiff)|*.tiff|Truevision images (*.vda)|*.vda|Truevision images (*.vst)|*.vst"
-    "|Truevision images (*.win)|*.win";
+    "|Truevision images (*.win)|*.win"
+    // Today's formats, after the list of old.
+    "|WebP images (*.webp)|*.webp|High efficiency images (*.heic)|*.heic|High efficiency images (*.heif)|*.heif"
+    "|AV1 images (*.avif)|*.avif";
 
 // The picture open dialog: one file, with a preview decoded by our loader.
 class PictureOpenDialog : public QFileDialog {

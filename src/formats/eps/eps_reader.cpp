@@ -129,6 +129,9 @@ class EpsGraphic : public BitmapGraphic {
     };
     const int64_t width = number(), height = number(), depth = number();
     if (depth != 1 && depth != 2 && depth != 4 && depth != 8) in.Unsupported("a preview of depth " + std::to_string(depth));
+    // The data starts on the next line; the line count is not needed.
+    const size_t line_end = text.find('\n', pos);
+    pos = line_end == std::string_view::npos ? size : line_end + 1;
     const size_t end = text.find("%%EndPreview", pos);
     const size_t stop = end == std::string_view::npos ? size : end;
     // Two hex digits a byte.
@@ -136,7 +139,6 @@ class EpsGraphic : public BitmapGraphic {
     const size_t row_bytes = (static_cast<size_t>(width) * depth + 7) / 8;
     std::vector<uint8_t> bytes;
     bytes.reserve(row_bytes * height);
-    pos = text.find('\n', pos);
     int high = -1;
     while (pos < stop && bytes.size() < row_bytes * height) {
       const char c = text[pos++];

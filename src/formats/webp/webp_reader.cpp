@@ -49,12 +49,6 @@ class WebpGraphic : public BitmapGraphic {
     CheckAllocation(int64_t{features.width} * features.height * 4, kWho);
 
     const WebPData whole{data, size};
-    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
-    if (!demux) in.Invalid("the file's chunks are damaged");
-    const int canvas_width = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_WIDTH));
-    const int canvas_height = static_cast<int>(WebPDemuxGetI(demux.get(), WEBP_FF_CANVAS_HEIGHT));
-    CheckClaimedSize(canvas_width, canvas_height, size, 1024.0, kWho);
-
     std::unique_ptr<uint8_t, FreeDeleter> owned;
     const uint8_t* rgba = nullptr;
     std::unique_ptr<WebPAnimDecoder, AnimDeleter> anim;
@@ -65,13 +59,16 @@ class WebpGraphic : public BitmapGraphic {
       options.color_mode = MODE_RGBA;
       options.use_threads = 0;
       anim.reset(WebPAnimDecoderNew(&whole, &options));
-      if (!anim) in.Invalid("the animation cannot be decoded");
+      if (!anim) in.Invalid("the animation is damaged or incomplete");
+      WebPAnimInfo info;
+      if (!WebPAnimDecoderGetInfo(anim.get(), &info)) in.Invalid("the animation is damaged or incomplete");
+      CheckClaimedSize(info.canvas_width, info.canvas_height, size, 1024.0, kWho);
       uint8_t* frame = nullptr;
       int timestamp = 0;
       if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid("the first frame cannot be decoded");
       rgba = frame;
-      width = canvas_width;
-      height = canvas_height;
+      width = static_cast<int>(info.canvas_width);
+      height = static_cast<int>(info.canvas_height);
     } else {
       owned.reset(WebPDecodeRGBA(data, size, &width, &height));
       if (!owned) in.Invalid("the picture data is damaged or incomplete");
@@ -88,9 +85,12 @@ class WebpGraphic : public BitmapGraphic {
         d[x * 3 + 2] = OverWhite(s[0], s[3]);
       }
     }
+    // The orientation lives in an EXIF chunk; a file whose chunks cannot be
+    // listed simply has none.
     int orientation = 1;
+    std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
     WebPChunkIterator exif;
-    if (WebPDemuxGetChunk(demux.get(), "EXIF", 1, &exif)) {
+    if (demux && WebPDemuxGetChunk(demux.get(), "EXIF", 1, &exif)) {
       orientation = ExifOrientation(exif.chunk.bytes, exif.chunk.size);
       WebPDemuxReleaseChunkIterator(&exif);
     }
