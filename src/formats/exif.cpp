@@ -5,6 +5,7 @@
 namespace velmora {
 
 int ExifOrientation(const uint8_t* data, size_t size) {
+  if (!data) return 1;
   if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) data += 6, size -= 6;
   if (size < 8) return 1;
   const bool little = data[0] == 'I' && data[1] == 'I';
@@ -23,7 +24,9 @@ int ExifOrientation(const uint8_t* data, size_t size) {
     const size_t entry = ifd + 2 + size_t{i} * 12;
     if (entry + 12 > size) return 1;
     if (u16(entry) == 0x0112) {
-      const uint32_t value = u16(entry + 8);  // SHORT, left-justified in the value field
+      // A SHORT sits left-justified in the value field; some writers use LONG.
+      const uint32_t type = u16(entry + 2);
+      const uint32_t value = type == 3 ? u16(entry + 8) : type == 4 ? u32(entry + 8) : 0;
       return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
     }
   }

@@ -5,8 +5,9 @@
 
 namespace velmora {
 
-// A copy of a 24-bit bitmap with the orientation undone: 2 mirrors, 3 turns
-// half round, 4 flips, 5 to 8 swap the sides. Any other value copies.
+// A copy of a bitmap of 8 bits or more a pixel with the orientation undone:
+// 2 mirrors, 3 turns half round, 4 flips, 5 to 8 swap the sides. Any other
+// value copies.
 Bitmap Oriented(const Bitmap& picture, int orientation);
 
 }  // namespace velmora

@@ -15,7 +15,9 @@
 #include <jpeglib.h>
 
 #include "image/limits.h"
+#include "formats/exif.h"
 #include "formats/formats.h"
+#include "image/orientation.h"
 #include "formats/jpeg/jpeg_private.h"
 
 namespace velmora {
@@ -95,72 +97,6 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
   return 0;
 }
 
-// EXIF orientation tag (0x0112) of IFD0, 1 when absent or unreadable.
-int ExifOrientation(const uint8_t* p, size_t n) {
-  if (!p || n < 8) return 1;
-  const bool le = p[0] == 'I' && p[1] == 'I';
-  if (!le && !(p[0] == 'M' && p[1] == 'M')) return 1;
-  auto u16 = [&](size_t at) -> unsigned { return le ? p[at] | (p[at + 1] << 8) : (p[at] << 8) | p[at + 1]; };
-  auto u32 = [&](size_t at) -> size_t {
-    return le ? p[at] | (p[at + 1] << 8) | (p[at + 2] << 16) | (size_t{p[at + 3]} << 24)
-              : (size_t{p[at]} << 24) | (p[at + 1] << 16) | (p[at + 2] << 8) | p[at + 3];
-  };
-  const size_t ifd = u32(4);
-  if (ifd + 2 > n) return 1;
-  const unsigned count = u16(ifd);
-  for (unsigned i = 0; i < count; ++i) {
-    const size_t e = ifd + 2 + 12 * i;
-    if (e + 12 > n) break;
-    if (u16(e) == 0x0112) {
-      const unsigned type = u16(e + 2);
-      const size_t v = type == 3 ? u16(e + 8) : type == 4 ? u32(e + 8) : 0;
-      return v >= 1 && v <= 8 ? static_cast<int>(v) : 1;
-    }
-  }
-  return 1;
-}
-
-// Turns a decoded picture upright according to its orientation tag.
-Bitmap Orient(const Bitmap& src, int orientation) {
-  if (orientation == 1) return src;
-  const bool swap = orientation >= 5;
-  const int w = src.Width(), h = src.Height();
-  const int bpp = src.Bits() / 8;
-  Bitmap out(swap ? h : w, swap ? w : h, src.PixelFormat());
-  out.SetPalette(src.Palette());
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* s = src.Row(y);
-    for (int x = 0; x < w; ++x) {
-      int dx, dy;
-      switch (orientation) {
-        case 2:
-          dx = w - 1 - x, dy = y;
-          break;
-        case 3:
-          dx = w - 1 - x, dy = h - 1 - y;
-          break;
-        case 4:
-          dx = x, dy = h - 1 - y;
-          break;
-        case 5:
-          dx = y, dy = x;
-          break;
-        case 6:
-          dx = h - 1 - y, dy = x;
-          break;
-        case 7:
-          dx = h - 1 - y, dy = w - 1 - x;
-          break;
-        default:
-          dx = y, dy = w - 1 - x;
-          break;  // 8
-      }
-      std::memcpy(out.Row(dy) + dx * bpp, s + x * bpp, static_cast<size_t>(bpp));
-    }
-  }
-  return out;
-}
-
 class JpegGraphic : public BitmapGraphic {
  public:
   std::string ClassName() const override { return "JPEGImage"; }
@@ -232,7 +168,7 @@ class JpegGraphic : public BitmapGraphic {
     }
     raw_.clear();
     raw_.shrink_to_fit();
-    if (orientation != 1) bitmap_ = Orient(bitmap_, orientation);
+    if (orientation != 1) bitmap_ = Oriented(bitmap_, orientation);
   }
 
   std::vector<uint8_t> raw_;
