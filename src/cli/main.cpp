@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,9 @@
 #include "cli/terminal_ui.h"
 #include "pipeline/converter.h"
 #include "platform/platform.h"
+#include "formats/formats.h"
 #include "formats/loader.h"
+#include "formats/susie/susie_host.h"
 
 namespace velmora::cli {
 namespace {
@@ -60,6 +63,28 @@ std::string AbsoluteFolder(const std::string& path) {
   std::string s = ec ? path : p.string();
   if (s.empty() || s.back() != '/') s += '/';
   return s;
+}
+
+// Every extension that becomes a picture: its description and where its
+// reader comes from, one line each in name order.
+std::string FormatList(const Loader& loader, const SusiePlugins& plugins) {
+  std::map<std::string, std::pair<std::string, std::string>> rows;
+  for (const auto& format : loader.Registry().FileFormats()) {
+    const std::string extension = LowerAscii(format.extension);
+    const GraphicClass* cls = loader.Registry().FindExtension(extension);
+    if (cls == &IconClass() || cls == &MetafileClass()) continue;  // known, but not pictures
+    const SusiePlugin* plugin = plugins.PluginForExtension(extension);
+    rows[extension] = {loader.Registry().DescriptionOf(extension),
+                       plugin ? "plug-in " + plugin->PluginFileName() : "built-in"};
+  }
+  size_t width = 0;
+  for (const auto& [extension, row] : rows) width = std::max(width, row.first.size());
+  std::string out;
+  for (const auto& [extension, row] : rows) {
+    out += extension + std::string(extension.size() < 6 ? 6 - extension.size() : 1, ' ');
+    out += row.first + std::string(width - row.first.size() + 2, ' ') + row.second + "\n";
+  }
+  return out;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -111,6 +136,13 @@ int Run(const std::vector<std::string>& args) {
     std::cout << HelpText(settings, store.ResolvedPath(), store.File().Exists());
     return 0;
   }
+  if (line.list_formats) {
+    Loader loader;
+    SusiePlugins plugins(loader.Registry());
+    plugins.Loaded();
+    std::cout << FormatList(loader, plugins);
+    return 0;
+  }
   CheckEffective(line, settings);
 
   if (line.save) {
@@ -146,6 +178,9 @@ int Run(const std::vector<std::string>& args) {
         "velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
         "--color full keeps full colour");
   Loader loader;
+  // Plug-ins join before the first file, as in the desktop program.
+  SusiePlugins plugins(loader.Registry());
+  plugins.Loaded();
   Converter converter(settings, ui, nullptr, loader);
   converter.SetRecursive(line.recursive);
   converter.SetDryRun(line.dry_run);

@@ -263,6 +263,8 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) { line.save = true; }, nullptr},
       {{"-h", "--help"}, nullptr, "show this help with the values now in effect",
        [](CommandLine& line, const std::string&, const std::string&) { line.help = true; }, nullptr},
+      {{"--list-formats"}, nullptr, "list every extension read, its description and where its reader comes from",
+       [](CommandLine& line, const std::string&, const std::string&) { line.list_formats = true; }, nullptr},
       {{"--version"}, nullptr, "show the version",
        [](CommandLine& line, const std::string&, const std::string&) { line.version = true; }, nullptr},
   };

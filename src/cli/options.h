@@ -25,6 +25,7 @@ struct CommandLine {
   std::string ini_path;
   bool help = false;
   bool version = false;
+  bool list_formats = false;
   bool save = false;
   bool quiet = false;
   bool dry_run = false;

@@ -54,16 +54,21 @@ class Graphic {
   // or with nothing. A decoder never sees a path.
   using Companion = std::function<std::optional<std::vector<uint8_t>>(const std::string& extension)>;
   void SetCompanion(Companion companion) { companion_ = std::move(companion); }
+  // The name of the file being loaded, for the one class that must hand it
+  // on (a Susie plug-in's IsSupported takes it); empty for a nameless stream.
+  void SetFileName(std::string name) { file_name_ = std::move(name); }
 
  protected:
   virtual void OnLoad(const uint8_t* data, size_t size) = 0;
   std::optional<std::vector<uint8_t>> CompanionFile(const std::string& extension) const {
     return companion_ ? companion_(extension) : std::nullopt;
   }
+  const std::string& FileName() const { return file_name_; }
   std::vector<std::string> warnings_;
 
  private:
   Companion companion_;
+  std::string file_name_;
 };
 
 // A graphic that keeps its picture in a Bitmap: the decoders' common base.

@@ -172,6 +172,7 @@ bool SameFormat(const GraphicClass* a, const GraphicClass* b) {
 std::unique_ptr<Graphic> Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data, size_t size) {
   auto graphic = cls.create();
   graphic->SetCompanion(CompanionOf(path));
+  graphic->SetFileName(path);
   graphic->LoadFromMemory(data, size);
   return graphic;
 }

@@ -28,6 +28,10 @@ const GraphicClass* GraphicRegistry::FindExtension(const std::string& extension)
   return nullptr;
 }
 
+void GraphicRegistry::UnregisterClass(const GraphicClass* cls) {
+  std::erase_if(file_formats_, [cls](const FileFormat& f) { return f.graphic_class == cls; });
+}
+
 std::string GraphicRegistry::DescriptionOf(const std::string& extension) const {
   const std::string wanted = LowerAscii(extension);
   for (auto it = file_formats_.rbegin(); it != file_formats_.rend(); ++it)

@@ -24,6 +24,8 @@ class GraphicRegistry {
 
   void RegisterFileFormat(const std::string& extension, const std::string& description, const GraphicClass* cls);
   void RegisterClipboardFormat(uint32_t format, const GraphicClass* cls);
+  // Removes every file-format registration of the class.
+  void UnregisterClass(const GraphicClass* cls);
   // The most recent registration of the extension (any case), or nullptr.
   const GraphicClass* FindExtension(const std::string& extension) const;
   const GraphicClass* FindClipboardFormat(uint32_t format) const;

@@ -46,6 +46,7 @@ const Case kCases[] = {
     {"bmp_10000x10000_24bit_in_70_bytes.bmp", "BMP image error: the pixel data is cut short: 16 of 300000000 bytes"},
     {"tiff_4294967295x4294967295.tif", "TIFF image error: not a readable TIFF file (TIFFStripSize: Integer overflow)"},
     {"gif_error_giflib_cannot_name.gif", "GIF image error: the data is damaged (giflib error 0)"},
+    {"psp_layer_rectangle_overflows_int.psp", "PSP image error: a chunk is longer than its block"},
 };
 
 TEST(HostileFileTest, EachIsRefusedWithItsMessage) {

@@ -45,6 +45,9 @@ VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   results_ = std::make_unique<ResultsWindow>(main_.get());
   main_->SetWindows(order_.get(), settings_dialog_.get(), picker_.get(), results_.get());
   settings_dialog_->SetOnClose([this] { main_->Activate(); });
+  // The plug-ins are searched once the windows exist, and stay for the run.
+  plugins_ = std::make_unique<SusiePlugins>(loader_.Registry());
+  plugins_->Loaded();
   // The watcher joins with the main window; the clipboard as it is at
   // start-up is not converted.
   watcher_.SetOnClipChange([this] {

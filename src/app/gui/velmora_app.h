@@ -10,6 +10,7 @@
 #include "app/gui/qt_clipboard.h"
 #include "app/ini_store.h"
 #include "formats/loader.h"
+#include "formats/susie/susie_host.h"
 #include "pipeline/settings.h"
 
 namespace velmora::gui {
@@ -43,6 +44,7 @@ class VelmoraApp {
   Settings& CurrentSettings() { return settings_; }
   IniStore& Store() { return store_; }
   ClipboardWatcher& Watcher() { return watcher_; }
+  SusiePlugins& Plugins() { return *plugins_; }
 
   // Shows the main window as the settings left it: maximised, or in place.
   void Show();
@@ -58,6 +60,9 @@ class VelmoraApp {
   std::unique_ptr<PickerWindow> picker_;
   std::unique_ptr<ResultsWindow> results_;
   ClipboardWatcher watcher_;
+  // After the windows, as the main window's own component; released before
+  // the loader whose registry holds its extensions.
+  std::unique_ptr<SusiePlugins> plugins_;
 };
 
 }  // namespace velmora::gui

@@ -181,11 +181,8 @@ class PspFile {
     }
     const uint8_t type = in_.U8();
     in_.Skip(16);  // the layer's rectangle in the picture
-    layer.left = in_.S32Le();
-    layer.top = in_.S32Le();
-    const int right = in_.S32Le(), bottom = in_.S32Le();
-    layer.width = right - layer.left;
-    layer.height = bottom - layer.top;
+    // 64 bits: any four coordinates subtract without overflow.
+    const int64_t left = in_.S32Le(), top = in_.S32Le(), right = in_.S32Le(), bottom = in_.S32Le();
     layer.opacity = in_.U8();
     in_.Skip(1);  // blend mode: every mode is taken as normal
     layer.visible = (in_.U8() & 1) != 0;
@@ -201,12 +198,12 @@ class PspFile {
     in_.Skip(2);  // bitmaps
     const int channels = in_.U16Le();
     if (end) in_.Seek(end);
-    if (!raster || layer.width <= 0 || layer.height <= 0) {
-      layer.width = layer.height = 0;
-      return layer;
-    }
-    if (layer.left < 0 || layer.top < 0 || right > width_ || bottom > height_)
-      in_.Invalid("a layer lies outside the picture");
+    if (!raster || right <= left || bottom <= top) return layer;  // nothing to draw
+    if (left < 0 || top < 0 || right > width_ || bottom > height_) in_.Invalid("a layer lies outside the picture");
+    layer.left = static_cast<int>(left);
+    layer.top = static_cast<int>(top);
+    layer.width = static_cast<int>(right - left);
+    layer.height = static_cast<int>(bottom - top);
     ReadChannels(layer, channels, block.end);
     return layer;
   }
