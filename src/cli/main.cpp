@@ -67,7 +67,7 @@ std::string AbsoluteFolder(const std::string& path) {
 
 // Every extension that becomes a picture: its description and where its
 // reader comes from, one line each in name order.
-std::string FormatList(const Loader& loader, const SusiePlugins& plugins) {
+std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
   std::map<std::string, std::pair<std::string, std::string>> rows;
   for (const auto& format : loader.Registry().FileFormats()) {
     const std::string extension = LowerAscii(format.extension);
@@ -140,7 +140,7 @@ int Run(const std::vector<std::string>& args) {
     Loader loader;
     SusiePlugins plugins(loader.Registry());
     plugins.Loaded();
-    std::cout << FormatList(loader, plugins);
+    std::cout << ReadableFormats(loader, plugins);
     return 0;
   }
   CheckEffective(line, settings);
@@ -184,6 +184,7 @@ int Run(const std::vector<std::string>& args) {
   Converter converter(settings, ui, nullptr, loader);
   converter.SetRecursive(line.recursive);
   converter.SetDryRun(line.dry_run);
+  converter.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
   InstallSignalHandlers(converter);
   converter.RunBatch(entries);
   if (!line.quiet && !ui.StatusText().empty()) ui.Note(ui.StatusText());

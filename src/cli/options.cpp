@@ -1,8 +1,10 @@
 #include "cli/options.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "image/limits.h"
 
@@ -60,6 +62,12 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
     if (c < '0' || c > '9') return false;
   value = std::stol(text);
   return value >= low && value <= high;
+}
+
+int ParseJobs(const std::string& option, const std::string& value) {
+  long n = 0;
+  if (!ParseNumber(value, 1, 256, n)) throw UsageError(option + ": '" + value + "' is not a number from 1 to 256");
+  return static_cast<int>(n);
 }
 
 struct Option {
@@ -253,6 +261,9 @@ const std::vector<Option>& Options() {
          line.max_pixels = n;
        },
        [](const Settings&) { return std::to_string(CurrentLimits().max_pixels); }},
+      {{"-j", "--jobs"}, "N", "convert N sources at once (1..256); outputs and lines keep the batch's order",
+       [](CommandLine& line, const std::string& name, const std::string& v) { line.jobs = ParseJobs(name, v); },
+       [](const Settings&) { return std::to_string(DefaultJobs()); }},
       {{"-n", "--dry-run"}, nullptr, "list the outputs that would be written; read and change nothing",
        [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
       {{"-q", "--quiet"}, nullptr, "print only the results list, failures and questions",
@@ -279,6 +290,11 @@ const Option* Find(const std::string& name) {
 }
 
 }  // namespace
+
+int DefaultJobs() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores == 0 ? 1 : static_cast<int>(std::min(cores, 256u));
+}
 
 std::string FormatList(const Settings& s) {
   // The writers' own order.

@@ -26,6 +26,7 @@ struct CommandLine {
   bool help = false;
   bool version = false;
   bool list_formats = false;
+  int jobs = 0;  // 0: DefaultJobs()
   bool save = false;
   bool quiet = false;
   bool dry_run = false;
@@ -50,6 +51,9 @@ void CheckEffective(const CommandLine& line, const Settings& settings);
 
 // The help text with the effective value of every option and the settings
 // file's place.
+// Sources converted at once when --jobs is not given: one per core.
+int DefaultJobs();
+
 std::string HelpText(const Settings& settings, const std::string& ini_path, bool ini_exists);
 
 // "png,pdf": the ticked formats in the writers' order, or "none".

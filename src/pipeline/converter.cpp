@@ -1,7 +1,10 @@
 #include "pipeline/converter.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "base/paths.h"
@@ -182,7 +185,8 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
   size_t folder_count = 0;
   size_t folder_files = 0;
   last_stopped_ = false;
-  for (size_t r = 0; r < entries.size() && !stop_; ++r) {
+  size_t r = 0;
+  while (r < entries.size() && !stop_) {
     const std::string& entry = entries[r];
     ui_.ProcessPendingEvents();
     if (stop_) break;
@@ -205,18 +209,16 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
       }
       folder_files += files.size();
       folder_base_ = entry.back() == '/' ? entry : entry + "/";
-      for (size_t o = 0; o < files.size(); ++o) {
-        ui_.ProcessPendingEvents();
-        if (stop_) break;
-        ui_.SetProgressMax(static_cast<int>(files.size()));
-        ConvertEntry(files[o]);
-        ui_.SetProgressPosition(static_cast<int>(o + 1));
-      }
+      ConvertGroup(files, static_cast<int>(files.size()), 0);
       folder_base_.clear();
+      ++r;
     } else {
-      ui_.SetProgressMax(static_cast<int>(entries.size()));
-      ConvertEntry(entry);
-      ui_.SetProgressPosition(static_cast<int>(r + 1));
+      // The files up to the next folder form one group.
+      size_t end = r + 1;
+      while (end < entries.size() && !platform::FolderExists(entries[end])) ++end;
+      ConvertGroup(std::vector<std::string>(entries.begin() + static_cast<long>(r), entries.begin() + static_cast<long>(end)),
+                   static_cast<int>(entries.size()), r);
+      r = end;
     }
   }
 
@@ -304,11 +306,97 @@ bool Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, bool col
   return false;
 }
 
-void Converter::ConvertEntry(const std::string& source) {
+void Converter::ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position) {
+  const bool picker = settings_.V_transparent && (settings_.C_png || settings_.C_gif);
+  if (jobs_ <= 1 || files.size() < 2 || dry_run_ || picker || !settings_.AnyFormat()) {
+    for (size_t i = 0; i < files.size(); ++i) {
+      if (i > 0) ui_.ProcessPendingEvents();
+      if (stop_) break;
+      ui_.SetProgressMax(progress_max);
+      ConvertEntry(files[i]);
+      ui_.SetProgressPosition(static_cast<int>(first_position + i + 1));
+    }
+    return;
+  }
+  // The workers see the settings as they are when the group starts; the
+  // commits below read them live, as one job does.
+  const Settings snapshot = settings_;
+  const ColorValue picked = picked_color_;
+  const int x_point = x_point_, y_point = y_point_;
+  const bool gif_combined = animated_gif_ != nullptr, pdf_combined = combined_pdf_ != nullptr;
+  std::deque<std::future<Prepared>> ahead;
+  size_t launched = 0;
+  auto launch = [&] {
+    while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_)) {
+      ahead.push_back(std::async(std::launch::async, [&, file = files[launched]] {
+        return PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
+      }));
+      ++launched;
+    }
+  };
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (i > 0) ui_.ProcessPendingEvents();
+    if (stop_) break;
+    launch();
+    ui_.SetProgressMax(progress_max);
+    std::future<Prepared> next = std::move(ahead.front());
+    ahead.pop_front();
+    // The window stays alive while the next source is still being made.
+    while (next.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) ui_.ProcessPendingEvents();
+    launch();
+    Prepared prepared = next.get();
+    ConvertEntry(files[i], &prepared);
+    ui_.SetProgressPosition(static_cast<int>(first_position + i + 1));
+  }
+  // A stopped group lets the work already started end, and drops it.
+  for (auto& f : ahead) f.wait();
+}
+
+Converter::Prepared Converter::PrepareAside(const std::string& source, const Settings& settings, ColorValue picked,
+                                            int x_point, int y_point, bool gif_combined, bool pdf_combined) const {
+  Prepared p;
+  try {
+    // Our own temporaries are refused when committed; nothing to make.
+    if (platform::IsOurTemporary(FileNameOf(source))) return p;
+    std::unique_ptr<Graphic> picture = loader_.LoadFile(source);
+    p.warnings = picture->Warnings();
+    Bitmap working;
+    picture->AssignTo(working);
+    picture.reset();
+    const int loaded_w = working.Width(), loaded_h = working.Height();
+    const bool point_inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
+    PrepareSize(working, settings.O_gsize);
+    PreparePixelColor(working, p.image, settings.C_PixelColor);
+    p.frame.trans = settings.C_Trans;
+    p.frame.x = point_inside ? Scale(x_point, p.image.Width(), loaded_w) : -1;
+    p.frame.y = point_inside ? Scale(y_point, p.image.Height(), loaded_h) : -1;
+    const WriterContext context{settings, picked, p.frame};
+    p.bytes.resize(writers_.size());
+    p.encode_errors.resize(writers_.size());
+    for (size_t k = 0; k < writers_.size(); ++k) {
+      const FormatWriter& writer = writers_[k];
+      if (!writer.ticked(settings) || !writer.encode) continue;
+      if ((writer.extension == "gif" && gif_combined) || (writer.extension == "pdf" && pdf_combined)) continue;
+      try {
+        std::ostringstream out;
+        writer.encode(p.image, context, out);
+        p.bytes[k] = std::move(out).str();
+      } catch (...) {
+        p.encode_errors[k] = std::current_exception();
+      }
+    }
+    if (!gif_combined && !pdf_combined) p.image = DibImage();
+  } catch (...) {
+    p.error = std::current_exception();
+  }
+  return p;
+}
+
+void Converter::ConvertEntry(const std::string& source, Prepared* prepared) {
   try {
     written_.clear();
     source_date_found_ = false;
-    ConvertOne(source);
+    ConvertPrepared(source, prepared);
     if (settings_.V_olddate && source_date_found_)
       for (const auto& path : written_) StampFileDate(path);
   } catch (const std::exception& e) {
@@ -359,7 +447,9 @@ std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
   throw InvalidGraphicError("無効なクリップボード フォーマットです");
 }
 
-void Converter::ConvertOne(const std::string& source_in) {
+void Converter::ConvertOne(const std::string& source) { ConvertPrepared(source, nullptr); }
+
+void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
   if (!settings_.AnyFormat()) {
     ui_.SetStatusText(kNoFormat);
     return;
@@ -374,7 +464,8 @@ void Converter::ConvertOne(const std::string& source_in) {
 
   // A dry run reads no picture: it only resolves the outputs.
   std::unique_ptr<Graphic> picture;
-  if (!dry_run_) picture = clip ? LoadClipboardPicture() : loader_.LoadFile(source);
+  if (ready && ready->error) std::rethrow_exception(ready->error);
+  if (!dry_run_ && !ready) picture = clip ? LoadClipboardPicture() : loader_.LoadFile(source);
   if (clip) {
     ++clip_counter_;
     source = "Clip" + std::to_string(clip_counter_);
@@ -408,6 +499,11 @@ void Converter::ConvertOne(const std::string& source_in) {
     // A point outside the loaded image stays outside, so the frame step fails.
     frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : -1;
     frame.y = point_inside ? Scale(y_point_, image.Height(), loaded_h) : -1;
+  } else if (ready) {
+    for (const auto& warning : ready->warnings) ui_.LogWarning(source, warning);
+    ui_.StepProgress();
+    image = std::move(ready->image);
+    frame = ready->frame;
   }
 
   const WriterContext context{settings_, picked_color_, frame};
@@ -424,8 +520,19 @@ void Converter::ConvertOne(const std::string& source_in) {
       continue;
     }
     if (!writer.encode) throw Error(writer.extension + " files cannot be written by this version");
+    const size_t k = static_cast<size_t>(&writer - writers_.data());
     try {
-      WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
+      if (ready) {
+        // Made aside: written as made, or its failure raised where one job
+        // would have raised it.
+        WriteOutput(source, writer.extension, [&](std::ostream& out) {
+          if (ready->encode_errors[k]) std::rethrow_exception(ready->encode_errors[k]);
+          out.write(ready->bytes[k].data(), static_cast<std::streamsize>(ready->bytes[k].size()));
+        });
+        std::string().swap(ready->bytes[k]);
+      } else {
+        WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
+      }
     } catch (const OutputRefused& e) {
       outcome_.incomplete = true;
       ReportFailure(source, e.what());

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 #include <optional>
@@ -20,6 +21,7 @@
 #include "pipeline/writers.h"
 #include "platform/platform.h"
 #include "formats/loader.h"
+#include "image/dib_image.h"
 
 namespace velmora {
 
@@ -83,6 +85,14 @@ class Converter {
   // writing anything.
   void SetDryRun(bool on) { dry_run_ = on; }
 
+  // How many sources are decoded, prepared and encoded at once; 1 converts
+  // them one after another. Whatever the number, outputs are written, lines
+  // added and questions asked in the batch's order, so the results are
+  // those of one job. A batch with the per-picture colour picker, a dry run
+  // and the clipboard run as one job.
+  void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  int Jobs() const { return jobs_; }
+
   // Stops the running batch before its next file: the files done stay
   // listed, the combined outputs are not written and no source of theirs is
   // moved. Safe to call from a signal handler.
@@ -107,10 +117,26 @@ class Converter {
     bool gif;
     bool pdf;
   };
+  // A source decoded, prepared and encoded away from the batch's thread,
+  // waiting to be committed in order.
+  struct Prepared {
+    std::exception_ptr error;  // the load or preparation failed
+    std::vector<std::string> warnings;
+    DibImage image;            // kept only for the combined outputs
+    FrameOptions frame;
+    std::vector<std::string> bytes;              // per writer: the encoded file
+    std::vector<std::exception_ptr> encode_errors;  // per writer: why it could not be encoded
+  };
+  Prepared PrepareAside(const std::string& source, const Settings& settings, ColorValue picked, int x_point,
+                        int y_point, bool gif_combined, bool pdf_combined) const;
+  // Converts files as one group: several at once when jobs allow, each
+  // committed in order. progress_max and first_position drive the bar.
+  void ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position);
   void Serve(Request request);
   void RunOneBatch(std::vector<std::string> entries);
   void CaptureOnce();
-  void ConvertEntry(const std::string& source);
+  void ConvertEntry(const std::string& source, Prepared* prepared = nullptr);
+  void ConvertPrepared(const std::string& source, Prepared* prepared);
   void ReportFailure(const std::string& source, const std::string& reason);
   void AddLine(std::string line);
   // The summary message (unless dialogs are off) and the results list; empties the lines.
@@ -134,6 +160,7 @@ class Converter {
   std::string program_folder_;
   bool recursive_ = false;
   bool dry_run_ = false;
+  int jobs_ = 1;
 
   std::vector<std::string> result_lines_;
   std::string output_path_;

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
+#include <thread>
 
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
@@ -146,6 +148,8 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   }
   started_with_arguments_ = false;
   converter_ = std::make_unique<Converter>(settings_, *this, clipboard, loader);
+  // One source per core; the window commits them in order and stays live.
+  converter_->SetJobs(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
   ConnectControls();
   LoadSettings();
   ui_->Panel1->installEventFilter(this);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <ostream>
 
@@ -135,9 +136,19 @@ std::string PdfFormatNumber(double value) {
 }
 
 std::string PdfDateNow() {
-  const std::time_t now = std::time(nullptr);
+  // SOURCE_DATE_EPOCH, the reproducible-builds convention, fixes the date
+  // (in UTC) so that the same pictures give the same file.
   std::tm local;
-  localtime_r(&now, &local);
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  char* end = nullptr;
+  const long long fixed = epoch && *epoch ? std::strtoll(epoch, &end, 10) : -1;
+  if (fixed >= 0 && end && *end == '\0') {
+    const std::time_t when = static_cast<std::time_t>(fixed);
+    gmtime_r(&when, &local);
+  } else {
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &local);
+  }
   char buf[32];
   std::strftime(buf, sizeof buf, "D:%Y%m%d%H%M%S", &local);
   return buf;

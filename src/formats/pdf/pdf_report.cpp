@@ -1,11 +1,23 @@
 #include "formats/pdf/pdf_report.h"
 
 #include <chrono>
+#include <cstdlib>
 
 namespace velmora {
 
-ReportImage::ReportImage()
-    : random_(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count())) {}
+namespace {
+
+// The clock, or SOURCE_DATE_EPOCH when it is set: then the same pictures
+// give the same file, names of the page images included.
+unsigned Seed() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
+    return static_cast<unsigned>(std::strtoull(epoch, nullptr, 10));
+  return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
+ReportImage::ReportImage() : random_(Seed()) {}
 
 void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_right*/, int r_bottom) {
   if (!has_picture || picture.Width() == 0) return;

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 
 #include "base/paths.h"
 #include "formats/formats.h"
@@ -336,6 +337,10 @@ bool SusieBitmap::ReadOwn(const uint8_t* data, size_t size) {
 }
 
 bool SusieBitmap::AskPlugins(const uint8_t* data, size_t size) {
+  // Plug-ins are promised one caller at a time, however many sources a
+  // batch decodes at once.
+  static std::mutex one_at_a_time;
+  const std::lock_guard<std::mutex> lock(one_at_a_time);
   if (FixedPlugin) return Ask(*FixedPlugin, data, size);
   const SusiePlugins* plugins = SusiePlugins::Current();
   if (!plugins) return false;

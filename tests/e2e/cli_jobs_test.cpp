@@ -1,0 +1,60 @@
+// Several sources at once give what one at a time gives: the same files,
+// byte for byte, and the same lines in the same order, on a batch with
+// failures, a name collision, a combined PDF and an animated GIF.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "e2e/cli_fixture.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::map<std::string, std::vector<uint8_t>> FilesIn(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = test::ReadFile(entry.path());
+  return files;
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+using test::CliTest;
+
+TEST_F(CliTest, JobsChangeNothingButTheTimeTaken) {
+  fs::create_directories(dir / "in/sub");
+  for (int i = 0; i < 9; ++i) {
+    test::SaveBmp(dir / ("in/p" + std::to_string(i) + ".bmp"), test::NoiseBitmap(40 + i * 7, 30 + i, Bitmap::Format::k24Bit, i));
+  }
+  test::SaveBmp(dir / "in/sub/deep.bmp", test::NoiseBitmap(20, 20, Bitmap::Format::k8Bit, 99));
+  test::WriteText(dir / "in/broken.png", "\x89PNG\r\n\x1a\n not really");
+  // p3.bmp and p3.tif both become p3.png: the second is refused.
+  test::WriteFile(dir / "in/p3.tif", test::ReadFile(dir / "in/p0.bmp"));
+  const std::string common = "-f png,jpg,pdf,gif --multipdf --animgif --name all --color 256 --overwrite --recursive ";
+  // A fixed date makes the PDF's dates and image names repeatable.
+  const test::Result one = Cli(common + "--jobs 1 --out out1 in", "SOURCE_DATE_EPOCH=1700000000");
+  const test::Result four = Cli(common + "--jobs 4 --out out4 in", "SOURCE_DATE_EPOCH=1700000000");
+  EXPECT_EQ(one.status, 1) << one.err;  // the broken file and the collision fail
+  EXPECT_EQ(four.status, one.status);
+  EXPECT_EQ(Replace(four.out, "out4", "out1"), one.out);
+  EXPECT_EQ(Replace(four.err, "out4", "out1"), one.err);
+  EXPECT_NE(one.out.find("p3.tif × 変換できませんでした"), std::string::npos) << one.out;
+  EXPECT_NE(one.out.find("broken.png × 変換できませんでした"), std::string::npos) << one.out;
+  const auto a = FilesIn(dir / "out1"), b = FilesIn(dir / "out4");
+  ASSERT_EQ(a.size(), b.size());
+  EXPECT_GT(a.count("all.pdf") + a.count("all.gif"), 1u);
+  for (const auto& [name, bytes] : a) {
+    ASSERT_TRUE(b.count(name)) << name;
+    EXPECT_TRUE(bytes == b.at(name)) << name << " differs";
+  }
+}
+
+}  // namespace
+}  // namespace velmora
