@@ -41,6 +41,9 @@ class Graphic {
   // Hands the picture to a bitmap. Classes that cannot raise ConvertError
   // "<class> を Bitmap に代入することはできません".
   virtual void AssignTo(Bitmap& target) const;
+  // AssignTo for a graphic that is not needed afterwards: a bitmap-holding
+  // class hands its pixels over instead of copying them.
+  virtual void MoveTo(Bitmap& target) { AssignTo(target); }
 
   virtual int Width() const = 0;
   virtual int Height() const = 0;
@@ -75,6 +78,7 @@ class Graphic {
 class BitmapGraphic : public Graphic {
  public:
   void AssignTo(Bitmap& target) const override { target = bitmap_; }
+  void MoveTo(Bitmap& target) override { target = std::move(bitmap_); }
   int Width() const override { return bitmap_.Width(); }
   int Height() const override { return bitmap_.Height(); }
   const Bitmap& Picture() const { return bitmap_; }

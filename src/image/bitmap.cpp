@@ -1,6 +1,7 @@
 #include "image/bitmap.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "image/limits.h"
@@ -11,7 +12,30 @@ Bitmap::Bitmap(int width, int height, Format format) : width_(width), height_(he
   CheckImageSize(width, height, "Bitmap");
   stride_ = RowBytes(width, Bits());
   CheckAllocation(stride_ * height, "Bitmap");
-  pixels_.assign(static_cast<size_t>(stride_ * height), 0);
+  // Zero-filled, without touching the pages: a decoder writes them anyway.
+  pixels_ = PixelMemory(static_cast<size_t>(stride_ * height), false);
+}
+
+Bitmap::Bitmap(const Bitmap& other)
+    : width_(other.width_),
+      height_(other.height_),
+      format_(other.format_),
+      stride_(other.stride_),
+      palette_(other.palette_),
+      pixels_(other.pixels_.Size(), false) {
+  if (other.pixels_.Size()) std::memcpy(pixels_.Data(), other.pixels_.Data(), other.pixels_.Size());
+}
+
+Bitmap& Bitmap::operator=(const Bitmap& other) {
+  if (this != &other) *this = Bitmap(other);
+  return *this;
+}
+
+PixelMemory Bitmap::TakePixels() {
+  PixelMemory out = std::move(pixels_);
+  width_ = height_ = 0;
+  stride_ = 0;
+  return out;
 }
 
 void Bitmap::SetPalette(std::vector<RgbQuad> palette) {

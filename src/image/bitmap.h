@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/color.h"
+#include "image/pixel_memory.h"
 
 namespace velmora {
 
@@ -31,10 +32,19 @@ class Bitmap {
   const std::vector<RgbQuad>& Palette() const { return palette_; }
   void SetPalette(std::vector<RgbQuad> palette);
 
-  uint8_t* Row(int y) { return pixels_.data() + stride_ * y; }
-  const uint8_t* Row(int y) const { return pixels_.data() + stride_ * y; }
-  uint8_t* Data() { return pixels_.data(); }
-  const uint8_t* Data() const { return pixels_.data(); }
+  uint8_t* Row(int y) { return pixels_.Data() + stride_ * y; }
+  const uint8_t* Row(int y) const { return pixels_.Data() + stride_ * y; }
+  uint8_t* Data() { return pixels_.Data(); }
+  const uint8_t* Data() const { return pixels_.Data(); }
+
+  // Copies own their pixels; moves hand them over.
+  Bitmap(const Bitmap& other);
+  Bitmap& operator=(const Bitmap& other);
+  Bitmap(Bitmap&&) noexcept = default;
+  Bitmap& operator=(Bitmap&&) noexcept = default;
+  // Gives the pixel memory away (rows top first, Stride() bytes each); the
+  // bitmap is empty afterwards.
+  PixelMemory TakePixels();
 
   // Palette index at (x, y) of a 1, 4 or 8-bit bitmap.
   int GetIndex(int x, int y) const;
@@ -53,7 +63,7 @@ class Bitmap {
   Format format_ = Format::k24Bit;
   int64_t stride_ = 0;
   std::vector<RgbQuad> palette_;
-  std::vector<uint8_t> pixels_;
+  PixelMemory pixels_;
 };
 
 }  // namespace velmora

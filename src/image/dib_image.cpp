@@ -261,8 +261,18 @@ DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, in
 
 }  // namespace
 
+std::shared_ptr<DibStorage> DibStorage::AdoptDIB(int width, int height, int bit_count, PixelMemory bits,
+                                                 bool use_fmo) {
+  auto storage = CreateDIB(width, height, 0, bit_count, use_fmo, /*allocate=*/false);
+  const int64_t abs_height = height < 0 ? -static_cast<int64_t>(height) : height;
+  if (bits.Size() != static_cast<size_t>(RowBytes(width, bit_count) * abs_height))
+    throw DibParameterError("DibStorage.CreateDIB: Invalid Parameters");
+  storage->parts.bits = std::move(bits);
+  return storage;
+}
+
 std::shared_ptr<DibStorage> DibStorage::CreateDIB(int width, int height, int palette_size, int bit_count,
-                                                  bool use_fmo) {
+                                                  bool use_fmo, bool allocate) {
   if (width <= 0 || height == 0 || palette_size < 0 || palette_size > 256 ||
       (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24))
     throw DibParameterError("DibStorage.CreateDIB: Invalid Parameters");
@@ -275,7 +285,7 @@ std::shared_ptr<DibStorage> DibStorage::CreateDIB(int width, int height, int pal
   h.biHeight = height;
   h.biBitCount = static_cast<uint16_t>(bit_count);
   h.biClrUsed = static_cast<uint32_t>(palette_size);
-  storage->parts.bits = PixelMemory(static_cast<size_t>(RowBytes(width, bit_count) * abs_height), use_fmo);
+  if (allocate) storage->parts.bits = PixelMemory(static_cast<size_t>(RowBytes(width, bit_count) * abs_height), use_fmo);
   return storage;
 }
 
@@ -509,6 +519,38 @@ void DibImage::Assign(const Bitmap& source) {
   }
   if (bits != 24) {
     const auto& palette = source.Palette();
+    for (size_t i = 0; i < palette.size() && i < 256; ++i) {
+      p.table[i] = palette[i];
+      p.table[i].reserved = 0;
+    }
+    p.header.biClrUsed = 1u << bits;
+  }
+  ReplaceStorage(std::move(storage));
+  Changed();
+}
+
+void DibImage::Assign(Bitmap&& source) {
+  if (source.Bits() == 32 || source.Empty()) {
+    Assign(static_cast<const Bitmap&>(source));
+    return;
+  }
+  const int bits = source.Bits(), width = source.Width(), height = source.Height();
+  const std::vector<RgbQuad> palette = source.Palette();
+  const size_t stride = static_cast<size_t>(RowBytes(width, bits));
+  PixelMemory memory = source.TakePixels();
+  // A DIB keeps its bottom row first: the rows change places where they are,
+  // so the picture is never held twice.
+  std::vector<uint8_t> spare(stride);
+  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+    uint8_t* a = memory.Data() + stride * static_cast<size_t>(top);
+    uint8_t* b = memory.Data() + stride * static_cast<size_t>(bottom);
+    std::memcpy(spare.data(), a, stride);
+    std::memcpy(a, b, stride);
+    std::memcpy(b, spare.data(), stride);
+  }
+  auto storage = DibStorage::AdoptDIB(width, height, bits, std::move(memory), use_fmo_);
+  DibParts& p = storage->parts;
+  if (bits != 24) {
     for (size_t i = 0; i < palette.size() && i < 256; ++i) {
       p.table[i] = palette[i];
       p.table[i].reserved = 0;

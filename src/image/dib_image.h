@@ -53,7 +53,12 @@ class DibStorage {
  public:
   // A blank, zero-filled storage; raises DibParameterError
   // "DibStorage.CreateDIB: Invalid Parameters" for bad arguments.
-  static std::shared_ptr<DibStorage> CreateDIB(int width, int height, int palette_size, int bit_count, bool use_fmo);
+  // allocate false leaves the pixel memory empty for the caller to fill.
+  static std::shared_ptr<DibStorage> CreateDIB(int width, int height, int palette_size, int bit_count, bool use_fmo,
+                                               bool allocate = true);
+  // A storage around pixel memory the caller hands over (rows as the height's
+  // sign says, RowBytes each), with palette size 0.
+  static std::shared_ptr<DibStorage> AdoptDIB(int width, int height, int bit_count, PixelMemory bits, bool use_fmo);
 
   int Width() const { return parts.Width(); }
   int Height() const { return parts.Height(); }
@@ -94,6 +99,9 @@ class DibImage {
 
   void Assign(const DibImage& source);
   void Assign(const Bitmap& source);
+  // The same, taking the bitmap's pixel memory instead of copying it (a
+  // 32-bit bitmap is copied to 24 bits); the bitmap is empty afterwards.
+  void Assign(Bitmap&& source);
   // No source: back to the fresh 1 x 1 default.
   void AssignDefault();
   void AssignTo(DibImage& target) const { target.Assign(*this); }

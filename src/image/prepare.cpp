@@ -84,4 +84,17 @@ void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_in
   image.Assign(capture);
 }
 
+void PreparePixelColor(Bitmap&& bitmap, DibImage& image, int pixel_color_index) {
+  if (pixel_color_index == 2) {  // grey works on a copy anyway
+    PreparePixelColor(static_cast<const Bitmap&>(bitmap), image, pixel_color_index);
+    bitmap = Bitmap();
+    return;
+  }
+  DibImage capture;
+  capture.Assign(std::move(bitmap));
+  if (pixel_color_index == 0) capture.SetPixelFormat(PixelFormat::k24Bit);
+  if (pixel_color_index == 1) capture.SetPixelFormat(PixelFormat::k8Bit);
+  image.Assign(capture);
+}
+
 }  // namespace velmora

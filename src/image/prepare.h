@@ -13,6 +13,9 @@ void PrepareSize(Bitmap& bitmap, int gsize_index);
 // Colour depth by list index: 0 full colour, 1 256 colours, 2 black and white;
 // any other index takes the capture as it is. bitmap is not changed.
 void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_index);
+// The same, handing the bitmap's pixel memory to the image where it can
+// (no second copy of the picture); the bitmap is left empty.
+void PreparePixelColor(Bitmap&& bitmap, DibImage& image, int pixel_color_index);
 
 // Turns the bitmap into grey levels (24-bit, R = G = B) with the weights
 // 0.289 / 0.586 / 0.114.

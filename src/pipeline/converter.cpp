@@ -361,12 +361,12 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
     std::unique_ptr<Graphic> picture = loader_.LoadFile(source);
     p.warnings = picture->Warnings();
     Bitmap working;
-    picture->AssignTo(working);
+    picture->MoveTo(working);
     picture.reset();
     const int loaded_w = working.Width(), loaded_h = working.Height();
     const bool point_inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
     PrepareSize(working, settings.O_gsize);
-    PreparePixelColor(working, p.image, settings.C_PixelColor);
+    PreparePixelColor(std::move(working), p.image, settings.C_PixelColor);
     p.frame.trans = settings.C_Trans;
     p.frame.x = point_inside ? Scale(x_point, p.image.Width(), loaded_w) : -1;
     p.frame.y = point_inside ? Scale(y_point, p.image.Height(), loaded_h) : -1;
@@ -476,7 +476,7 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
   if (picture) {
     for (const auto& warning : picture->Warnings()) ui_.LogWarning(source, warning);
     Bitmap working;
-    picture->AssignTo(working);
+    picture->MoveTo(working);
     picture.reset();
     ui_.StepProgress();
 
@@ -494,7 +494,7 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
     const bool point_inside = x_point_ >= 0 && y_point_ >= 0 && x_point_ < loaded_w && y_point_ < loaded_h;
 
     PrepareSize(working, settings_.O_gsize);
-    PreparePixelColor(working, image, settings_.C_PixelColor);
+    PreparePixelColor(std::move(working), image, settings_.C_PixelColor);
     // The point was picked on the image as loaded; the frames use the prepared one.
     // A point outside the loaded image stays outside, so the frame step fails.
     frame.x = point_inside ? Scale(x_point_, image.Width(), loaded_w) : -1;
