@@ -147,6 +147,46 @@ TEST(PngEncoderTest, IdatChunksOfExactlyIdatSize) {
     }
 }
 
+// A large picture's stream, whatever compresses it: it decompresses to the
+// rows, keeps zlib's header level bits and the IDAT chunking, and is no more
+// than 3 % larger than zlib's own.
+TEST(PngEncoderTest, LargeStreamsKeepTheirContentLevelBitsChunkingAndSize) {
+  // Noise beside flat areas: both kinds of data a photo and a drawing have.
+  Bitmap picture = test::NoiseBitmap(420, 300, Bitmap::Format::k24Bit, 7);
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 210; ++x) picture.SetPixel(x, y, MakeColor(static_cast<uint8_t>(y / 30 * 20), 90, 200));
+  for (int level : {1, 5, 6, 9}) {
+    PngEncoder e;
+    e.Assign(picture);
+    e.CompressionLevel = level;
+    std::vector<uint8_t> stream;
+    std::vector<size_t> sizes;
+    for (const auto& c : Chunks(Encode(e)))
+      if (c.type == "IDAT") stream.insert(stream.end(), c.data.begin(), c.data.end()), sizes.push_back(c.data.size());
+    for (size_t i = 0; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], 32768u) << level;
+    // What zlib makes of the same rows.
+    std::vector<uint8_t> rows;
+    for (int y = 0; y < 300; ++y) {
+      rows.push_back(0);
+      for (int x = 0; x < 420; ++x) {
+        const ColorValue c = picture.GetPixel(x, y);
+        rows.push_back(ColorRed(c)), rows.push_back(ColorGreen(c)), rows.push_back(ColorBlue(c));
+      }
+    }
+    uLongf zlib_size = compressBound(static_cast<uLong>(rows.size()));
+    std::vector<uint8_t> zlib_stream(zlib_size);
+    ASSERT_EQ(compress2(zlib_stream.data(), &zlib_size, rows.data(), static_cast<uLong>(rows.size()), level), Z_OK);
+    EXPECT_EQ(stream[0], zlib_stream[0]) << level;
+    EXPECT_EQ(stream[1] & 0xC0, zlib_stream[1] & 0xC0) << "the level bits, level " << level;
+    EXPECT_LE(stream.size(), zlib_size * 103 / 100) << level;
+    std::vector<uint8_t> back(rows.size());
+    uLongf back_size = static_cast<uLongf>(back.size());
+    ASSERT_EQ(uncompress(back.data(), &back_size, stream.data(), static_cast<uLong>(stream.size())), Z_OK);
+    EXPECT_EQ(back_size, rows.size());
+    EXPECT_TRUE(back == rows) << level;
+  }
+}
+
 TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
   test::TempDir dir;
   for (auto f : {Bitmap::Format::k1Bit, Bitmap::Format::k4Bit, Bitmap::Format::k8Bit, Bitmap::Format::k24Bit}) {
