@@ -1,6 +1,7 @@
-// Per-image costs on a 3000 x 2000 photo-like picture: preparation, decoding
-// and every writer. Run with `make bench`; compare against the external tools
-// with scripts/bench-tools.
+// Per-image costs on a 3000 x 2000 photo-like picture: preparation, every
+// decoder, every writer, and the floors of the libraries some writers wrap
+// (libjpeg-turbo, libtiff) on the same pixels. Run with `make bench`; the
+// comparison with other tools is bench/compare.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -18,6 +19,10 @@
 #include "formats/mag/mag_image.h"
 #include "formats/pdf/pdf_report.h"
 #include "formats/png/png_encoder.h"
+#include "formats/bmp/bmp_writer.h"
+
+#include <jpeglib.h>
+#include <tiffio.h>
 
 namespace velmora {
 namespace {
@@ -136,10 +141,8 @@ BENCHMARK(BM_WritePngLevel5)->Unit(benchmark::kMillisecond);
 
 void BM_WriteJpeg50(benchmark::State& state) {
   for (auto _ : state) {
-    Bitmap b;
-    PhotoDib().AssignTo(b);
     std::ostringstream out;
-    EncodeJpeg(b, 50, out);
+    EncodeJpeg(PhotoDib(), 50, out);
     benchmark::DoNotOptimize(out.tellp());
   }
 }
@@ -235,6 +238,154 @@ void BM_WriteIco32(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_WriteIco32)->Unit(benchmark::kMillisecond);
+
+// Every decoder on the same picture, written in its format.
+std::string InFormat(const std::string& extension) {
+  const Bitmap& b = Photo();
+  std::ostringstream out;
+  if (extension == "bmp") {
+    EncodeBmp(PhotoDib(), out);
+  } else if (extension == "png") {
+    PngEncoder e;
+    e.Assign(PhotoDib());
+    e.CompressionLevel = 5;
+    e.SaveToStream(out);
+  } else if (extension == "gif") {
+    GifImage gif;
+    AddGifFrame(gif, Photo256(), false, "30", nullptr);
+    gif.SaveToStream(out);
+  } else if (extension == "tif") {
+    EncodeTiff(b, out);
+  } else if (extension == "mag") {
+    MagImage mag;
+    mag.Assign(Photo256());
+    mag.SaveToStream(out);
+  } else if (extension == "tga") {  // uncompressed, top row first
+    const char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, static_cast<char>(3000 & 255), 3000 >> 8,
+                             static_cast<char>(2000 & 255), 2000 >> 8, 24, 0x20};
+    out.write(header, 18);
+    for (int y = 0; y < 2000; ++y) out.write(reinterpret_cast<const char*>(b.Row(y)), 3000 * 3);
+  } else if (extension == "ppm") {
+    out << "P6\n3000 2000\n255\n";
+    for (int y = 0; y < 2000; ++y)
+      for (int x = 0; x < 3000; ++x) out.put(static_cast<char>(b.Row(y)[x * 3 + 2])).put(static_cast<char>(b.Row(y)[x * 3 + 1])).put(static_cast<char>(b.Row(y)[x * 3]));
+  }
+  return out.str();
+}
+
+void BM_Decode(benchmark::State& state, const std::string& extension) {
+  const std::string bytes = extension == "jpg" ? PhotoJpeg() : InFormat(extension);
+  Loader loader;
+  for (auto _ : state) {
+    auto g = loader.Load("bench." + extension, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    Bitmap b;
+    g->MoveTo(b);
+    benchmark::DoNotOptimize(b.Data());
+  }
+}
+BENCHMARK_CAPTURE(BM_Decode, bmp, std::string("bmp"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, jpg, std::string("jpg"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, png, std::string("png"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, gif, std::string("gif"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, tif, std::string("tif"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, mag, std::string("mag"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, tga, std::string("tga"))->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Decode, ppm, std::string("ppm"))->Unit(benchmark::kMillisecond);
+
+void BM_WriteBmp(benchmark::State& state) {
+  for (auto _ : state) {
+    std::ostringstream out;
+    EncodeBmp(PhotoDib(), out);
+    benchmark::DoNotOptimize(out.tellp());
+  }
+}
+BENCHMARK(BM_WriteBmp)->Unit(benchmark::kMillisecond);
+
+void BM_WriteTiffLzw(benchmark::State& state) {
+  for (auto _ : state) {
+    std::ostringstream out;
+    EncodeTiff(Photo(), out);
+    benchmark::DoNotOptimize(out.tellp());
+  }
+}
+BENCHMARK(BM_WriteTiffLzw)->Unit(benchmark::kMillisecond);
+
+// The floors: libjpeg-turbo's own decode and q50 encode, and libtiff's own
+// LZW encode, of the same pixels, without anything of ours around them.
+void BM_FloorLibjpegDecode(benchmark::State& state) {
+  const std::string& jpeg = PhotoJpeg();
+  std::vector<uint8_t> pixels(3000 * 2000 * 3);
+  for (auto _ : state) {
+    jpeg_decompress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()), jpeg.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    while (cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = pixels.data() + size_t{cinfo.output_scanline} * 9000;
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+BENCHMARK(BM_FloorLibjpegDecode)->Unit(benchmark::kMillisecond);
+
+void BM_FloorLibjpegEncode50(benchmark::State& state) {
+  const Bitmap& b = Photo();
+  for (auto _ : state) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 3000;
+    cinfo.image_height = 2000;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 50, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      JSAMPROW row = const_cast<JSAMPROW>(b.Row(static_cast<int>(cinfo.next_scanline)));
+      jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
+    benchmark::DoNotOptimize(size);
+  }
+}
+BENCHMARK(BM_FloorLibjpegEncode50)->Unit(benchmark::kMillisecond);
+
+void BM_FloorLibtiffLzw(benchmark::State& state) {
+  const Bitmap& b = Photo();
+  std::vector<uint8_t> rgb(9000);
+  for (auto _ : state) {
+    TIFF* tif = TIFFOpen("/tmp/velmora_bench_floor.tif", "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 3000);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 2000);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    for (int y = 0; y < 2000; ++y) {
+      const uint8_t* s = b.Row(y);
+      for (int x = 0; x < 3000; ++x) rgb[x * 3] = s[x * 3 + 2], rgb[x * 3 + 1] = s[x * 3 + 1], rgb[x * 3 + 2] = s[x * 3];
+      TIFFWriteScanline(tif, rgb.data(), static_cast<uint32_t>(y), 0);
+    }
+    TIFFClose(tif);
+  }
+}
+BENCHMARK(BM_FloorLibtiffLzw)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace velmora

@@ -18,9 +18,7 @@ namespace {
 int QualityPosition(const Settings& s) { return s.O_quality_t < 0 ? 0 : s.O_quality_t > 9 ? 9 : s.O_quality_t; }
 
 void WriteJpeg(const DibImage& image, const WriterContext& ctx, std::ostream& out) {
-  Bitmap bitmap;
-  image.AssignTo(bitmap);
-  EncodeJpeg(bitmap, QualityPosition(ctx.settings) * 10, out);
+  EncodeJpeg(image, QualityPosition(ctx.settings) * 10, out);
 }
 
 void WriteTiff(const DibImage& image, const WriterContext&, std::ostream& out) {

@@ -25,6 +25,8 @@ struct RowSource {
   // Fills one row of width * components bytes; must not throw.
   void (*fill)(void* self, int y, uint8_t* row);
   void* self;
+  // When set instead, the rows are read where they are, blue, green, red.
+  const uint8_t* (*bgr)(void* self, int y) = nullptr;
 };
 
 int Compress(int width, int height, int components, int quality, RowSource* source, uint8_t* row, unsigned char** out,
@@ -43,13 +45,17 @@ int Compress(int width, int height, int components, int quality, RowSource* sour
   cinfo.image_width = static_cast<JDIMENSION>(width);
   cinfo.image_height = static_cast<JDIMENSION>(height);
   cinfo.input_components = components;
-  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : source->bgr ? JCS_EXT_BGR : JCS_RGB;
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
   while (cinfo.next_scanline < cinfo.image_height) {
-    source->fill(source->self, static_cast<int>(cinfo.next_scanline), row);
+    const int y = static_cast<int>(cinfo.next_scanline);
     JSAMPROW rows[1] = {row};
+    if (source->bgr)
+      rows[0] = const_cast<JSAMPROW>(source->bgr(source->self, y));
+    else
+      source->fill(source->self, y, row);
     jpeg_write_scanlines(&cinfo, rows, 1);
   }
   jpeg_finish_compress(&cinfo);
@@ -99,6 +105,36 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
   const int rc =
       Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
+  std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
+  if (rc != 0) throw JpegWriteError(std::string("JPEG error #") + message);
+  out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
+}
+
+void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
+  if (image.GetPixelFormat() != PixelFormat::k24Bit) {
+    Bitmap bitmap;
+    image.AssignTo(bitmap);
+    EncodeJpeg(bitmap, quality, out);
+    return;
+  }
+  // True colour goes from the DIB's own rows to the compressor, which reads
+  // blue, green, red as they are stored: no copy of the picture.
+  struct Rows {
+    const DibImage* image;
+    int64_t stride;
+    bool bottom_up;
+    static const uint8_t* Row(void* self, int y) {
+      const auto* r = static_cast<Rows*>(self);
+      const int h = r->image->Height();
+      return r->image->Bits() + r->stride * (r->bottom_up ? h - 1 - y : y);
+    }
+  } rows{&image, RowBytes(image.Width(), 24), image.Header().biHeight > 0};
+  RowSource source{nullptr, &rows, &Rows::Row};
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  char message[JMSG_LENGTH_MAX] = {};
+  const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+  const int rc = Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
   if (rc != 0) throw JpegWriteError(std::string("JPEG error #") + message);
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));

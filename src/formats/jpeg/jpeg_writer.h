@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "image/bitmap.h"
+#include "image/dib_image.h"
 
 namespace velmora {
 
@@ -17,5 +18,7 @@ class JpegWriteError : public Error {
 // Indexed images are expanded through their palette; an image whose palette
 // holds only greys is written as a greyscale JPEG.
 void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out);
+// The same from a DIB; a true-colour one is compressed from its own rows.
+void EncodeJpeg(const DibImage& image, int quality, std::ostream& out);
 
 }  // namespace velmora
