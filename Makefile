@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build run gui test asan-build test-asan release bench fuzz clean
+.PHONY: deps configure build programs run gui test asan-build test-asan release bench fuzz package install-check clean
 
 deps:
 	@bash scripts/install-deps
@@ -15,11 +15,15 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+# Only the two programs: what `make run` and `make gui` need.
+programs: configure
+	@cmake --build $(BUILD) -j$(JOBS) --target velmora-cli velmora
+
+run: programs
 	@bash scripts/run-samples $(BUILD)
 
 # The desktop program from the build tree.
-gui: build
+gui: programs
 	@$(BUILD)/src/velmora
 
 test: build
@@ -47,6 +51,16 @@ bench: build
 
 fuzz: asan-build
 	@bash scripts/run-fuzz build-asan $(or $(FUZZ_SECONDS),30)
+
+# A .deb of the release build (CPack, dependencies from dpkg-shlibdeps).
+package: release
+	@cd build-release && cpack -G DEB
+
+# Installs the release build into a temporary prefix, validates the desktop
+# entry and the AppStream metainfo, and converts samples/ with the installed
+# velmora-cli; then unpacks the .deb and does the same with its velmora-cli.
+install-check: package
+	@bash scripts/install-check build-release
 
 clean:
 	rm -rf $(BUILD) build-asan build-release out fuzz/artifacts

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -174,6 +175,22 @@ void SetFileWriteTime(const std::string& path, int64_t file_time) {
   const int err = errno;
   close(fd);
   if (rc != 0) throw FileError("Cannot set the date of \"" + path + "\": " + ErrnoText(err));
+}
+
+std::string MessageLanguage() {
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (!value || !*value) continue;
+    std::string first = value;
+    first = first.substr(0, first.find(':'));  // LANGUAGE lists several
+    const std::string base = first.substr(0, first.find_first_of("._@"));
+    if (base == "C" || base == "POSIX") return {};
+    if (base.size() < 2) continue;
+    std::string code = base.substr(0, base.find('_'));
+    for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return code;
+  }
+  return {};
 }
 
 }  // namespace velmora::platform

@@ -143,6 +143,16 @@ class SpoolFile {
 
 namespace velmora::platform {
 
+// The language of the user's messages: the two-letter code of the first of
+// LANGUAGE, LC_ALL, LC_MESSAGES and LANG that is set ("ja", "en", ...), or
+// empty under the C or POSIX locale (any codeset) and when none is set, where
+// the program's texts stay as they were always written.
+std::string MessageLanguage();
+
+}  // namespace velmora::platform
+
+namespace velmora::platform {
+
 // The desktop registry of the current user, stood in for by
 // $XDG_CONFIG_HOME/velmora/registry.ini: one section per key path (as
 // "Software\Halvik\Susie\Plug-in"), one line per value. Empty when the file,

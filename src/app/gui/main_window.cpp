@@ -110,11 +110,16 @@ class PictureOpenDialog : public QFileDialog {
   QLabel* preview_;
 };
 
-// The help file beside the program, or where an installation puts it.
+// The help file beside the program, or where an installation puts it: the
+// English twin for a user whose language is neither Japanese nor unset.
 QString HelpFile() {
   const std::string folder = platform::ProgramFolder();
-  for (const std::string& candidate : {folder + "help/velmora.htm", folder + "../share/velmora/help/velmora.htm"})
-    if (platform::FileExists(candidate)) return Q(platform::LongPathOf(candidate));
+  const std::string language = platform::MessageLanguage();
+  const bool english = !language.empty() && language != "ja";
+  for (const std::string& base : {folder + "help/", folder + "../share/velmora/help/"}) {
+    if (english && platform::FileExists(base + "velmora.en.htm")) return Q(platform::LongPathOf(base + "velmora.en.htm"));
+    if (platform::FileExists(base + "velmora.htm")) return Q(platform::LongPathOf(base + "velmora.htm"));
+  }
   return Q(folder + "help/velmora.htm");
 }
 
