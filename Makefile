@@ -52,15 +52,15 @@ bench: build
 fuzz: asan-build
 	@bash scripts/run-fuzz build-asan $(or $(FUZZ_SECONDS),30)
 
-# A .deb of the release build (CPack, dependencies from dpkg-shlibdeps).
-package: release
-	@cd build-release && cpack -G DEB
+# A .deb of the build (CPack, dependencies from dpkg-shlibdeps).
+package: programs
+	@cd $(BUILD) && cpack -G DEB >/dev/null && ls velmora_*.deb
 
 # Installs the release build into a temporary prefix, validates the desktop
 # entry and the AppStream metainfo, and converts samples/ with the installed
 # velmora-cli; then unpacks the .deb and does the same with its velmora-cli.
 install-check: package
-	@bash scripts/install-check build-release
+	@bash scripts/install-check $(BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-release out fuzz/artifacts
