@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace velmora {
 
@@ -54,5 +55,15 @@ inline int NearestIndex(const RgbQuad* palette, size_t count, uint8_t red, uint8
 
 // Bytes in one stored row: rows are padded to 32 bits, as in a DIB.
 constexpr int64_t RowBytes(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }
+
+// A grey ramp of entries levels (2 to 256), black to white in equal steps.
+inline std::vector<RgbQuad> GreyRamp(int entries) {
+  std::vector<RgbQuad> ramp(static_cast<size_t>(entries));
+  for (int i = 0; i < entries; ++i) {
+    const uint8_t v = static_cast<uint8_t>(i * 255 / (entries - 1));
+    ramp[static_cast<size_t>(i)] = {v, v, v, 0};
+  }
+  return ramp;
+}
 
 }  // namespace velmora

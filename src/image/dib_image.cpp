@@ -497,6 +497,20 @@ void DibImage::Assign(const DibImage& source) {
   Changed();
 }
 
+namespace {
+
+// A bitmap's palette as the colour table of an indexed DIB of its bit count.
+void TakeBitmapPalette(DibParts& parts, const std::vector<RgbQuad>& palette, int bits) {
+  if (bits == 24) return;
+  for (size_t i = 0; i < palette.size() && i < 256; ++i) {
+    parts.table[i] = palette[i];
+    parts.table[i].reserved = 0;
+  }
+  parts.header.biClrUsed = 1u << bits;
+}
+
+}  // namespace
+
 void DibImage::Assign(const Bitmap& source) {
   int bits = source.Bits();
   if (bits == 32) bits = 24;
@@ -517,14 +531,7 @@ void DibImage::Assign(const Bitmap& source) {
       std::memcpy(dst, src, static_cast<size_t>(stride));
     }
   }
-  if (bits != 24) {
-    const auto& palette = source.Palette();
-    for (size_t i = 0; i < palette.size() && i < 256; ++i) {
-      p.table[i] = palette[i];
-      p.table[i].reserved = 0;
-    }
-    p.header.biClrUsed = 1u << bits;
-  }
+  TakeBitmapPalette(p, source.Palette(), bits);
   ReplaceStorage(std::move(storage));
   Changed();
 }
@@ -550,13 +557,7 @@ void DibImage::Assign(Bitmap&& source) {
   }
   auto storage = DibStorage::AdoptDIB(width, height, bits, std::move(memory), use_fmo_);
   DibParts& p = storage->parts;
-  if (bits != 24) {
-    for (size_t i = 0; i < palette.size() && i < 256; ++i) {
-      p.table[i] = palette[i];
-      p.table[i].reserved = 0;
-    }
-    p.header.biClrUsed = 1u << bits;
-  }
+  TakeBitmapPalette(p, palette, bits);
   ReplaceStorage(std::move(storage));
   Changed();
 }

@@ -112,11 +112,7 @@ class CutGraphic : public BitmapGraphic {
       if (largest >= static_cast<int>(palette.size()))
         in.Invalid("a pixel refers to a colour the palette file does not have");
     } else {
-      const int steps = largest <= 1 ? 2 : largest <= 15 ? 16 : 256;
-      for (int i = 0; i < steps; ++i) {
-        const uint8_t v = static_cast<uint8_t>(i * 255 / (steps - 1));
-        palette.push_back({v, v, v, 0});
-      }
+      palette = GreyRamp(largest <= 1 ? 2 : largest <= 15 ? 16 : 256);
     }
     out.SetPalette(palette);
     bitmap_ = std::move(out);

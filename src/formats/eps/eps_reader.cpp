@@ -158,12 +158,7 @@ class EpsGraphic : public BitmapGraphic {
     const int w = static_cast<int>(width), h = static_cast<int>(height);
     Bitmap out(w, h, Bitmap::Format::k8Bit);
     const int levels = (1 << depth) - 1;
-    std::vector<RgbQuad> grey(levels + 1);
-    for (int i = 0; i <= levels; ++i) {
-      const uint8_t v = static_cast<uint8_t>(i * 255 / levels);
-      grey[i] = {v, v, v, 0};
-    }
-    out.SetPalette(grey);
+    out.SetPalette(GreyRamp(levels + 1));
     for (int y = 0; y < h; ++y) {
       const uint8_t* s = bytes.data() + row_bytes * y;
       for (int x = 0; x < w; ++x) {

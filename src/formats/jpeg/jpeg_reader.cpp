@@ -148,11 +148,7 @@ class JpegGraphic : public BitmapGraphic {
   }
 
   void Finish(int orientation) {
-    if (components_ == 1) {
-      std::vector<RgbQuad> grey(256);
-      for (int i = 0; i < 256; ++i) grey[i] = RgbQuad{uint8_t(i), uint8_t(i), uint8_t(i), 0};
-      bitmap_.SetPalette(grey);
-    }
+    if (components_ == 1) bitmap_.SetPalette(GreyRamp(256));
     if (components_ == 4) bitmap_ = Bitmap(width_, height_, Bitmap::Format::k24Bit);
     for (int y = 0; y < height_ && components_ == 4; ++y) {
       const uint8_t* s = raw_.data() + static_cast<size_t>(y) * width_ * components_;

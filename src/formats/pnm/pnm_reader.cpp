@@ -125,9 +125,7 @@ class PnmGraphic : public BitmapGraphic {
     };
     if (channels == 1) {
       Bitmap out(w, h, Bitmap::Format::k8Bit);
-      std::vector<RgbQuad> grey(256);
-      for (int i = 0; i < 256; ++i) grey[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
-      out.SetPalette(grey);
+      out.SetPalette(GreyRamp(256));
       for (int y = 0; y < h; ++y) {
         uint8_t* d = out.Row(y);
         for (int x = 0; x < w; ++x) d[x] = sample();

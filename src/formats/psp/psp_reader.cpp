@@ -369,12 +369,7 @@ class PspFile {
 
   std::vector<RgbQuad> Palette() const {
     if (!palette_.empty()) return palette_;
-    std::vector<RgbQuad> grey(size_t{1} << depth_);
-    for (size_t i = 0; i < grey.size(); ++i) {
-      const uint8_t v = static_cast<uint8_t>(i * 255 / (grey.size() - 1));
-      grey[i] = {v, v, v, 0};
-    }
-    return grey;
+    return GreyRamp(1 << depth_);
   }
 
   static const Channel* Find(const Raster& r, uint16_t bitmap_type, uint16_t channel_type) {
