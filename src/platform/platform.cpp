@@ -193,4 +193,13 @@ std::string MessageLanguage() {
   return {};
 }
 
+FileClock FileTimeNow() {
+  if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch) {
+    char* end = nullptr;
+    const long long value = std::strtoll(epoch, &end, 10);
+    if (end && *end == '\0' && value >= 0) return {static_cast<std::time_t>(value), true};
+  }
+  return {std::time(nullptr), false};
+}
+
 }  // namespace velmora::platform

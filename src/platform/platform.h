@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <iosfwd>
 #include <memory>
@@ -148,6 +149,15 @@ namespace velmora::platform {
 // empty under the C or POSIX locale (any codeset) and when none is set, where
 // the program's texts stay as they were always written.
 std::string MessageLanguage();
+
+// The time a file records as its making: SOURCE_DATE_EPOCH when it is set
+// (the reproducible-builds convention: then the same pictures give the same
+// bytes), else now.
+struct FileClock {
+  std::time_t when;
+  bool fixed;  // from SOURCE_DATE_EPOCH: to be shown in UTC
+};
+FileClock FileTimeNow();
 
 }  // namespace velmora::platform
 

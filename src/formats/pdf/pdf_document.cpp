@@ -9,6 +9,8 @@
 #include <ctime>
 #include <ostream>
 
+#include "platform/platform.h"
+
 namespace velmora {
 
 // The output with its position, so xref offsets come from what was written.
@@ -136,19 +138,13 @@ std::string PdfFormatNumber(double value) {
 }
 
 std::string PdfDateNow() {
-  // SOURCE_DATE_EPOCH, the reproducible-builds convention, fixes the date
-  // (in UTC) so that the same pictures give the same file.
+  // A fixed date (SOURCE_DATE_EPOCH) is shown in UTC, the clock in local time.
   std::tm local;
-  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
-  char* end = nullptr;
-  const long long fixed = epoch && *epoch ? std::strtoll(epoch, &end, 10) : -1;
-  if (fixed >= 0 && end && *end == '\0') {
-    const std::time_t when = static_cast<std::time_t>(fixed);
-    gmtime_r(&when, &local);
-  } else {
-    const std::time_t now = std::time(nullptr);
-    localtime_r(&now, &local);
-  }
+  const platform::FileClock clock = platform::FileTimeNow();
+  if (clock.fixed)
+    gmtime_r(&clock.when, &local);
+  else
+    localtime_r(&clock.when, &local);
   char buf[32];
   std::strftime(buf, sizeof buf, "D:%Y%m%d%H%M%S", &local);
   return buf;

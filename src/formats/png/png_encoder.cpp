@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/byte_order.h"
+#include "platform/platform.h"
 
 namespace velmora {
 namespace {
@@ -85,7 +86,7 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   if (Time) {
     t = *Time;
   } else {
-    const std::time_t now = std::time(nullptr);
+    const std::time_t now = platform::FileTimeNow().when;
     gmtime_r(&now, &t);
   }
   const int year = t.tm_year + 1900, month = t.tm_mon + 1;
