@@ -196,8 +196,18 @@ TEST_F(SusieHostTest, AnythingALyingPluginReturnsIsRefusedCleanly) {
   };
   for (const auto& [mode, message] : cases) {
     const std::string file = Write(std::string("x") + mode + ".lie", test::Bytes(std::string("LIE") + mode + "........"));
+    ClearLog();
     const std::string error = test::ErrorOf([&] { loader.LoadFile(file); });
-    EXPECT_EQ(error, "Susie plug-in error: liar.spi: " + message) << mode;
+    std::string expected = message;
+    if (mode == 'd') {
+      // glibc may return a whole 48-byte chunk for a 20-byte request; the
+      // zeroed slack then reads as a header with no bit count.
+      const std::string log = Log();
+      const size_t at = log.find("liar info usable=");
+      ASSERT_NE(at, std::string::npos) << log;
+      if (std::stoul(log.substr(at + 17)) >= 40) expected = "its picture has 0 bits per pixel";
+    }
+    EXPECT_EQ(error, "Susie plug-in error: liar.spi: " + expected) << mode;
   }
 }
 
