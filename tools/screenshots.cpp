@@ -2,7 +2,8 @@
 // help page and review: the main window with both bars shown, the settings
 // dialog, the order dialog filled as a combined PDF batch fills it, the
 // transparent-colour picker on a sample and the results window after a batch.
-// Runs on Qt's offscreen platform, so no display is needed:
+// Runs on Qt's offscreen platform, so no display is needed, in the
+// language of the environment (LANG=en_US.UTF-8 for the English ones):
 //   velmora-screenshots SAMPLES_FOLDER OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
@@ -19,6 +20,7 @@
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/velmora_app.h"
+#include "base/messages.h"
 #include "formats/loader.h"
 #include "image/bitmap.h"
 #include "ui_main_window.h"
@@ -77,8 +79,8 @@ int main(int argc, char** argv) {
 
     OrderDialog& order = velmora.Order();
     OrderDialogData data;
-    data.caption = "pdf一括出力時出力順設定";
-    data.rows.push_back({"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付"});
+    data.caption = Tr("pdf一括出力時出力順設定");
+    data.rows.push_back({Tr("ﾌｧｲﾙ名"), Tr("ﾌｧｲﾙｻｲｽﾞ"), Tr("ﾌｧｲﾙ日付")});
     for (const std::string& file : files)
       data.rows.push_back({file, std::to_string(fs::file_size(file)) + " Byte", "2026/12/07 10:00:00"});
     order.Fill(data);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/ini_store.h"
+#include "base/messages.h"
 #include "base/version.h"
 #include "cli/options.h"
 #include "cli/terminal_ui.h"
@@ -26,6 +27,8 @@ namespace {
 
 Converter* g_converter = nullptr;
 volatile sig_atomic_t g_interrupts = 0;
+// Translated before the handlers are installed: a handler may not look it up.
+std::string g_stop_note;
 
 void Say(const char* text, size_t n) { [[maybe_unused]] const ssize_t w = write(STDERR_FILENO, text, n); }
 
@@ -36,8 +39,7 @@ extern "C" void OnSignal(int sig) {
   if (sig == SIGINT && g_interrupts == 0 && g_converter) {
     g_interrupts = 1;
     g_converter->RequestStop();
-    const char note[] = "\r\033[Kvelmora-cli: stopping after the current file (Ctrl-C again stops at once)\n";
-    Say(note, sizeof note - 1);
+    Say(g_stop_note.data(), g_stop_note.size());
     return;
   }
   platform::RemoveTemporariesNow();
@@ -50,6 +52,8 @@ extern "C" void OnSignal(int sig) {
 
 void InstallSignalHandlers(Converter& converter) {
   g_converter = &converter;
+  g_stop_note = std::string("\r\033[K") +
+                Tr("velmora-cli: stopping after the current file (Ctrl-C again stops at once)") + "\n";
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
@@ -75,7 +79,7 @@ std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
     if (cls == &IconClass() || cls == &MetafileClass()) continue;  // known, but not pictures
     const SusiePlugin* plugin = plugins.PluginForExtension(extension);
     rows[extension] = {loader.Registry().DescriptionOf(extension),
-                       plugin ? "plug-in " + plugin->PluginFileName() : "built-in"};
+                       plugin ? Tr("plug-in {1}", {plugin->PluginFileName()}) : Tr("built-in")};
   }
   size_t width = 0;
   for (const auto& [extension, row] : rows) width = std::max(width, row.first.size());
@@ -114,7 +118,7 @@ int Run(const std::vector<std::string>& args) {
   if (!line.out_folder.empty()) {
     const std::string folder = AbsoluteFolder(line.out_folder);
     if (platform::PathExists(folder) && !platform::FolderExists(folder))
-      throw UsageError("--out: '" + line.out_folder + "' is not a folder");
+      throw UsageError(Tr("--out: '{1}' is not a folder", {line.out_folder}));
     if (!line.dry_run && !line.help) {
       try {
         platform::MakeFolders(folder);
@@ -128,7 +132,7 @@ int Run(const std::vector<std::string>& args) {
   }
   const bool stored_over = settings.V_over;
   if (line.skip_existing) {
-    if (line.overwrite_given) throw UsageError("--skip-existing and --overwrite exclude each other");
+    if (line.overwrite_given) throw UsageError(Tr("--skip-existing and --overwrite exclude each other"));
     settings.V_over = false;  // nothing is replaced, whatever the settings file says
   }
 
@@ -156,13 +160,13 @@ int Run(const std::vector<std::string>& args) {
       std::cerr << "velmora-cli: --save: " << error << '\n';
       return 1;
     }
-    if (!line.quiet) std::cerr << "velmora-cli: settings saved to " << store.ResolvedPath() << '\n';
+    if (!line.quiet) std::cerr << Tr("velmora-cli: settings saved to {1}", {store.ResolvedPath()}) << '\n';
   }
   if (line.paths.empty()) {
     if (line.save) return 0;
-    throw UsageError("no files or folders given");
+    throw UsageError(Tr("no files or folders given"));
   }
-  if (!settings.AnyFormat()) throw UsageError(std::string(kNoFormat) + " (-f chooses the formats)");
+  if (!settings.AnyFormat()) throw UsageError(Tr("{1} (-f chooses the formats)", {Tr(kNoFormat)}));
 
   std::vector<std::string> entries;
   for (const auto& p : line.paths) {
@@ -175,8 +179,8 @@ int Run(const std::vector<std::string>& args) {
   ui.pick = line.pick;
   if (colour_from_default && settings.C_PixelColor == 1 && !line.quiet && !line.dry_run)
     ui.Note(
-        "velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
-        "--color full keeps full colour");
+        Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
+           "--color full keeps full colour"));
   Loader loader;
   // Plug-ins join before the first file, as in the desktop program.
   SusiePlugins plugins(loader.Registry());
@@ -196,10 +200,11 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace velmora::cli
 
 int main(int argc, char** argv) {
+  velmora::platform::UseUserLanguage();
   try {
     return velmora::cli::Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const velmora::cli::UsageError& e) {
-    std::cerr << "velmora-cli: " << velmora::cli::EscapeControls(e.what()) << " (see --help)\n";
+    std::cerr << velmora::Tr("velmora-cli: {1} (see --help)", {velmora::cli::EscapeControls(e.what())}) << '\n';
     return 2;
   } catch (const std::exception& e) {
     std::cerr << "velmora-cli: " << velmora::cli::EscapeControls(e.what()) << '\n';

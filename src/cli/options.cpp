@@ -6,10 +6,13 @@
 #include <sstream>
 #include <thread>
 
+#include "base/messages.h"
 #include "image/limits.h"
 
 namespace velmora::cli {
 namespace {
+
+constexpr const char* kNotANumber = N_("{1}: '{2}' is not a number from {3} to {4}");
 
 const std::vector<std::string> kColors = {"full", "256", "bw"};
 const std::vector<std::string> kSizes = {"1/1", "1/2", "1/3", "1/5", "2/3", "3/4", "2x", "3x"};
@@ -40,7 +43,7 @@ int IndexIn(const std::string& value, const std::vector<std::string>& items, con
     if (items[i] == value) return static_cast<int>(i);
   std::string all;
   for (const auto& item : items) all += (all.empty() ? "" : " | ") + item;
-  throw UsageError(option + ": '" + value + "' is not one of " + all);
+  throw UsageError(Tr("{1}: '{2}' is not one of {3}", {option, value, all}));
 }
 
 std::string ItemOr(const std::vector<std::string>& items, int index, const char* none) {
@@ -50,9 +53,9 @@ std::string ItemOr(const std::vector<std::string>& items, int index, const char*
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
 std::string SaveFolder(const Settings& s) {
-  if (s.S_app) return "the program's folder";
+  if (s.S_app) return Tr("the program's folder");
   if (s.S_folder) return s.S_folder_n;
-  return "beside each source";
+  return Tr("beside each source");
 }
 
 // A whole number without sign or spaces, within [low, high].
@@ -66,7 +69,7 @@ bool ParseNumber(const std::string& text, long low, long high, long& value) {
 
 int ParseJobs(const std::string& option, const std::string& value) {
   long n = 0;
-  if (!ParseNumber(value, 1, 256, n)) throw UsageError(option + ": '" + value + "' is not a number from 1 to 256");
+  if (!ParseNumber(value, 1, 256, n)) throw UsageError(Tr(kNotANumber, {option, value, "1", "256"}));
   return static_cast<int>(n);
 }
 
@@ -82,7 +85,7 @@ void Edit(CommandLine& line, std::function<void(Settings&)> edit) { line.edits.p
 
 const std::vector<Option>& Options() {
   static const std::vector<Option> options = {
-      {{"-f", "--formats"}, "LIST", "target formats, comma separated: bmp,jpg,png,mag,gif,ico,pdf,tif",
+      {{"-f", "--formats"}, "LIST", N_("target formats, comma separated: bmp,jpg,png,mag,gif,ico,pdf,tif"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          std::vector<bool Settings::*> chosen;
          std::stringstream ss(v);
@@ -95,7 +98,7 @@ const std::vector<Option>& Options() {
            bool known = false;
            for (const auto& f : kFormats)
              if (item == f.name) chosen.push_back(f.field), known = true;
-           if (!known) throw UsageError(option + ": unknown format '" + item + "' (bmp,jpg,png,mag,gif,ico,pdf,tif)");
+           if (!known) throw UsageError(Tr("{1}: unknown format '{2}' (bmp,jpg,png,mag,gif,ico,pdf,tif)", {option, item}));
          }
          line.formats_given = true;
          Edit(line, [chosen](Settings& s) {
@@ -104,14 +107,14 @@ const std::vector<Option>& Options() {
          });
        },
        [](const Settings& s) { return FormatList(s); }},
-      {{"--color"}, "C", "colour depth: full | 256 | bw",
+      {{"--color"}, "C", N_("colour depth: full | 256 | bw"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const int i = IndexIn(v, kColors, option);
          line.color_given = true;
          Edit(line, [i](Settings& s) { s.C_PixelColor = i; });
        },
-       [](const Settings& s) { return ItemOr(kColors, s.C_PixelColor, "as loaded"); }},
-      {{"--size"}, "S", "size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x",
+       [](const Settings& s) { return ItemOr(kColors, s.C_PixelColor, Tr("as loaded")); }},
+      {{"--size"}, "S", N_("size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
          if (v == "2×") v = "2x";
@@ -120,163 +123,163 @@ const std::vector<Option>& Options() {
          Edit(line, [i](Settings& s) { s.O_gsize = i; });
        },
        [](const Settings& s) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
-      {{"--quality"}, "N", "1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10)",
+      {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
-         if (!ParseNumber(v, 1, 10, n)) throw UsageError(option + ": '" + v + "' is not a number from 1 to 10");
+         if (!ParseNumber(v, 1, 10, n)) throw UsageError(Tr(kNotANumber, {option, v, "1", "10"}));
          Edit(line, [n](Settings& s) { s.O_quality_c = s.O_quality_t = static_cast<int>(n) - 1; });
        },
        [](const Settings& s) { return std::to_string(s.O_quality_t + 1); }},
-      {{"--icon-size"}, "N", "icon size: 16 | 32 | 64 | 128 | 256",
+      {{"--icon-size"}, "N", N_("icon size: 16 | 32 | 64 | 128 | 256"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const int i = IndexIn(v, kIconSizes, option);
          Edit(line, [i](Settings& s) { s.O_icosize = i; });
        },
        [](const Settings& s) { return ItemOr(kIconSizes, s.O_icosize, "none"); }},
-      {{"--trans"}, nullptr, "transparent colour for png, gif and ico (the top-left pixel, or --pick)",
+      {{"--trans"}, nullptr, N_("transparent colour for png, gif and ico (the top-left pixel, or --pick)"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Trans = true; });
        },
        [](const Settings& s) { return OnOff(s.C_Trans); }},
-      {{"--no-trans"}, nullptr, "no transparent colour",
+      {{"--no-trans"}, nullptr, N_("no transparent colour"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Trans = false; });
        },
        nullptr},
-      {{"--pick"}, "X,Y", "take the transparent colour at pixel X,Y of every source (needs --trans)",
+      {{"--pick"}, "X,Y", N_("take the transparent colour at pixel X,Y of every source (needs --trans)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const size_t comma = v.find(',');
          long x = 0, y = 0;
          if (comma == std::string::npos || !ParseNumber(Trim(v.substr(0, comma)), 0, 65535, x) ||
              !ParseNumber(Trim(v.substr(comma + 1)), 0, 65535, y))
-           throw UsageError(option + ": '" + v + "' is not X,Y with two whole numbers from 0 to 65535");
+           throw UsageError(Tr("{1}: '{2}' is not X,Y with two whole numbers from 0 to 65535", {option, v}));
          line.pick = PickerClick{static_cast<int>(x), static_cast<int>(y)};
          Edit(line, [](Settings& s) { s.V_transparent = true; });
        },
        nullptr},
-      {{"--multipdf"}, nullptr, "one combined PDF for the batch",
+      {{"--multipdf"}, nullptr, N_("one combined PDF for the batch"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Multipdf = true; });
        },
        [](const Settings& s) { return OnOff(s.C_Multipdf); }},
-      {{"--no-multipdf"}, nullptr, "one PDF per source",
+      {{"--no-multipdf"}, nullptr, N_("one PDF per source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Multipdf = false; });
        },
        nullptr},
-      {{"--animgif"}, nullptr, "one animated GIF for the batch",
+      {{"--animgif"}, nullptr, N_("one animated GIF for the batch"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_animegif = true; });
        },
        [](const Settings& s) { return OnOff(s.C_animegif); }},
-      {{"--no-animgif"}, nullptr, "one GIF per source",
+      {{"--no-animgif"}, nullptr, N_("one GIF per source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_animegif = false; });
        },
        nullptr},
-      {{"--delay"}, "N", "frame delay of the animated GIF, 0..65535 hundredths of a second",
+      {{"--delay"}, "N", N_("frame delay of the animated GIF, 0..65535 hundredths of a second"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
-         if (!ParseNumber(v, 0, 65535, n)) throw UsageError(option + ": '" + v + "' is not a number from 0 to 65535");
+         if (!ParseNumber(v, 0, 65535, n)) throw UsageError(Tr(kNotANumber, {option, v, "0", "65535"}));
          Edit(line, [v](Settings& s) { s.C_delay = v; });
        },
        [](const Settings& s) { return s.C_delay; }},
-      {{"--name"}, "NAME", "name of the combined PDF / animated GIF (NAME.pdf, NAME.gif)",
+      {{"--name"}, "NAME", N_("name of the combined PDF / animated GIF (NAME.pdf, NAME.gif)"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
          const std::string lower = Lower(v);
          for (const char* ext : {".pdf", ".gif"})
            if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ext) == 0) v.resize(v.size() - 4);
          if (v.empty() || v.find('/') != std::string::npos || v == "." || v == "..")
-           throw UsageError(option + ": '" + value + "' is not a file name without folders");
+           throw UsageError(Tr("{1}: '{2}' is not a file name without folders", {option, value}));
          Edit(line, [v](Settings& s) { s.C_multi_fn = true, s.multi_outfile = v; });
        },
-       [](const Settings& s) { return s.C_multi_fn ? s.multi_outfile : "the last source's name"; }},
-      {{"--beside-source"}, nullptr, "write outputs beside their source",
+       [](const Settings& s) { return s.C_multi_fn ? s.multi_outfile : Tr("the last source's name"); }},
+      {{"--beside-source"}, nullptr, N_("write outputs beside their source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_sourcefile = true, s.S_app = s.S_folder = false; });
        },
        [](const Settings& s) { return SaveFolder(s); }},
-      {{"--app-folder"}, nullptr, "write outputs into the program's folder",
+      {{"--app-folder"}, nullptr, N_("write outputs into the program's folder"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_app = true, s.S_sourcefile = s.S_folder = false; });
        },
        [](const Settings& s) { return SaveFolder(s); }},
-      {{"--out"}, "DIR", "write outputs into DIR (made when missing)",
+      {{"--out"}, "DIR", N_("write outputs into DIR (made when missing)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
-         if (v.empty()) throw UsageError(option + ": the folder name is empty");
+         if (v.empty()) throw UsageError(Tr("{1}: the folder name is empty", {option}));
          line.out_folder = v;
        },
        [](const Settings& s) { return SaveFolder(s); }},
-      {{"-r", "--recursive"}, nullptr, "descend into subfolders (with --out, their layout is kept)",
+      {{"-r", "--recursive"}, nullptr, N_("descend into subfolders (with --out, their layout is kept)"),
        [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
-      {{"--overwrite"}, nullptr, "replace existing files without asking",
+      {{"--overwrite"}, nullptr, N_("replace existing files without asking"),
        [](CommandLine& line, const std::string&, const std::string&) {
          line.overwrite_given = true;
          Edit(line, [](Settings& s) { s.V_over = true; });
        },
        [](const Settings& s) { return OnOff(s.V_over); }},
-      {{"--no-overwrite"}, nullptr, "ask before replacing a file (a terminal is needed to answer)",
+      {{"--no-overwrite"}, nullptr, N_("ask before replacing a file (a terminal is needed to answer)"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_over = false; });
        },
        nullptr},
-      {{"--skip-existing"}, nullptr, "keep existing files without asking; such skips are not failures",
+      {{"--skip-existing"}, nullptr, N_("keep existing files without asking; such skips are not failures"),
        [](CommandLine& line, const std::string&, const std::string&) { line.skip_existing = true; }, nullptr},
-      {{"--suffix-s"}, nullptr, "add \"s\" to output names (a.jpg -> as.png)",
+      {{"--suffix-s"}, nullptr, N_("add \"s\" to output names (a.jpg -> as.png)"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_adds = true; });
        },
        [](const Settings& s) { return OnOff(s.V_adds); }},
-      {{"--no-suffix-s"}, nullptr, "output names as their source's",
+      {{"--no-suffix-s"}, nullptr, N_("output names as their source's"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_adds = false; });
        },
        nullptr},
-      {{"--keep-date"}, nullptr, "give outputs their source's date",
+      {{"--keep-date"}, nullptr, N_("give outputs their source's date"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_olddate = true; });
        },
        [](const Settings& s) { return OnOff(s.V_olddate); }},
-      {{"--no-keep-date"}, nullptr, "outputs get the time they were written",
+      {{"--no-keep-date"}, nullptr, N_("outputs get the time they were written"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_olddate = false; });
        },
        nullptr},
-      {{"--trash-source"}, nullptr, "move each source to the trash once all its outputs are written",
+      {{"--trash-source"}, nullptr, N_("move each source to the trash once all its outputs are written"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.A_delete = true; });
        },
        [](const Settings& s) { return OnOff(s.A_delete); }},
-      {{"--keep-source"}, nullptr, "leave the sources where they are",
+      {{"--keep-source"}, nullptr, N_("leave the sources where they are"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.A_delete = false; });
        },
        nullptr},
-      {{"--max-pixels"}, "N", "refuse pictures of more than N pixels (settings file: [Limits] MaxPixels)",
+      {{"--max-pixels"}, "N", N_("refuse pictures of more than N pixels (settings file: [Limits] MaxPixels)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
          if (!ParseNumber(v, 1, 999999999, n))
-           throw UsageError(option + ": '" + v + "' is not a number of pixels from 1 to 999999999");
+           throw UsageError(Tr("{1}: '{2}' is not a number of pixels from 1 to 999999999", {option, v}));
          line.max_pixels = n;
        },
        [](const Settings&) { return std::to_string(CurrentLimits().max_pixels); }},
-      {{"-j", "--jobs"}, "N", "convert N sources at once (1..256); outputs and lines keep the batch's order",
+      {{"-j", "--jobs"}, "N", N_("convert N sources at once (1..256); outputs and lines keep the batch's order"),
        [](CommandLine& line, const std::string& name, const std::string& v) { line.jobs = ParseJobs(name, v); },
        [](const Settings&) { return std::to_string(DefaultJobs()); }},
-      {{"-n", "--dry-run"}, nullptr, "list the outputs that would be written; read and change nothing",
+      {{"-n", "--dry-run"}, nullptr, N_("list the outputs that would be written; read and change nothing"),
        [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
-      {{"-q", "--quiet"}, nullptr, "print only the results list, failures and questions",
+      {{"-q", "--quiet"}, nullptr, N_("print only the results list, failures and questions"),
        [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }, nullptr},
-      {{"--ini"}, "FILE", "settings file to read (and to write with --save)",
+      {{"--ini"}, "FILE", N_("settings file to read (and to write with --save)"),
        [](CommandLine& line, const std::string&, const std::string& v) { line.ini_path = v; }, nullptr},
-      {{"--save"}, nullptr, "write the effective settings to the settings file",
+      {{"--save"}, nullptr, N_("write the effective settings to the settings file"),
        [](CommandLine& line, const std::string&, const std::string&) { line.save = true; }, nullptr},
-      {{"-h", "--help"}, nullptr, "show this help with the values now in effect",
+      {{"-h", "--help"}, nullptr, N_("show this help with the values now in effect"),
        [](CommandLine& line, const std::string&, const std::string&) { line.help = true; }, nullptr},
-      {{"--list-formats"}, nullptr, "list every extension read, its description and where its reader comes from",
+      {{"--list-formats"}, nullptr, N_("list every extension read, its description and where its reader comes from"),
        [](CommandLine& line, const std::string&, const std::string&) { line.list_formats = true; }, nullptr},
-      {{"--version"}, nullptr, "show the version",
+      {{"--version"}, nullptr, N_("show the version"),
        [](CommandLine& line, const std::string&, const std::string&) { line.version = true; }, nullptr},
   };
   return options;
@@ -324,17 +327,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     const size_t eq = a.rfind("--", 0) == 0 ? a.find('=') : std::string::npos;
     const std::string name = a.substr(0, eq);
     const Option* option = Find(name);
-    if (!option) throw UsageError("unknown option '" + a + "'");
+    if (!option) throw UsageError(Tr("unknown option '{1}'", {a}));
     std::string value;
     if (option->value) {
       if (eq != std::string::npos) {
         value = a.substr(eq + 1);
       } else {
-        if (i + 1 >= args.size()) throw UsageError(name + " needs a value (" + option->value + ")");
+        if (i + 1 >= args.size()) throw UsageError(Tr("{1} needs a value ({2})", {name, option->value}));
         value = args[++i];
       }
     } else if (eq != std::string::npos) {
-      throw UsageError(name + " takes no value");
+      throw UsageError(Tr("{1} takes no value", {name}));
     }
     option->apply(line, name, value);
   }
@@ -342,19 +345,20 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 void CheckEffective(const CommandLine& line, const Settings& s) {
-  if (line.pick && !s.C_Trans) throw UsageError("--pick needs --trans: without a transparent colour nothing is picked");
+  if (line.pick && !s.C_Trans) throw UsageError(Tr("--pick needs --trans: without a transparent colour nothing is picked"));
   long delay = 0;
   if ((s.AnimatedGifOn() || s.C_gif) && !ParseNumber(s.C_delay, 0, 65535, delay))
-    throw UsageError("--delay: the settings file holds '" + s.C_delay + "', not a number from 0 to 65535");
+    throw UsageError(Tr("--delay: the settings file holds '{1}', not a number from 0 to 65535", {s.C_delay}));
 }
 
 std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_exists) {
-  std::string text =
+  std::string text = Tr(
       "Usage: velmora-cli [OPTIONS] PATH...\n"
       "Converts image files, and the files inside folders, into every chosen format.\n"
-      "Options not given keep the value of the settings file, shared with the desktop program:\n  " +
-      ini_path + (ini_exists ? "\n" : " (not found: the desktop program's defaults apply)\n") +
-      "The values in [now: ...] are those in effect with the options before --help.\n\n";
+      "Options not given keep the value of the settings file, shared with the desktop program:\n"
+      "  {1}\n"
+      "The values in [now: ...] are those in effect with the options before --help.\n\n",
+      {ini_exists ? ini_path : Tr("{1} (not found: the desktop program's defaults apply)", {ini_path})});
   for (const auto& option : Options()) {
     std::string left = "  ";
     if (option.names.size() == 1) left += "    ";
@@ -362,11 +366,11 @@ std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_ex
     if (option.value) left += std::string(" ") + option.value;
     if (left.size() < 24) left.resize(24, ' ');
     else left += "  ";
-    text += left + option.help;
-    if (option.now) text += "  [now: " + option.now(s) + "]";
+    text += left + Tr(option.help);
+    if (option.now) text += Tr("  [now: {1}]", {option.now(s)});
     text += "\n";
   }
-  text +=
+  text += Tr(
       "\nStandard output carries the results list: one line per file written\n"
       "(SOURCE → OUTPUT SIZE) and one per failure (SOURCE × 変換できませんでした),\n"
       "each as soon as its file is done. Standard error carries one reason line per\n"
@@ -376,7 +380,7 @@ std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_ex
       "\nExit status: 0 every requested output was written; 1 a source or an output\n"
       "failed, collided, or was not written because the file existed (without\n"
       "--skip-existing); 2 usage error; 130, 143, 129 interrupted by SIGINT, SIGTERM,\n"
-      "SIGHUP (temporary files are removed).\n";
+      "SIGHUP (temporary files are removed).\n");
   return text;
 }
 

@@ -5,12 +5,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "base/messages.h"
+
 namespace velmora::cli {
-namespace {
-
-constexpr const char* kConverting = "を変換中";
-
-}  // namespace
 
 std::string EscapeControls(const std::string& text) {
   std::string out;
@@ -51,9 +48,15 @@ bool TerminalUi::ConfirmOverwrite(const std::string& text) {
 }
 
 void TerminalUi::SetDropCaption(const std::string& text) {
-  if (text.size() > std::char_traits<char>::length(kConverting) &&
-      text.compare(text.size() - std::char_traits<char>::length(kConverting), std::string::npos, kConverting) == 0) {
-    current_ = text.substr(0, text.size() - std::char_traits<char>::length(kConverting));
+  // The caption names the file being converted, in the user's language:
+  // the name sits where the caption's placeholder does.
+  const std::string pattern = Tr("{1}を変換中");
+  const size_t at = pattern.find("{1}");
+  if (at == std::string::npos) return;
+  const std::string before = pattern.substr(0, at), after = pattern.substr(at + 3);
+  if (text.size() > before.size() + after.size() && text.compare(0, before.size(), before) == 0 &&
+      text.compare(text.size() - after.size(), std::string::npos, after) == 0) {
+    current_ = text.substr(before.size(), text.size() - before.size() - after.size());
     DrawProgress();
   }
 }
@@ -79,14 +82,15 @@ void TerminalUi::ResultLine(const std::string& line) {
 }
 
 void TerminalUi::LogWarning(const std::string& source, const std::string& text) {
-  if (!quiet_) Note("velmora-cli: warning: " + source + ": " + text);
+  if (!quiet_) Note(Tr("velmora-cli: warning: {1}: {2}", {source, text}));
 }
 
 void TerminalUi::OutputSkipped(const std::string& source, const std::string& path) {
   if (skip_existing_) return;  // asked for: not a failure
   ++failures;
-  Note("velmora-cli: " + source + ": \"" + path +
-       "\" exists and was not overwritten (--overwrite replaces it, --skip-existing keeps it quietly)");
+  Note(Tr("velmora-cli: {1}: \"{2}\" exists and was not overwritten (--overwrite replaces it, --skip-existing keeps "
+          "it quietly)",
+          {source, path}));
 }
 
 void TerminalUi::Note(const std::string& text) {

@@ -1,4 +1,5 @@
 #include "formats/graphic.h"
+#include "base/messages.h"
 
 #include <istream>
 #include <iterator>
@@ -19,10 +20,10 @@ void Graphic::LoadFromStream(std::istream& in) {
 }
 
 void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
-  throw InvalidGraphicError("無効なクリップボード フォーマットです");
+  throw InvalidGraphicError(Tr("無効なクリップボード フォーマットです"));
 }
 
-void Graphic::AssignTo(Bitmap&) const { throw ConvertError(ClassName() + " を Bitmap に代入することはできません"); }
+void Graphic::AssignTo(Bitmap&) const { throw ConvertError(Tr("{1} を Bitmap に代入することはできません", {ClassName()})); }
 
 void RequireBytes(size_t size, size_t needed, const char* who) {
   if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, std::string(who) + ": unexpected end of data");

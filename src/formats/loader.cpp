@@ -1,4 +1,5 @@
 #include "formats/loader.h"
+#include "base/messages.h"
 
 #include <cstring>
 #include <exception>
@@ -199,7 +200,7 @@ const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size) {
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const {
   const std::string extension = ExtensionOf(path);
   const GraphicClass* cls = registry_.FindExtension(extension);
-  if (!cls) throw InvalidGraphicError("拡張子 ." + extension + " の画像形式は処理できません");
+  if (!cls) throw InvalidGraphicError(Tr("拡張子 .{1} の画像形式は処理できません", {extension}));
   try {
     return Decode(*cls, path, data, size);
   } catch (const Error&) {

@@ -168,9 +168,9 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
       const bool pdf_pass = pass == 0;
       if (pdf_pass ? !pdf_on : !gif_on) continue;
       OrderDialogData data;
-      data.caption = pdf_pass ? "pdf一括出力時出力順設定" : "gifｱﾆﾒ出力時出力順設定";
+      data.caption = pdf_pass ? Tr("pdf一括出力時出力順設定") : Tr("gifｱﾆﾒ出力時出力順設定");
       data.entry_mode = true;
-      data.rows.push_back({"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付", "ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）"});
+      data.rows.push_back({Tr("ﾌｧｲﾙ名"), Tr("ﾌｧｲﾙｻｲｽﾞ"), Tr("ﾌｧｲﾙ日付"), Tr("ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）")});
       for (const auto& entry : entries) {
         std::vector<std::string> row{FileNameOf(entry), "", "", entry};
         DescribeEntry(entry, row, 1);
@@ -195,9 +195,9 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
       std::vector<std::string> files = CollectFolder(entry);
       if (files.size() > 1 && (gif_on || pdf_on)) {
         OrderDialogData data;
-        data.caption = pdf_on ? "pdf一括出力時出力順設定" : "gifｱﾆﾒ出力時出力順設定";
+        data.caption = pdf_on ? Tr("pdf一括出力時出力順設定") : Tr("gifｱﾆﾒ出力時出力順設定");
         data.entry_mode = false;
-        data.rows.push_back({"ﾌｧｲﾙ名", "ﾌｧｲﾙｻｲｽﾞ", "ﾌｧｲﾙ日付"});
+        data.rows.push_back({Tr("ﾌｧｲﾙ名"), Tr("ﾌｧｲﾙｻｲｽﾞ"), Tr("ﾌｧｲﾙ日付")});
         for (const auto& file : files) {
           std::vector<std::string> row{file, "", ""};
           DescribeEntry(file, row, 1);
@@ -230,8 +230,8 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
     combined_pdf_.reset();
     pending_fate_.clear();
     ui_.ShowProgress(false);
-    ui_.SetStatusText(kBatchStopped);
-    ui_.SetDropCaption(kDropCaption);
+    ui_.SetStatusText(Tr(kBatchStopped));
+    ui_.SetDropCaption(Tr(kDropCaption));
     ShowResults(MessageKind::kFinal);
     return;
   }
@@ -264,8 +264,8 @@ void Converter::RunOneBatch(std::vector<std::string> entries) {
   pending_fate_.clear();
 
   ui_.ShowProgress(false);
-  if (ui_.StatusText().empty()) ui_.SetStatusText(kBatchDone);
-  ui_.SetDropCaption(kDropCaption);
+  if (ui_.StatusText().empty()) ui_.SetStatusText(Tr(kBatchDone));
+  ui_.SetDropCaption(Tr(kDropCaption));
   ShowResults(MessageKind::kFinal);
 }
 
@@ -277,7 +277,7 @@ void Converter::AddLine(std::string line) {
 void Converter::ShowResults(MessageKind kind) {
   if (!result_lines_.empty()) {
     if (!settings_.A_dialog) {
-      std::string text = std::string("次のファイルとして保存しました。") + kMessageBreak;
+      std::string text = std::string(Tr("次のファイルとして保存しました。")) + kMessageBreak;
       for (const auto& line : result_lines_) text += line + "\r\n";
       ui_.ShowMessage(kind, text);
     }
@@ -408,8 +408,8 @@ void Converter::ReportFailure(const std::string& source, const std::string& reas
   // The reason first, so that a window can show it with the message.
   ui_.LogFailure(source, reason);
   if (!settings_.A_dialog)
-    ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + "このファイルは変換できません");
-  AddLine(source + " × 変換できませんでした");
+    ui_.ShowMessage(MessageKind::kFailure, source + kMessageBreak + Tr("このファイルは変換できません"));
+  AddLine(source + Tr(" × 変換できませんでした"));
 }
 
 void Converter::CaptureOnce() {
@@ -420,18 +420,18 @@ void Converter::CaptureOnce() {
       written_.clear();
       ConvertOne("Clip");
     } catch (const std::exception& e) {
-      const char* text = "クリップボードから保存できません。";
+      const char* text = Tr("クリップボードから保存できません。");
       if (!settings_.A_dialog) ui_.ShowMessage(MessageKind::kClipboard, text);
       ui_.SetStatusText(text);
       ui_.LogFailure("Clip", e.what());
     }
   } else {
-    const char* text = "クリップボードに画像が入っていません。";
+    const char* text = Tr("クリップボードに画像が入っていません。");
     if (!settings_.A_dialog) ui_.ShowMessage(MessageKind::kClipboard, text);
     ui_.SetStatusText(text);
   }
   ShowResults(MessageKind::kClipboard);
-  ui_.SetDropCaption(kDropCaption);
+  ui_.SetDropCaption(Tr(kDropCaption));
 }
 
 std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
@@ -444,23 +444,23 @@ std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
       }
     }
   }
-  throw InvalidGraphicError("無効なクリップボード フォーマットです");
+  throw InvalidGraphicError(Tr("無効なクリップボード フォーマットです"));
 }
 
 void Converter::ConvertOne(const std::string& source) { ConvertPrepared(source, nullptr); }
 
 void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
   if (!settings_.AnyFormat()) {
-    ui_.SetStatusText(kNoFormat);
+    ui_.SetStatusText(Tr(kNoFormat));
     return;
   }
   outcome_ = SourceOutcome{};
-  ui_.SetDropCaption(source_in + "を変換中");
+  ui_.SetDropCaption(Tr("{1}を変換中", {source_in}));
   std::string source = source_in;
   const bool clip = source_in == "Clip";
   current_source_id_ = clip ? std::nullopt : platform::IdentityOf(source_in);
   if (!clip && platform::IsOurTemporary(FileNameOf(source_in)))
-    throw Error("it is a temporary file left by an interrupted conversion; it is not converted");
+    throw Error(Tr("it is a temporary file left by an interrupted conversion; it is not converted"));
 
   // A dry run reads no picture: it only resolves the outputs.
   std::unique_ptr<Graphic> picture;
@@ -519,7 +519,7 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
       pdf_collected_ = outcome_.in_pdf = true;
       continue;
     }
-    if (!writer.encode) throw Error(writer.extension + " files cannot be written by this version");
+    if (!writer.encode) throw Error(Tr("{1} files cannot be written by this version", {writer.extension}));
     const size_t k = static_cast<size_t>(&writer - writers_.data());
     try {
       if (ready) {
@@ -580,12 +580,11 @@ void Converter::CheckNotProtected(const std::string& path) const {
   const auto id = platform::IdentityOf(path);
   if (!id) return;
   if (current_source_id_ && *id == *current_source_id_)
-    throw OutputRefused("\"" + path + "\" is the source file itself; it is not overwritten");
+    throw OutputRefused(Tr("\"{1}\" is the source file itself; it is not overwritten", {path}));
   if (auto it = written_by_.find(*id); it != written_by_.end())
-    throw OutputRefused("\"" + path + "\" was already written in this batch from " + it->second +
-                        "; it is not overwritten");
+    throw OutputRefused(Tr("\"{1}\" was already written in this batch from {2}; it is not overwritten", {path, it->second}));
   if (batch_sources_.count(*id))
-    throw OutputRefused("\"" + path + "\" is a source of this batch; it is not overwritten");
+    throw OutputRefused(Tr("\"{1}\" is a source of this batch; it is not overwritten", {path}));
 }
 
 void Converter::ResolveOutputPath(const std::string& source, const std::string& extension, bool combined) {
@@ -619,7 +618,7 @@ void Converter::ResolveOutputPath(const std::string& source, const std::string& 
   if (!settings_.V_over && platform::FileExists(output_path_)) {
     // A dry run asks nothing: an existing file counts as declined.
     output_allowed_ =
-        !dry_run_ && ui_.ConfirmOverwrite("File : " + output_path_ + "が既にあります。上書きしますか？");
+        !dry_run_ && ui_.ConfirmOverwrite(Tr("File : {1}が既にあります。上書きしますか？", {output_path_}));
   }
 }
 

@@ -17,6 +17,7 @@
 #include "pipeline/combined.h"
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
+#include "base/messages.h"
 #include "pipeline/shell_file_operation.h"
 #include "pipeline/writers.h"
 #include "platform/platform.h"
@@ -25,10 +26,11 @@
 
 namespace velmora {
 
-inline constexpr const char* kDropCaption = "ここにファイルをドロップしてね。";
-inline constexpr const char* kNoFormat = "変換先フォーマットが指定されていません。";
-inline constexpr const char* kBatchDone = "変換が終了しました。";
-inline constexpr const char* kBatchStopped = "変換を中止しました。";
+// Shown through Tr(); the constants are the keys.
+inline constexpr const char* kDropCaption = N_("ここにファイルをドロップしてね。");
+inline constexpr const char* kNoFormat = N_("変換先フォーマットが指定されていません。");
+inline constexpr const char* kBatchDone = N_("変換が終了しました。");
+inline constexpr const char* kBatchStopped = N_("変換を中止しました。");
 
 // "n B" up to 1024 bytes, otherwise n div 1024 followed by " KB".
 std::string SizeText(int64_t bytes);

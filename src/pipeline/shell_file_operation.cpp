@@ -1,4 +1,5 @@
 #include "pipeline/shell_file_operation.h"
+#include "base/messages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,8 +25,8 @@ unsigned ShellFileOperation::Flags() const {
 }
 
 int ShellFileOperation::Execute() {
-  if (FromFFList.empty()) throw Error("ShfOperation:ﾌｧｲﾙが指定されていません.");
-  if (options.MUILIDESTFILES && ToFiles.empty()) throw Error("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません.");
+  if (FromFFList.empty()) throw Error(Tr("ShfOperation:ﾌｧｲﾙが指定されていません."));
+  if (options.MUILIDESTFILES && ToFiles.empty()) throw Error(Tr("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません."));
   aborted_ = false;
   last_error_.clear();
   int result = 0;
@@ -61,9 +62,9 @@ int ShellFileOperation::Execute() {
           }
           platform::WriteFileAtomically(to, [&](std::ostream& out) {
             const auto bytes = platform::LookUp(from);
-            if (!bytes) throw platform::FileError("Cannot open file \"" + from + "\": " + platform::ErrnoText(ENOENT));
+            if (!bytes) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(ENOENT)}));
             FILE* in = std::fopen(from.c_str(), "rb");
-            if (!in) throw platform::FileError("Cannot open file \"" + from + "\": " + platform::ErrnoText(errno));
+            if (!in) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(errno)}));
             char buf[65536];
             size_t n;
             while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.write(buf, static_cast<std::streamsize>(n));

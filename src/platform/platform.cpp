@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "base/paths.h"
+#include "base/messages.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -93,10 +94,10 @@ void MakeFolders(const std::string& path) {
       continue;
     }
     if (!partial.empty() && partial != "/" && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
-      throw FileError("Cannot create folder \"" + partial + "\": " + ErrnoText(errno));
+      throw FileError(Tr("Cannot create folder \"{1}\": {2}", {partial, ErrnoText(errno)}));
     if (i < path.size()) partial += '/';
   }
-  if (!FolderExists(path)) throw FileError("Cannot create folder \"" + path + "\": " + ErrnoText(ENOTDIR));
+  if (!FolderExists(path)) throw FileError(Tr("Cannot create folder \"{1}\": {2}", {path, ErrnoText(ENOTDIR)}));
 }
 
 std::optional<FileInfo> LookUp(const std::string& path) {
@@ -160,7 +161,7 @@ int64_t LocalDateToFileTime(double date) {
 
 void SetFileWriteTime(const std::string& path, int64_t file_time) {
   const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) throw FileError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
+  if (fd < 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   // Seconds first: nanoseconds since 1970 leave 64 bits in the year 2262.
   const int64_t ticks = file_time - kFileTimeUnixOffset;
   int64_t seconds = ticks / kTicksPerSecond;
@@ -174,22 +175,81 @@ void SetFileWriteTime(const std::string& path, int64_t file_time) {
   const int rc = futimens(fd, times);
   const int err = errno;
   close(fd);
-  if (rc != 0) throw FileError("Cannot set the date of \"" + path + "\": " + ErrnoText(err));
+  if (rc != 0) throw FileError(Tr("Cannot set the date of \"{1}\": {2}", {path, ErrnoText(err)}));
 }
 
+namespace {
+std::string LanguageCode(std::string entry) {
+  entry = entry.substr(0, entry.find_first_of("._@"));
+  entry = entry.substr(0, entry.find('_'));
+  for (char& c : entry) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return entry;
+}
+}  // namespace
+
 std::string MessageLanguage() {
-  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+  // As gettext does: the locale comes from LC_ALL, LC_MESSAGES or LANG, and
+  // under C or POSIX (or none) the texts stay as written, whatever LANGUAGE
+  // says; otherwise LANGUAGE, when set, names the language first.
+  std::string locale;
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(name);
-    if (!value || !*value) continue;
-    std::string first = value;
-    first = first.substr(0, first.find(':'));  // LANGUAGE lists several
-    const std::string base = first.substr(0, first.find_first_of("._@"));
-    if (base == "C" || base == "POSIX") return {};
-    if (base.size() < 2) continue;
-    std::string code = base.substr(0, base.find('_'));
-    for (char& c : code) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return code;
+    if (value && *value) {
+      locale = value;
+      break;
+    }
   }
+  const std::string base = locale.substr(0, locale.find_first_of("._@"));
+  if (base.empty() || base == "C" || base == "POSIX") return {};
+  if (const char* list = std::getenv("LANGUAGE"); list && *list) {
+    const std::string first = LanguageCode(std::string(list).substr(0, std::string(list).find(':')));
+    if (first == "c" || first == "posix") return {};
+    if (first.size() >= 2) return first;
+  }
+  const std::string code = LanguageCode(locale);
+  return code.size() >= 2 ? code : std::string();
+}
+
+std::vector<std::string> CatalogFolders() {
+  const std::string folder = ProgramFolder();
+  return {folder + "locale/", folder + "../share/locale/"};
+}
+
+std::vector<std::string> WantedLanguages() {
+  const std::string first = MessageLanguage();
+  if (first.empty()) return {};
+  std::vector<std::string> languages;
+  auto add = [&](const std::string& code) {
+    if (code.size() < 2 || code == "c" || code == "posix") return;
+    for (const auto& have : languages)
+      if (have == code) return;
+    languages.push_back(code);
+  };
+  add(first);
+  // LANGUAGE lists fall-backs after the first choice.
+  if (const char* list = std::getenv("LANGUAGE"); list && *list) {
+    std::string rest = list;
+    for (size_t start = 0; start <= rest.size();) {
+      const size_t colon = rest.find(':', start);
+      add(LanguageCode(rest.substr(start, colon == std::string::npos ? std::string::npos : colon - start)));
+      if (colon == std::string::npos) break;
+      start = colon + 1;
+    }
+  }
+  add("en");
+  return languages;
+}
+
+std::string UseUserLanguage() {
+  for (const auto& language : WantedLanguages())
+    for (const auto& folder : CatalogFolders()) {
+      MessageTable table;
+      if (ReadMessageFile(folder + language + "/LC_MESSAGES/velmora.mo", table)) {
+        SetMessageTable(std::move(table));
+        return language;
+      }
+    }
+  SetMessageTable({});
   return {};
 }
 

@@ -144,11 +144,26 @@ class SpoolFile {
 
 namespace velmora::platform {
 
-// The language of the user's messages: the two-letter code of the first of
-// LANGUAGE, LC_ALL, LC_MESSAGES and LANG that is set ("ja", "en", ...), or
-// empty under the C or POSIX locale (any codeset) and when none is set, where
-// the program's texts stay as they were always written.
+// The language of the user's messages ("ja", "en", ...): the first entry of
+// LANGUAGE, else the code of the locale from LC_ALL, LC_MESSAGES or LANG.
+// Empty under the C or POSIX locale (any codeset) and when no locale is set,
+// where the program's texts stay as they were always written.
 std::string MessageLanguage();
+
+// The folders where message catalogs live, in the order tried: beside the
+// program (the build tree) and the installation's share/locale.
+std::vector<std::string> CatalogFolders();
+
+// The languages to try for the user, most wanted first: MessageLanguage(),
+// the fall-backs LANGUAGE lists, then English, which any user whose
+// language we have no catalog for reads better than Japanese. Empty under
+// the C or POSIX locale.
+std::vector<std::string> WantedLanguages();
+
+// Loads the catalog of the first wanted language found in CatalogFolders().
+// Returns that language, or "" when the texts are used as written. Called
+// once at start-up, before any thread runs.
+std::string UseUserLanguage();
 
 // The time a file records as its making: SOURCE_DATE_EPOCH when it is set
 // (the reproducible-builds convention: then the same pictures give the same

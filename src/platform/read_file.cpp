@@ -5,41 +5,42 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "base/messages.h"
 
 namespace velmora::platform {
 namespace {
 
 const char* KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "not a regular file";
+  if (S_ISDIR(mode)) return Tr("Cannot read \"{1}\": it is a folder, not a picture file");
+  if (S_ISFIFO(mode)) return Tr("Cannot read \"{1}\": it is a FIFO, not a picture file");
+  if (S_ISCHR(mode)) return Tr("Cannot read \"{1}\": it is a character device, not a picture file");
+  if (S_ISBLK(mode)) return Tr("Cannot read \"{1}\": it is a block device, not a picture file");
+  if (S_ISSOCK(mode)) return Tr("Cannot read \"{1}\": it is a socket, not a picture file");
+  return Tr("Cannot read \"{1}\": it is not a regular file, not a picture file");
 }
 
 }  // namespace
 
 std::vector<uint8_t> ReadRegularFile(const std::string& path, int64_t max_bytes) {
   const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw FileError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
+  if (fd < 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   struct Closer {
     int fd;
     ~Closer() { close(fd); }
   } closer{fd};
   struct stat st;
-  if (fstat(fd, &st) != 0) throw FileError("Cannot open file \"" + path + "\": " + ErrnoText(errno));
+  if (fstat(fd, &st) != 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   if (!S_ISREG(st.st_mode))
-    throw FileError("Cannot read \"" + path + "\": it is " + KindOf(st.st_mode) + ", not a picture file");
+    throw FileError(FillPlaceholders(KindOf(st.st_mode), {path}));
   if (st.st_size > max_bytes)
-    throw FileError("Cannot read \"" + path + "\": its " + std::to_string(st.st_size) +
-                    " bytes exceed the limit of " + std::to_string(max_bytes) + " bytes for an input file");
+    throw FileError(Tr("Cannot read \"{1}\": its {2} bytes exceed the limit of {3} bytes for an input file",
+                       {path, std::to_string(st.st_size), std::to_string(max_bytes)}));
   std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = read(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError("Cannot read file \"" + path + "\": " + ErrnoText(errno));
+    if (n < 0) throw FileError(Tr("Cannot read file \"{1}\": {2}", {path, ErrnoText(errno)}));
     if (n == 0) break;  // the file shrank while being read
     done += static_cast<size_t>(n);
   }

@@ -13,6 +13,7 @@
 #include <streambuf>
 
 #include "base/paths.h"
+#include "base/messages.h"
 #include "platform/fd_buffer.h"
 #include "platform/platform.h"
 
@@ -103,6 +104,9 @@ void RemoveTemporariesNow() noexcept {
     if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
 }
 
+constexpr const char* kCannotCreate = N_("Cannot create file \"{1}\": {2}");
+constexpr const char* kCannotWrite = N_("Cannot write file \"{1}\": {2}");
+
 void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
   const std::string parent = FolderOf(path);
   const std::string folder = parent.empty() ? "." : parent.size() == 1 ? parent : parent.substr(0, parent.size() - 1);
@@ -112,13 +116,13 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
   mode_t keep_mode = 0;
   bool replacing = false;
   if (stat(path.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) throw FileError("Cannot create file \"" + path + "\": it is a folder");
+    if (S_ISDIR(existing.st_mode)) throw FileError(Tr("Cannot create file \"{1}\": it is a folder", {path}));
     if (!S_ISREG(existing.st_mode))
-      throw FileError("Cannot create file \"" + path + "\": a special file of that name exists");
+      throw FileError(Tr("Cannot create file \"{1}\": a special file of that name exists", {path}));
     // A file its owner made read-only is not replaced behind their back (root
     // would pass an access() test, so the mode bits decide too).
     if ((existing.st_mode & 0222) == 0 || (access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)))
-      throw FileError("Cannot replace \"" + path + "\": the file is read-only");
+      throw FileError(Tr("Cannot replace \"{1}\": the file is read-only", {path}));
     replacing = true;
     keep_mode = existing.st_mode & 07777;
   }
@@ -140,13 +144,13 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
       if (err != EEXIST) break;
     }
   }
-  if (fd < 0) throw FileError("Cannot create file \"" + path + "\": " + ErrnoText(errno));
-  auto fail = [&](const std::string& what, int err) {
+  if (fd < 0) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
+  auto fail = [&](const char* what, int err) {
     close(fd);
     unlink(temp.c_str());
-    throw FileError(what + " \"" + path + "\": " + ErrnoText(err));
+    throw FileError(Tr(what, {path, ErrnoText(err)}));
   };
-  if (replacing && fchmod(fd, keep_mode) != 0) fail("Cannot create file", errno);
+  if (replacing && fchmod(fd, keep_mode) != 0) fail(kCannotCreate, errno);
   FdBuffer buffer(fd);
   {
     std::ostream out(&buffer);
@@ -155,23 +159,23 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
       out.flush();
     } catch (...) {
       // The disk's own reason is the one worth telling.
-      if (buffer.Error()) fail("Cannot write file", buffer.Error());
+      if (buffer.Error()) fail(kCannotWrite, buffer.Error());
       close(fd);
       unlink(temp.c_str());
       throw;
     }
-    if (buffer.Error() || !out) fail("Cannot write file", buffer.Error() ? buffer.Error() : EIO);
+    if (buffer.Error() || !out) fail(kCannotWrite, buffer.Error() ? buffer.Error() : EIO);
   }
-  if (fsync(fd) != 0) fail("Cannot write file", errno);
+  if (fsync(fd) != 0) fail(kCannotWrite, errno);
   if (close(fd) != 0) {
     const int err = errno;
     unlink(temp.c_str());
-    throw FileError("Cannot write file \"" + path + "\": " + ErrnoText(err));
+    throw FileError(Tr(kCannotWrite, {path, ErrnoText(err)}));
   }
   if (rename(temp.c_str(), path.c_str()) != 0) {
     const int err = errno;
     unlink(temp.c_str());
-    throw FileError("Cannot create file \"" + path + "\": " + ErrnoText(err));
+    throw FileError(Tr(kCannotCreate, {path, ErrnoText(err)}));
   }
   SyncFolder(folder);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/fd_buffer.h"
+#include "base/messages.h"
 #include "platform/platform.h"
 
 namespace velmora::platform {
@@ -30,7 +31,7 @@ SpoolFile::SpoolFile() {
     fd_ = mkstemp(templ.data());
     if (fd_ >= 0) unlink(templ.data());
   }
-  if (fd_ < 0) throw FileError("Cannot create a temporary file in \"" + folder + "\": " + ErrnoText(errno));
+  if (fd_ < 0) throw FileError(Tr("Cannot create a temporary file in \"{1}\": {2}", {folder, ErrnoText(errno)}));
   buffer_ = std::make_unique<FdBuffer>(fd_);
   out_ = std::make_unique<std::ostream>(buffer_.get());
 }
@@ -46,7 +47,7 @@ std::ostream& SpoolFile::Out() { return *out_; }
 void SpoolFile::Check() {
   out_->flush();
   if (buffer_->Error())
-    throw FileError("Cannot write the temporary file in \"" + TempFolder() + "\": " + ErrnoText(buffer_->Error()));
+    throw FileError(Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(buffer_->Error())}));
 }
 
 uint64_t SpoolFile::Size() {
@@ -61,7 +62,7 @@ void SpoolFile::ReadAt(uint64_t offset, uint8_t* dst, size_t n) {
   while (done < n) {
     const ssize_t r = pread(fd_, dst + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) throw FileError("Cannot read the temporary file: " + ErrnoText(r < 0 ? errno : EIO));
+    if (r <= 0) throw FileError(Tr("Cannot read the temporary file: {1}", {ErrnoText(r < 0 ? errno : EIO)}));
     done += static_cast<size_t>(r);
   }
 }
@@ -72,7 +73,7 @@ void SpoolFile::WriteAt(uint64_t offset, const uint8_t* src, size_t n) {
   while (done < n) {
     const ssize_t w = pwrite(fd_, src + done, n - done, static_cast<off_t>(offset + done));
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) throw FileError("Cannot write the temporary file in \"" + TempFolder() + "\": " + ErrnoText(errno));
+    if (w < 0) throw FileError(Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(errno)}));
     done += static_cast<size_t>(w);
   }
 }

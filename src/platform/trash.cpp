@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/paths.h"
+#include "base/messages.h"
 #include "platform/platform.h"
 
 namespace velmora::platform {
@@ -102,7 +103,7 @@ int CopyVerified(const std::string& from, const std::string& to) {
 
 void MoveToTrash(const std::string& path) {
   auto fail = [&](const std::string& reason) {
-    throw FileError("Cannot move \"" + path + "\" to the trash: " + reason);
+    throw FileError(Tr("Cannot move \"{1}\" to the trash: {2}", {path, reason}));
   };
   const std::string absolute = LongPathOf(path);
   if (absolute.empty()) fail(ErrnoText(errno ? errno : ENOENT));
@@ -127,7 +128,7 @@ void MoveToTrash(const std::string& path) {
     fd = open(info_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) fail(ErrnoText(errno));
   }
-  if (fd < 0) fail("no free name in the trash");
+  if (fd < 0) fail(Tr("no free name in the trash"));
   const time_t now = time(nullptr);
   struct tm local;
   localtime_r(&now, &local);

@@ -2,17 +2,21 @@
 // platform: enabling rules, the delay field's key filter, the quality twins,
 // the bar toggles, settings in and out, drops and a command-line start that
 // go through the real pipeline, and the results list's horizontal extent.
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +24,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/results_window.h"
 #include "app/gui/velmora_app.h"
+#include "base/messages.h"
 #include "formats/loader.h"
 #include "image/dib_image.h"
 #include "ui_main_window.h"
@@ -97,6 +102,7 @@ class MainWindowTest : public QObject {
   void ResultsListScrollsToItsWidestLine();
   void StopEndsTheBatchBeforeTheNextFile();
   void OpenFilterListsEveryFormatTheLoaderReads();
+  void EnglishReplacesEveryJapaneseText();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -113,6 +119,50 @@ void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
     const std::string extension = pattern.mid(2).toStdString();
     QVERIFY2(loader.Registry().FindExtension(extension) != nullptr, extension.c_str());
   }
+}
+
+// Under an English locale the program installs the windows' translation
+// and the pipeline's catalog: then no Japanese is left on any control.
+void MainWindowTest::EnglishReplacesEveryJapaneseText() {
+  QTranslator translator;
+  QVERIFY(translator.load("velmora_en", QString(VELMORA_BINARY_DIR) + "/src/translations"));
+  platform::MessageTable catalog;
+  QVERIFY(platform::ReadMessageFile(std::string(VELMORA_BINARY_DIR) + "/src/locale/en/LC_MESSAGES/velmora.mo", catalog));
+  platform::SetMessageTable(std::move(catalog));
+  QCoreApplication::installTranslator(&translator);
+  Scratch dir;
+  {
+    VelmoraApp app(dir / "Velmora.ini", false);
+    Ui::MainWindow& u = app.Main().ui();
+    QCOMPARE(u.File1->title(), QString("&File"));
+    QCOMPARE(u.C_PixelColor->itemText(0), QString("Full col."));
+    QVERIFY(MainWindow::OpenFilter().startsWith("Supported files (*.bmp "));
+    auto japanese = [](const QString& text) {
+      for (const QChar c : text)
+        if (c.unicode() >= 0x3000 && c.unicode() <= 0xFFEF) return true;
+      return false;
+    };
+    QStringList left;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (japanese(top->windowTitle())) left << top->windowTitle();
+      for (auto* w : top->findChildren<QAbstractButton*>())
+        if (japanese(w->text())) left << w->text();
+      for (auto* w : top->findChildren<QLabel*>())
+        if (japanese(w->text())) left << w->text();
+      for (auto* w : top->findChildren<QGroupBox*>())
+        if (japanese(w->title())) left << w->title();
+      for (auto* w : top->findChildren<QComboBox*>())
+        for (int i = 0; i < w->count(); ++i)
+          if (japanese(w->itemText(i))) left << w->itemText(i);
+      for (auto* a : top->findChildren<QAction*>())
+        if (japanese(a->text())) left << a->text();
+      for (auto* m : top->findChildren<QMenu*>())
+        if (japanese(m->title())) left << m->title();
+    }
+    QVERIFY2(left.isEmpty(), qPrintable(left.join(" | ")));
+  }
+  QCoreApplication::removeTranslator(&translator);
+  platform::SetMessageTable({});
 }
 
 void MainWindowTest::EnablingRulesFollowTheFormats() {

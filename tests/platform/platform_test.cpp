@@ -237,12 +237,18 @@ TEST(MessageLanguageTest, FirstVariableSetDecidesAndCKeepsTheOwnTexts) {
   EXPECT_EQ(platform::MessageLanguage(), "en");
   setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
   EXPECT_EQ(platform::MessageLanguage(), "ja");
-  setenv("LC_ALL", "C.UTF-8", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "");
   setenv("LANGUAGE", "de_DE:en", 1);
   EXPECT_EQ(platform::MessageLanguage(), "de");
+  // Under C or POSIX, LANGUAGE is ignored, as gettext ignores it.
+  setenv("LC_ALL", "C.UTF-8", 1);
+  EXPECT_EQ(platform::MessageLanguage(), "");
+  unsetenv("LC_ALL");
   setenv("LANGUAGE", "POSIX", 1);
   EXPECT_EQ(platform::MessageLanguage(), "");
+  unsetenv("LC_MESSAGES");
+  unsetenv("LANG");
+  setenv("LANGUAGE", "en", 1);
+  EXPECT_EQ(platform::MessageLanguage(), "");  // no locale at all
   for (const auto& [n, v] : saved) {
     if (v.empty())
       unsetenv(n);

@@ -12,6 +12,17 @@
 #include <stdexcept>
 
 namespace velmora::test {
+namespace {
+
+// The tests expect the programs' own texts, so a tester's language must not
+// reach the programs they start; the language tests set theirs per command.
+const bool kOwnTexts = [] {
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) unsetenv(name);
+  setenv("LANG", "C", 1);
+  return true;
+}();
+
+}  // namespace
 
 std::filesystem::path TestData(const std::string& relative) {
   return std::filesystem::path(VELMORA_TESTDATA) / relative;

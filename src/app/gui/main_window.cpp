@@ -1,6 +1,7 @@
 #include "app/gui/main_window.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -48,9 +49,10 @@ QString Display(const std::string& text) {
 }
 
 // The open dialog's filter as the desktop program writes it: description
-// and patterns alternate, separated by "|".
-constexpr const char* kFilter =
-    "対応可能なファイル|*.bmp;*.bw;*.cel;*.cut;*.dib;*.eps;*.fax;*.icb;*.jfif;*.jpe;*.jpeg;*.jpg;*.mag;*.pbm;*.pcc;"
+// and patterns alternate, separated by "|". The first description is put in
+// front in the user's language.
+constexpr const char* kFilterAfterFirst =
+    "|*.bmp;*.bw;*.cel;*.cut;*.dib;*.eps;*.fax;*.icb;*.jfif;*.jpe;*.jpeg;*.jpg;*.mag;*.pbm;*.pcc;"
     "*.pcd;*.pcx;*.pdd;*.pgm;*.pic;*.png;*.ppm;*.psd;*.psp;*.rgb;*.rgba;*.rla;*.rle;*.rpf;*.scr;*.sgi;*.tga;*.tif;"
     "*.tiff;*.vda;*.vst;*.win;*.webp;*.heic;*.heif;*.avif;"
     "|Windows bitmaps (*.bmp)|*.bmp|SGI black/white images (*.bw)|*.bw|Autodesk images (*.cel)|*.cel"
@@ -136,8 +138,8 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   progress_->setTextVisible(false);
   progress_->hide();
   stop_ = new QToolButton(ui_->StatusBar1);
-  stop_->setText("中止");
-  stop_->setToolTip("変換を中止します (Esc)");
+  stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
+  stop_->setToolTip(QCoreApplication::translate("MainWindow", "変換を中止します (Esc)"));
   stop_->hide();
   connect(stop_, &QToolButton::clicked, this, [this] { converter_->RequestStop(); });
 
@@ -149,7 +151,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   // settings file yet.
   if (show_hint && !store_.File().Exists()) {
     hint_shown_ = true;
-    QMessageBox::information(nullptr, "Velmora", Display(kFirstStartHint));
+    QMessageBox::information(nullptr, "Velmora", Display(QCoreApplication::translate("MainWindow", kFirstStartHint).toStdString()));
   }
   started_with_arguments_ = false;
   converter_ = std::make_unique<Converter>(settings_, *this, clipboard, loader);
@@ -180,7 +182,7 @@ void MainWindow::SetWindows(OrderDialog* order, SettingsDialog* settings, Picker
 QString MainWindow::OpenFilter() {
   // "description|patterns|description|patterns..." becomes
   // "description (patterns);;...", patterns separated by blanks.
-  const QStringList parts = QString(kFilter).split('|');
+  const QStringList parts = (QCoreApplication::translate("MainWindow", "対応可能なファイル") + kFilterAfterFirst).split('|');
   QStringList filters;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
@@ -452,10 +454,10 @@ void MainWindow::OpenHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(Help
 
 void MainWindow::ShowAbout() {
   QMessageBox box(this);
-  box.setWindowTitle("Velmoraのバージョン情報");
+  box.setWindowTitle(QCoreApplication::translate("MainWindow", "Velmoraのバージョン情報"));
   box.setIconPixmap(windowIcon().pixmap(48, 48));
   box.setText(kVersionText);
-  box.setInformativeText("画像を一括して変換します。\nbmp, jpg, png, mag, gif, ico, pdf, tif");
+  box.setInformativeText(QCoreApplication::translate("MainWindow", "画像を一括して変換します。\nbmp, jpg, png, mag, gif, ico, pdf, tif"));
   box.exec();
 }
 
@@ -468,9 +470,9 @@ void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
 }
 
 bool MainWindow::ConfirmOverwrite(const std::string& text) {
-  QMessageBox box(QMessageBox::Question, "確認", Display(text), QMessageBox::NoButton, this);
+  QMessageBox box(QMessageBox::Question, QCoreApplication::translate("MainWindow", "確認"), Display(text), QMessageBox::NoButton, this);
   QPushButton* ok = box.addButton("OK", QMessageBox::AcceptRole);
-  box.addButton("キャンセル", QMessageBox::RejectRole);
+  box.addButton(QCoreApplication::translate("MainWindow", "キャンセル"), QMessageBox::RejectRole);
   box.exec();
   return box.clickedButton() == ok;
 }

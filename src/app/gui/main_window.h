@@ -32,7 +32,8 @@ class PickerWindow;
 class ResultsWindow;
 
 // The hint shown at the first start, before any settings file exists.
-inline constexpr const char* kFirstStartHint = "右クリックをすると詳細設定用バーが表示されます。\n\r場合に応じてお使いください。";
+inline constexpr const char* kFirstStartHint =
+    QT_TRANSLATE_NOOP("MainWindow", "右クリックをすると詳細設定用バーが表示されます。\n\r場合に応じてお使いください。");
 
 class MainWindow : public QMainWindow, public UserInterface {
   Q_OBJECT

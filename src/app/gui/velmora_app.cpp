@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QTranslator>
 #include <cstdlib>
 
 #include "app/gui/main_window.h"
@@ -25,6 +26,19 @@ void SetUpApplication(QApplication& app) {
   font.setPixelSize(12);
   QApplication::setFont(font);
   QApplication::setWindowIcon(QIcon(":/velmora/velmora.png"));
+  // The pipeline's texts come from the message catalog, the windows' from
+  // Qt's translation of the same language. The windows are written in
+  // Japanese, so Japanese and the C locale need no translator.
+  const std::string language = platform::UseUserLanguage();
+  if (!language.empty()) {
+    auto* translator = new QTranslator(&app);
+    const std::string folder = platform::ProgramFolder();
+    for (const std::string& base : {folder + "translations/", folder + "../share/velmora/translations/"})
+      if (translator->load(QString::fromStdString("velmora_" + language), QString::fromStdString(base))) {
+        QApplication::installTranslator(translator);
+        break;
+      }
+  }
 }
 
 std::string SettingsFile() {

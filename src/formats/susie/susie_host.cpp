@@ -1,4 +1,5 @@
 #include "formats/susie/susie_host.h"
+#include "base/messages.h"
 
 #include <dlfcn.h>
 #include <fnmatch.h>
@@ -67,7 +68,7 @@ class PluginFault : public DecodeError {
 
 SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
   module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module_) throw PluginLoadError(path + ":Susie Pluginがロードできませんでした");
+  if (!module_) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   file_name_ = ModuleFileName(module_, path);
   auto entry = [&](auto& slot, const char* name) { slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(module_, name)); };
   entry(get_plugin_info, "GetPluginInfo");
@@ -103,7 +104,7 @@ SusiePlugin::~SusiePlugin() {
 
 void SusiePlugin::RequireEntries() const {
   auto require = [&](const void* entry, const char* name) {
-    if (!entry) throw PluginApiError(std::string(name) + "は[" + file_name_ + "]では使えないSusie Plugin APIです");
+    if (!entry) throw PluginApiError(Tr("{1}は[{2}]では使えないSusie Plugin APIです", {name, file_name_}));
   };
   require(reinterpret_cast<const void*>(get_plugin_info), "GetPluginInfo");
   if (kind_ == Kind::kImport || kind_ == Kind::kArchive)
@@ -154,7 +155,7 @@ bool SusiePlugin::ListsExtension(const std::string& extension) const {
 // --- SusiePlugins ----------------------------------------------------------
 
 SusiePlugins::SusiePlugins(GraphicRegistry& registry) : registry_(registry) {
-  if (g_current) throw PluginCollectionError("SusiePlugins は複数生成できません");
+  if (g_current) throw PluginCollectionError(Tr("SusiePlugins は複数生成できません"));
   g_current = this;
 }
 
@@ -322,7 +323,7 @@ void SusieBitmap::OnLoad(const uint8_t* data, size_t size) {
                               : (AskPlugins(data, size) || ReadOwn(data, size));
   if (done) return;
   if (!first_fault_.empty()) throw PluginFault(first_fault_);
-  throw InvalidGraphicError("認識できない画像形式です");
+  throw InvalidGraphicError(Tr("認識できない画像形式です"));
 }
 
 bool SusieBitmap::ReadOwn(const uint8_t* data, size_t size) {
@@ -390,7 +391,7 @@ bool SusieBitmap::TryOnce(const SusiePlugin& plugin, const uint8_t* data, size_t
       std::free(info_handle);
       std::free(bits_handle);
     }
-    throw Error("画像の読み込みが中止されました");
+    throw Error(Tr("画像の読み込みが中止されました"));
   }
   // A plug-in that failed has released its blocks itself.
   if (result != SUSIE_SUCCESS) return false;

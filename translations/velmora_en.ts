@@ -1,0 +1,427 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ja">
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Velmora</source>
+        <translation>Velmora</translation>
+    </message>
+    <message>
+        <source>bmp</source>
+        <translation>bmp</translation>
+    </message>
+    <message>
+        <source>jpg</source>
+        <translation>jpg</translation>
+    </message>
+    <message>
+        <source>png</source>
+        <translation>png</translation>
+    </message>
+    <message>
+        <source>mag</source>
+        <translation>mag</translation>
+    </message>
+    <message>
+        <source>gif</source>
+        <translation>gif</translation>
+    </message>
+    <message>
+        <source>ico</source>
+        <translation>ico</translation>
+    </message>
+    <message>
+        <source>pdf</source>
+        <translation>pdf</translation>
+    </message>
+    <message>
+        <source>tif</source>
+        <translation>tif</translation>
+    </message>
+    <message>
+        <source>ﾌﾙｶﾗｰ</source>
+        <translation>Full col.</translation>
+    </message>
+    <message>
+        <source>256色</source>
+        <translation>256 col.</translation>
+    </message>
+    <message>
+        <source>白黒</source>
+        <translation>B/W</translation>
+    </message>
+    <message>
+        <source>透過</source>
+        <translation>Trans.</translation>
+    </message>
+    <message>
+        <source>pdf一括</source>
+        <translation>One PDF</translation>
+    </message>
+    <message>
+        <source>gifｱﾆﾒ</source>
+        <translation>Anim.</translation>
+    </message>
+    <message>
+        <source>30</source>
+        <translation>30</translation>
+    </message>
+    <message>
+        <source>ﾀｲﾐﾝｸﾞ</source>
+        <translation>Delay</translation>
+    </message>
+    <message>
+        <source>高</source>
+        <translation>High</translation>
+    </message>
+    <message>
+        <source>美</source>
+        <translation>Fine</translation>
+    </message>
+    <message>
+        <source>1</source>
+        <translation>1</translation>
+    </message>
+    <message>
+        <source>2</source>
+        <translation>2</translation>
+    </message>
+    <message>
+        <source>3</source>
+        <translation>3</translation>
+    </message>
+    <message>
+        <source>4</source>
+        <translation>4</translation>
+    </message>
+    <message>
+        <source>5</source>
+        <translation>5</translation>
+    </message>
+    <message>
+        <source>6</source>
+        <translation>6</translation>
+    </message>
+    <message>
+        <source>7</source>
+        <translation>7</translation>
+    </message>
+    <message>
+        <source>8</source>
+        <translation>8</translation>
+    </message>
+    <message>
+        <source>9</source>
+        <translation>9</translation>
+    </message>
+    <message>
+        <source>10</source>
+        <translation>10</translation>
+    </message>
+    <message>
+        <source>16</source>
+        <translation>16</translation>
+    </message>
+    <message>
+        <source>32</source>
+        <translation>32</translation>
+    </message>
+    <message>
+        <source>64</source>
+        <translation>64</translation>
+    </message>
+    <message>
+        <source>128</source>
+        <translation>128</translation>
+    </message>
+    <message>
+        <source>256</source>
+        <translation>256</translation>
+    </message>
+    <message>
+        <source>icoｻｲｽﾞ</source>
+        <translation>Icon size</translation>
+    </message>
+    <message>
+        <source>1/1</source>
+        <translation>1/1</translation>
+    </message>
+    <message>
+        <source>1/2</source>
+        <translation>1/2</translation>
+    </message>
+    <message>
+        <source>1/3</source>
+        <translation>1/3</translation>
+    </message>
+    <message>
+        <source>1/5</source>
+        <translation>1/5</translation>
+    </message>
+    <message>
+        <source>2/3</source>
+        <translation>2/3</translation>
+    </message>
+    <message>
+        <source>3/4</source>
+        <translation>3/4</translation>
+    </message>
+    <message>
+        <source>2×</source>
+        <translation>2×</translation>
+    </message>
+    <message>
+        <source>3×</source>
+        <translation>3×</translation>
+    </message>
+    <message>
+        <source>画像ｻｲｽﾞ</source>
+        <translation>Picture size</translation>
+    </message>
+    <message>
+        <source>ここにファイルをドロップしてね。</source>
+        <translation>Drop files here.</translation>
+    </message>
+    <message>
+        <source>ﾌｧｲﾙ(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>ｸﾘｯﾌﾟﾎﾞｰﾄﾞ(&amp;C)</source>
+        <translation>&amp;Clipboard</translation>
+    </message>
+    <message>
+        <source>ｵﾌﾟｼｮﾝ(&amp;O)</source>
+        <translation>&amp;Options</translation>
+    </message>
+    <message>
+        <source>ﾍﾙﾌﾟ(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>開く(&amp;O)...</source>
+        <translation>&amp;Open...</translation>
+    </message>
+    <message>
+        <source>変換結果表示(&amp;C)</source>
+        <translation>Show &amp;conversion results</translation>
+    </message>
+    <message>
+        <source>終了(&amp;X)</source>
+        <translation>E&amp;xit</translation>
+    </message>
+    <message>
+        <source>ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾌｧｲﾙ作成(&amp;C)</source>
+        <translation>&amp;Create a file from the clipboard</translation>
+    </message>
+    <message>
+        <source>設定画面(&amp;S)...</source>
+        <translation>&amp;Settings...</translation>
+    </message>
+    <message>
+        <source>ｴﾌｪｸﾄﾊﾟﾈﾙを表示(&amp;P)</source>
+        <translation>Show the effect &amp;panel</translation>
+    </message>
+    <message>
+        <source>ｵﾌﾟｼｮﾝﾊﾟﾈﾙを表示(&amp;O)</source>
+        <translation>Show the &amp;option panel</translation>
+    </message>
+    <message>
+        <source>目次(&amp;I)</source>
+        <translation>&amp;Contents</translation>
+    </message>
+    <message>
+        <source>バージョン情報(&amp;A)...</source>
+        <translation>&amp;About...</translation>
+    </message>
+    <message>
+        <source>エフェクトパネルを表示(&amp;P)</source>
+        <translation>Show the effect &amp;panel</translation>
+    </message>
+    <message>
+        <source>オプションパネルを表示(&amp;O)</source>
+        <translation>Show the &amp;option panel</translation>
+    </message>
+    <message>
+        <source>中止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>変換を中止します (Esc)</source>
+        <translation>Stops the conversion (Esc)</translation>
+    </message>
+    <message>
+        <source>対応可能なファイル</source>
+        <translation>Supported files</translation>
+    </message>
+    <message>
+        <source>Velmoraのバージョン情報</source>
+        <translation>About Velmora</translation>
+    </message>
+    <message>
+        <source>画像を一括して変換します。
+bmp, jpg, png, mag, gif, ico, pdf, tif</source>
+        <translation>Converts pictures in batches.
+bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
+    </message>
+    <message>
+        <source>確認</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>キャンセル</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>右クリックをすると詳細設定用バーが表示されます。
+<byte value="xd"/>場合に応じてお使いください。</source>
+        <translation>Right-click to show the bars with more settings.
+<byte value="xd"/>Use them as you need.</translation>
+    </message>
+</context>
+<context>
+    <name>OrderDialog</name>
+    <message>
+        <source>pdf一括出力時出力順設定</source>
+        <translation>Order of the combined PDF&apos;s pages</translation>
+    </message>
+    <message>
+        <source>上に移動</source>
+        <translation>Move up</translation>
+    </message>
+    <message>
+        <source>下に移動</source>
+        <translation>Move down</translation>
+    </message>
+    <message>
+        <source>削除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>ファイルを指定して出力</source>
+        <translation>Output to the file</translation>
+    </message>
+    <message>
+        <source>multi</source>
+        <translation>multi</translation>
+    </message>
+    <message>
+        <source>並び替え終了</source>
+        <translation>Done</translation>
+    </message>
+</context>
+<context>
+    <name>PickerWindow</name>
+    <message>
+        <source>透過色指定</source>
+        <translation>Transparent colour</translation>
+    </message>
+    <message>
+        <source>X:</source>
+        <translation>X:</translation>
+    </message>
+    <message>
+        <source>0</source>
+        <translation>0</translation>
+    </message>
+    <message>
+        <source>Y:</source>
+        <translation>Y:</translation>
+    </message>
+    <message>
+        <source>透過色</source>
+        <translation>Colour</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>ResultsWindow</name>
+    <message>
+        <source>変換結果</source>
+        <translation>Conversion results</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+</context>
+<context>
+    <name>SettingsDialog</name>
+    <message>
+        <source>設定</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>変換後ファイル保存先</source>
+        <translation>Where converted files are saved</translation>
+    </message>
+    <message>
+        <source>変換元ファイルと同じ場所</source>
+        <translation>Beside the source file</translation>
+    </message>
+    <message>
+        <source>アプリケーションと同じ場所</source>
+        <translation>In the program&apos;s folder</translation>
+    </message>
+    <message>
+        <source>保存先フォルダ指定</source>
+        <translation>In this folder</translation>
+    </message>
+    <message>
+        <source>フォルダ選択</source>
+        <translation>Choose...</translation>
+    </message>
+    <message>
+        <source>動作設定</source>
+        <translation>Behaviour</translation>
+    </message>
+    <message>
+        <source>ダイアログを表示しない</source>
+        <translation>Do not show dialogs</translation>
+    </message>
+    <message>
+        <source>常に最前面に表示する</source>
+        <translation>Always on top</translation>
+    </message>
+    <message>
+        <source>[送る]に登録する</source>
+        <translation>Add to &quot;Send To&quot;</translation>
+    </message>
+    <message>
+        <source>クリップボードを監視する</source>
+        <translation>Watch the clipboard</translation>
+    </message>
+    <message>
+        <source>元ファイルを削除する（ゴミ箱へ）</source>
+        <translation>Delete the source files (to the trash)</translation>
+    </message>
+    <message>
+        <source>変換ファイル設定</source>
+        <translation>Output files</translation>
+    </message>
+    <message>
+        <source>ファイル重複は上書きする</source>
+        <translation>Overwrite existing files</translation>
+    </message>
+    <message>
+        <source>ファイル保存時にファイル名にsをつける</source>
+        <translation>Add &quot;s&quot; to the file names</translation>
+    </message>
+    <message>
+        <source>元ファイル日付で作成</source>
+        <translation>Keep the source file&apos;s date</translation>
+    </message>
+    <message>
+        <source>画像ごとに透過色指定</source>
+        <translation>Pick transparency per file</translation>
+    </message>
+    <message>
+        <source>閉じる</source>
+        <translation>Close</translation>
+    </message>
+</context>
+</TS>
