@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "base/messages.h"
 
 namespace velmora {
 
@@ -67,13 +68,13 @@ class ByteReader {
   int32_t S32Be() { return static_cast<int32_t>(U32Be()); }
 
   [[noreturn]] void Truncated() const {
-    throw DecodeError(DecodeKind::kIncompleteData, std::string(who_) + ": the file ends before the picture does");
+    throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: the file ends before the picture does", {Tr(who_)}));
   }
   [[noreturn]] void Invalid(const std::string& what) const {
-    throw DecodeError(DecodeKind::kInvalidData, std::string(who_) + ": " + what);
+    throw DecodeError(DecodeKind::kInvalidData, std::string(Tr(who_)) + ": " + what);
   }
   [[noreturn]] void Unsupported(const std::string& what) const {
-    throw DecodeError(DecodeKind::kUnsupported, std::string(who_) + ": " + what);
+    throw DecodeError(DecodeKind::kUnsupported, std::string(Tr(who_)) + ": " + what);
   }
 
  private:

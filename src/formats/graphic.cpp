@@ -26,7 +26,7 @@ void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
 void Graphic::AssignTo(Bitmap&) const { throw ConvertError(Tr("{1} を Bitmap に代入することはできません", {ClassName()})); }
 
 void RequireBytes(size_t size, size_t needed, const char* who) {
-  if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: unexpected end of data", {who}));
+  if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: unexpected end of data", {Tr(who)}));
 }
 
 }  // namespace velmora

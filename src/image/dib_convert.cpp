@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image/bmp_core.h"
+#include "base/messages.h"
 #include "image/dib_image.h"
 #include "image/errors.h"
 #include "image/quantizer.h"
@@ -212,7 +213,7 @@ DibParts Convert8BitRGBTo4BitRGB(const DibParts& src, bool use_fmo) {
 DibParts ConvertToMonochrome(const DibParts& src, ColorValue background, bool use_fmo) {
   const int bits = src.header.biBitCount;
   if ((bits != 4 && bits != 8 && bits != 24) || src.header.biCompression != 0)
-    throw DibTypeError("ConvertToMonochrome: Invalid Bitcount & Compression Combination");
+    throw DibTypeError(Tr("ConvertToMonochrome: Invalid Bitcount & Compression Combination"));
   DibParts out = Widened(src, 1, use_fmo);
   out.table = ColorTable{};
   out.table[1] = RgbQuad{255, 255, 255, 0};

@@ -1,4 +1,5 @@
 #include "image/dib_image.h"
+#include "base/messages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -602,7 +603,7 @@ void DibImage::SaveToStream(std::ostream& out) const {
     out.write(reinterpret_cast<const char*>(q), 4);
   }
   out.write(reinterpret_cast<const char*>(p.bits.Data()), s);
-  if (!out) throw DibError("Stream write error");
+  if (!out) throw DibError(Tr("Stream write error"));
 }
 
 void DibImage::LoadFromStream(std::istream& in) {
@@ -632,13 +633,13 @@ void DibImage::LoadParts(DibParts parts) {
 
 void DibImage::SaveToFile(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw DibError("Cannot create file \"" + path + "\": " + std::strerror(errno));
+  if (!out) throw DibError(Tr("Cannot create file \"{1}\": {2}", {path, std::strerror(errno)}));
   SaveToStream(out);
 }
 
 void DibImage::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw DibError("Cannot open file \"" + path + "\": " + std::strerror(errno));
+  if (!in) throw DibError(Tr("Cannot open file \"{1}\": {2}", {path, std::strerror(errno)}));
   LoadFromStream(in);
 }
 

@@ -15,22 +15,22 @@ void SetLimits(const DecodeLimits& limits) { g_limits = limits; }
 void CheckImageSize(int64_t width, int64_t height, const char* who) {
   const DecodeLimits& limits = CurrentLimits();
   const std::string w = std::to_string(width), h = std::to_string(height);
-  if (width <= 0 || height <= 0) throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels is not a picture size", {who, w, h}));
+  if (width <= 0 || height <= 0) throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels is not a picture size", {Tr(who), w, h}));
   if (width > limits.max_side || height > limits.max_side)
     throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels exceed the limit of {4} pixels per side",
-                                {who, w, h, std::to_string(limits.max_side)}));
+                                {Tr(who), w, h, std::to_string(limits.max_side)}));
   // Both sides are at most 2^20 here unless the limit was raised; divide to
   // stay clear of overflow either way.
   if (width > limits.max_pixels / height)
     throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels exceed the limit of {4} pixels per picture",
-                                {who, w, h, std::to_string(limits.max_pixels)}));
+                                {Tr(who), w, h, std::to_string(limits.max_pixels)}));
 }
 
 void CheckAllocation(int64_t bytes, const char* who) {
   const DecodeLimits& limits = CurrentLimits();
   if (bytes < 0 || bytes > limits.max_allocation)
     throw ImageTooLargeError(Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
-                                {who, std::to_string(bytes), std::to_string(limits.max_allocation)}));
+                                {Tr(who), std::to_string(bytes), std::to_string(limits.max_allocation)}));
 }
 
 void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who) {
@@ -42,7 +42,7 @@ void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double 
   if (pixels > static_cast<double>(available) * pixels_per_byte)
     throw DecodeError(DecodeKind::kIncompleteData,
                       Tr("{1}: {2} x {3} pixels cannot be held in {4} bytes",
-                         {who, std::to_string(width), std::to_string(height), std::to_string(available)}));
+                         {Tr(who), std::to_string(width), std::to_string(height), std::to_string(available)}));
   CheckImageSize(width, height, who);
 }
 

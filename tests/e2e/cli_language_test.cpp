@@ -41,6 +41,12 @@ TEST_F(CliLanguageTest, EnglishJapaneseAndTheOwnTexts) {
   EXPECT_EQ(r.err, "velmora-cli: 不明なオプション '--bogus' (--help を参照)\n");
   r = Cli("a.bmp", "LC_MESSAGES=ja_JP.UTF-8 LANG=en_US.UTF-8");
   EXPECT_EQ(r.err, "velmora-cli: 変換先フォーマットが指定されていません。 (-f で形式を指定します) (--help を参照)\n");
+  // A decoder's reason too, in either language; C keeps it as written.
+  WriteFile(dir / "bad.pcx", std::vector<uint8_t>{0x0A, 5, 1, 8});
+  r = Cli("-f png --color full bad.pcx", "LANG=ja_JP.UTF-8");
+  EXPECT_NE(r.err.find("bad.pcx: PCX 画像エラー: 画像の途中でファイルが終わっています\n"), std::string::npos) << r.err;
+  r = Cli("-f png --color full bad.pcx", "LANG=C");
+  EXPECT_NE(r.err.find("bad.pcx: PCX image error: the file ends before the picture does\n"), std::string::npos) << r.err;
   // LANGUAGE's fall-backs come before English.
   r = Cli("a.bmp --bogus", "LANG=fr_FR.UTF-8 LANGUAGE=fr:ja");
   EXPECT_EQ(r.err, "velmora-cli: 不明なオプション '--bogus' (--help を参照)\n");

@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "Autodesk image error";
+constexpr const char* kWho = N_("Autodesk image error");
 constexpr size_t kHeaderSize = 32;
 
 bool RecognisesAutodesk(const uint8_t* data, size_t size) {
@@ -26,15 +27,15 @@ class AutodeskGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (in.U16Le() != 0x9119) in.Invalid("not an Autodesk Animator cel or picture");
+    if (in.U16Le() != 0x9119) in.Invalid(Tr("not an Autodesk Animator cel or picture"));
     const int width = in.U16Le();
     const int height = in.U16Le();
     in.Skip(4);  // where the cel sits on the screen
     const int depth = in.U8();
     const int compression = in.U8();
     in.Seek(kHeaderSize);
-    if (depth != 8) in.Unsupported(std::to_string(depth) + "-bit cels are not supported");
-    if (compression != 0) in.Unsupported("compressed cels are not supported");
+    if (depth != 8) in.Unsupported(Tr("{1}-bit cels are not supported", {std::to_string(depth)}));
+    if (compression != 0) in.Unsupported(Tr("compressed cels are not supported"));
     const uint8_t* vga = in.Take(768);
     CheckClaimedSize(width, height, in.Remaining(), 1.0, kWho);
     std::vector<RgbQuad> palette(256);

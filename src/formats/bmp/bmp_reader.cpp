@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/bmp_core.h"
+#include "base/messages.h"
 #include "image/limits.h"
 #include "formats/formats.h"
 
@@ -16,7 +17,8 @@ namespace {
 
 class BmpError : public DecodeError {
  public:
-  explicit BmpError(const std::string& what) : Error("BMP image error: " + what), DecodeError(DecodeKind::kInvalidData) {}
+  explicit BmpError(const std::string& what)
+      : Error(Tr("BMP image error: {1}", {what})), DecodeError(DecodeKind::kInvalidData) {}
 };
 
 class BmpGraphic : public BitmapGraphic {
@@ -41,13 +43,13 @@ class BmpGraphic : public BitmapGraphic {
     const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
     const uint32_t bf_size = file.size;
     if (!offset_from_palette && bf_size > d.size() && bf_size != 0)
-      throw BmpError("the file is shorter (" + std::to_string(d.size()) + " bytes) than its header claims (" +
-                     std::to_string(bf_size) + " bytes)");
+      throw BmpError(Tr("the file is shorter ({1} bytes) than its header claims ({2} bytes)",
+                        {std::to_string(d.size()), std::to_string(bf_size)}));
     uint32_t off_bits = file.off_bits;
     const uint32_t hs = GetLe32(d.data() + 14);
     if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
-      throw BmpError("unknown header size " + std::to_string(hs));
-    if (d.size() < 14 + hs) throw BmpError("truncated header");
+      throw BmpError(Tr("unknown header size {1}", {std::to_string(hs)}));
+    if (d.size() < 14 + hs) throw BmpError(Tr("truncated header"));
     const bmp::InfoHeader info = bmp::ParseInfoHeader(d.data() + 14, hs);
     const int64_t width = info.width, height = info.height;
     const int planes = info.planes, bits = info.bits;
@@ -58,12 +60,12 @@ class BmpGraphic : public BitmapGraphic {
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
       throw BmpError("unsupported bit count " + std::to_string(bits));
     if (width <= 0 || height == 0)
-      throw BmpError("invalid size " + std::to_string(width) + " x " + std::to_string(height));
+      throw BmpError(Tr("invalid size {1} x {2}", {std::to_string(width), std::to_string(height)}));
     // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
-    if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError("implausible resolution");
+    if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError(Tr("implausible resolution"));
     const bool top_down = height < 0;
     const int64_t h = top_down ? -height : height;
-    CheckImageSize(width, h, "BMP image");
+    CheckImageSize(width, h, N_("BMP image"));
 
     enum { kRgb, kRle8, kRle4, kFields } kind = kRgb;
     switch (compression) {
@@ -78,20 +80,20 @@ class BmpGraphic : public BitmapGraphic {
         break;
       case 3:
       case 6:
-        if (os2) throw BmpError("OS/2 Huffman compression is not supported");
+        if (os2) throw BmpError(Tr("OS/2 Huffman compression is not supported"));
         kind = kFields;
         break;
       case 4:
-        if (os2) throw BmpError("OS/2 RLE24 compression is not supported");
-        throw BmpError("embedded JPEG data is not supported");
+        if (os2) throw BmpError(Tr("OS/2 RLE24 compression is not supported"));
+        throw BmpError(Tr("embedded JPEG data is not supported"));
       case 5:
-        throw BmpError("embedded PNG data is not supported");
+        throw BmpError(Tr("embedded PNG data is not supported"));
       default:
-        throw BmpError("unknown compression " + std::to_string(compression));
+        throw BmpError(Tr("unknown compression {1}", {std::to_string(compression)}));
     }
     if ((kind == kRle8 && bits != 8) || (kind == kRle4 && bits != 4) || (kind == kFields && bits != 16 && bits != 32))
-      throw BmpError("compression " + std::to_string(compression) + " does not fit " + std::to_string(bits) + " bits");
-    if ((kind == kRle8 || kind == kRle4) && top_down) throw BmpError("run-length data cannot be stored top-down");
+      throw BmpError(Tr("compression {1} does not fit {2} bits", {std::to_string(compression), std::to_string(bits)}));
+    if ((kind == kRle8 || kind == kRle4) && top_down) throw BmpError(Tr("run-length data cannot be stored top-down"));
 
     size_t palette_at = 14 + hs;
     // The bitmap class keeps every bit of a channel and rounds.
@@ -102,11 +104,11 @@ class BmpGraphic : public BitmapGraphic {
         std::copy(info.masks, info.masks + info.masks_in_header, masks);
       } else {
         const size_t n = compression == 6 ? 16 : 12;
-        if (d.size() < palette_at + n) throw BmpError("truncated bit fields");
+        if (d.size() < palette_at + n) throw BmpError(Tr("truncated bit fields"));
         for (size_t c = 0; c < n / 4; ++c) masks[c] = GetLe32(d.data() + palette_at + 4 * c);
         palette_at += n;
       }
-      if (!masks[0] || !masks[1] || !masks[2]) throw BmpError("a colour mask is empty");
+      if (!masks[0] || !masks[1] || !masks[2]) throw BmpError(Tr("a colour mask is empty"));
     } else if (bits == 16 || bits == 32) {
       bmp::DefaultMasks(bits, masks);
       if (bits == 32 && info.masks_in_header == 4) masks[3] = info.masks[3];
@@ -123,7 +125,7 @@ class BmpGraphic : public BitmapGraphic {
       if (hs == 12) declared = 1u << bits;
       // Compared by division: a huge count must not wrap the product.
       if (declared > d.size() / entry)
-        throw BmpError("the palette of " + std::to_string(declared) + " entries exceeds the file");
+        throw BmpError(Tr("the palette of {1} entries exceeds the file", {std::to_string(declared)}));
       if (offset_from_palette) off_bits = static_cast<uint32_t>(palette_at + declared * entry);
       uint64_t available = declared;
       if (off_bits > palette_at) available = std::min<uint64_t>(declared, (off_bits - palette_at) / entry);
@@ -132,20 +134,20 @@ class BmpGraphic : public BitmapGraphic {
         const size_t at = palette_at + i * entry;
         palette.push_back(bmp::TableEntry(d.data() + at));
       }
-      if (palette.empty()) throw BmpError("the image has no palette");
+      if (palette.empty()) throw BmpError(Tr("the image has no palette"));
       if (off_bits < palette_at) off_bits = static_cast<uint32_t>(palette_at + available * entry);
     } else if (offset_from_palette) {
       if (clr_used > (d.size() - std::min(d.size(), palette_at)) / 4)
-        throw BmpError("the colour table of " + std::to_string(clr_used) + " entries exceeds the data");
+        throw BmpError(Tr("the colour table of {1} entries exceeds the data", {std::to_string(clr_used)}));
       off_bits = static_cast<uint32_t>(palette_at + static_cast<size_t>(clr_used) * 4);
     }
     if (off_bits < palette_at || off_bits >= d.size())
-      throw BmpError("the pixel data offset " + std::to_string(off_bits) + " lies outside the file");
+      throw BmpError(Tr("the pixel data offset {1} lies outside the file", {std::to_string(off_bits)}));
 
     const int64_t stride = ((width * bits + 31) / 32) * 4;
     if (kind != kRle8 && kind != kRle4 && size_image != 0 && off_bits + static_cast<uint64_t>(size_image) > d.size() &&
         static_cast<uint64_t>(size_image) > static_cast<uint64_t>(stride * h))
-      throw BmpError("the pixel data size " + std::to_string(size_image) + " exceeds the file");
+      throw BmpError(Tr("the pixel data size {1} exceeds the file", {std::to_string(size_image)}));
     const uint8_t* pixels = d.data() + off_bits;
     const size_t available = d.size() - off_bits;
 
@@ -153,8 +155,8 @@ class BmpGraphic : public BitmapGraphic {
     const int hh = static_cast<int>(h);
     if (kind == kRle8 || kind == kRle4) {
       if (!bmp::RlePlausible(w, hh, available))
-        throw BmpError("run-length data of " + std::to_string(available) + " bytes cannot describe " +
-                       std::to_string(w) + " x " + std::to_string(hh) + " pixels");
+        throw BmpError(Tr("run-length data of {1} bytes cannot describe {2} x {3} pixels",
+                          {std::to_string(available), std::to_string(w), std::to_string(hh)}));
       bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
       DecodeRle(pixels, available, kind == kRle4);
       bitmap_.SetPalette(palette);
@@ -162,8 +164,8 @@ class BmpGraphic : public BitmapGraphic {
       return;
     }
     if (static_cast<uint64_t>(stride) * h > available)
-      throw BmpError("the pixel data is cut short: " + std::to_string(available) + " of " + std::to_string(stride * h) +
-                     " bytes");
+      throw BmpError(Tr("the pixel data is cut short: {1} of {2} bytes",
+                        {std::to_string(available), std::to_string(stride * h)}));
     auto src_row = [&](int y) { return pixels + stride * (top_down ? y : hh - 1 - y); };
     if (bits == 1 || bits == 4 || bits == 8) {
       bitmap_ = Bitmap(w, hh, static_cast<Bitmap::Format>(bits));
@@ -223,9 +225,9 @@ class BmpGraphic : public BitmapGraphic {
     for (int y = 0; y < bitmap_.Height(); ++y)
       for (int x = 0; x < bitmap_.Width(); ++x)
         if (static_cast<size_t>(bitmap_.GetIndex(x, y)) >= palette_size)
-          throw BmpError("pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") uses colour " +
-                         std::to_string(bitmap_.GetIndex(x, y)) + " of a " + std::to_string(palette_size) +
-                         "-entry palette");
+          throw BmpError(Tr("pixel ({1}, {2}) uses colour {3} of a {4}-entry palette",
+                            {std::to_string(x), std::to_string(y), std::to_string(bitmap_.GetIndex(x, y)),
+                             std::to_string(palette_size)}));
   }
 
   // Rows are stored bottom-up; data that ends early leaves the rest at index 0.
@@ -237,11 +239,11 @@ class BmpGraphic : public BitmapGraphic {
         [](bmp::RleFault fault) {
           switch (fault) {
             case bmp::RleFault::kDeltaPastImage:
-              throw BmpError("a run-length delta moves past the image");
+              throw BmpError(Tr("a run-length delta moves past the image"));
             case bmp::RleFault::kRowsPastImage:
-              throw BmpError("run-length data has more rows than the image");
+              throw BmpError(Tr("run-length data has more rows than the image"));
             default:
-              throw BmpError("run-length data runs past the image");
+              throw BmpError(Tr("run-length data runs past the image"));
           }
         });
   }

@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "CUT image error";
+constexpr const char* kWho = N_("CUT image error");
 constexpr const char* kPaletteWho = "CUT palette error";
 constexpr size_t kHeaderSize = 6;
 
@@ -61,16 +62,16 @@ bool RecognisesCut(const uint8_t* data, size_t size) {
 
 std::vector<RgbQuad> ReadPalette(const std::vector<uint8_t>& file) {
   ByteReader in(file.data(), file.size(), kPaletteWho);
-  if (in.U8() != 'A' || in.U8() != 'H') in.Invalid("not a Dr. Halo palette file");
+  if (in.U8() != 'A' || in.U8() != 'H') in.Invalid(Tr("not a Dr. Halo palette file"));
   in.Skip(4);  // version, size
   const uint8_t type = in.U8();
   const uint8_t subtype = in.U8();
-  if (type != 0 || subtype != 0) in.Unsupported("only RGB palettes are supported");
+  if (type != 0 || subtype != 0) in.Unsupported(Tr("only RGB palettes are supported"));
   in.Skip(4);  // board, graphics mode
   const int max_index = in.U16Le();
   const uint32_t max[3] = {in.U16Le(), in.U16Le(), in.U16Le()};
   in.Skip(20);  // "Dr. Halo"
-  if (max[0] == 0 || max[1] == 0 || max[2] == 0) in.Invalid("the palette's colour range is empty");
+  if (max[0] == 0 || max[1] == 0 || max[2] == 0) in.Invalid(Tr("the palette's colour range is empty"));
   std::vector<RgbQuad> palette(std::min(max_index + 1, 256));
   for (auto& entry : palette) {
     // Entries never straddle the file's 512-byte blocks.
@@ -100,7 +101,7 @@ class CutGraphic : public BitmapGraphic {
       const size_t length = in.U16Le();
       const size_t start = in.Position();
       ByteReader line(in.Take(length), length, kWho);
-      if (!UnpackRow(line, out.Row(y), width)) in.Invalid("row " + std::to_string(y) + " does not fill the width");
+      if (!UnpackRow(line, out.Row(y), width)) in.Invalid(Tr("row {1} does not fill the width", {std::to_string(y)}));
       in.Seek(start + length);
       for (int x = 0; x < width; ++x) largest = std::max<int>(largest, out.Row(y)[x]);
     }
@@ -110,7 +111,7 @@ class CutGraphic : public BitmapGraphic {
     if (file) {
       palette = ReadPalette(*file);
       if (largest >= static_cast<int>(palette.size()))
-        in.Invalid("a pixel refers to a colour the palette file does not have");
+        in.Invalid(Tr("a pixel refers to a colour the palette file does not have"));
     } else {
       palette = GreyRamp(largest <= 1 ? 2 : largest <= 15 ? 16 : 256);
     }

@@ -11,13 +11,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "EPS image error";
+constexpr const char* kWho = N_("EPS image error");
 constexpr uint8_t kBinaryMark[4] = {0xC5, 0xD0, 0xD3, 0xC6};
 
 bool StartsWith(const uint8_t* data, size_t size, std::string_view text) {
@@ -39,7 +40,7 @@ std::optional<std::vector<uint8_t>> MetafileBitmap(const uint8_t* data, size_t s
   if (size >= 22 && data[0] == 0xD7 && data[1] == 0xCD && data[2] == 0xC6 && data[3] == 0x9A) in.Skip(22);
   in.Skip(2);
   const uint16_t header_words = in.U16Le();
-  if (header_words != 9) in.Invalid("the metafile preview is damaged");
+  if (header_words != 9) in.Invalid(Tr("the metafile preview is damaged"));
   in.Skip(14);
   while (in.Remaining() >= 6) {
     const size_t start = in.Position();
@@ -102,7 +103,7 @@ class EpsGraphic : public BitmapGraphic {
       postscript = section(ps_start, ps_length);
       postscript_size = ps_length;
     } else if (!RecognisesEps(data, size)) {
-      in.Invalid("not an Encapsulated PostScript file");
+      in.Invalid(Tr("not an Encapsulated PostScript file"));
     }
     if (ReadEpsi(postscript, postscript_size)) return;
     throw DecodeError(DecodeKind::kUnsupported,
@@ -124,11 +125,11 @@ class EpsGraphic : public BitmapGraphic {
       int64_t value = 0;
       int digits = 0;
       while (pos < size && text[pos] >= '0' && text[pos] <= '9' && digits < 10) value = value * 10 + (text[pos++] - '0'), ++digits;
-      if (digits == 0) in.Invalid("the preview's size is not readable");
+      if (digits == 0) in.Invalid(Tr("the preview's size is not readable"));
       return value;
     };
     const int64_t width = number(), height = number(), depth = number();
-    if (depth != 1 && depth != 2 && depth != 4 && depth != 8) in.Unsupported("a preview of depth " + std::to_string(depth));
+    if (depth != 1 && depth != 2 && depth != 4 && depth != 8) in.Unsupported(Tr("a preview of depth {1}", {std::to_string(depth)}));
     // The data starts on the next line; the line count is not needed.
     const size_t line_end = text.find('\n', pos);
     pos = line_end == std::string_view::npos ? size : line_end + 1;

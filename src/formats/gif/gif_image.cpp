@@ -1,4 +1,5 @@
 #include "formats/gif/gif_image.h"
+#include "base/messages.h"
 
 #include "platform/platform.h"
 
@@ -229,8 +230,8 @@ int GifImage::AddFrame(const DibImage& dib) {
   Bitmap b;
   dib.AssignTo(b);
   if (b.Width() > 65535 || b.Height() > 65535)
-    throw GifError("Image of " + std::to_string(b.Width()) + " x " + std::to_string(b.Height()) +
-                   " pixels exceeds the GIF limit of 65535 pixels per side");
+    throw GifError(Tr("Image of {1} x {2} pixels exceeds the GIF limit of 65535 pixels per side",
+                      {std::to_string(b.Width()), std::to_string(b.Height())}));
   auto frame = std::make_unique<GifFrame>(*this);
   frame->width = static_cast<uint16_t>(b.Width());
   frame->height = static_cast<uint16_t>(b.Height());
@@ -572,7 +573,7 @@ void GifImage::SaveToStream(std::ostream& out) {
     WritePixels(out, *f);
   }
   GifTrailer::Write(out);
-  if (!out) throw GifError("GIF write error");
+  if (!out) throw GifError(Tr("GIF write error"));
 }
 
 void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
@@ -645,7 +646,7 @@ void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::st
   if (first < last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
   const auto [end, error] = std::from_chars(first, last, delay, 10);
   if (error != std::errc() || end != last || first == last || delay > 2147483647LL || delay < -2147483648LL)
-    throw GifError("'" + delay_text + "' is not a valid integer value");
+    throw GifError(Tr("'{1}' is not a valid integer value", {delay_text}));
   const int i = image.AddFrame(dib);
   GifFrame& frame = *image.frames[static_cast<size_t>(i)];
   try {

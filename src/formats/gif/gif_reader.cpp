@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/limits.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 
 namespace velmora {
@@ -56,19 +57,19 @@ class GifGraphic : public BitmapGraphic {
     Memory memory{data, size, 0};
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
-    if (!gif) throw DecodeError(DecodeKind::kInvalidData, std::string("GIF image error: ") + GifReason(error));
-    if (gif->SWidth > 0 && gif->SHeight > 0) CheckImageSize(gif->SWidth, gif->SHeight, "GIF image");
+    if (!gif) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(error)}));
+    if (gif->SWidth > 0 && gif->SHeight > 0) CheckImageSize(gif->SWidth, gif->SHeight, N_("GIF image"));
     // Only the first image is read, record by record, so that its size is
     // checked before its raster is allocated.
     GraphicsControlBlock gcb{};
     gcb.TransparentColor = NO_TRANSPARENT_COLOR;
     std::vector<uint8_t> raster;
     GifImageDesc desc{};
-    auto fail = [&]() -> void { throw DecodeError(DecodeKind::kInvalidData, std::string("GIF image error: ") + GifReason(gif->Error)); };
+    auto fail = [&]() -> void { throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(gif->Error)})); };
     for (bool done = false; !done;) {
       GifRecordType type;
       if (DGifGetRecordType(gif.get(), &type) != GIF_OK) fail();
-      if (type == TERMINATE_RECORD_TYPE) throw DecodeError(DecodeKind::kInvalidData, "GIF image error: the file holds no image");
+      if (type == TERMINATE_RECORD_TYPE) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {Tr("the file holds no image")}));
       if (type == EXTENSION_RECORD_TYPE) {
         int code = 0;
         GifByteType* block = nullptr;
@@ -82,7 +83,7 @@ class GifGraphic : public BitmapGraphic {
       if (type != IMAGE_DESC_RECORD_TYPE) continue;
       if (DGifGetImageDesc(gif.get()) != GIF_OK) fail();
       desc = gif->Image;
-      CheckImageSize(desc.Width, desc.Height, "GIF image");
+      CheckImageSize(desc.Width, desc.Height, N_("GIF image"));
       raster.resize(static_cast<size_t>(desc.Width) * desc.Height);
       auto line = [&](int y) {
         if (DGifGetLine(gif.get(), raster.data() + static_cast<size_t>(y) * desc.Width, desc.Width) != GIF_OK) fail();
@@ -97,7 +98,7 @@ class GifGraphic : public BitmapGraphic {
       done = true;
     }
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-    if (!map) throw DecodeError(DecodeKind::kInvalidData, "GIF image error: no colour table");
+    if (!map) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {Tr("no colour table")}));
     int width = gif->SWidth, height = gif->SHeight;
     if (width <= 0 || height <= 0) width = desc.Width, height = desc.Height;
 

@@ -8,13 +8,14 @@
 #include <memory>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "HEIF image error";
+constexpr const char* kWho = N_("HEIF image error");
 
 bool RecognisesHeif(const uint8_t* data, size_t size) {
   if (size < 12 || std::memcmp(data + 4, "ftyp", 4) != 0) return false;
@@ -42,7 +43,7 @@ class HeifGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (!RecognisesHeif(data, size)) in.Invalid("not a HEIF or AVIF file");
+    if (!RecognisesHeif(data, size)) in.Invalid(Tr("not a HEIF or AVIF file"));
     std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
     if (!context) throw std::bad_alloc();
     const DecodeLimits& limits = CurrentLimits();
@@ -68,7 +69,7 @@ class HeifGraphic : public BitmapGraphic {
     const uint8_t* pixels = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int h = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!pixels || w <= 0 || h <= 0) in.Invalid("the decoder returned no picture");
+    if (!pixels || w <= 0 || h <= 0) in.Invalid(Tr("the decoder returned no picture"));
     const int step = alpha ? 4 : 3;
     Bitmap out(w, h, Bitmap::Format::k24Bit);
     for (int y = 0; y < h; ++y) {

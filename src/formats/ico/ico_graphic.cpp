@@ -2,6 +2,7 @@
 // into the working bitmap, so such an input ends in ConvertError.
 
 #include "formats/formats.h"
+#include "base/messages.h"
 
 namespace velmora {
 namespace {
@@ -16,7 +17,7 @@ class IconGraphic : public Graphic {
   void OnLoad(const uint8_t* head, size_t size) override {
     RequireBytes(size, 22, "Icon");
     if (head[0] || head[1] || head[2] != 1 || head[3] || (head[4] | head[5]) == 0)
-      throw InvalidGraphicError("Icon image is not valid");
+      throw InvalidGraphicError(Tr("Icon image is not valid"));
     width_ = head[6] ? head[6] : 256;
     height_ = head[7] ? head[7] : 256;
   }

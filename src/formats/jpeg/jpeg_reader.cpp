@@ -14,6 +14,7 @@
 // jpeglib.h expects size_t and FILE to be declared before it.
 #include <jpeglib.h>
 
+#include "base/messages.h"
 #include "image/limits.h"
 #include "formats/exif.h"
 #include "formats/formats.h"
@@ -120,7 +121,7 @@ class JpegGraphic : public BitmapGraphic {
   static uint8_t* Allocate(void* self, int width, int height, int components, int adobe) {
     auto* me = static_cast<JpegGraphic*>(self);
     try {
-      CheckImageSize(width, height, "JPEG image");
+      CheckImageSize(width, height, N_("JPEG image"));
       me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
       if (components == 4) {
         me->raw_.assign(static_cast<size_t>(width) * height * components, 0);

@@ -1,4 +1,5 @@
 #include "formats/mag/mag_image.h"
+#include "base/messages.h"
 
 #include <cstring>
 #include <istream>
@@ -45,9 +46,9 @@ void MagImage::Parse() {
   std::memcpy(data_->file_header.data(), s.data(), 32);
   size_t eof = 32;
   while (eof < s.size() && s[eof] != 0x1A) ++eof;
-  if (eof >= s.size()) throw MagError("the comment has no end mark");
+  if (eof >= s.size()) throw MagError(Tr("the comment has no end mark"));
   Comment.assign(s.begin() + 32, s.begin() + static_cast<std::ptrdiff_t>(eof));
-  if (s.size() - (eof + 1) < 32) throw MagError("the header is cut short");
+  if (s.size() - (eof + 1) < 32) throw MagError(Tr("the header is cut short"));
   std::memcpy(data_->mag_header.data(), s.data() + eof + 1, 32);
   UserName.assign(s.begin() + 13, s.begin() + 31);
   const uint8_t* h = data_->mag_header.data();
@@ -56,7 +57,7 @@ void MagImage::Parse() {
   const int left = GetLe16(h + 4), top = GetLe16(h + 6), right = GetLe16(h + 8), bottom = GetLe16(h + 10);
   Color256 = (h[3] & 0x80) != 0;
   const int g = Group();
-  if (right < left || bottom < top) throw MagError("the image rectangle is empty");
+  if (right < left || bottom < top) throw MagError(Tr("the image rectangle is empty"));
   data_->width = (right - right % g + g) - (left - left % g);
   data_->height = bottom - top + 1;
   OriginX = static_cast<uint16_t>(left - left % g);
@@ -71,10 +72,10 @@ void MagImage::Decode() {
   ++header_at;
   const uint8_t* h = data_->mag_header.data();
   const int width = data_->width, height = data_->height;
-  CheckImageSize(width, height, "MAG image");
+  CheckImageSize(width, height, N_("MAG image"));
   const int colors = Color256 ? 256 : 16;
   const size_t palette_at = header_at + 32;
-  if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError("the palette is cut short");
+  if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError(Tr("the palette is cut short"));
   Bitmap out(width, height, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
   std::vector<RgbQuad> palette(static_cast<size_t>(colors));
   for (int i = 0; i < colors; ++i) {
@@ -86,7 +87,7 @@ void MagImage::Decode() {
   const size_t flag_a = header_at + GetLe32(h + 12);
   const size_t flag_b = header_at + GetLe32(h + 16);
   const size_t pixels = header_at + GetLe32(h + 24);
-  if (flag_a > s.size() || flag_b > s.size() || pixels > s.size()) throw MagError("a data offset lies beyond the file");
+  if (flag_a > s.size() || flag_b > s.size() || pixels > s.size()) throw MagError(Tr("a data offset lies beyond the file"));
   // Each stream ends at the end of the file at the latest.
   size_t a = flag_a, b = flag_b, p = pixels;
   uint8_t bit = 0x80;
@@ -95,9 +96,9 @@ void MagImage::Decode() {
   for (int y = 0; y < height; ++y) {
     uint8_t* row = out.Row(y);
     for (int i = 0; i < flag_bytes; ++i) {
-      if (a >= s.size()) throw MagError("flag A ends early");
+      if (a >= s.size()) throw MagError(Tr("flag A ends early"));
       if (s[a] & bit) {
-        if (b >= s.size()) throw MagError("flag B ends early");
+        if (b >= s.size()) throw MagError(Tr("flag B ends early"));
         line[static_cast<size_t>(i)] ^= s[b++];
       }
       bit >>= 1;
@@ -107,14 +108,14 @@ void MagImage::Decode() {
         const int flag = half == 0 ? line[static_cast<size_t>(i)] >> 4 : line[static_cast<size_t>(i)] & 15;
         uint8_t* dst = row + 2 * unit;
         if (flag == 0) {
-          if (p + 2 > s.size()) throw MagError("the pixel data ends early");
+          if (p + 2 > s.size()) throw MagError(Tr("the pixel data ends early"));
           dst[0] = s[p], dst[1] = s[p + 1];
           p += 2;
         } else {
           const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
           if (sy < 0 || su < 0)
-            throw MagError("flag " + std::to_string(flag) + " at line " + std::to_string(y) + ", unit " +
-                           std::to_string(unit) + " copies from outside the image");
+            throw MagError(Tr("flag {1} at line {2}, unit {3} copies from outside the image",
+                              {std::to_string(flag), std::to_string(y), std::to_string(unit)}));
           const uint8_t* src = out.Row(sy) + 2 * su;
           dst[0] = src[0], dst[1] = src[1];
         }

@@ -8,13 +8,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "PCD image error";
+constexpr const char* kWho = N_("PCD image error");
 constexpr size_t kSignatureOffset = 0x800;
 constexpr size_t kOrientationOffset = 0xE02;
 constexpr size_t kBaseOffset = 0x30000;
@@ -34,7 +35,7 @@ class PcdGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (!RecognisesPcd(data, size)) in.Invalid("not a Photo CD image pack");
+    if (!RecognisesPcd(data, size)) in.Invalid(Tr("not a Photo CD image pack"));
     const int orientation = size > kOrientationOffset ? data[kOrientationOffset] & 3 : 0;
     if (size < kBaseOffset) in.Truncated();
     in.Seek(kBaseOffset);

@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "PCX image error";
+constexpr const char* kWho = N_("PCX image error");
 constexpr size_t kHeaderSize = 128;
 
 struct Header {
@@ -76,13 +77,13 @@ class PcxGraphic : public BitmapGraphic {
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
     if (size < kHeaderSize) in.Truncated();
-    if (data[0] != 0x0A) in.Invalid("not a PCX file");
+    if (data[0] != 0x0A) in.Invalid(Tr("not a PCX file"));
     const Header h = ReadHeader(in);
     if (!Plausible(h)) {
       if (h.width > 0 && h.height > 0 && !Supported(h))
-        in.Unsupported(std::to_string(h.bits) + " bits in " + std::to_string(h.planes) +
-                       " planes is not a PCX layout this program reads");
-      in.Invalid("the header describes no picture");
+        in.Unsupported(Tr("{1} bits in {2} planes is not a PCX layout this program reads",
+                          {std::to_string(h.bits), std::to_string(h.planes)}));
+      in.Invalid(Tr("the header describes no picture"));
     }
     const size_t line = size_t{h.bytes_per_line} * h.planes;
     // A run codes at most 63 bytes in two.

@@ -1,4 +1,5 @@
 #include "formats/pdf/pdf_document.h"
+#include "base/messages.h"
 
 #include <zlib.h>
 
@@ -250,7 +251,7 @@ void PdfStream::Write(PdfWriter& out) const {
     data.resize(size);
     if (compress2(reinterpret_cast<Bytef*>(data.data()), &size, reinterpret_cast<const Bytef*>(buffer.data()),
                   static_cast<uLong>(buffer.size()), 9) != Z_OK)
-      throw PdfOperationError("stream compression failed");
+      throw PdfOperationError(Tr("stream compression failed"));
     data.resize(size);
     bytes = &data;
   }
@@ -297,7 +298,7 @@ void PdfCanvas::SetPage(PdfDictionary* page, PdfStream* contents) {
 
 void PdfCanvas::SetMediaBox(size_t index, int value) {
   auto* box = dynamic_cast<PdfArray*>(page_->Get("MediaBox"));
-  if (!box || box->Size() < 4) throw PdfValueError("MediaBox is not valid");
+  if (!box || box->Size() < 4) throw PdfValueError(Tr("MediaBox is not valid"));
   box->Replace(index, std::make_unique<PdfNumber>(value));
 }
 
@@ -398,13 +399,13 @@ void PdfDocument::StampDate(const std::string& key) { Info().Set(key, std::make_
 
 void PdfDocument::SetPageMode(int index) {
   static const char* kModes[] = {"UseNone", "UseOutlines", "UseThumbs", "FullScreen"};
-  if (index < 0 || index > 3) throw PdfValueError("SetPageMode --invalid value.");
+  if (index < 0 || index > 3) throw PdfValueError(Tr("SetPageMode --invalid value."));
   Catalog().Replace("PageMode", std::make_unique<PdfName>(kModes[index]));
 }
 
 void PdfDocument::SetPageLayout(int index) {
   static const char* kLayouts[] = {"SinglePage", "OneColumn", "TwoColumnLeft", "TwoColumnRight"};
-  if (index < 0 || index > 3) throw PdfValueError("SetPageLayout --invalid value.");
+  if (index < 0 || index > 3) throw PdfValueError(Tr("SetPageLayout --invalid value."));
   Catalog().Replace("PageLayout", std::make_unique<PdfName>(kLayouts[index]));
 }
 
@@ -516,7 +517,7 @@ void PdfDocument::WriteTail(PdfWriter& out) {
 void PdfDocument::SaveToStream(std::ostream& stream) {
   if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
   if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
-  if (spool_) throw PdfOperationError("SaveToStream --the document is spooled");
+  if (spool_) throw PdfOperationError(Tr("SaveToStream --the document is spooled"));
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
   PdfWriter out(stream);
@@ -525,7 +526,7 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
   offsets_.clear();
   WriteObjects(out, false);
   WriteTail(out);
-  if (!stream) throw PdfOperationError("PDF write error");
+  if (!stream) throw PdfOperationError(Tr("PDF write error"));
 }
 
 void PdfDocument::StartSpooling(std::ostream& spool) {
@@ -540,18 +541,18 @@ void PdfDocument::StartSpooling(std::ostream& spool) {
 void PdfDocument::FlushFinishedObjects() {
   if (!spool_) return;
   WriteObjects(*spool_, true);
-  if (!*spool_stream_) throw PdfOperationError("PDF write error");
+  if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
 }
 
 void PdfDocument::FinishSpooling() {
-  if (!spool_) throw PdfOperationError("SaveToStream --the document is not spooled");
+  if (!spool_) throw PdfOperationError(Tr("SaveToStream --the document is not spooled"));
   if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
   WriteObjects(*spool_, false);
   WriteTail(*spool_);
   spool_stream_->flush();
-  if (!*spool_stream_) throw PdfOperationError("PDF write error");
+  if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
 }
 
 std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
@@ -592,7 +593,7 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
   // Rows go top to bottom, one byte per index or three per pixel, straight
   // from the stored rows into the compressor.
   z_stream z{};
-  if (deflateInit(&z, 9) != Z_OK) throw PdfImageFormatError("image compression failed");
+  if (deflateInit(&z, 9) != Z_OK) throw PdfImageFormatError(Tr("image compression failed"));
   struct End {
     z_stream* z;
     ~End() { deflateEnd(z); }
@@ -623,7 +624,7 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
       z.next_out = out.data();
       z.avail_out = static_cast<uInt>(out.size());
       rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw PdfImageFormatError("image compression failed");
+      if (rc == Z_STREAM_ERROR) throw PdfImageFormatError(Tr("image compression failed"));
       data.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
     } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
   }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "image/limits.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 
 namespace velmora {
@@ -129,7 +130,7 @@ class PngGraphic : public BitmapGraphic {
       rgba_.clear();
       rows_.clear();
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-      throw DecodeError(DecodeKind::kInvalidData, std::string("PNG image error: ") + message);
+      throw DecodeError(DecodeKind::kInvalidData, Tr("PNG image error: {1}", {message}));
     }
     rgba_.clear();
     rows_.clear();
@@ -139,8 +140,8 @@ class PngGraphic : public BitmapGraphic {
   static bool Begin(void* self, png_uint_32 width, png_uint_32 height, bool interlaced) {
     auto* me = static_cast<PngGraphic*>(self);
     try {
-      CheckImageSize(width, height, "PNG image");
-      CheckAllocation(static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, "PNG image");
+      CheckImageSize(width, height, N_("PNG image"));
+      CheckAllocation(static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
       const size_t row_bytes = static_cast<size_t>(width) * 4;
       me->rgba_.assign(interlaced ? row_bytes * height : row_bytes, 0);

@@ -3,13 +3,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "PNM image error";
+constexpr const char* kWho = N_("PNM image error");
 
 bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -41,18 +42,18 @@ class Tokens {
       const uint8_t c = in_.Data()[in_.Position()];
       if (c < '0' || c > '9') break;
       value = value * 10 + (c - '0');
-      if (value > 0xFFFFFFFFu) in_.Invalid(std::string(what) + " is out of range");
+      if (value > 0xFFFFFFFFu) in_.Invalid(Tr("{1} is out of range", {Tr(what)}));
       in_.Skip(1);
       ++digits;
     }
-    if (digits == 0) in_.Invalid(std::string("the ") + what + " is not a number");
+    if (digits == 0) in_.Invalid(Tr("the {1} is not a number", {Tr(what)}));
     return static_cast<uint32_t>(value);
   }
   // A plain PBM's pixels need no separators: one digit each.
   int Bit() {
     SkipSpace();
     const uint8_t c = in_.U8();
-    if (c != '0' && c != '1') in_.Invalid("a plain bitmap pixel is neither 0 nor 1");
+    if (c != '0' && c != '1') in_.Invalid(Tr("a plain bitmap pixel is neither 0 nor 1"));
     return c - '0';
   }
 
@@ -72,20 +73,20 @@ class PnmGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (!RecognisesPnm(data, size)) in.Invalid("not a PBM, PGM or PPM file");
+    if (!RecognisesPnm(data, size)) in.Invalid(Tr("not a PBM, PGM or PPM file"));
     const int kind = data[1] - '0';
     in.Skip(2);
     Tokens tokens(in);
-    const uint32_t width = tokens.Number("width");
-    const uint32_t height = tokens.Number("height");
+    const uint32_t width = tokens.Number(N_("width"));
+    const uint32_t height = tokens.Number(N_("height"));
     const bool bitmap = kind == 1 || kind == 4;
-    const uint32_t maxval = bitmap ? 1 : tokens.Number("maxval");
-    if (maxval == 0 || maxval > 65535) in.Invalid("the maxval " + std::to_string(maxval) + " is not 1 to 65535");
+    const uint32_t maxval = bitmap ? 1 : tokens.Number(N_("maxval"));
+    if (maxval == 0 || maxval > 65535) in.Invalid(Tr("the maxval {1} is not 1 to 65535", {std::to_string(maxval)}));
     const bool raw = kind >= 4;
     if (raw) {
       // Exactly one white-space character ends the header.
       if (in.AtEnd()) in.Truncated();
-      if (!IsSpace(in.U8())) in.Invalid("the header does not end in white space");
+      if (!IsSpace(in.U8())) in.Invalid(Tr("the header does not end in white space"));
     }
     const int channels = (kind == 3 || kind == 6) ? 3 : 1;
     const int sample_bytes = maxval > 255 ? 2 : 1;
@@ -114,13 +115,13 @@ class PnmGraphic : public BitmapGraphic {
     auto sample = [&]() -> uint8_t {
       uint32_t v;
       if (!raw) {
-        v = tokens.Number("sample");
+        v = tokens.Number(N_("sample"));
       } else if (sample_bytes == 2) {
         v = in.U16Be();
       } else {
         v = in.U8();
       }
-      if (v > maxval) in.Invalid("a sample exceeds the maxval");
+      if (v > maxval) in.Invalid(Tr("a sample exceeds the maxval"));
       return ScaleSample(v, maxval);
     };
     if (channels == 1) {

@@ -9,13 +9,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "PSD image error";
+constexpr const char* kWho = N_("PSD image error");
 
 enum Mode { kBitmap = 0, kGrey = 1, kIndexed = 2, kRgb = 3, kCmyk = 4, kMultichannel = 7, kDuotone = 8, kLab = 9 };
 
@@ -62,31 +63,31 @@ class PsdGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (size < 6 || data[0] != '8' || data[1] != 'B' || data[2] != 'P' || data[3] != 'S') in.Invalid("not a Photoshop file");
+    if (size < 6 || data[0] != '8' || data[1] != 'B' || data[2] != 'P' || data[3] != 'S') in.Invalid(Tr("not a Photoshop file"));
     in.Skip(4);
     const uint16_t version = in.U16Be();
-    if (version == 2) in.Unsupported("Photoshop large documents (PSB) are not supported");
-    if (version != 1) in.Invalid("unknown version " + std::to_string(version));
+    if (version == 2) in.Unsupported(Tr("Photoshop large documents (PSB) are not supported"));
+    if (version != 1) in.Invalid(Tr("unknown version {1}", {std::to_string(version)}));
     in.Skip(6);
     const int channels = in.U16Be();
     const uint32_t height = in.U32Be();
     const uint32_t width = in.U32Be();
     const int depth = in.U16Be();
     const int mode = in.U16Be();
-    if (channels < 1 || channels > 56) in.Invalid("the channel count " + std::to_string(channels) + " is not 1 to 56");
-    if (depth == 32) in.Unsupported("32-bit floating-point documents are not supported");
-    if (depth != 1 && depth != 8 && depth != 16) in.Invalid("the depth " + std::to_string(depth) + " is not 1, 8 or 16");
+    if (channels < 1 || channels > 56) in.Invalid(Tr("the channel count {1} is not 1 to 56", {std::to_string(channels)}));
+    if (depth == 32) in.Unsupported(Tr("32-bit floating-point documents are not supported"));
+    if (depth != 1 && depth != 8 && depth != 16) in.Invalid(Tr("the depth {1} is not 1, 8 or 16", {std::to_string(depth)}));
     if ((depth == 1) != (mode == kBitmap) || (mode == kIndexed && depth != 8))
-      in.Invalid("the depth does not fit the colour mode");
+      in.Invalid(Tr("the depth does not fit the colour mode"));
     if (mode != kBitmap && mode != kGrey && mode != kIndexed && mode != kRgb && mode != kCmyk &&
         mode != kMultichannel && mode != kDuotone && mode != kLab)
-      in.Invalid("unknown colour mode " + std::to_string(mode));
+      in.Invalid(Tr("unknown colour mode {1}", {std::to_string(mode)}));
     const int colour = mode == kMultichannel ? 1 : ColourChannels(mode);
-    if (channels < colour) in.Invalid("the document has fewer channels than its colour mode needs");
+    if (channels < colour) in.Invalid(Tr("the document has fewer channels than its colour mode needs"));
 
     const uint32_t mode_data_length = in.U32Be();
     const uint8_t* mode_data = in.Take(mode_data_length);
-    if (mode == kIndexed && mode_data_length < 768) in.Invalid("the indexed document has no colour table");
+    if (mode == kIndexed && mode_data_length < 768) in.Invalid(Tr("the indexed document has no colour table"));
     in.Skip(in.U32Be());  // image resources
     const uint32_t layers_length = in.U32Be();
     const size_t layers_end = in.Position() + layers_length;
@@ -102,7 +103,7 @@ class PsdGraphic : public BitmapGraphic {
     const int used = colour + (alpha ? 1 : 0);
 
     const int compression = in.U16Be();
-    if (compression > 3) in.Invalid("unknown compression " + std::to_string(compression));
+    if (compression > 3) in.Invalid(Tr("unknown compression {1}", {std::to_string(compression)}));
     const size_t row_bytes = depth == 1 ? (size_t{width} + 7) / 8 : size_t{width} * (depth / 8);
     const double bits = static_cast<double>(depth) * used;
     const double ratio = compression == 0 ? 1.0 : compression == 1 ? 64.0 : 1032.0;
@@ -142,13 +143,13 @@ class PsdGraphic : public BitmapGraphic {
     while (x < length && !in.AtEnd()) {
       const int n = in.S8();
       if (n >= 0) {
-        if (static_cast<size_t>(n) + 1 > length - x) in.Invalid("a run goes past the end of its row");
+        if (static_cast<size_t>(n) + 1 > length - x) in.Invalid(Tr("a run goes past the end of its row"));
         const uint8_t* p = in.Take(n + 1);
         std::copy(p, p + n + 1, out + x);
         x += n + 1;
       } else if (n != -128) {
         const size_t count = 1 - n;
-        if (count > length - x) in.Invalid("a run goes past the end of its row");
+        if (count > length - x) in.Invalid(Tr("a run goes past the end of its row"));
         std::fill(out + x, out + x + count, in.U8());
         x += count;
       }
@@ -158,7 +159,7 @@ class PsdGraphic : public BitmapGraphic {
 
   static void Inflate(ByteReader& in, uint8_t* out, size_t length) {
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) in.Invalid("cannot start decompressing");
+    if (inflateInit(&z) != Z_OK) in.Invalid(Tr("cannot start decompressing"));
     z.next_in = const_cast<Bytef*>(in.Data() + in.Position());
     z.avail_in = static_cast<uInt>(std::min<size_t>(in.Remaining(), UINT32_MAX));
     size_t done = 0;
@@ -172,7 +173,7 @@ class PsdGraphic : public BitmapGraphic {
     }
     inflateEnd(&z);
     if (done < length) {
-      if (status == Z_DATA_ERROR || status == Z_NEED_DICT) in.Invalid("the compressed data is damaged");
+      if (status == Z_DATA_ERROR || status == Z_NEED_DICT) in.Invalid(Tr("the compressed data is damaged"));
       in.Truncated();
     }
   }

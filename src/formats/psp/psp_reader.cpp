@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "PSP image error";
+constexpr const char* kWho = N_("PSP image error");
 constexpr char kSignature[] = "Paint Shop Pro Image File\n\x1a";
 constexpr size_t kSignatureSize = 32;
 
@@ -61,11 +62,11 @@ class PspFile {
   PspFile(const uint8_t* data, size_t size) : in_(data, size, kWho) {}
 
   Bitmap Decode() {
-    if (!RecognisesPsp(in_.Data(), in_.Size())) in_.Invalid("not a Paint Shop Pro file");
+    if (!RecognisesPsp(in_.Data(), in_.Size())) in_.Invalid(Tr("not a Paint Shop Pro file"));
     in_.Seek(kSignatureSize);
     major_ = in_.U16Le();
     in_.Skip(2);
-    if (major_ < 3) in_.Unsupported("Paint Shop Pro files before version 5 are not supported");
+    if (major_ < 3) in_.Unsupported(Tr("Paint Shop Pro files before version 5 are not supported"));
     std::optional<Raster> composite;
     std::vector<Raster> layers;
     bool have_image = false;
@@ -80,11 +81,11 @@ class PspFile {
           palette_ = ReadPalette(block);
           break;
         case kLayerStartBlock:
-          if (!have_image) in_.Invalid("the layers come before the image attributes");
+          if (!have_image) in_.Invalid(Tr("the layers come before the image attributes"));
           layers = ReadLayers(block);
           break;
         case kCompositeBankBlock:
-          if (!have_image) in_.Invalid("the composite comes before the image attributes");
+          if (!have_image) in_.Invalid(Tr("the composite comes before the image attributes"));
           composite = ReadCompositeBank(block);
           break;
         default:
@@ -92,17 +93,17 @@ class PspFile {
       }
       in_.Seek(block.end);
     }
-    if (!have_image) in_.Invalid("the file has no image attributes");
-    if (compression_ == kJpeg) in_.Unsupported("JPEG-compressed channels are not supported");
+    if (!have_image) in_.Invalid(Tr("the file has no image attributes"));
+    if (compression_ == kJpeg) in_.Unsupported(Tr("JPEG-compressed channels are not supported"));
     if (composite) return Render({*composite}, /*flatten=*/false);
-    if (layers.empty()) in_.Invalid("the file holds neither a composite picture nor a layer");
+    if (layers.empty()) in_.Invalid(Tr("the file holds neither a composite picture nor a layer"));
     return Render(layers, /*flatten=*/true);
   }
 
  private:
   BlockHeader NextBlock() {
     const uint8_t* mark = in_.Take(4);
-    if (std::memcmp(mark, "~BK\0", 4) != 0) in_.Invalid("a block header is damaged");
+    if (std::memcmp(mark, "~BK\0", 4) != 0) in_.Invalid(Tr("a block header is damaged"));
     BlockHeader block{};
     block.id = in_.U16Le();
     if (major_ <= 3) in_.Skip(4);  // initial data length
@@ -119,7 +120,7 @@ class PspFile {
     if (major_ <= 3) return 0;
     const size_t start = in_.Position();
     const uint32_t length = in_.U32Le();
-    if (length < 4 || start + length > block_end) in_.Invalid("a chunk is longer than its block");
+    if (length < 4 || start + length > block_end) in_.Invalid(Tr("a chunk is longer than its block"));
     return start + length;
   }
 
@@ -134,10 +135,10 @@ class PspFile {
     in_.Skip(4);  // colours
     grey_ = in_.U8() != 0;
     if (end) in_.Seek(end);
-    if (compression_ > kJpeg) in_.Invalid("unknown compression " + std::to_string(compression_));
+    if (compression_ > kJpeg) in_.Invalid(Tr("unknown compression {1}", {std::to_string(compression_)}));
     if (depth_ != 1 && depth_ != 4 && depth_ != 8 && depth_ != 24) {
-      if (depth_ == 48) in_.Unsupported("48-bit pictures are not supported");
-      in_.Invalid("the depth " + std::to_string(depth_) + " is not 1, 4, 8 or 24");
+      if (depth_ == 48) in_.Unsupported(Tr("48-bit pictures are not supported"));
+      in_.Invalid(Tr("the depth {1} is not 1, 4, 8 or 24", {std::to_string(depth_)}));
     }
     // Run-length codes 127 bytes in two; zlib about a thousand in one.
     const double ratio = compression_ == kRle ? 63.0 : compression_ == kLz77 ? 1032.0 : 1.0;
@@ -148,7 +149,7 @@ class PspFile {
     const size_t end = ChunkEnd(block.end);
     const uint32_t count = in_.U32Le();
     if (end) in_.Seek(end);
-    if (count > 256) in_.Invalid("the palette has more than 256 colours");
+    if (count > 256) in_.Invalid(Tr("the palette has more than 256 colours"));
     std::vector<RgbQuad> palette(count);
     for (auto& entry : palette) {
       const uint8_t* p = in_.Take(4);
@@ -161,7 +162,7 @@ class PspFile {
     std::vector<Raster> layers;
     while (in_.Position() < bank.end) {
       const BlockHeader block = NextBlock();
-      if (block.end > bank.end) in_.Invalid("a layer runs past its bank");
+      if (block.end > bank.end) in_.Invalid(Tr("a layer runs past its bank"));
       if (block.id == kLayerBlock) {
         Raster layer = ReadLayer(block);
         if (layer.width > 0 && layer.height > 0) layers.push_back(std::move(layer));
@@ -199,7 +200,7 @@ class PspFile {
     const int channels = in_.U16Le();
     if (end) in_.Seek(end);
     if (!raster || right <= left || bottom <= top) return layer;  // nothing to draw
-    if (left < 0 || top < 0 || right > width_ || bottom > height_) in_.Invalid("a layer lies outside the picture");
+    if (left < 0 || top < 0 || right > width_ || bottom > height_) in_.Invalid(Tr("a layer lies outside the picture"));
     layer.left = static_cast<int>(left);
     layer.top = static_cast<int>(top);
     layer.width = static_cast<int>(right - left);
@@ -216,7 +217,7 @@ class PspFile {
     int width = 0, height = 0;
     while (in_.Position() < bank.end) {
       const BlockHeader block = NextBlock();
-      if (block.end > bank.end) in_.Invalid("a composite runs past its bank");
+      if (block.end > bank.end) in_.Invalid(Tr("a composite runs past its bank"));
       if (block.id == kCompositeAttributesBlock) {
         const size_t attributes_end = ChunkEnd(block.end);
         width = in_.S32Le();
@@ -225,7 +226,7 @@ class PspFile {
         composite_next = in_.U16Le() == 0;  // 0 the composite, 1 a thumbnail
         if (attributes_end) in_.Seek(attributes_end);
       } else if (block.id == kCompositeImageBlock && composite_next) {
-        if (width != width_ || height != height_) in_.Invalid("the composite's size is not the picture's");
+        if (width != width_ || height != height_) in_.Invalid(Tr("the composite's size is not the picture's"));
         Raster raster;
         raster.width = width;
         raster.height = height;
@@ -246,14 +247,14 @@ class PspFile {
   void ReadChannels(Raster& raster, int count, size_t limit) {
     for (int i = 0; i < count && in_.Position() < limit; ++i) {
       const BlockHeader block = NextBlock();
-      if (block.end > limit) in_.Invalid("a channel runs past its layer");
+      if (block.end > limit) in_.Invalid(Tr("a channel runs past its layer"));
       if (block.id == kColourBlock) {
         palette_ = ReadPalette(block);
         --i;
         in_.Seek(block.end);
         continue;
       }
-      if (block.id != kChannelBlock) in_.Invalid("a layer holds something other than its channels");
+      if (block.id != kChannelBlock) in_.Invalid(Tr("a layer holds something other than its channels"));
       const size_t end = ChunkEnd(block.end);
       const uint32_t packed = in_.U32Le();
       const uint32_t length = in_.U32Le();
@@ -262,7 +263,7 @@ class PspFile {
       channel.channel_type = in_.U16Le();
       if (end) in_.Seek(end);
       const size_t row = RowBytes(raster.width, channel.bitmap_type == 0 ? depth_ : 8);
-      if (length < row * raster.height) in_.Invalid("a channel is smaller than its layer");
+      if (length < row * raster.height) in_.Invalid(Tr("a channel is smaller than its layer"));
       // A channel may pad its rows; more than the layer needs is not read.
       CheckAllocation(static_cast<int64_t>(length), kWho);
       const uint8_t* data = in_.Take(packed);
@@ -306,7 +307,7 @@ class PspFile {
         const int status = uncompress(out.data(), &size, data, packed);
         if (status == Z_BUF_ERROR && size == length) break;  // more data than the channel needs
         if (status != Z_OK || size != length) {
-          if (status == Z_DATA_ERROR) in_.Invalid("a channel's compressed data is damaged");
+          if (status == Z_DATA_ERROR) in_.Invalid(Tr("a channel's compressed data is damaged"));
           in_.Truncated();
         }
         break;
@@ -317,12 +318,12 @@ class PspFile {
 
   Bitmap Render(const std::vector<Raster>& rasters, bool flatten) {
     const bool indexed = depth_ < 24;
-    if (indexed && !grey_ && palette_.empty()) in_.Invalid("the paletted picture has no palette");
+    if (indexed && !grey_ && palette_.empty()) in_.Invalid(Tr("the paletted picture has no palette"));
     if (!flatten && indexed) {
       // A paletted composite stays paletted.
       const Raster& r = rasters.front();
       const Channel* index = Find(r, 0, 0);
-      if (!index) in_.Invalid("the composite has no image channel");
+      if (!index) in_.Invalid(Tr("the composite has no image channel"));
       Bitmap out(width_, height_, depth_ == 1 ? Bitmap::Format::k1Bit
                                  : depth_ == 4 ? Bitmap::Format::k4Bit
                                                : Bitmap::Format::k8Bit);
@@ -340,11 +341,11 @@ class PspFile {
       const Channel* red = indexed ? Find(r, 0, 0) : Find(r, 0, 1);
       const Channel* green = indexed ? red : Find(r, 0, 2);
       const Channel* blue = indexed ? red : Find(r, 0, 3);
-      if (!red || !green || !blue) in_.Invalid("a layer lacks a colour channel");
+      if (!red || !green || !blue) in_.Invalid(Tr("a layer lacks a colour channel"));
       const Channel* mask = Find(r, 1, 0);
       const size_t row = red->bytes.size() / r.height;
       const size_t mask_row = mask ? mask->bytes.size() / r.height : 0;
-      if (mask && mask_row < size_t(r.width)) in_.Invalid("a transparency mask is smaller than its layer");
+      if (mask && mask_row < size_t(r.width)) in_.Invalid(Tr("a transparency mask is smaller than its layer"));
       for (int y = 0; y < r.height; ++y) {
         uint8_t* d = out.Row(r.top + y) + size_t(r.left) * 3;
         for (int x = 0; x < r.width; ++x) {
@@ -352,7 +353,7 @@ class PspFile {
           if (indexed) {
             const uint8_t* s = red->bytes.data() + row * y;
             int i = depth_ == 8 ? s[x] : depth_ == 4 ? (s[x / 2] >> ((x & 1) ? 0 : 4)) & 15 : (s[x / 8] >> (7 - x % 8)) & 1;
-            if (i >= static_cast<int>(palette.size())) in_.Invalid("a pixel refers to a colour the palette does not have");
+            if (i >= static_cast<int>(palette.size())) in_.Invalid(Tr("a pixel refers to a colour the palette does not have"));
             c[0] = palette[i].blue, c[1] = palette[i].green, c[2] = palette[i].red;
           } else {
             const size_t at = row * y + x;

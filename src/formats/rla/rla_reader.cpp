@@ -5,13 +5,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "RLA image error";
+constexpr const char* kWho = N_("RLA image error");
 constexpr size_t kHeaderSize = 740;
 
 struct Header {
@@ -73,11 +74,11 @@ class RlaGraphic : public BitmapGraphic {
     ByteReader in(data, size, kWho);
     if (size < kHeaderSize) in.Truncated();
     const Header h = ReadHeader(in);
-    if (h.left > h.right || h.bottom > h.top) in.Invalid("the active window is empty");
+    if (h.left > h.right || h.bottom > h.top) in.Invalid(Tr("the active window is empty"));
     if (h.colour_bits != 8 || (h.matte && h.matte_bits != 8 && h.matte_bits != 0))
-      in.Unsupported("only 8-bit channels are supported");
+      in.Unsupported(Tr("only 8-bit channels are supported"));
     if (h.storage != 0 || (h.colour != 1 && h.colour != 3) || h.matte < 0 || h.matte > 1 || h.aux < 0)
-      in.Invalid("the header describes no picture");
+      in.Invalid(Tr("the header describes no picture"));
     const int w = h.width(), rows = h.height();
     const int channels = h.colour + h.matte;
     // A run codes at most 128 bytes in two, and every scanline has an offset
@@ -117,11 +118,11 @@ class RlaGraphic : public BitmapGraphic {
     while (x < width) {
       const int count = in.S8();
       if (count >= 0) {
-        if (count + 1 > width - x) in.Invalid("a run goes past the end of its scanline");
+        if (count + 1 > width - x) in.Invalid(Tr("a run goes past the end of its scanline"));
         const uint8_t value = in.U8();
         for (int i = 0; i <= count; ++i) out[x++] = value;
       } else {
-        if (-count > width - x) in.Invalid("a run goes past the end of its scanline");
+        if (-count > width - x) in.Invalid(Tr("a run goes past the end of its scanline"));
         const uint8_t* p = in.Take(-count);
         for (int i = 0; i < -count; ++i) out[x++] = p[i];
       }

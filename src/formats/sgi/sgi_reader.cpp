@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "SGI image error";
+constexpr const char* kWho = N_("SGI image error");
 constexpr size_t kHeaderSize = 512;
 
 struct Header {
@@ -46,15 +47,15 @@ class SgiGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (size < 4 || data[0] != 0x01 || data[1] != 0xDA) in.Invalid("not an SGI image file");
+    if (size < 4 || data[0] != 0x01 || data[1] != 0xDA) in.Invalid(Tr("not an SGI image file"));
     if (size < kHeaderSize) in.Truncated();
     Header h = ReadHeader(in);
-    if (h.storage > 1 || (h.bpc != 1 && h.bpc != 2)) in.Invalid("the header describes no picture");
-    if (h.colormap != 0) in.Unsupported("colour-mapped SGI files are not supported");
+    if (h.storage > 1 || (h.bpc != 1 && h.bpc != 2)) in.Invalid(Tr("the header describes no picture"));
+    if (h.colormap != 0) in.Unsupported(Tr("colour-mapped SGI files are not supported"));
     if (h.dimension == 1) h.ysize = 1;
     if (h.dimension == 1 || h.dimension == 2) h.zsize = 1;
-    if (h.dimension < 1 || h.dimension > 3) in.Invalid("the dimension " + std::to_string(h.dimension) + " is not 1 to 3");
-    if (h.zsize == 0) in.Invalid("the picture has no channels");
+    if (h.dimension < 1 || h.dimension > 3) in.Invalid(Tr("the dimension {1} is not 1 to 3", {std::to_string(h.dimension)}));
+    if (h.zsize == 0) in.Invalid(Tr("the picture has no channels"));
     const int channels = std::min<int>(h.zsize, 4);  // extra channels are not colour
     const int w = h.xsize, rows = h.ysize;
     // Run-length rows need an 8-byte table entry each, and a run codes at
@@ -121,7 +122,7 @@ class SgiGraphic : public BitmapGraphic {
       const uint32_t code = bpc == 1 ? in.U8() : in.U16Be();
       const int count = static_cast<int>(code & 0x7F);
       if (count == 0) break;
-      if (count > width - x) in.Invalid("a run goes past the end of its row");
+      if (count > width - x) in.Invalid(Tr("a run goes past the end of its row"));
       if (code & 0x80) {
         for (int i = 0; i < count; ++i) out[x++] = Sample(in, bpc);
       } else {

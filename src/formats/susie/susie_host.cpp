@@ -408,38 +408,38 @@ bool SusieBitmap::TryOnce(const SusiePlugin& plugin, const uint8_t* data, size_t
 
 void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t info_size, const uint8_t* bits,
                         size_t bits_size) {
-  const std::string who = "Susie plug-in error: " + FileNameOf(plugin.PluginFileName());
+  const std::string who = Tr("Susie plug-in error: {1}", {FileNameOf(plugin.PluginFileName())});
   auto fault = [&](const std::string& what) { throw PluginFault(who + ": " + what); };
-  if (!info || !bits) fault("it returned no picture");
+  if (!info || !bits) fault(Tr("it returned no picture"));
   // Block sizes are what malloc_usable_size says, which may round up: the
   // messages name what was needed, not what was measured.
-  if (info_size < 40) fault("its picture information block is smaller than a 40-byte header");
+  if (info_size < 40) fault(Tr("its picture information block is smaller than a 40-byte header"));
   const int32_t width = static_cast<int32_t>(GetLe32(info + 4));
   const int32_t height = static_cast<int32_t>(GetLe32(info + 8));
   const int bit_count = GetLe16(info + 14);
   const uint32_t compression = GetLe32(info + 16);
   uint32_t colours = GetLe32(info + 32);
   if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 16 && bit_count != 24 && bit_count != 32)
-    fault("its picture has " + std::to_string(bit_count) + " bits per pixel");
+    fault(Tr("its picture has {1} bits per pixel", {std::to_string(bit_count)}));
   if (width <= 0 || height == 0 || height == INT32_MIN)
-    fault("its picture is " + std::to_string(width) + " x " + std::to_string(height) + " pixels");
+    fault(Tr("its picture is {1} x {2} pixels", {std::to_string(width), std::to_string(height)}));
   const int64_t rows = std::abs(static_cast<int64_t>(height));
   if (colours == 0) colours = bit_count == 1 ? 2 : bit_count == 4 ? 16 : bit_count == 8 ? 256 : 0;
   if (bit_count <= 8 && colours > (1u << bit_count))
-    fault("its " + std::to_string(bit_count) + "-bit picture claims " + std::to_string(colours) + " colours");
-  if (bit_count > 8 && colours > 256) fault("its colour table claims " + std::to_string(colours) + " entries");
+    fault(Tr("its {1}-bit picture claims {2} colours", {std::to_string(bit_count), std::to_string(colours)}));
+  if (bit_count > 8 && colours > 256) fault(Tr("its colour table claims {1} entries", {std::to_string(colours)}));
   // Masks follow the header of a bit-field picture; the BMP reader finds
   // them there, so they travel along.
   const size_t masks = compression == 3 && (bit_count == 16 || bit_count == 32) ? 12 : 0;
   const size_t table = 40 + masks + size_t{colours} * 4;
   if (info_size < table)
-    fault("its picture information block is smaller than the " + std::to_string(table) +
-          " bytes its header and colour table need");
+    fault(Tr("its picture information block is smaller than the {1} bytes its header and colour table need",
+             {std::to_string(table)}));
   // Divided, not multiplied: a claimed size cannot overflow the check.
   const uint64_t row_bytes = ((uint64_t(bit_count) * uint64_t(width) + 31) / 32) * 4;
   if (uint64_t(rows) > bits_size / row_bytes)
-    fault("its pixel block is smaller than a " + std::to_string(width) + " x " + std::to_string(rows) +
-          " picture of " + std::to_string(bit_count) + " bits needs");
+    fault(Tr("its pixel block is smaller than a {1} x {2} picture of {3} bits needs",
+             {std::to_string(width), std::to_string(rows), std::to_string(bit_count)}));
   CheckImageSize(width, rows, who.c_str());
   const uint64_t image = row_bytes * uint64_t(rows);
   CheckAllocation(static_cast<int64_t>(14 + table + image), who.c_str());

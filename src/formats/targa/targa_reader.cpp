@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/formats.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "Targa image error";
+constexpr const char* kWho = N_("Targa image error");
 constexpr size_t kHeaderSize = 18;
 
 struct Header {
@@ -105,8 +106,8 @@ class TargaGraphic : public BitmapGraphic {
     if (size < kHeaderSize) in.Truncated();
     const Header h = ReadHeader(in);
     if (h.image_type == 32 || h.image_type == 33)
-      in.Unsupported("Huffman-compressed Targa files are not supported");
-    if (!Consistent(h)) in.Invalid("not a Targa file this program can read");
+      in.Unsupported(Tr("Huffman-compressed Targa files are not supported"));
+    if (!Consistent(h)) in.Invalid(Tr("not a Targa file this program can read"));
     in.Skip(h.id_length);
 
     const bool alpha = AlphaMeaningful(data, size, h);
@@ -138,7 +139,7 @@ class TargaGraphic : public BitmapGraphic {
         uint8_t* d = out.Row(y);
         for (int x = 0; x < h.width; ++x) {
           const uint8_t index = s[right_to_left ? h.width - 1 - x : x];
-          if (index >= map.size()) in.Invalid("a pixel refers to a colour the colour map does not have");
+          if (index >= map.size()) in.Invalid(Tr("a pixel refers to a colour the colour map does not have"));
           d[x] = index;
         }
       }
@@ -154,7 +155,7 @@ class TargaGraphic : public BitmapGraphic {
         Bgra c;
         if (Mapped(h)) {
           const size_t index = h.depth == 8 ? p[0] : static_cast<size_t>(p[0] | (p[1] << 8));
-          if (index >= map.size()) in.Invalid("a pixel refers to a colour the colour map does not have");
+          if (index >= map.size()) in.Invalid(Tr("a pixel refers to a colour the colour map does not have"));
           c = map[index];
         } else if (Grey(h)) {
           c = {p[0], p[0], p[0], static_cast<uint8_t>(h.depth == 16 && alpha ? p[1] : 255)};

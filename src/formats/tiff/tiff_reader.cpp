@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/messages.h"
 #include "image/limits.h"
 #include "formats/formats.h"
 #include "formats/tiff/tiff_private.h"
@@ -35,8 +36,8 @@ class TiffGraphic : public BitmapGraphic {
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    CheckImageSize(width, height, "TIFF image");
-    CheckAllocation(static_cast<int64_t>(width) * height * 4, "TIFF image");
+    CheckImageSize(width, height, N_("TIFF image"));
+    CheckAllocation(static_cast<int64_t>(width) * height * 4, N_("TIFF image"));
     std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
     // Any error while decoding fails the file: libtiff would otherwise hand
     // back a picture with the undecodable parts left blank.

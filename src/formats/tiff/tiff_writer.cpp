@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "formats/tiff/tiff_private.h"
+#include "base/messages.h"
 #include "formats/tiff/tiff_writer.h"
 
 namespace velmora {
@@ -21,7 +22,7 @@ void EncodeTiff(const Bitmap& source, std::ostream& out) {
     memory.output = &buffer;
     tiff::Diagnostics diagnostics;
     tiff::Handle tif = tiff::Open("w", memory, diagnostics);
-    if (!tif) throw TiffWriteError("TIFF error: cannot start the encoder" + diagnostics.Suffix());
+    if (!tif) throw TiffWriteError(Tr("TIFF error: cannot start the encoder{1}", {diagnostics.Suffix()}));
     TIFF* t = tif.get();
     const int bits = b.Bits();
     const bool rgb = bits == 24;
@@ -63,9 +64,9 @@ void EncodeTiff(const Bitmap& source, std::ostream& out) {
         std::memcpy(row.data(), s, row_bytes);
       }
       if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0)
-        throw TiffWriteError("TIFF error: cannot write row " + std::to_string(y));
+        throw TiffWriteError(Tr("TIFF error: cannot write row {1}", {std::to_string(y)}));
     }
-    if (!TIFFWriteDirectory(t)) throw TiffWriteError("TIFF error: cannot write the directory");
+    if (!TIFFWriteDirectory(t)) throw TiffWriteError(Tr("TIFF error: cannot write the directory"));
   }
   out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
 }

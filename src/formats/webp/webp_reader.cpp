@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "formats/byte_reader.h"
+#include "base/messages.h"
 #include "formats/exif.h"
 #include "formats/formats.h"
 #include "image/limits.h"
@@ -16,7 +17,7 @@
 namespace velmora {
 namespace {
 
-constexpr const char* kWho = "WebP image error";
+constexpr const char* kWho = N_("WebP image error");
 
 bool RecognisesWebp(const uint8_t* data, size_t size) {
   return size >= 16 && std::memcmp(data, "RIFF", 4) == 0 && std::memcmp(data + 8, "WEBP", 4) == 0;
@@ -39,11 +40,11 @@ class WebpGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
-    if (!RecognisesWebp(data, size)) in.Invalid("not a WebP file");
+    if (!RecognisesWebp(data, size)) in.Invalid(Tr("not a WebP file"));
     WebPBitstreamFeatures features;
     const VP8StatusCode status = WebPGetFeatures(data, size, &features);
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) in.Truncated();
-    if (status != VP8_STATUS_OK) in.Invalid("the file cannot be decoded");
+    if (status != VP8_STATUS_OK) in.Invalid(Tr("the file cannot be decoded"));
     // Lossless WebP reaches about a thousand pixels a byte on flat areas.
     CheckClaimedSize(features.width, features.height, size, 1024.0, kWho);
     CheckAllocation(int64_t{features.width} * features.height * 4, kWho);
@@ -59,19 +60,19 @@ class WebpGraphic : public BitmapGraphic {
       options.color_mode = MODE_RGBA;
       options.use_threads = 0;
       anim.reset(WebPAnimDecoderNew(&whole, &options));
-      if (!anim) in.Invalid("the animation is damaged or incomplete");
+      if (!anim) in.Invalid(Tr("the animation is damaged or incomplete"));
       WebPAnimInfo info;
-      if (!WebPAnimDecoderGetInfo(anim.get(), &info)) in.Invalid("the animation is damaged or incomplete");
+      if (!WebPAnimDecoderGetInfo(anim.get(), &info)) in.Invalid(Tr("the animation is damaged or incomplete"));
       CheckClaimedSize(info.canvas_width, info.canvas_height, size, 1024.0, kWho);
       uint8_t* frame = nullptr;
       int timestamp = 0;
-      if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid("the first frame cannot be decoded");
+      if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid(Tr("the first frame cannot be decoded"));
       rgba = frame;
       width = static_cast<int>(info.canvas_width);
       height = static_cast<int>(info.canvas_height);
     } else {
       owned.reset(WebPDecodeRGBA(data, size, &width, &height));
-      if (!owned) in.Invalid("the picture data is damaged or incomplete");
+      if (!owned) in.Invalid(Tr("the picture data is damaged or incomplete"));
       rgba = owned.get();
     }
 
