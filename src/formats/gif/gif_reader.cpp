@@ -33,7 +33,7 @@ int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
 // giflib has no text for some error codes (and 0 when a call failed without one).
 std::string GifReason(int code) {
   const char* text = GifErrorString(code);
-  return text ? text : "the data is damaged (giflib error " + std::to_string(code) + ")";
+  return text ? text : Tr("the data is damaged (giflib error {1})", {std::to_string(code)});
 }
 
 struct GifCloser {

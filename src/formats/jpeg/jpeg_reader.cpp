@@ -110,10 +110,10 @@ class JpegGraphic : public BitmapGraphic {
     char warning[JMSG_LENGTH_MAX] = {};
     if (DecodeJpeg(data, size, &sink, message, warning) != 0) {
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-      throw DecodeError(DecodeKind::kInvalidData, std::string("JPEG error #") + message);
+      throw DecodeError(DecodeKind::kInvalidData, Tr("JPEG error #{1}", {message}));
     }
     if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-    if (warning[0]) warnings_.push_back(std::string("JPEG warning: ") + warning);
+    if (warning[0]) warnings_.push_back(Tr("JPEG warning: {1}", {warning}));
     Finish(ExifOrientation(exif_.data(), exif_.size()));
   }
 

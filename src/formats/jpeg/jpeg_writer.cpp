@@ -12,6 +12,7 @@
 // jpeglib.h expects size_t and FILE to be declared before it.
 #include <jpeglib.h>
 
+#include "base/messages.h"
 #include "formats/jpeg/jpeg_writer.h"
 #include "formats/jpeg/jpeg_private.h"
 
@@ -106,7 +107,7 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
   const int rc =
       Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(std::string("JPEG error #") + message);
+  if (rc != 0) throw JpegWriteError(Tr("JPEG error #{1}", {message}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 
@@ -136,7 +137,7 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
   const int rc = Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(std::string("JPEG error #") + message);
+  if (rc != 0) throw JpegWriteError(Tr("JPEG error #{1}", {message}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 
