@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdlib>
 
@@ -28,9 +29,17 @@ void SetUpApplication(QApplication& app) {
   QApplication::setWindowIcon(QIcon(":/velmora/velmora.png"));
   // The pipeline's texts come from the message catalog, the windows' from
   // Qt's translation of the same language. The windows are written in
-  // Japanese, so Japanese and the C locale need no translator.
+  // Japanese, so under Japanese only Qt's own texts change, and under the C
+  // locale nothing does.
   const std::string language = platform::UseUserLanguage();
   if (!language.empty()) {
+    // Qt's own texts (the file dialogs' buttons and labels), when the
+    // system has them in this language.
+    auto* qt = new QTranslator(&app);
+    if (qt->load(QString::fromStdString("qtbase_" + language), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+      QApplication::installTranslator(qt);
+    else
+      delete qt;
     auto* translator = new QTranslator(&app);
     const std::string folder = platform::ProgramFolder();
     for (const std::string& base : {folder + "translations/", folder + "../share/velmora/translations/"})
