@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "base/paths.h"
+#include "base/scratch.h"
 #include "image/prepare.h"
 #include "platform/platform.h"
 
@@ -108,7 +109,12 @@ void Converter::Serve(Request request) {
   busy_ = true;
   struct Idle {
     bool& busy;
-    ~Idle() { busy = false; }
+    ~Idle() {
+      busy = false;
+      // The encoders' buffers are kept through a batch, not after it: an idle
+      // desktop program holds no picture-sized memory.
+      ReleaseScratch();
+    }
   } idle{busy_};
   queue_.push_back(std::move(request));
   while (!queue_.empty()) {

@@ -1,5 +1,4 @@
 #include "formats/pdf/pdf_document.h"
-#include "base/messages.h"
 
 #include <zlib.h>
 
@@ -10,6 +9,9 @@
 #include <ctime>
 #include <ostream>
 
+#include "base/messages.h"
+#include "base/scratch.h"
+#include "formats/deflate.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -590,21 +592,15 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
   stream->dict.Set("BitsPerComponent", std::make_unique<PdfNumber>(8));
   static_cast<PdfArray*>(stream->dict.Get("Filter"))->Add(std::make_unique<PdfName>("FlateDecode"));
 
-  // Rows go top to bottom, one byte per index or three per pixel, straight
-  // from the stored rows into the compressor.
-  z_stream z{};
-  if (deflateInit(&z, 9) != Z_OK) throw PdfImageFormatError(Tr("image compression failed"));
-  struct End {
-    z_stream* z;
-    ~End() { deflateEnd(z); }
-  } end{&z};
+  // Rows go top to bottom, one byte per index or three per pixel, then into
+  // the compressor in one go (level 9's header; libdeflate for big pictures).
   const int64_t stride = RowBytes(w, bits);
   const bool bottom_up = image.Header().biHeight > 0;
-  std::vector<uint8_t> row(static_cast<size_t>(w) * (indexed ? 1 : 3));
-  std::vector<uint8_t> out(1 << 16);
-  std::string& data = stream->buffer;
+  const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
+  uint8_t* rows = Scratch(ScratchSlot::kRows, row_size * static_cast<size_t>(h));
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);
+    uint8_t* row = rows + row_size * static_cast<size_t>(y);
     for (int x = 0; x < w; ++x) {
       if (bits == 24) {
         row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
@@ -616,18 +612,9 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
         row[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
       }
     }
-    z.next_in = row.data();
-    z.avail_in = static_cast<uInt>(row.size());
-    const int flush = y + 1 == h ? Z_FINISH : Z_NO_FLUSH;
-    int rc;
-    do {
-      z.next_out = out.data();
-      z.avail_out = static_cast<uInt>(out.size());
-      rc = deflate(&z, flush);
-      if (rc == Z_STREAM_ERROR) throw PdfImageFormatError(Tr("image compression failed"));
-      data.append(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
-    } while (z.avail_out == 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
   }
+  const CompressedBytes compressed = ZlibCompress(rows, row_size * static_cast<size_t>(h), 9);
+  stream->buffer.assign(reinterpret_cast<const char*>(compressed.data), compressed.size);
   stream->precompressed = true;
   return stream;
 }

@@ -2,11 +2,14 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
 #include <vector>
 
+#include "base/scratch.h"
+#include "formats/deflate.h"
 #include "image/byte_order.h"
 #include "platform/platform.h"
 
@@ -37,14 +40,6 @@ void TextChunk(std::ostream& out, const std::string& keyword, const std::string&
   data.insert(data.end(), text.begin(), text.end());
   Chunk(out, "tEXt", data);
 }
-
-struct ZStream {
-  z_stream z{};
-  bool open = false;
-  ~ZStream() {
-    if (open) deflateEnd(&z);
-  }
-};
 
 }  // namespace
 
@@ -141,25 +136,14 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     }
   }
 
-  // One zlib stream over all rows; each full output buffer is one IDAT chunk.
-  ZStream zs;
+  // The filtered rows, then one zlib stream over them, cut into IDAT chunks
+  // of idat_size_ bytes (the last one shorter).
   const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
-  if (deflateInit2(&zs.z, level, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    throw PngEncoderError("Write Image (PNG): Write Error");
-  zs.open = true;
-  std::vector<uint8_t> buffer(static_cast<size_t>(idat_size_));
-  zs.z.next_out = buffer.data();
-  zs.z.avail_out = static_cast<uInt>(buffer.size());
-  auto drain = [&]() {
-    if (zs.z.avail_out == 0) {
-      Chunk(out, "IDAT", buffer);
-      zs.z.next_out = buffer.data();
-      zs.z.avail_out = static_cast<uInt>(buffer.size());
-    }
-  };
   const size_t row_bytes = (static_cast<size_t>(b.Width()) * bits + 7) / 8;
-  std::vector<uint8_t> row(row_bytes + 1);
+  const size_t filtered_size = (row_bytes + 1) * static_cast<size_t>(b.Height());
+  uint8_t* filtered = Scratch(ScratchSlot::kRows, filtered_size);
   for (int y = 0; y < b.Height(); ++y) {
+    uint8_t* row = filtered + (row_bytes + 1) * static_cast<size_t>(y);
     row[0] = 0;  // filter type None on every row
     const uint8_t* src = source->Row(y);
     if (bits == 24) {
@@ -169,23 +153,13 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
         row[3 + x * 3] = src[x * 3];
       }
     } else {
-      std::memcpy(row.data() + 1, src, row_bytes);
-    }
-    zs.z.next_in = row.data();
-    zs.z.avail_in = static_cast<uInt>(row.size());
-    while (zs.z.avail_in > 0) {
-      if (deflate(&zs.z, Z_NO_FLUSH) != Z_OK) throw PngEncoderError("Write Image (PNG): Write Error");
-      drain();
+      std::memcpy(row + 1, src, row_bytes);
     }
   }
-  int rc;
-  do {
-    rc = deflate(&zs.z, Z_FINISH);
-    if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw PngEncoderError("Write Image (PNG): Write Error");
-    if (rc != Z_STREAM_END) drain();
-  } while (rc != Z_STREAM_END);
-  const size_t rest = buffer.size() - zs.z.avail_out;
-  if (rest > 0) Chunk(out, "IDAT", buffer.data(), rest);
+  const CompressedBytes compressed = ZlibCompress(filtered, filtered_size, level);
+  const size_t chunk = static_cast<size_t>(idat_size_);
+  for (size_t at = 0; at < compressed.size; at += chunk)
+    Chunk(out, "IDAT", compressed.data + at, std::min(chunk, compressed.size - at));
   Chunk(out, "IEND", nullptr, 0);
 }
 

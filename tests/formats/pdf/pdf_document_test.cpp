@@ -116,6 +116,34 @@ TEST(PdfDocumentTest, OnePageOf640x480) {
   EXPECT_NE(plain.find("/Length 45\r\n/Filter []\r\n"), std::string::npos);
 }
 
+// A big picture's stream is made in one go by a faster compressor: its bytes
+// may differ from zlib's, but not what they decompress to (the rows top
+// down, red first), the header's level-9 bits, or its size by more than 3 %.
+TEST(PdfDocumentTest, BigImageStreamsKeepTheirContentLevelBitsAndSize) {
+  const Bitmap noise = test::NoiseBitmap(500, 400, Bitmap::Format::k24Bit, 3);
+  DibImage image;
+  image.Assign(noise);
+  const std::string stream = CreatePdfBitmapImage(image)->buffer;
+  std::string rows;
+  for (int y = 0; y < noise.Height(); ++y)
+    for (int x = 0; x < noise.Width(); ++x) {
+      const ColorValue c = noise.GetPixel(x, y);
+      rows += static_cast<char>(ColorRed(c)), rows += static_cast<char>(ColorGreen(c)),
+          rows += static_cast<char>(ColorBlue(c));
+    }
+  ASSERT_GE(rows.size(), size_t{256} << 10) << "large enough for the one-go compressor";
+  EXPECT_TRUE(Inflate(stream) == rows);
+  ASSERT_GE(stream.size(), 2u);
+  EXPECT_EQ(static_cast<uint8_t>(stream[0]), 0x78);
+  EXPECT_EQ(static_cast<uint8_t>(stream[1]) & 0xC0, 0xC0) << "level 9's bits";
+  uLongf zlib_size = compressBound(static_cast<uLong>(rows.size()));
+  std::string zlib_stream(zlib_size, '\0');
+  ASSERT_EQ(compress2(reinterpret_cast<Bytef*>(zlib_stream.data()), &zlib_size,
+                      reinterpret_cast<const Bytef*>(rows.data()), rows.size(), 9),
+            Z_OK);
+  EXPECT_LE(stream.size(), zlib_size * 103 / 100);
+}
+
 TEST(PdfDocumentTest, IndexedImageHasA256EntryTable) {
   const std::string pdf = MakePdf({Picture(8, 4, true)}, true);
   const std::string space = Between(pdf, "/ColorSpace [/Indexed /DeviceRGB 255 <", "> ]");
