@@ -1,11 +1,11 @@
 #include "formats/deflate.h"
 
 #include <libdeflate.h>
-#include <zlib.h>
 
+#include <algorithm>
 #include <array>
-#include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "base/scratch.h"
 
@@ -45,6 +45,67 @@ CompressedBytes ZlibCompress(const uint8_t* data, size_t size, int level) {
   const size_t written = libdeflate_zlib_compress(compressor, data, size, out, bound);
   if (written == 0) throw std::bad_alloc();  // the bound always fits; nothing else fails
   return {out, written};
+}
+
+ZlibRows::ZlibRows(size_t total_bytes, int level, size_t piece, Sink sink, size_t one_go_limit)
+    : total_(total_bytes), level_(level), piece_(piece ? piece : 1), sink_(std::move(sink)),
+      one_go_(total_bytes <= one_go_limit) {
+  if (one_go_) {
+    rows_ = Scratch(ScratchSlot::kRows, total_);
+    return;
+  }
+  z_ = std::make_unique<z_stream>();
+  if (deflateInit2(z_.get(), level_, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    z_.reset();
+    throw ZlibError("zlib cannot start");
+  }
+  out_.resize(piece_);
+  z_->next_out = out_.data();
+  z_->avail_out = static_cast<uInt>(out_.size());
+}
+
+ZlibRows::~ZlibRows() {
+  if (z_) deflateEnd(z_.get());
+}
+
+uint8_t* ZlibRows::NextRow(size_t bytes) {
+  if (one_go_) {
+    if (bytes > total_ - used_) throw std::logic_error("ZlibRows: more rows than announced");
+    uint8_t* row = rows_ + used_;
+    used_ += bytes;
+    return row;
+  }
+  Feed(Z_NO_FLUSH);
+  row_.resize(bytes);
+  pending_ = bytes;
+  return row_.data();
+}
+
+void ZlibRows::Feed(int flush) {
+  z_->next_in = row_.data();
+  z_->avail_in = static_cast<uInt>(pending_);
+  pending_ = 0;
+  int rc;
+  do {
+    rc = deflate(z_.get(), flush);
+    if (rc == Z_STREAM_ERROR) throw ZlibError("zlib failed");
+    if (z_->avail_out == 0) {
+      sink_(out_.data(), out_.size());
+      z_->next_out = out_.data();
+      z_->avail_out = static_cast<uInt>(out_.size());
+    }
+  } while (z_->avail_in > 0 || (flush == Z_FINISH && rc != Z_STREAM_END));
+}
+
+void ZlibRows::Finish() {
+  if (one_go_) {
+    const CompressedBytes stream = ZlibCompress(rows_, used_, level_);
+    for (size_t at = 0; at < stream.size; at += piece_) sink_(stream.data + at, std::min(piece_, stream.size - at));
+    return;
+  }
+  Feed(Z_FINISH);
+  const size_t rest = out_.size() - z_->avail_out;
+  if (rest > 0) sink_(out_.data(), rest);
 }
 
 }  // namespace velmora

@@ -1,13 +1,30 @@
-// zlib streams made in one go: large data with libdeflate, which writes the
-// same format and header level bits as zlib at the same level in about half
-// the time (the stream may be a few tenths of a per cent larger); small data
-// with zlib itself, byte for byte as before.
+// zlib streams for the encoders. Pictures whose rows fit in kOneGoBytes are
+// gathered and compressed in one go: large ones by libdeflate, which writes
+// the same format and header level bits as zlib at the same level in about
+// half the time (a few tenths of a per cent larger), small ones by zlib,
+// byte for byte as before. Bigger pictures are fed to zlib row by row, so
+// that they never need a second copy of themselves.
 #pragma once
+
+#include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "base/error.h"
 
 namespace velmora {
+
+inline constexpr size_t kOneGoBytes = size_t{128} << 20;
+
+// zlib refused to start or to go on; the encoders report it in their own terms.
+class ZlibError : public Error {
+ public:
+  using Error::Error;
+};
 
 struct CompressedBytes {
   const uint8_t* data;
@@ -18,5 +35,38 @@ struct CompressedBytes {
 // the calling thread's compressed-stream scratch buffer: valid until the
 // next call on this thread. Raises std::bad_alloc when memory runs out.
 CompressedBytes ZlibCompress(const uint8_t* data, size_t size, int level);
+
+// One zlib stream over rows written one after the other. The stream reaches
+// the sink in pieces of exactly `piece` bytes, the last one shorter (PNG's
+// IDAT chunking). Raises std::bad_alloc, or ZlibError when zlib fails.
+class ZlibRows {
+ public:
+  using Sink = std::function<void(const uint8_t* data, size_t size)>;
+  // Rows of more than one_go_limit bytes in all are compressed as they come.
+  ZlibRows(size_t total_bytes, int level, size_t piece, Sink sink, size_t one_go_limit = kOneGoBytes);
+  ~ZlibRows();
+  ZlibRows(const ZlibRows&) = delete;
+  ZlibRows& operator=(const ZlibRows&) = delete;
+
+  // Where the next row of `bytes` bytes is to be written.
+  uint8_t* NextRow(size_t bytes);
+  // Compresses what is left and hands the end of the stream to the sink.
+  void Finish();
+
+ private:
+  void Feed(int flush);
+
+  size_t total_;
+  int level_;
+  size_t piece_;
+  Sink sink_;
+  bool one_go_;
+  uint8_t* rows_ = nullptr;  // one go: the scratch buffer
+  size_t used_ = 0;
+  std::vector<uint8_t> row_;  // row by row: the pending row
+  size_t pending_ = 0;
+  std::unique_ptr<z_stream> z_;
+  std::vector<uint8_t> out_;
+};
 
 }  // namespace velmora

@@ -10,7 +10,6 @@
 #include <ostream>
 
 #include "base/messages.h"
-#include "base/scratch.h"
 #include "formats/deflate.h"
 #include "platform/platform.h"
 
@@ -592,15 +591,17 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
   stream->dict.Set("BitsPerComponent", std::make_unique<PdfNumber>(8));
   static_cast<PdfArray*>(stream->dict.Get("Filter"))->Add(std::make_unique<PdfName>("FlateDecode"));
 
-  // Rows go top to bottom, one byte per index or three per pixel, then into
-  // the compressor in one go (level 9's header; libdeflate for big pictures).
+  // Rows go top to bottom, one byte per index or three per pixel, into one
+  // zlib stream at level 9.
   const int64_t stride = RowBytes(w, bits);
   const bool bottom_up = image.Header().biHeight > 0;
   const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
-  uint8_t* rows = Scratch(ScratchSlot::kRows, row_size * static_cast<size_t>(h));
+  std::string& data = stream->buffer;
+  ZlibRows rows(row_size * static_cast<size_t>(h), 9, size_t{1} << 16,
+                [&](const uint8_t* bytes, size_t size) { data.append(reinterpret_cast<const char*>(bytes), size); });
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);
-    uint8_t* row = rows + row_size * static_cast<size_t>(y);
+    uint8_t* row = rows.NextRow(row_size);
     for (int x = 0; x < w; ++x) {
       if (bits == 24) {
         row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
@@ -613,8 +614,11 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
       }
     }
   }
-  const CompressedBytes compressed = ZlibCompress(rows, row_size * static_cast<size_t>(h), 9);
-  stream->buffer.assign(reinterpret_cast<const char*>(compressed.data), compressed.size);
+  try {
+    rows.Finish();
+  } catch (const ZlibError&) {
+    throw PdfImageFormatError(Tr("image compression failed"));
+  }
   stream->precompressed = true;
   return stream;
 }

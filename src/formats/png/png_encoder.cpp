@@ -8,7 +8,6 @@
 #include <ostream>
 #include <vector>
 
-#include "base/scratch.h"
 #include "formats/deflate.h"
 #include "image/byte_order.h"
 #include "platform/platform.h"
@@ -136,30 +135,31 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     }
   }
 
-  // The filtered rows, then one zlib stream over them, cut into IDAT chunks
-  // of idat_size_ bytes (the last one shorter).
+  // One zlib stream over the filtered rows, cut into IDAT chunks of
+  // idat_size_ bytes (the last one shorter).
   const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
   const size_t row_bytes = (static_cast<size_t>(b.Width()) * bits + 7) / 8;
-  const size_t filtered_size = (row_bytes + 1) * static_cast<size_t>(b.Height());
-  uint8_t* filtered = Scratch(ScratchSlot::kRows, filtered_size);
-  for (int y = 0; y < b.Height(); ++y) {
-    uint8_t* row = filtered + (row_bytes + 1) * static_cast<size_t>(y);
-    row[0] = 0;  // filter type None on every row
-    const uint8_t* src = source->Row(y);
-    if (bits == 24) {
-      for (int x = 0; x < b.Width(); ++x) {
-        row[1 + x * 3] = src[x * 3 + 2];
-        row[2 + x * 3] = src[x * 3 + 1];
-        row[3 + x * 3] = src[x * 3];
+  try {
+    ZlibRows stream((row_bytes + 1) * static_cast<size_t>(b.Height()), level, static_cast<size_t>(idat_size_),
+                    [&](const uint8_t* data, size_t size) { Chunk(out, "IDAT", data, size); });
+    for (int y = 0; y < b.Height(); ++y) {
+      uint8_t* row = stream.NextRow(row_bytes + 1);
+      row[0] = 0;  // filter type None on every row
+      const uint8_t* src = source->Row(y);
+      if (bits == 24) {
+        for (int x = 0; x < b.Width(); ++x) {
+          row[1 + x * 3] = src[x * 3 + 2];
+          row[2 + x * 3] = src[x * 3 + 1];
+          row[3 + x * 3] = src[x * 3];
+        }
+      } else {
+        std::memcpy(row + 1, src, row_bytes);
       }
-    } else {
-      std::memcpy(row + 1, src, row_bytes);
     }
+    stream.Finish();
+  } catch (const ZlibError&) {
+    throw PngEncoderError("Write Image (PNG): Write Error");
   }
-  const CompressedBytes compressed = ZlibCompress(filtered, filtered_size, level);
-  const size_t chunk = static_cast<size_t>(idat_size_);
-  for (size_t at = 0; at < compressed.size; at += chunk)
-    Chunk(out, "IDAT", compressed.data + at, std::min(chunk, compressed.size - at));
   Chunk(out, "IEND", nullptr, 0);
 }
 

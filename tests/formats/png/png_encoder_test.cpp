@@ -4,9 +4,11 @@
 #include <png.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <random>
 #include <sstream>
 
+#include "formats/deflate.h"
 #include "test_util.h"
 
 namespace velmora {
@@ -185,6 +187,45 @@ TEST(PngEncoderTest, LargeStreamsKeepTheirContentLevelBitsChunkingAndSize) {
     ASSERT_EQ(uncompress(back.data(), &back_size, stream.data(), static_cast<uLong>(stream.size())), Z_OK);
     EXPECT_EQ(back_size, rows.size());
     EXPECT_TRUE(back == rows) << level;
+  }
+}
+
+// Rows too many to gather are compressed as they come, by zlib, with the
+// exact bytes zlib gives the whole, cut into pieces as PNG cuts IDAT chunks;
+// gathered, they decompress to the same rows.
+TEST(ZlibRowsTest, RowByRowGivesZlibsBytesAndGatheredTheSameContent) {
+  std::mt19937 random(5);
+  std::vector<uint8_t> rows(300 * 1201);
+  for (size_t i = 0; i < rows.size(); ++i) rows[i] = i % 1201 < 600 ? static_cast<uint8_t>(random() & 7) : 0x40;
+  for (int level : {1, 5, 9}) {
+    for (size_t limit : {size_t{0}, kOneGoBytes}) {
+      std::vector<uint8_t> stream;
+      std::vector<size_t> pieces;
+      ZlibRows z(rows.size(), level, 8192,
+                 [&](const uint8_t* data, size_t size) {
+                   stream.insert(stream.end(), data, data + size);
+                   pieces.push_back(size);
+                 },
+                 limit);
+      for (size_t at = 0; at < rows.size(); at += 1201) std::memcpy(z.NextRow(1201), rows.data() + at, 1201);
+      z.Finish();
+      ASSERT_FALSE(pieces.empty());
+      for (size_t i = 0; i + 1 < pieces.size(); ++i) EXPECT_EQ(pieces[i], 8192u) << level << " " << limit;
+      EXPECT_LE(pieces.back(), 8192u);
+      uLongf zlib_size = compressBound(static_cast<uLong>(rows.size()));
+      std::vector<uint8_t> whole(zlib_size);
+      ASSERT_EQ(compress2(whole.data(), &zlib_size, rows.data(), static_cast<uLong>(rows.size()), level), Z_OK);
+      whole.resize(zlib_size);
+      if (limit == 0) {
+        EXPECT_TRUE(stream == whole) << "row by row, level " << level;
+      } else {
+        std::vector<uint8_t> back(rows.size());
+        uLongf back_size = static_cast<uLongf>(back.size());
+        ASSERT_EQ(uncompress(back.data(), &back_size, stream.data(), static_cast<uLong>(stream.size())), Z_OK);
+        EXPECT_TRUE(back == rows) << level;
+        EXPECT_LE(stream.size(), whole.size() * 103 / 100);
+      }
+    }
   }
 }
 
