@@ -1,7 +1,10 @@
 #include "image/resample.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace velmora {
@@ -48,6 +51,47 @@ std::vector<std::vector<Span>> AxisSpans(int target, int source_size, double sca
   return spans;
 }
 
+constexpr size_t kRingBytes = size_t{16} << 20;
+
+// Every target pixel: the area-weighted sum of the bilinear surface over
+// its footprint, cell by cell. row(j) gives source row j as bytes or as
+// doubles; the arithmetic is the same either way.
+template <typename RowOf>
+void Accumulate(const std::vector<std::vector<Span>>& columns, const std::vector<std::vector<Span>>& rows,
+                double area, Bitmap& out, RowOf row) {
+  using Sample = std::remove_cv_t<std::remove_pointer_t<decltype(row(0))>>;
+  std::vector<std::pair<const Sample*, const Sample*>> row_pairs;
+  for (int y = 0; y < out.Height(); ++y) {
+    uint8_t* dst = out.Row(y);
+    const auto& row_spans = rows[static_cast<size_t>(y)];
+    row_pairs.clear();
+    for (const Span& v : row_spans) {
+      const Sample* lo = row(v.lo);
+      row_pairs.emplace_back(lo, row(v.hi));
+    }
+    for (int x = 0; x < out.Width(); ++x) {
+      double sum[3] = {0, 0, 0};
+      for (const Span& u : columns[static_cast<size_t>(x)]) {
+        const int i0 = u.lo * 3, i1 = u.hi * 3;
+        for (size_t k = 0; k < row_spans.size(); ++k) {
+          const Span& v = row_spans[k];
+          const Sample* r0 = row_pairs[k].first;
+          const Sample* r1 = row_pairs[k].second;
+          const double weight = u.w * v.w;
+          for (int c = 0; c < 3; ++c) {
+            const double p00 = r0[i0 + c], p10 = r0[i1 + c], p01 = r1[i0 + c], p11 = r1[i1 + c];
+            sum[c] += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
+          }
+        }
+      }
+      for (int c = 0; c < 3; ++c) {
+        const double value = std::nearbyint(sum[c] / area);
+        dst[x * 3 + c] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 Bitmap ResampleBitmap(const Bitmap& source, int width, int height) {
@@ -65,31 +109,31 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height) {
 
   const auto columns = AxisSpans(width, sw, sx);
   const auto rows = AxisSpans(height, sh, sy);
-  std::vector<const uint8_t*> row_ptr(static_cast<size_t>(sh));
-  for (int j = 0; j < sh; ++j) row_ptr[j] = src.Row(j);
-
-  for (int y = 0; y < height; ++y) {
-    uint8_t* dst = out.Row(y);
-    const auto& row_spans = rows[y];
-    for (int x = 0; x < width; ++x) {
-      double sum[3] = {0, 0, 0};
-      for (const Span& u : columns[x]) {
-        const int i0 = u.lo * 3, i1 = u.hi * 3;
-        for (const Span& v : row_spans) {
-          const uint8_t* r0 = row_ptr[v.lo];
-          const uint8_t* r1 = row_ptr[v.hi];
-          const double weight = u.w * v.w;
-          for (int c = 0; c < 3; ++c) {
-            const double p00 = r0[i0 + c], p10 = r0[i1 + c], p01 = r1[i0 + c], p11 = r1[i1 + c];
-            sum[c] += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
-          }
-        }
+  // Source rows as doubles, each converted once for all the target rows
+  // that read it: a ring of slots as deep as the rows one target row reads,
+  // which move only forward. The values are those a conversion at each use
+  // gives, so the sums are the same to the last bit. A target row that reads
+  // so many source rows that the ring would be large (a small icon of a big
+  // picture) reads the bytes directly instead.
+  size_t depth = 1;
+  for (const auto& spans : rows)
+    if (!spans.empty()) depth = std::max(depth, static_cast<size_t>(spans.back().hi - spans.front().lo + 1));
+  const size_t row_values = static_cast<size_t>(sw) * 3;
+  if (depth * row_values * sizeof(double) <= kRingBytes) {
+    std::vector<double> ring(depth * row_values);
+    std::vector<int> held(depth, -1);
+    Accumulate(columns, rows, area, out, [&](int j) -> const double* {
+      const size_t slot = static_cast<size_t>(j) % depth;
+      double* d = ring.data() + slot * row_values;
+      if (held[slot] != j) {
+        const uint8_t* r = src.Row(j);
+        for (size_t k = 0; k < row_values; ++k) d[k] = r[k];
+        held[slot] = j;
       }
-      for (int c = 0; c < 3; ++c) {
-        const double value = std::nearbyint(sum[c] / area);
-        dst[x * 3 + c] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-      }
-    }
+      return d;
+    });
+  } else {
+    Accumulate(columns, rows, area, out, [&](int j) { return src.Row(j); });
   }
   return out;
 }
