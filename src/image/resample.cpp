@@ -95,6 +95,10 @@ void Accumulate(const std::vector<std::vector<Span>>& columns, const std::vector
 }  // namespace
 
 Bitmap ResampleBitmap(const Bitmap& source, int width, int height) {
+  return ResampleBitmap(source, width, height, kRingBytes);
+}
+
+Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes) {
   const int sw = source.Width();
   const int sh = source.Height();
   if (sw < 1 || sh < 1) throw std::logic_error("Assertion failed: ResampleBitmap on an empty bitmap");
@@ -119,7 +123,7 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height) {
   for (const auto& spans : rows)
     if (!spans.empty()) depth = std::max(depth, static_cast<size_t>(spans.back().hi - spans.front().lo + 1));
   const size_t row_values = static_cast<size_t>(sw) * 3;
-  if (depth * row_values * sizeof(double) <= kRingBytes) {
+  if (depth * row_values * sizeof(double) <= ring_bytes) {
     std::vector<double> ring(depth * row_values);
     std::vector<int> held(depth, -1);
     Accumulate(columns, rows, area, out, [&](int j) -> const double* {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "image/bitmap.h"
 
 namespace velmora {
@@ -8,5 +10,10 @@ namespace velmora {
 // bitmap of exactly width x height. Raises std::domain_error for a target size
 // of 0 (a division by zero) and std::logic_error for an empty source.
 Bitmap ResampleBitmap(const Bitmap& source, int width, int height);
+
+// The same, with the source rows kept as doubles only while they take at
+// most ring_bytes (the default is what ResampleBitmap uses); for tests,
+// which hold both ways to the same bits.
+Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes);
 
 }  // namespace velmora

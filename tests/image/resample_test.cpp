@@ -60,6 +60,19 @@ TEST(ResampleTest, ConstantImageStaysConstantForEveryFactor) {
   }
 }
 
+// Source rows kept as doubles or read as bytes: the same bits, for up- and
+// downscaling, odd sizes and a footprint of many rows.
+TEST(ResampleTest, RowsAsDoublesOrAsBytesGiveTheSameBits) {
+  const Bitmap source = test::NoiseBitmap(37, 53, Bitmap::Format::k24Bit, 11);
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{18, 26}, {12, 17}, {74, 106}, {7, 10}, {1, 1}, {111, 159}, {28, 40}}) {
+    const Bitmap doubles = ResampleBitmap(source, w, h);
+    const Bitmap bytes = ResampleBitmap(source, w, h, 0);
+    ASSERT_EQ(doubles.Width(), w);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(doubles.GetPixel(x, y), bytes.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
+  }
+}
+
 TEST(ResampleTest, RefusesZeroSizes) {
   EXPECT_THROW(ResampleBitmap(Solid(2, 2, 0), 0, 1), std::domain_error);
   EXPECT_THROW(ResampleBitmap(Bitmap(), 1, 1), std::logic_error);
