@@ -48,7 +48,7 @@ CompressedBytes ZlibCompress(const uint8_t* data, size_t size, int level) {
 }
 
 ZlibRows::ZlibRows(size_t total_bytes, int level, size_t piece, Sink sink, size_t one_go_limit)
-    : total_(total_bytes), level_(level), piece_(piece ? piece : 1), sink_(std::move(sink)),
+    : total_(total_bytes), level_(level), piece_(piece), sink_(std::move(sink)),
       one_go_(total_bytes <= one_go_limit) {
   if (one_go_) {
     rows_ = Scratch(ScratchSlot::kRows, total_);
@@ -59,7 +59,7 @@ ZlibRows::ZlibRows(size_t total_bytes, int level, size_t piece, Sink sink, size_
     z_.reset();
     throw ZlibError("zlib cannot start");
   }
-  out_.resize(piece_);
+  out_.resize(piece_ ? piece_ : size_t{1} << 16);
   z_->next_out = out_.data();
   z_->avail_out = static_cast<uInt>(out_.size());
 }
@@ -100,7 +100,8 @@ void ZlibRows::Feed(int flush) {
 void ZlibRows::Finish() {
   if (one_go_) {
     const CompressedBytes stream = ZlibCompress(rows_, used_, level_);
-    for (size_t at = 0; at < stream.size; at += piece_) sink_(stream.data + at, std::min(piece_, stream.size - at));
+    const size_t piece = piece_ ? piece_ : stream.size;
+    for (size_t at = 0; at < stream.size; at += piece) sink_(stream.data + at, std::min(piece, stream.size - at));
     return;
   }
   Feed(Z_FINISH);

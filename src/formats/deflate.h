@@ -38,7 +38,9 @@ CompressedBytes ZlibCompress(const uint8_t* data, size_t size, int level);
 
 // One zlib stream over rows written one after the other. The stream reaches
 // the sink in pieces of exactly `piece` bytes, the last one shorter (PNG's
-// IDAT chunking). Raises std::bad_alloc, or ZlibError when zlib fails.
+// IDAT chunking); with a piece of 0, in as few calls as it can (all at once
+// when compressed in one go), so that a growing buffer behind the sink is
+// not copied again and again. Raises std::bad_alloc, or ZlibError when zlib fails.
 class ZlibRows {
  public:
   using Sink = std::function<void(const uint8_t* data, size_t size)>;

@@ -597,7 +597,7 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
   const bool bottom_up = image.Header().biHeight > 0;
   const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
   std::string& data = stream->buffer;
-  ZlibRows rows(row_size * static_cast<size_t>(h), 9, size_t{1} << 16,
+  ZlibRows rows(row_size * static_cast<size_t>(h), 9, 0,
                 [&](const uint8_t* bytes, size_t size) { data.append(reinterpret_cast<const char*>(bytes), size); });
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);

@@ -227,6 +227,12 @@ TEST(ZlibRowsTest, RowByRowGivesZlibsBytesAndGatheredTheSameContent) {
       }
     }
   }
+  // Without a piece size, a stream made in one go arrives in one call.
+  int calls = 0;
+  ZlibRows z(rows.size(), 9, 0, [&](const uint8_t*, size_t) { ++calls; });
+  for (size_t at = 0; at < rows.size(); at += 1201) std::memcpy(z.NextRow(1201), rows.data() + at, 1201);
+  z.Finish();
+  EXPECT_EQ(calls, 1);
 }
 
 TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
