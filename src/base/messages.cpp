@@ -1,11 +1,8 @@
 #include "base/messages.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-
 
 namespace velmora {
 namespace {
