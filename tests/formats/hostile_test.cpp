@@ -47,6 +47,9 @@ const Case kCases[] = {
     {"tiff_4294967295x4294967295.tif", "TIFF image error: not a readable TIFF file (TIFFStripSize: Integer overflow)"},
     {"gif_error_giflib_cannot_name.gif", "GIF image error: the data is damaged (giflib error 0)"},
     {"psp_layer_rectangle_overflows_int.psp", "PSP image error: a chunk is longer than its block"},
+    {"heic_overlay_canvas_beyond_its_declared_size.heic",
+     "HEIF image error: Memory allocation error: Security limit exceeded: Image size 37696x59176 exceeds the "
+     "maximum image size 13x13"},
 };
 
 TEST(HostileFileTest, EachIsRefusedWithItsMessage) {

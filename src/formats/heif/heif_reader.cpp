@@ -4,6 +4,7 @@
 // alpha composited over white.
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -58,6 +59,15 @@ class HeifGraphic : public BitmapGraphic {
     // HEVC and AV1 reach a few thousand pixels a byte on flat pictures.
     CheckClaimedSize(width, height, size, 8192.0, kWho);
     CheckAllocation(int64_t{width} * height * 4, kWho);
+    // A grid or overlay builds its canvas from its own box, which a hostile
+    // file can make far larger than the size it declares (ispe), the size
+    // just checked. libheif bounds each side of what it builds by this
+    // limit, so from here on the picture may be no larger than declared.
+    // (The declared size is before any crop or rotation, so both count.)
+    const int ispe_width = heif_image_handle_get_ispe_width(handle.get());
+    const int ispe_height = heif_image_handle_get_ispe_height(handle.get());
+    if (ispe_width > 0 && ispe_height > 0) CheckImageSize(ispe_width, ispe_height, kWho);
+    heif_context_set_maximum_image_size_limit(context.get(), std::max({width, height, ispe_width, ispe_height}) + 1);
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;
@@ -88,11 +98,13 @@ class HeifGraphic : public BitmapGraphic {
  private:
   static void Check(const heif_error& error, const ByteReader& in) {
     if (error.code == heif_error_Ok) return;
-    const std::string what = error.message ? error.message : "unknown error";
+    std::string what = error.message ? error.message : "unknown error";
+    // libheif ends some messages with a line break of its own.
+    while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
     if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
       in.Unsupported(what);
     if (error.code == heif_error_Memory_allocation_error)
-      throw ImageTooLargeError(std::string(kWho) + ": " + what);
+      throw ImageTooLargeError(std::string(Tr(kWho)) + ": " + what);
     in.Invalid(what);
   }
 };
