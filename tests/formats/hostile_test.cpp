@@ -48,8 +48,9 @@ const Case kCases[] = {
     {"gif_error_giflib_cannot_name.gif", "GIF image error: the data is damaged (giflib error 0)"},
     {"psp_layer_rectangle_overflows_int.psp", "PSP image error: a chunk is longer than its block"},
     {"heic_overlay_canvas_beyond_its_declared_size.heic",
-     "HEIF image error: Memory allocation error: Security limit exceeded: Image size 37696x59176 exceeds the "
-     "maximum image size 13x13"},
+     "HEIF image error: the file asks its decoder for 37696 x 59176 pixels, more than the 12 x 7 it declares"},
+    {"heic_grid_canvas_beyond_its_declared_size.heic",
+     "HEIF image error: the file asks its decoder for 24950 x 26995 pixels, more than the 32780 x 7 it declares"},
 };
 
 TEST(HostileFileTest, EachIsRefusedWithItsMessage) {

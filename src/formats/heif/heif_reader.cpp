@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/heif/heif_boxes.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -47,9 +49,8 @@ class HeifGraphic : public BitmapGraphic {
     if (!RecognisesHeif(data, size)) in.Invalid(Tr("not a HEIF or AVIF file"));
     std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
     if (!context) throw std::bad_alloc();
-    const DecodeLimits& limits = CurrentLimits();
-    heif_context_set_maximum_image_size_limit(context.get(),
-                                              static_cast<int>(std::min<int64_t>(limits.max_side, 1 << 30)));
+    heif_context_set_maximum_image_size_limit(
+        context.get(), static_cast<int>(std::min<int64_t>(CurrentLimits().max_side, 1 << 30)));
     Check(heif_context_read_from_memory_without_copy(context.get(), data, size, nullptr), in);
     heif_image_handle* raw_handle = nullptr;
     Check(heif_context_get_primary_image_handle(context.get(), &raw_handle), in);
@@ -59,15 +60,27 @@ class HeifGraphic : public BitmapGraphic {
     // HEVC and AV1 reach a few thousand pixels a byte on flat pictures.
     CheckClaimedSize(width, height, size, 8192.0, kWho);
     CheckAllocation(int64_t{width} * height * 4, kWho);
-    // A grid or overlay builds its canvas from its own box, which a hostile
-    // file can make far larger than the size it declares (ispe), the size
-    // just checked. libheif bounds each side of what it builds by this
-    // limit, so from here on the picture may be no larger than declared.
-    // (The declared size is before any crop or rotation, so both count.)
+    // What the decoders would be told to build may be no larger than the
+    // picture the file declares, before any crop or rotation: a grid's or an
+    // overlay's canvas, and a coded HEVC picture (which rounds up to whole
+    // coding blocks, at most 64 pixels). libheif 1.15 checks neither.
     const int ispe_width = heif_image_handle_get_ispe_width(handle.get());
     const int ispe_height = heif_image_handle_get_ispe_height(handle.get());
     if (ispe_width > 0 && ispe_height > 0) CheckImageSize(ispe_width, ispe_height, kWho);
-    heif_context_set_maximum_image_size_limit(context.get(), std::max({width, height, ispe_width, ispe_height}) + 1);
+    const uint32_t declared_width = static_cast<uint32_t>(ispe_width > 0 ? ispe_width : width);
+    const uint32_t declared_height = static_cast<uint32_t>(ispe_height > 0 ? ispe_height : height);
+    auto check = [&](const CodedSize& built, uint32_t slack) {
+      // Either way round: a rotation may stand between the two.
+      const uint32_t w = declared_width + slack, h = declared_height + slack;
+      if ((built.width <= w && built.height <= h) || (built.width <= h && built.height <= w)) return;
+      throw ImageTooLargeError(Tr("{1}: the file asks its decoder for {2} x {3} pixels, more than the {4} x {5} it declares",
+                                  {Tr(kWho), std::to_string(built.width), std::to_string(built.height),
+                                   std::to_string(declared_width), std::to_string(declared_height)}));
+    };
+    for (const CodedSize& canvas : DerivedCanvasSizes(data, size)) check(canvas, 0);
+    for (const CodedSize& coded : HevcConfigSizes(data, size)) check(coded, 64);
+    heif_context_set_maximum_image_size_limit(
+        context.get(), static_cast<int>(std::max(declared_width, declared_height)) + 1);
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;
