@@ -14,16 +14,18 @@ void SetLimits(const DecodeLimits& limits) { g_limits = limits; }
 
 void CheckImageSize(int64_t width, int64_t height, const char* who) {
   const DecodeLimits& limits = CurrentLimits();
-  const std::string w = std::to_string(width), h = std::to_string(height);
-  if (width <= 0 || height <= 0) throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels is not a picture size", {Tr(who), w, h}));
+  // Called for every bitmap made: the message is only built for a refusal.
+  auto refuse = [&](const char* key, int64_t limit) {
+    throw ImageTooLargeError(
+        Tr(key, {Tr(who), std::to_string(width), std::to_string(height), std::to_string(limit)}));
+  };
+  if (width <= 0 || height <= 0) refuse(N_("{1}: {2} x {3} pixels is not a picture size"), 0);
   if (width > limits.max_side || height > limits.max_side)
-    throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels exceed the limit of {4} pixels per side",
-                                {Tr(who), w, h, std::to_string(limits.max_side)}));
+    refuse(N_("{1}: {2} x {3} pixels exceed the limit of {4} pixels per side"), limits.max_side);
   // Both sides are at most 2^20 here unless the limit was raised; divide to
   // stay clear of overflow either way.
   if (width > limits.max_pixels / height)
-    throw ImageTooLargeError(Tr("{1}: {2} x {3} pixels exceed the limit of {4} pixels per picture",
-                                {Tr(who), w, h, std::to_string(limits.max_pixels)}));
+    refuse(N_("{1}: {2} x {3} pixels exceed the limit of {4} pixels per picture"), limits.max_pixels);
 }
 
 void CheckAllocation(int64_t bytes, const char* who) {

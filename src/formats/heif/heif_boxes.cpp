@@ -75,38 +75,6 @@ uint32_t Be32(const uint8_t* p) {
   return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
 }
 
-}  // namespace
-
-std::vector<CodedSize> HevcConfigSizes(const uint8_t* data, size_t size) {
-  std::vector<CodedSize> sizes;
-  // Boxes nest ('meta' > 'iprp' > 'ipco' > 'hvcC'); every 'hvcC' box is found
-  // by its type and read within the size its header gives.
-  for (size_t at = 4; at + 4 <= size; ++at) {
-    if (std::memcmp(data + at, "hvcC", 4) != 0) continue;
-    const uint64_t box = Be32(data + at - 4);
-    if (box < 8 + 23 || at - 4 + box > size) continue;
-    const uint8_t* p = data + at + 4;
-    const uint8_t* end = data + at - 4 + box;
-    p += 22;  // the fixed part of the configuration record
-    const int arrays = *p++;
-    for (int a = 0; a < arrays && end - p >= 3; ++a) {
-      const int type = p[0] & 0x3F;
-      const int count = p[1] << 8 | p[2];
-      p += 3;
-      for (int n = 0; n < count && end - p >= 2; ++n) {
-        const size_t length = static_cast<size_t>(p[0] << 8 | p[1]);
-        p += 2;
-        if (static_cast<size_t>(end - p) < length) break;
-        CodedSize s{};
-        if (type == 33 && SpsSize(p, length, s)) sizes.push_back(s);
-        p += length;
-      }
-    }
-  }
-  return sizes;
-}
-
-namespace {
 
 // A bounded big-endian reader over part of the file.
 struct Cursor {
@@ -154,6 +122,34 @@ std::vector<Box> Boxes(const uint8_t* from, const uint8_t* end) {
 
 }  // namespace
 
+std::vector<CodedSize> HevcConfigSizes(const uint8_t* data, size_t size) {
+  std::vector<CodedSize> sizes;
+  // Boxes nest ('meta' > 'iprp' > 'ipco' > 'hvcC'); every 'hvcC' box is found
+  // by its type and read within the size its header gives.
+  for (size_t at = 4; at + 4 <= size; ++at) {
+    if (std::memcmp(data + at, "hvcC", 4) != 0) continue;
+    const uint64_t box = Be32(data + at - 4);
+    if (box < 8 + 23 || at - 4 + box > size) continue;
+    const uint8_t* p = data + at + 4;
+    const uint8_t* end = data + at - 4 + box;
+    p += 22;  // the fixed part of the configuration record
+    const int arrays = *p++;
+    for (int a = 0; a < arrays && end - p >= 3; ++a) {
+      const int type = p[0] & 0x3F;
+      const int count = p[1] << 8 | p[2];
+      p += 3;
+      for (int n = 0; n < count && end - p >= 2; ++n) {
+        const size_t length = static_cast<size_t>(p[0] << 8 | p[1]);
+        p += 2;
+        if (static_cast<size_t>(end - p) < length) break;
+        CodedSize s{};
+        if (type == 33 && SpsSize(p, length, s)) sizes.push_back(s);
+        p += length;
+      }
+    }
+  }
+  return sizes;
+}
 std::vector<CodedSize> DerivedCanvasSizes(const uint8_t* data, size_t size) {
   std::vector<CodedSize> sizes;
   for (const Box& meta : Boxes(data, data + size)) {
