@@ -588,6 +588,28 @@ void DibImage::AssignTo(Bitmap& target) const {
   target = std::move(out);
 }
 
+const uint8_t* DibImage::TopRow(int y) const {
+  const DibParts& p = storage_->parts;
+  const int height = Height();
+  const int64_t stride = RowBytes(Width(), p.header.biBitCount);
+  return p.bits.Data() + stride * (p.header.biHeight > 0 ? height - 1 - y : y);
+}
+
+ColorValue DibImage::GetPixel(int x, int y) const {
+  const PixelFormat format = GetPixelFormat();
+  if (format == PixelFormat::k4BitRLE || format == PixelFormat::k8BitRLE) {
+    Bitmap b;
+    AssignTo(b);
+    return b.GetPixel(x, y);
+  }
+  const uint8_t* row = TopRow(y);
+  if (format == PixelFormat::k24Bit) return MakeColor(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
+  const int index = format == PixelFormat::k1Bit   ? (row[x >> 3] >> (7 - (x & 7))) & 1
+                    : format == PixelFormat::k4Bit ? ((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4))
+                                                   : row[x];
+  return index < PaletteSize() ? QuadColor(storage_->parts.table[static_cast<size_t>(index)]) : 0;
+}
+
 void DibImage::SaveToStream(std::ostream& out) const {
   const DibParts& p = storage_->parts;
   const uint32_t n = p.header.biClrUsed;

@@ -131,6 +131,12 @@ class DibImage {
   bool SharesStorageWith(const DibImage& other) const { return storage_ == other.storage_; }
   // Copies the storage when shared, so that the caller may change it.
   void UniqueDIB();
+  // Row y counted from the top, for the uncompressed formats (1, 4, 8 and 24
+  // bits): writers read the rows where they are instead of copying them.
+  const uint8_t* TopRow(int y) const;
+  // The colour at (x, y) from the top left, through the palette when
+  // indexed (0 for an index beyond it).
+  ColorValue GetPixel(int x, int y) const;
   // Direct pixel access for writers and tests; calls UniqueDIB first.
   uint8_t* MutableBits();
 

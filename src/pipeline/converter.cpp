@@ -9,6 +9,7 @@
 
 #include "base/paths.h"
 #include "base/scratch.h"
+#include "base/string_sink.h"
 #include "image/prepare.h"
 #include "platform/platform.h"
 
@@ -384,9 +385,9 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
       if (!writer.ticked(settings) || !writer.encode) continue;
       if ((writer.extension == "gif" && gif_combined) || (writer.extension == "pdf" && pdf_combined)) continue;
       try {
-        std::ostringstream out;
+        StringSink out;
         writer.encode(p.image, context, out);
-        p.bytes[k] = std::move(out).str();
+        p.bytes[k] = out.Take();
       } catch (...) {
         p.encode_errors[k] = std::current_exception();
       }

@@ -21,11 +21,7 @@ void WriteJpeg(const DibImage& image, const WriterContext& ctx, std::ostream& ou
   EncodeJpeg(image, QualityPosition(ctx.settings) * 10, out);
 }
 
-void WriteTiff(const DibImage& image, const WriterContext&, std::ostream& out) {
-  Bitmap bitmap;
-  image.AssignTo(bitmap);
-  EncodeTiff(bitmap, out);
-}
+void WriteTiff(const DibImage& image, const WriterContext&, std::ostream& out) { EncodeTiff(image, out); }
 
 void WritePng(const DibImage& image, const WriterContext& ctx, std::ostream& out) {
   static const int kLevel[10] = {9, 9, 8, 7, 6, 5, 4, 3, 2, 1};
@@ -37,9 +33,7 @@ void WritePng(const DibImage& image, const WriterContext& ctx, std::ostream& out
     if (ctx.settings.V_transparent) {
       encoder.SetTransparentColor(ctx.picked_color);
     } else {
-      Bitmap copy;
-      image.AssignTo(copy);
-      encoder.SetTransparentColor(copy.GetPixel(0, 0));
+      encoder.SetTransparentColor(image.GetPixel(0, 0));
     }
   } else {
     encoder.SetTransparent(false);

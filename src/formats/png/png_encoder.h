@@ -27,8 +27,13 @@ inline constexpr ColorValue kPaletteIndexFlag = 0x01000000;
 
 class PngEncoder {
  public:
-  void Assign(const Bitmap& bitmap) { bitmap_ = bitmap; }
-  void Assign(const DibImage& image) { image.AssignTo(bitmap_); }
+  void Assign(const Bitmap& bitmap) {
+    bitmap_ = bitmap;
+    image_ = DibImage();
+    from_image_ = false;
+  }
+  // Shares the image's pixels: the encoder reads its rows where they are.
+  void Assign(const DibImage& image);
 
   // zlib level 0..9; any other value means zlib's default.
   int CompressionLevel = -1;
@@ -53,6 +58,8 @@ class PngEncoder {
 
  private:
   Bitmap bitmap_;
+  DibImage image_;
+  bool from_image_ = false;
   bool transparent_ = false;
   ColorValue transparent_color_ = kNoColor;
   int idat_size_ = 32768;

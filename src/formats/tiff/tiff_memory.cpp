@@ -1,16 +1,40 @@
+#include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "base/scratch.h"
 #include "formats/tiff/tiff_private.h"
 
 namespace velmora::tiff {
+
+OutputBuffer::OutputBuffer(size_t expected)
+    : data_(Scratch(ScratchSlot::kCompressed, expected)), capacity_(expected) {}
+
+void OutputBuffer::Write(uint64_t pos, const void* bytes, size_t n) {
+  const uint64_t end = pos + n;
+  if (end > capacity_) {
+    if (end > SIZE_MAX / 2) throw std::bad_alloc();
+    const size_t grown = std::max(static_cast<size_t>(end), capacity_ * 2);
+    std::unique_ptr<uint8_t[]> fresh(new uint8_t[grown]);
+    std::memcpy(fresh.get(), data_, size_);
+    heap_ = std::move(fresh);
+    data_ = heap_.get();
+    capacity_ = grown;
+  }
+  if (pos > size_) std::memset(data_ + size_, 0, static_cast<size_t>(pos - size_));
+  if (n > 0) std::memcpy(data_ + pos, bytes, n);
+  if (end > size_) size_ = static_cast<size_t>(end);
+}
+
 namespace {
 
 tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
   auto* m = static_cast<MemoryFile*>(h);
-  const uint64_t length = m->output ? m->output->size() : m->size;
-  const uint8_t* data = m->output ? m->output->data() : m->data;
+  const uint64_t length = m->output ? m->output->Size() : m->size;
+  const uint8_t* data = m->output ? m->output->Data() : m->data;
   if (m->pos >= length) return 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), length - m->pos));
   std::memcpy(buf, data + m->pos, n);
@@ -21,16 +45,18 @@ tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
 tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
   auto* m = static_cast<MemoryFile*>(h);
   if (!m->output || size < 0) return -1;
-  const uint64_t end = m->pos + static_cast<uint64_t>(size);
-  if (end > m->output->size()) m->output->resize(static_cast<size_t>(end));
-  if (size > 0) std::memcpy(m->output->data() + m->pos, buf, static_cast<size_t>(size));
-  m->pos = end;
+  try {
+    m->output->Write(m->pos, buf, static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return -1;  // libtiff reports the failed write
+  }
+  m->pos += static_cast<uint64_t>(size);
   return size;
 }
 
 toff_t SizeProc(thandle_t h) {
   auto* m = static_cast<MemoryFile*>(h);
-  return m->output ? m->output->size() : m->size;
+  return m->output ? m->output->Size() : m->size;
 }
 
 toff_t SeekProc(thandle_t h, toff_t off, int whence) {

@@ -11,11 +11,29 @@
 
 namespace velmora::tiff {
 
-// A buffer libtiff reads (data) or writes (grown as needed).
+// The file libtiff writes. It starts in the thread's scratch memory, sized
+// for what the caller expects, so that a batch does not fault a fresh buffer
+// in for every picture; a file that outgrows it moves to the heap.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(size_t expected);
+  const uint8_t* Data() const { return data_; }
+  size_t Size() const { return size_; }
+  // Writes n bytes at pos; a gap before pos reads as zeros.
+  void Write(uint64_t pos, const void* bytes, size_t n);
+
+ private:
+  uint8_t* data_;
+  size_t capacity_;
+  size_t size_ = 0;
+  std::unique_ptr<uint8_t[]> heap_;
+};
+
+// A buffer libtiff reads (data) or writes.
 struct MemoryFile {
   const uint8_t* data = nullptr;
   size_t size = 0;
-  std::vector<uint8_t>* output = nullptr;  // set when writing
+  OutputBuffer* output = nullptr;  // set when writing
   uint64_t pos = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "image/bitmap.h"
+#include "image/dib_image.h"
 
 namespace velmora {
 
@@ -16,5 +17,7 @@ class TiffWriteError : public Error {
 // A TIFF of the image as it is: 1, 4 or 8 bits with a colour map, or 24-bit
 // RGB; LZW compression (with the horizontal predictor for RGB).
 void EncodeTiff(const Bitmap& bitmap, std::ostream& out);
+// The same file from a DIB, read in place.
+void EncodeTiff(const DibImage& image, std::ostream& out);
 
 }  // namespace velmora
