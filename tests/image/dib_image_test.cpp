@@ -283,6 +283,23 @@ TEST(DibImageTest, TopDownTwentyFourBitKeepsRowOrder) {
   EXPECT_EQ(b.GetPixel(0, 1), MakeColor(0, 0, 255));
 }
 
+TEST(DibImageTest, PixelsAndTopRowsReadInPlaceMatchTheBitmapOfEveryLayout) {
+  for (const auto& [name, image] : test::EveryDibLayout(21, 9)) {
+    Bitmap b;
+    image.AssignTo(b);
+    ASSERT_EQ(b.Height(), 9) << name;
+    for (int y = 0; y < 9; ++y)
+      for (int x = 0; x < 21; ++x) ASSERT_EQ(image.GetPixel(x, y), b.GetPixel(x, y)) << name << " at " << x << "," << y;
+    const PixelFormat f = image.GetPixelFormat();
+    if (f == PixelFormat::k4BitRLE || f == PixelFormat::k8BitRLE) continue;
+    const size_t used = (21 * static_cast<size_t>(image.BitCount()) + 7) / 8;
+    for (int y = 0; y < 9; ++y)
+      EXPECT_EQ(std::vector<uint8_t>(image.TopRow(y), image.TopRow(y) + used),
+                std::vector<uint8_t>(b.Row(y), b.Row(y) + used))
+          << name << " row " << y;
+  }
+}
+
 TEST(DibImageTest, LoadFailuresNameTheFault) {
   auto good = MakeBmp(1, 1, 24, 0, 0, {}, {1, 2, 3, 0});
   auto bad_type = good;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace velmora::test {
@@ -113,6 +114,46 @@ DibImage DibOf(const Bitmap& bitmap) {
   DibImage image;
   image.Assign(bitmap);
   return image;
+}
+
+namespace {
+
+// The same picture stored top row first: the height's sign flipped and the
+// rows put in the other order.
+DibImage TopDown(const DibImage& image) {
+  std::ostringstream out;
+  image.SaveToStream(out);
+  std::string bmp = out.str();
+  const uint32_t offset = Le32(Bytes(bmp.substr(10, 4)), 0);
+  const int32_t height = image.Height();
+  const size_t stride = static_cast<size_t>(((image.Width() * image.BitCount() + 31) / 32) * 4);
+  for (int i = 0; i < 4; ++i) bmp[22 + i] = static_cast<char>(static_cast<uint32_t>(-height) >> (8 * i));
+  const std::string rows = bmp.substr(offset);
+  for (int32_t y = 0; y < height; ++y)
+    bmp.replace(offset + stride * static_cast<size_t>(y), stride, rows, stride * static_cast<size_t>(height - 1 - y),
+                stride);
+  std::istringstream in(bmp);
+  DibImage flipped;
+  flipped.LoadFromStream(in);
+  return flipped;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, DibImage>> EveryDibLayout(int w, int h) {
+  std::vector<std::pair<std::string, DibImage>> out;
+  unsigned seed = 1;
+  for (auto f : {Bitmap::Format::k1Bit, Bitmap::Format::k4Bit, Bitmap::Format::k8Bit, Bitmap::Format::k24Bit})
+    out.emplace_back(std::to_string(static_cast<int>(f)) + " bits", DibOf(NoiseBitmap(w, h, f, seed++)));
+  out.emplace_back("8 bits top-down", TopDown(out[2].second));
+  out.emplace_back("24 bits top-down", TopDown(out[3].second));
+  DibImage rle4 = DibOf(NoiseBitmap(w, h, Bitmap::Format::k4Bit, seed++));
+  rle4.SetPixelFormat(PixelFormat::k4BitRLE);
+  out.emplace_back("4-bit RLE", rle4);
+  DibImage rle8 = DibOf(NoiseBitmap(w, h, Bitmap::Format::k8Bit, seed++));
+  rle8.SetPixelFormat(PixelFormat::k8BitRLE);
+  out.emplace_back("8-bit RLE", rle8);
+  return out;
 }
 
 std::string SaveBmp(const std::string& path, const Bitmap& bitmap) {

@@ -57,6 +57,10 @@ Bitmap IndexedBitmap(int w, int h, Bitmap::Format format, std::vector<RgbQuad> p
 Bitmap NoiseBitmap(int w, int h, Bitmap::Format format, unsigned seed);
 // The bitmap captured into a DibImage as it is.
 DibImage DibOf(const Bitmap& bitmap);
+// One DIB of every layout a writer may be handed, w x h, with a name for
+// messages: 1, 4, 8 and 24 bits bottom-up, 8 and 24 bits top-down, and the
+// 4 and 8-bit RLE formats.
+std::vector<std::pair<std::string, DibImage>> EveryDibLayout(int w, int h);
 // The bitmap written as a BMP file (folders made as needed); returns path.
 std::string SaveBmp(const std::string& path, const Bitmap& bitmap);
 

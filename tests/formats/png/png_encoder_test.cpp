@@ -79,6 +79,28 @@ TEST(PngEncoderTest, ChunkSequenceAndFixedBytes) {
   EXPECT_EQ(std::vector<uint8_t>(raw.begin() + 1, raw.begin() + 4), (std::vector<uint8_t>{10, 20, 30}));
 }
 
+// The pipeline hands the encoder its DIB, read in place, bottom row first or
+// not: the file must be the one made from the same picture as a bitmap, with
+// transparency too.
+TEST(PngEncoderTest, ADibGivesTheBytesOfItsBitmapInEveryLayout) {
+  std::tm when{};
+  when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 8;
+  for (const auto& [name, image] : test::EveryDibLayout(37, 11)) {
+    Bitmap b;
+    image.AssignTo(b);
+    auto encode = [&](auto& source) {
+      PngEncoder e;
+      e.Assign(source);
+      e.Time = when;
+      e.SetTransparentColor(image.GetPixel(0, 0));
+      std::ostringstream out;
+      e.SaveToStream(out);
+      return out.str();
+    };
+    EXPECT_EQ(encode(image), encode(b)) << name;
+  }
+}
+
 TEST(PngEncoderTest, InvalidTimeIsSkipped) {
   PngEncoder e;
   e.Assign(Bitmap(1, 1, Bitmap::Format::k24Bit));
