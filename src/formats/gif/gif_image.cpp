@@ -172,8 +172,16 @@ struct GifPixelSpool {
   uint64_t end = 0;
 };
 
+void FramePixels::Count(const uint8_t* data) {
+  stored_histogram_.fill(0);
+  for (size_t i = 0; i < size_; ++i) ++stored_histogram_[data[i]];
+  histogram_valid_ = true;
+}
+
 void FramePixels::Assign(std::vector<uint8_t> pixels) {
   size_ = pixels.size();
+  has_pending_ = false;
+  Count(pixels.data());
   if (!spool_) {
     memory_ = std::move(pixels);
     return;
@@ -191,16 +199,61 @@ void FramePixels::Clear() {
   memory_.clear();
   memory_.shrink_to_fit();
   size_ = 0;
+  has_pending_ = false;
+  histogram_valid_ = false;
 }
 
 uint8_t FramePixels::At(size_t i) const {
+  Settle();
   if (!spool_) return memory_[i];
   uint8_t v = 0;
   spool_->file.ReadAt(offset_ + i, &v, 1);
   return v;
 }
 
+std::array<uint64_t, 256> FramePixels::Histogram() const {
+  if (!histogram_valid_) {
+    View view(*this, false);  // settles any remapping and counts
+    const_cast<FramePixels*>(this)->Count(view.data());
+  }
+  if (!has_pending_) return stored_histogram_;
+  std::array<uint64_t, 256> out{};
+  for (int v = 0; v < 256; ++v) out[pending_[v]] += stored_histogram_[v];
+  return out;
+}
+
+void FramePixels::Remap(const std::array<uint8_t, 256>& map) {
+  if (size_ == 0) return;
+  if (!has_pending_) {
+    pending_ = map;
+    has_pending_ = true;
+  } else {
+    for (uint8_t& v : pending_) v = map[v];
+  }
+}
+
+void FramePixels::Settle() const {
+  if (!has_pending_) return;
+  has_pending_ = false;
+  std::vector<uint8_t> loaded;
+  uint8_t* data = memory_.data();
+  if (spool_) {
+    loaded.resize(size_);
+    spool_->file.ReadAt(offset_, loaded.data(), size_);
+    data = loaded.data();
+  }
+  for (size_t i = 0; i < size_; ++i) data[i] = pending_[data[i]];
+  if (spool_) spool_->file.WriteAt(offset_, loaded.data(), size_);
+  if (histogram_valid_) {
+    std::array<uint64_t, 256> settled{};
+    for (int v = 0; v < 256; ++v) settled[pending_[v]] += stored_histogram_[v];
+    stored_histogram_ = settled;
+  }
+}
+
 FramePixels::View::View(const FramePixels& owner, bool write) : owner_(owner), write_(write), size_(owner.size_) {
+  owner.Settle();
+  if (write) owner.histogram_valid_ = false;
   if (!owner.spool_) {
     data_ = const_cast<uint8_t*>(owner.memory_.data());
     return;
@@ -316,15 +369,27 @@ void GifImage::OptimizeColorTables() {
     const int count = h.table->Count();
     const int t = frame.TransparentIndex();
     bool has_t = false;
-    auto pixels = frame.pixels.Edit();
-    for (uint8_t& px : pixels) {
-      if (frame.transparent && px == t) {
+    // Counted per index value rather than per pixel: every pixel of a value
+    // is treated alike.
+    const std::array<uint64_t, 256> histogram = frame.pixels.Histogram();
+    std::array<uint8_t, 256> outside{};
+    bool any_outside = false;
+    for (int v = 0; v < 256; ++v) {
+      outside[v] = static_cast<uint8_t>(v);
+      if (histogram[v] == 0) continue;
+      if (frame.transparent && v == t) {
         has_t = true;
         continue;
       }
-      if (px >= count) px = 0;  // warning "Color not in color table": no callback is set
-      ++records[static_cast<size_t>(h.ids[px])].count;
+      int px = v;
+      if (px >= count) {  // warning "Color not in color table": no callback is set
+        px = 0;
+        outside[v] = 0;
+        any_outside = true;
+      }
+      records[static_cast<size_t>(h.ids[px])].count += static_cast<int64_t>(histogram[v]);
     }
+    if (any_outside) frame.pixels.Remap(outside);
     if (frame.transparent && !has_t) {
       if (frame.Gce()) {
         frame.Gce()->SetTransparent(false);
@@ -394,12 +459,13 @@ void GifImage::OptimizeColorTables() {
     if (histogram_of[f] < 0) continue;
     GifFrame& frame = *frames[f];
     const Histogram& h = histograms[static_cast<size_t>(histogram_of[f])];
-    uint8_t map[256];
-    for (int i = 0; i < 256; ++i)
-      map[i] = i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index) : 0;
     const bool remap_t = transparency_used && frame.transparent;
-    auto pixels = frame.pixels.Edit();
-    for (uint8_t& px : pixels) px = remap_t && px == old_t[f] ? static_cast<uint8_t>(new_t) : map[px];
+    std::array<uint8_t, 256> map;
+    for (int i = 0; i < 256; ++i)
+      map[i] = remap_t && i == old_t[f]               ? static_cast<uint8_t>(new_t)
+               : i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index)
+                                                      : 0;
+    frame.pixels.Remap(map);
     if (remap_t && frame.Gce()) frame.Gce()->SetTransparentIndex(new_t);
   }
 }

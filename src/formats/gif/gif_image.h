@@ -103,6 +103,13 @@ class FramePixels {
   void Clear();
   // One index.
   uint8_t At(size_t i) const;
+  // How many pixels hold each index.
+  std::array<uint64_t, 256> Histogram() const;
+  // Replaces every index v by map[v]. The change is only noted: it is applied
+  // to the pixels when they are next read, so that re-indexing all frames of
+  // an animation for every frame added costs 256 steps a frame, not a pass
+  // over each frame's pixels in the spool.
+  void Remap(const std::array<uint8_t, 256>& map);
 
   // The indexes to read, or to change: a changed view goes back to the spool
   // when it ends. Views of a frame in memory are the memory itself.
@@ -130,7 +137,15 @@ class FramePixels {
 
  private:
   friend class GifImage;
-  std::vector<uint8_t> memory_;
+  // Applies a noted remapping to the stored pixels.
+  void Settle() const;
+  void Count(const uint8_t* data);
+  mutable std::vector<uint8_t> memory_;
+  // The remapping still to apply, and the histogram of the stored pixels.
+  mutable std::array<uint8_t, 256> pending_{};
+  mutable bool has_pending_ = false;
+  mutable std::array<uint64_t, 256> stored_histogram_{};
+  mutable bool histogram_valid_ = false;
   GifPixelSpool* spool_ = nullptr;
   uint64_t offset_ = 0;
   uint64_t capacity_ = 0;  // spool bytes reserved for this frame

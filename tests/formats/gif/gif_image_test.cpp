@@ -3,6 +3,7 @@
 #include <gif_lib.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
 #include <sstream>
@@ -257,6 +258,72 @@ TEST(GifImageTest, IdenticalFramesAndTheDelay) {
     const auto bytes = Save(gif);
     EXPECT_EQ(DecodeGif(bytes).frames, 1);
   }
+}
+
+// Re-indexing every frame whenever one is added is only noted, and applied
+// when the pixels are read. An animation whose frames are read back after
+// every step (so that each re-indexing reaches the pixels at once) must give
+// the same file, spooled or in memory, with and without transparency.
+TEST(GifImageTest, ReindexingNotedOrAppliedAtOnceGivesTheSameAnimation) {
+  std::mt19937 rng(5);
+  std::vector<DibImage> sources;
+  for (int n = 0; n < 14; ++n) {
+    const int colours = 2 + static_cast<int>(rng() % 300);
+    const int shift = static_cast<int>(rng() % 64);
+    if (n % 3 == 0) {
+      sources.push_back(Rgb(40, 30, [&](int x, int y) {
+        return MakeColor((x * 7 + shift) % colours % 256, (y * 5) % 256, (x * y + shift) % 256);
+      }));
+    } else {
+      std::vector<ColorValue> palette;
+      for (int i = 0; i < 256; ++i)
+        palette.push_back(MakeColor((i * 3 + shift) % 256, (i * 5) % 256, i % 2 == 0 ? 0 : 255));
+      // Some frames repeat their predecessor in places, so merging has work.
+      sources.push_back(Indexed(40, 30, palette, [&](int x, int y) { return (x / 4 + y / 3 + n % 2) % 256; }));
+    }
+  }
+  for (bool trans : {false, true}) {
+    for (bool spool : {false, true}) {
+      std::vector<uint8_t> files[2];
+      for (int eager = 0; eager < 2; ++eager) {
+        GifImage gif;
+        if (spool) gif.SpoolFrames();
+        for (const DibImage& source : sources) {
+          AddGifFrame(gif, source, trans, "20", nullptr);
+          gif.OptimizeColorTables();
+          if (eager)
+            for (auto& frame : gif.frames) frame->pixels.Read();
+          gif.OptimizeFrames(3);
+        }
+        files[eager] = Save(gif);
+      }
+      EXPECT_EQ(files[0], files[1]) << "trans " << trans << " spool " << spool;
+      EXPECT_GT(DecodeGif(files[0]).frames, 1);
+    }
+  }
+}
+
+TEST(GifImageTest, FramePixelsRemapAndHistogram) {
+  GifImage gif;
+  gif.SpoolFrames();
+  AddGifFrame(gif, Indexed(4, 2, {MakeColor(0, 0, 0), MakeColor(255, 0, 0), MakeColor(0, 255, 0)},
+                           [](int x, int) { return x % 3; }),
+              false, "30", nullptr);
+  FramePixels& pixels = gif.frames[0]->pixels;
+  std::vector<uint8_t> before;
+  {
+    auto view = pixels.Read();
+    before.assign(view.begin(), view.end());
+  }
+  std::array<uint8_t, 256> first{}, second{};
+  for (int v = 0; v < 256; ++v) first[v] = static_cast<uint8_t>(v + 10), second[v] = static_cast<uint8_t>(v * 2);
+  pixels.Remap(first);
+  pixels.Remap(second);
+  std::array<uint64_t, 256> expected{};
+  for (uint8_t v : before) ++expected[static_cast<uint8_t>((v + 10) * 2)];
+  EXPECT_EQ(pixels.Histogram(), expected);  // folded without touching the pixels
+  for (size_t i = 0; i < before.size(); ++i) EXPECT_EQ(pixels.At(i), static_cast<uint8_t>((before[i] + 10) * 2)) << i;
+  EXPECT_EQ(pixels.Histogram(), expected);  // and the same once applied
 }
 
 TEST(GifImageTest, SmallChangeBecomesACroppedTransparentFrame) {
