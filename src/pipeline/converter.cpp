@@ -10,6 +10,7 @@
 #include "base/paths.h"
 #include "base/scratch.h"
 #include "base/string_sink.h"
+#include "pipeline/worker_pool.h"
 #include "image/prepare.h"
 #include "platform/platform.h"
 
@@ -110,13 +111,15 @@ void Converter::Serve(Request request) {
   busy_ = true;
   struct Idle {
     bool& busy;
+    SpareStrings& spare;
     ~Idle() {
       busy = false;
       // The encoders' buffers are kept through a batch, not after it: an idle
       // desktop program holds no picture-sized memory.
       ReleaseScratch();
+      spare.Release();
     }
-  } idle{busy_};
+  } idle{busy_, spare_strings_};
   queue_.push_back(std::move(request));
   while (!queue_.empty()) {
     Request next = std::move(queue_.front());
@@ -332,10 +335,12 @@ void Converter::ConvertGroup(const std::vector<std::string>& files, int progress
   const int x_point = x_point_, y_point = y_point_;
   const bool gif_combined = animated_gif_ != nullptr, pdf_combined = combined_pdf_ != nullptr;
   std::deque<std::future<Prepared>> ahead;
+  // Declared after the futures: it ends first, running what it was given.
+  WorkerPool pool(jobs_);
   size_t launched = 0;
   auto launch = [&] {
     while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_)) {
-      ahead.push_back(std::async(std::launch::async, [&, file = files[launched]] {
+      ahead.push_back(pool.Submit<Prepared>([&, file = files[launched]] {
         return PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
       }));
       ++launched;
@@ -385,7 +390,7 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
       if (!writer.ticked(settings) || !writer.encode) continue;
       if ((writer.extension == "gif" && gif_combined) || (writer.extension == "pdf" && pdf_combined)) continue;
       try {
-        StringSink out;
+        StringSink out(spare_strings_.Take());
         writer.encode(p.image, context, out);
         p.bytes[k] = out.Take();
       } catch (...) {
@@ -536,7 +541,8 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
           if (ready->encode_errors[k]) std::rethrow_exception(ready->encode_errors[k]);
           out.write(ready->bytes[k].data(), static_cast<std::streamsize>(ready->bytes[k].size()));
         });
-        std::string().swap(ready->bytes[k]);
+        spare_strings_.Give(std::move(ready->bytes[k]));
+        ready->bytes[k] = std::string();
       } else {
         WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(image, context, out); });
       }

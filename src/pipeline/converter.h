@@ -18,6 +18,7 @@
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
 #include "base/messages.h"
+#include "base/string_sink.h"
 #include "pipeline/shell_file_operation.h"
 #include "pipeline/writers.h"
 #include "platform/platform.h"
@@ -129,6 +130,8 @@ class Converter {
     std::vector<std::string> bytes;              // per writer: the encoded file
     std::vector<std::exception_ptr> encode_errors;  // per writer: why it could not be encoded
   };
+  // Room of encoded files already written, for the files encoded next.
+  mutable SpareStrings spare_strings_;
   Prepared PrepareAside(const std::string& source, const Settings& settings, ColorValue picked, int x_point,
                         int y_point, bool gif_combined, bool pdf_combined) const;
   // Converts files as one group: several at once when jobs allow, each

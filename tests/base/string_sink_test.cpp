@@ -32,3 +32,32 @@ TEST(StringSinkTest, MixedWritesArriveInOrder) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A string given back lends its room to the next sink, which starts empty;
+// with none kept, a new one comes with the room of the largest seen.
+TEST(SpareStringsTest, RoomIsReusedContentIsNot) {
+  SpareStrings spare;
+  StringSink first(spare.Take());
+  first << std::string(100000, 'a');
+  std::string done = first.Take();
+  const char* room = done.data();
+  spare.Give(std::move(done));
+
+  std::string again = spare.Take();
+  EXPECT_EQ(again.data(), room);
+  StringSink second(std::move(again));
+  second << "new";
+  std::string written = second.Take();
+  EXPECT_EQ(written, "new");
+  EXPECT_EQ(written.data(), room);
+
+  EXPECT_GE(spare.Take().capacity(), size_t{100000});  // none kept: a new one, as roomy
+  spare.Release();
+  EXPECT_LT(spare.Take().capacity(), size_t{100000});
+}
+
+}  // namespace
+}  // namespace velmora
