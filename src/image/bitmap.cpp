@@ -8,9 +8,13 @@
 
 namespace velmora {
 
-Bitmap::Bitmap(int width, int height, Format format) : width_(width), height_(height), format_(format) {
+Bitmap::Bitmap(int width, int height, Format format, RowOrder order)
+    : width_(width), height_(height), format_(format) {
   CheckImageSize(width, height, "Bitmap");
   stride_ = RowBytes(width, Bits());
+  const bool bottom_first = order == RowOrder::kBottomFirst;
+  first_ = bottom_first ? stride_ * (height - 1) : 0;
+  step_ = bottom_first ? -stride_ : stride_;
   CheckAllocation(stride_ * height, "Bitmap");
   // Zero-filled, without touching the pages: a decoder writes them anyway.
   pixels_ = PixelMemory(static_cast<size_t>(stride_ * height), false);
@@ -21,6 +25,8 @@ Bitmap::Bitmap(const Bitmap& other)
       height_(other.height_),
       format_(other.format_),
       stride_(other.stride_),
+      first_(other.first_),
+      step_(other.step_),
       palette_(other.palette_),
       pixels_(other.pixels_.Size(), false) {
   if (other.pixels_.Size()) std::memcpy(pixels_.Data(), other.pixels_.Data(), other.pixels_.Size());
@@ -34,7 +40,7 @@ Bitmap& Bitmap::operator=(const Bitmap& other) {
 PixelMemory Bitmap::TakePixels() {
   PixelMemory out = std::move(pixels_);
   width_ = height_ = 0;
-  stride_ = 0;
+  stride_ = first_ = step_ = 0;
   return out;
 }
 

@@ -1,5 +1,7 @@
 // The working bitmap of a conversion: what every decoder hands over and what the
-// preparation step resizes. Rows are stored top row first, each padded to 32 bits.
+// preparation step resizes. Rows are padded to 32 bits and stored top row
+// first, or bottom row first when a decoder asks: that is a DIB's order, so
+// the capture then takes the pixels as they are.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +18,11 @@ class Bitmap {
   // from decoders and becomes 24 bits when captured into a DibImage.
   enum class Format { k1Bit = 1, k4Bit = 4, k8Bit = 8, k24Bit = 24, k32Bit = 32 };
 
+  enum class RowOrder { kTopFirst, kBottomFirst };
+
   Bitmap() = default;
   // A zero-filled bitmap; the size is checked against the decoding limits.
-  Bitmap(int width, int height, Format format);
+  Bitmap(int width, int height, Format format, RowOrder order = RowOrder::kTopFirst);
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -26,14 +30,17 @@ class Bitmap {
   int Bits() const { return static_cast<int>(format_); }
   bool Empty() const { return width_ == 0 || height_ == 0; }
   int64_t Stride() const { return stride_; }
+  RowOrder Order() const { return step_ < 0 ? RowOrder::kBottomFirst : RowOrder::kTopFirst; }
 
   // Palette of up to 256 entries (used by the 1, 4 and 8-bit formats; a 24-bit
   // bitmap may carry one too, which a capture keeps).
   const std::vector<RgbQuad>& Palette() const { return palette_; }
   void SetPalette(std::vector<RgbQuad> palette);
 
-  uint8_t* Row(int y) { return pixels_.Data() + stride_ * y; }
-  const uint8_t* Row(int y) const { return pixels_.Data() + stride_ * y; }
+  // Row y counted from the top, whatever the order in memory.
+  uint8_t* Row(int y) { return pixels_.Data() + first_ + step_ * y; }
+  const uint8_t* Row(int y) const { return pixels_.Data() + first_ + step_ * y; }
+  // The start of the pixel memory (Stride() * Height() bytes in Order()).
   uint8_t* Data() { return pixels_.Data(); }
   const uint8_t* Data() const { return pixels_.Data(); }
 
@@ -42,7 +49,7 @@ class Bitmap {
   Bitmap& operator=(const Bitmap& other);
   Bitmap(Bitmap&&) noexcept = default;
   Bitmap& operator=(Bitmap&&) noexcept = default;
-  // Gives the pixel memory away (rows top first, Stride() bytes each); the
+  // Gives the pixel memory away (rows in Order(), Stride() bytes each); the
   // bitmap is empty afterwards.
   PixelMemory TakePixels();
 
@@ -62,6 +69,8 @@ class Bitmap {
   int height_ = 0;
   Format format_ = Format::k24Bit;
   int64_t stride_ = 0;
+  int64_t first_ = 0;  // offset of the top row
+  int64_t step_ = 0;   // from one row to the one below
   std::vector<RgbQuad> palette_;
   PixelMemory pixels_;
 };

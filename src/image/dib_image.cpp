@@ -545,11 +545,12 @@ void DibImage::Assign(Bitmap&& source) {
   const int bits = source.Bits(), width = source.Width(), height = source.Height();
   const std::vector<RgbQuad> palette = source.Palette();
   const size_t stride = static_cast<size_t>(RowBytes(width, bits));
+  const bool bottom_first = source.Order() == Bitmap::RowOrder::kBottomFirst;
   PixelMemory memory = source.TakePixels();
-  // A DIB keeps its bottom row first: the rows change places where they are,
-  // so the picture is never held twice.
-  std::vector<uint8_t> spare(stride);
-  for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+  // A DIB keeps its bottom row first: rows stored top first change places
+  // where they are, so the picture is never held twice.
+  std::vector<uint8_t> spare(bottom_first ? 0 : stride);
+  for (int top = 0, bottom = height - 1; !bottom_first && top < bottom; ++top, --bottom) {
     uint8_t* a = memory.Data() + stride * static_cast<size_t>(top);
     uint8_t* b = memory.Data() + stride * static_cast<size_t>(bottom);
     std::memcpy(spare.data(), a, stride);

@@ -300,6 +300,33 @@ TEST(DibImageTest, PixelsAndTopRowsReadInPlaceMatchTheBitmapOfEveryLayout) {
   }
 }
 
+// A decoder may fill a bitmap bottom row first (the DIB's order); rows are
+// still counted from the top, copies keep the order, and the capture, moved
+// or copied, holds the very picture a top-first bitmap gives.
+TEST(DibImageTest, BottomFirstBitmapsCaptureAsTopFirstOnes) {
+  for (auto format : {Bitmap::Format::k8Bit, Bitmap::Format::k24Bit}) {
+    Bitmap top(13, 6, format), bottom(13, 6, format, Bitmap::RowOrder::kBottomFirst);
+    EXPECT_EQ(bottom.Order(), Bitmap::RowOrder::kBottomFirst);
+    EXPECT_EQ(bottom.Row(0), bottom.Data() + bottom.Stride() * 5);
+    for (int y = 0; y < 6; ++y)
+      for (int64_t i = 0; i < top.Stride(); ++i)
+        top.Row(y)[i] = bottom.Row(y)[i] = static_cast<uint8_t>(y * 31 + i * 7);
+    if (format == Bitmap::Format::k8Bit) {
+      top.SetPalette(GreyRamp(256));
+      bottom.SetPalette(GreyRamp(256));
+    }
+    const Bitmap copy = bottom;
+    EXPECT_EQ(copy.Order(), Bitmap::RowOrder::kBottomFirst);
+    EXPECT_EQ(copy.GetPixel(3, 1), top.GetPixel(3, 1));
+    DibImage from_top, from_bottom, from_copy;
+    from_top.Assign(std::move(top));
+    from_bottom.Assign(std::move(bottom));
+    from_copy.Assign(copy);
+    EXPECT_EQ(Save(from_bottom), Save(from_top)) << static_cast<int>(format);
+    EXPECT_EQ(Save(from_copy), Save(from_top)) << static_cast<int>(format);
+  }
+}
+
 TEST(DibImageTest, LoadFailuresNameTheFault) {
   auto good = MakeBmp(1, 1, 24, 0, 0, {}, {1, 2, 3, 0});
   auto bad_type = good;

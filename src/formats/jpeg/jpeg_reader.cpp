@@ -38,7 +38,7 @@ struct JpegSink {
   void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
   void* self;
   int64_t max_memory = 0;
-  size_t stride = 0;  // bytes from one row to the next, set by allocate
+  ptrdiff_t stride = 0;  // from one row to the next (negative: rows go up in memory), set by allocate
 };
 
 // Returns 0 on success, or 1 with message filled. warning receives the first
@@ -87,9 +87,9 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
     return 1;
   }
   jpeg_start_decompress(&cinfo);
-  const size_t stride = sink->stride;
+  const ptrdiff_t stride = sink->stride;
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = rows + stride * cinfo.output_scanline;
+    JSAMPROW row = rows + stride * static_cast<ptrdiff_t>(cinfo.output_scanline);
     jpeg_read_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_decompress(&cinfo);
@@ -125,13 +125,15 @@ class JpegGraphic : public BitmapGraphic {
       me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
       if (components == 4) {
         me->raw_.assign(static_cast<size_t>(width) * height * components, 0);
-        me->sink_->stride = static_cast<size_t>(width) * components;
+        me->sink_->stride = static_cast<ptrdiff_t>(width) * components;
         return me->raw_.data();
       }
-      // Grey and BGR rows go straight into the bitmap: no second full copy.
-      me->bitmap_ = Bitmap(width, height, components == 1 ? Bitmap::Format::k8Bit : Bitmap::Format::k24Bit);
-      me->sink_->stride = static_cast<size_t>(me->bitmap_.Stride());
-      return me->bitmap_.Data();
+      // Grey and BGR rows go straight into the bitmap, bottom row first as
+      // the DIB it becomes keeps them: no second full copy, no turning over.
+      me->bitmap_ = Bitmap(width, height, components == 1 ? Bitmap::Format::k8Bit : Bitmap::Format::k24Bit,
+                           Bitmap::RowOrder::kBottomFirst);
+      me->sink_->stride = -static_cast<ptrdiff_t>(me->bitmap_.Stride());
+      return me->bitmap_.Row(0);
     } catch (...) {
       // Raised again once libjpeg's frames are gone.
       me->pending_ = std::current_exception();
