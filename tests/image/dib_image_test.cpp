@@ -284,7 +284,9 @@ TEST(DibImageTest, TopDownTwentyFourBitKeepsRowOrder) {
 }
 
 TEST(DibImageTest, PixelsAndTopRowsReadInPlaceMatchTheBitmapOfEveryLayout) {
-  for (const auto& [name, image] : test::EveryDibLayout(21, 9)) {
+  for (const auto& layout : test::EveryDibLayout(21, 9)) {
+    const std::string& name = layout.first;
+    const DibImage& image = layout.second;
     Bitmap b;
     image.AssignTo(b);
     ASSERT_EQ(b.Height(), 9) << name;

@@ -85,7 +85,9 @@ TEST(PngEncoderTest, ChunkSequenceAndFixedBytes) {
 TEST(PngEncoderTest, ADibGivesTheBytesOfItsBitmapInEveryLayout) {
   std::tm when{};
   when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 8;
-  for (const auto& [name, image] : test::EveryDibLayout(37, 11)) {
+  for (const auto& layout : test::EveryDibLayout(37, 11)) {
+    const std::string& name = layout.first;
+    const DibImage& image = layout.second;
     Bitmap b;
     image.AssignTo(b);
     auto encode = [&](auto& source) {

@@ -48,7 +48,9 @@ std::string Tiff(const std::function<void(std::ostream&)>& encode) {
 // The pipeline hands the writer its DIB, read in place, bottom row first or
 // not: the file must be the one made from the same picture as a bitmap.
 TEST(TiffEncoderTest, ADibGivesTheBytesOfItsBitmapInEveryLayout) {
-  for (const auto& [name, image] : test::EveryDibLayout(37, 11)) {
+  for (const auto& layout : test::EveryDibLayout(37, 11)) {
+    const std::string& name = layout.first;
+    const DibImage& image = layout.second;
     Bitmap b;
     image.AssignTo(b);
     EXPECT_EQ(Tiff([&](std::ostream& o) { EncodeTiff(image, o); }), Tiff([&](std::ostream& o) { EncodeTiff(b, o); }))
