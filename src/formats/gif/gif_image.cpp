@@ -234,7 +234,6 @@ void FramePixels::Remap(const std::array<uint8_t, 256>& map) {
 
 void FramePixels::Settle() const {
   if (!has_pending_) return;
-  has_pending_ = false;
   std::vector<uint8_t> loaded;
   uint8_t* data = memory_.data();
   if (spool_) {
@@ -244,6 +243,8 @@ void FramePixels::Settle() const {
   }
   for (size_t i = 0; i < size_; ++i) data[i] = pending_[data[i]];
   if (spool_) spool_->file.WriteAt(offset_, loaded.data(), size_);
+  // Only now: a spool that could not be read leaves the map still to apply.
+  has_pending_ = false;
   if (histogram_valid_) {
     std::array<uint64_t, 256> settled{};
     for (int v = 0; v < 256; ++v) settled[pending_[v]] += stored_histogram_[v];
