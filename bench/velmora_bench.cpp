@@ -284,15 +284,19 @@ std::string InFormat(const std::string& extension) {
   return out.str();
 }
 
-void BM_Decode(benchmark::State& state, const std::string& extension) {
-  const std::string bytes = extension == "jpg" ? PhotoJpeg() : InFormat(extension);
+// Loads the file of that name and content into a bitmap, over and over.
+void DecodeLoop(benchmark::State& state, const std::string& name, const std::string& bytes) {
   Loader loader;
   for (auto _ : state) {
-    auto g = loader.Load("bench." + extension, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    auto g = loader.Load(name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     Bitmap b;
     g->MoveTo(b);
     benchmark::DoNotOptimize(b.Data());
   }
+}
+
+void BM_Decode(benchmark::State& state, const std::string& extension) {
+  DecodeLoop(state, "bench." + extension, extension == "jpg" ? PhotoJpeg() : InFormat(extension));
 }
 BENCHMARK_CAPTURE(BM_Decode, bmp, std::string("bmp"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Decode, jpg, std::string("jpg"))->Unit(benchmark::kMillisecond);
@@ -323,13 +327,7 @@ void BM_DecodeMadeByMagick(benchmark::State& state, const std::string& extension
     state.SkipWithError(("ImageMagick could not make a ." + extension + " file").c_str());
     return;
   }
-  Loader loader;
-  for (auto _ : state) {
-    auto g = loader.Load("bench." + extension, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    Bitmap b;
-    g->MoveTo(b);
-    benchmark::DoNotOptimize(b.Data());
-  }
+  DecodeLoop(state, "bench." + extension, bytes);
 }
 BENCHMARK_CAPTURE(BM_DecodeMadeByMagick, tga_rle, std::string("tga"), std::string("-compress RLE"))
     ->Unit(benchmark::kMillisecond);
@@ -353,14 +351,7 @@ void BM_DecodeSeed(benchmark::State& state, const std::string& relative) {
     state.SkipWithError(("missing seed " + relative).c_str());
     return;
   }
-  Loader loader;
-  const std::string name = relative.substr(relative.rfind('/') + 1);
-  for (auto _ : state) {
-    auto g = loader.Load(name, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-    Bitmap b;
-    g->MoveTo(b);
-    benchmark::DoNotOptimize(b.Data());
-  }
+  DecodeLoop(state, relative.substr(relative.rfind('/') + 1), bytes);
 }
 BENCHMARK_CAPTURE(BM_DecodeSeed, rla, std::string("rla/small.rla"));
 BENCHMARK_CAPTURE(BM_DecodeSeed, cel, std::string("cel/small.cel"));

@@ -120,17 +120,8 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
   }
   // True colour goes from the DIB's own rows to the compressor, which reads
   // blue, green, red as they are stored: no copy of the picture.
-  struct Rows {
-    const DibImage* image;
-    int64_t stride;
-    bool bottom_up;
-    static const uint8_t* Row(void* self, int y) {
-      const auto* r = static_cast<Rows*>(self);
-      const int h = r->image->Height();
-      return r->image->Bits() + r->stride * (r->bottom_up ? h - 1 - y : y);
-    }
-  } rows{&image, RowBytes(image.Width(), 24), image.Header().biHeight > 0};
-  RowSource source{nullptr, &rows, &Rows::Row};
+  RowSource source{nullptr, const_cast<DibImage*>(&image),
+                   [](void* self, int y) { return static_cast<const DibImage*>(self)->TopRow(y); }};
   unsigned char* buffer = nullptr;
   unsigned long size = 0;
   char message[JMSG_LENGTH_MAX] = {};
