@@ -172,7 +172,7 @@ struct GifPixelSpool {
   uint64_t end = 0;
 };
 
-void FramePixels::Count(const uint8_t* data) {
+void FramePixels::Count(const uint8_t* data) const {
   stored_histogram_.fill(0);
   for (size_t i = 0; i < size_; ++i) ++stored_histogram_[data[i]];
   histogram_valid_ = true;
@@ -214,7 +214,7 @@ uint8_t FramePixels::At(size_t i) const {
 std::array<uint64_t, 256> FramePixels::Histogram() const {
   if (!histogram_valid_) {
     View view(*this, false);  // settles any remapping and counts
-    const_cast<FramePixels*>(this)->Count(view.data());
+    Count(view.data());
   }
   if (!has_pending_) return stored_histogram_;
   std::array<uint64_t, 256> out{};

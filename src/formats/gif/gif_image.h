@@ -139,7 +139,7 @@ class FramePixels {
   friend class GifImage;
   // Applies a noted remapping to the stored pixels.
   void Settle() const;
-  void Count(const uint8_t* data);
+  void Count(const uint8_t* data) const;
   mutable std::vector<uint8_t> memory_;
   // The remapping still to apply, and the histogram of the stored pixels.
   mutable std::array<uint8_t, 256> pending_{};

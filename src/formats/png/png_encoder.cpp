@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "formats/deflate.h"
+#include "image/image_rows.h"
 #include "image/byte_order.h"
 #include "platform/platform.h"
 
@@ -53,54 +54,22 @@ void PngEncoder::SetIdatSize(int size) {
 }
 
 void PngEncoder::Assign(const DibImage& image) {
-  const PixelFormat format = image.GetPixelFormat();
-  if (format == PixelFormat::k4BitRLE || format == PixelFormat::k8BitRLE) {
-    image.AssignTo(bitmap_);  // compressed rows cannot be read in place
-    image_ = DibImage();
-    from_image_ = false;
-    return;
-  }
   bitmap_ = Bitmap();
   image_.Assign(image);
   from_image_ = true;
 }
 
 void PngEncoder::SaveToStream(std::ostream& out) const {
-  // The rows come from the bitmap, or from the DIB in place (bottom row
-  // first there).
-  struct Source {
-    int width = 0, height = 0, bits = 0;
-    std::vector<RgbQuad> palette;
-    const Bitmap* bitmap = nullptr;
-    const DibImage* image = nullptr;
-    const uint8_t* Row(int y) const { return bitmap ? bitmap->Row(y) : image->TopRow(y); }
-  } src;
-  Bitmap converted;
-  if (from_image_) {
-    src.width = image_.Width();
-    src.height = image_.Height();
-    src.bits = image_.Header().biBitCount;
-    src.palette = image_.Palette().value_or(std::vector<RgbQuad>{});
-    src.image = &image_;
-  } else {
-    src.bitmap = &bitmap_;
-    if (bitmap_.Bits() == 32) {  // only 1, 4, 8 and 24 bits reach the encoder from a DibImage
-      converted = bitmap_.To24Bit();
-      src.bitmap = &converted;
-    }
-    src.width = bitmap_.Width();
-    src.height = bitmap_.Height();
-    src.bits = src.bitmap->Bits();
-    src.palette = bitmap_.Palette();
-  }
-  const int bits = src.bits;
+  // The rows come from the bitmap, or from the DIB in place.
+  const ImageRows src = from_image_ ? ImageRows(image_) : ImageRows(bitmap_);
+  const int bits = src.Bits();
   const bool indexed = bits <= 8;
   static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
   out.write(reinterpret_cast<const char*>(kSignature), 8);
 
   std::vector<uint8_t> ihdr;
-  AppendBe32(ihdr, static_cast<uint32_t>(src.width));
-  AppendBe32(ihdr, static_cast<uint32_t>(src.height));
+  AppendBe32(ihdr, static_cast<uint32_t>(src.Width()));
+  AppendBe32(ihdr, static_cast<uint32_t>(src.Height()));
   ihdr.push_back(static_cast<uint8_t>(indexed ? bits : 8));
   ihdr.push_back(indexed ? 3 : 2);
   ihdr.push_back(0);
@@ -133,7 +102,7 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     AppendBe32(g, gamma);
     Chunk(out, "gAMA", g);
   }
-  const auto& palette = src.palette;
+  const auto& palette = src.Palette();
   if (indexed && !palette.empty()) {
     std::vector<uint8_t> plte;
     for (size_t i = 0; i < palette.size() && i < 256; ++i) {
@@ -170,16 +139,16 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   // One zlib stream over the filtered rows, cut into IDAT chunks of
   // idat_size_ bytes (the last one shorter).
   const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
-  const size_t row_bytes = (static_cast<size_t>(src.width) * bits + 7) / 8;
+  const size_t row_bytes = (static_cast<size_t>(src.Width()) * bits + 7) / 8;
   try {
-    ZlibRows stream((row_bytes + 1) * static_cast<size_t>(src.height), level, static_cast<size_t>(idat_size_),
+    ZlibRows stream((row_bytes + 1) * static_cast<size_t>(src.Height()), level, static_cast<size_t>(idat_size_),
                     [&](const uint8_t* data, size_t size) { Chunk(out, "IDAT", data, size); });
-    for (int y = 0; y < src.height; ++y) {
+    for (int y = 0; y < src.Height(); ++y) {
       uint8_t* row = stream.NextRow(row_bytes + 1);
       row[0] = 0;  // filter type None on every row
       const uint8_t* in = src.Row(y);
       if (bits == 24) {
-        for (int x = 0; x < src.width; ++x) {
+        for (int x = 0; x < src.Width(); ++x) {
           row[1 + x * 3] = in[x * 3 + 2];
           row[2 + x * 3] = in[x * 3 + 1];
           row[3 + x * 3] = in[x * 3];

@@ -9,27 +9,18 @@
 #include "formats/tiff/tiff_private.h"
 #include "base/messages.h"
 #include "formats/tiff/tiff_writer.h"
+#include "image/image_rows.h"
 
 namespace velmora {
 
 namespace {
 
-// The picture as the encoder reads it: rows top first, blue first for true
-// colour, whatever holds them.
-struct Rows {
-  int width, height, bits;
-  const std::vector<RgbQuad>* palette;
-  const uint8_t* (*row)(const void* self, int y);
-  const void* self;
-};
-
-void Encode(const Rows& b, std::ostream& out) {
+void Encode(const ImageRows& b, std::ostream& out) {
   // libtiff seeks back to patch offsets, so the file is made in memory and
-  // handed to the stream in one piece.
-  // Room for the whole picture uncompressed and then some: LZW with the
+  // handed to the stream in one piece. Room for the whole picture uncompressed and then some: LZW with the
   // predictor rarely needs more, and pages never written cost nothing. Past
   // 128 MiB the file grows on the heap instead of being promised up front.
-  const size_t raw = (static_cast<size_t>(b.width) * b.bits + 7) / 8 * static_cast<size_t>(b.height);
+  const size_t raw = (static_cast<size_t>(b.Width()) * b.Bits() + 7) / 8 * static_cast<size_t>(b.Height());
   tiff::OutputBuffer buffer(std::min<size_t>(raw + raw / 8 + 4096, size_t{128} << 20));
   {
     tiff::MemoryFile memory;
@@ -38,10 +29,10 @@ void Encode(const Rows& b, std::ostream& out) {
     tiff::Handle tif = tiff::Open("w", memory, diagnostics);
     if (!tif) throw TiffWriteError(Tr("TIFF error: cannot start the encoder{1}", {diagnostics.Suffix()}));
     TIFF* t = tif.get();
-    const int bits = b.bits;
+    const int bits = b.Bits();
     const bool rgb = bits == 24;
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(b.width));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(b.height));
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(b.Width()));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(b.Height()));
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(rgb ? 8 : bits));
     TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(rgb ? 3 : 1));
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
@@ -58,7 +49,7 @@ void Encode(const Rows& b, std::ostream& out) {
       TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_PALETTE);
       const size_t n = size_t{1} << bits;
       red.assign(n, 0), green.assign(n, 0), blue.assign(n, 0);
-      const auto& pal = *b.palette;
+      const auto& pal = b.Palette();
       for (size_t i = 0; i < n && i < pal.size(); ++i) {
         red[i] = static_cast<uint16_t>(pal[i].red * 257);
         green[i] = static_cast<uint16_t>(pal[i].green * 257);
@@ -67,12 +58,12 @@ void Encode(const Rows& b, std::ostream& out) {
       TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
     }
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
-    const size_t row_bytes = (static_cast<size_t>(b.width) * bits + 7) / 8;
+    const size_t row_bytes = (static_cast<size_t>(b.Width()) * bits + 7) / 8;
     std::vector<uint8_t> row(row_bytes);
-    for (int y = 0; y < b.height; ++y) {
-      const uint8_t* s = b.row(b.self, y);
+    for (int y = 0; y < b.Height(); ++y) {
+      const uint8_t* s = b.Row(y);
       if (rgb) {
-        for (int x = 0; x < b.width; ++x)
+        for (int x = 0; x < b.Width(); ++x)
           row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
       } else {
         std::memcpy(row.data(), s, row_bytes);
@@ -87,27 +78,9 @@ void Encode(const Rows& b, std::ostream& out) {
 
 }  // namespace
 
-void EncodeTiff(const Bitmap& source, std::ostream& out) {
-  const Bitmap converted = source.Bits() == 32 ? source.To24Bit() : Bitmap();
-  const Bitmap& b = source.Bits() == 32 ? converted : source;
-  const Rows rows{b.Width(), b.Height(), b.Bits(), &b.Palette(),
-                  [](const void* self, int y) { return static_cast<const Bitmap*>(self)->Row(y); }, &b};
-  Encode(rows, out);
-}
+void EncodeTiff(const Bitmap& bitmap, std::ostream& out) { Encode(ImageRows(bitmap), out); }
 
-void EncodeTiff(const DibImage& image, std::ostream& out) {
-  const PixelFormat format = image.GetPixelFormat();
-  if (format == PixelFormat::k4BitRLE || format == PixelFormat::k8BitRLE) {
-    Bitmap bitmap;
-    image.AssignTo(bitmap);
-    EncodeTiff(bitmap, out);
-    return;
-  }
-  // The DIB's own rows go to the encoder: no copy of the picture.
-  const std::vector<RgbQuad> palette = image.Palette().value_or(std::vector<RgbQuad>{});
-  const Rows rows{image.Width(), image.Height(), image.BitCount(), &palette,
-                  [](const void* self, int y) { return static_cast<const DibImage*>(self)->TopRow(y); }, &image};
-  Encode(rows, out);
-}
+// The DIB's own rows go to the encoder: no copy of the picture.
+void EncodeTiff(const DibImage& image, std::ostream& out) { Encode(ImageRows(image), out); }
 
 }  // namespace velmora
