@@ -91,6 +91,11 @@ std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
   return out;
 }
 
+void WarnAbout(const SusiePlugins& plugins) {
+  for (const auto& warning : plugins.Warnings())
+    std::cerr << Tr("velmora-cli: warning: {1}", {EscapeControls(warning)}) << '\n';
+}
+
 int Run(const std::vector<std::string>& args) {
   CommandLine line = ParseCommandLine(args);
   if (line.version) {
@@ -144,6 +149,7 @@ int Run(const std::vector<std::string>& args) {
     Loader loader;
     SusiePlugins plugins(loader.Registry());
     plugins.Loaded();
+    WarnAbout(plugins);
     std::cout << ReadableFormats(loader, plugins);
     return 0;
   }
@@ -185,8 +191,10 @@ int Run(const std::vector<std::string>& args) {
   // Plug-ins join before the first file, as in the desktop program.
   SusiePlugins plugins(loader.Registry());
   plugins.Loaded();
+  if (!line.quiet) WarnAbout(plugins);
   Converter converter(settings, ui, nullptr, loader);
   converter.SetRecursive(line.recursive);
+  converter.SetHidden(line.hidden);
   converter.SetDryRun(line.dry_run);
   converter.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
   InstallSignalHandlers(converter);

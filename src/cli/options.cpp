@@ -211,8 +211,11 @@ const std::vector<Option>& Options() {
          line.out_folder = v;
        },
        [](const Settings& s) { return SaveFolder(s); }},
-      {{"-r", "--recursive"}, nullptr, N_("descend into subfolders (with --out, their layout is kept)"),
+      {{"-r", "--recursive"}, nullptr,
+       N_("descend into subfolders (with --out, their layout is kept); links to folders are not followed"),
        [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
+      {{"--hidden"}, nullptr, N_("with --recursive, descend into hidden folders (names starting with \".\") too"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.hidden = true; }, nullptr},
       {{"--overwrite"}, nullptr, N_("replace existing files without asking"),
        [](CommandLine& line, const std::string&, const std::string&) {
          line.overwrite_given = true;

@@ -31,6 +31,7 @@ struct CommandLine {
   bool quiet = false;
   bool dry_run = false;
   bool recursive = false;
+  bool hidden = false;
   bool skip_existing = false;
   bool overwrite_given = false;
   bool color_given = false;

@@ -198,6 +198,11 @@ const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size) {
 }
 
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const {
+  return LoadByExtension(path, data, size, nullptr);
+}
+
+std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size,
+                                                 const GraphicClass* tried) const {
   const std::string extension = ExtensionOf(path);
   const GraphicClass* cls = registry_.FindExtension(extension);
   if (!cls) throw InvalidGraphicError(Tr("拡張子 .{1} の画像形式は処理できません", {extension}));
@@ -208,7 +213,7 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
     // is common in downloads) is read by what its signature says. When that
     // fails too, the extension's error is the one to report.
     const GraphicClass* sniffed = ClassFromSignature(data, size);
-    if (!sniffed || SameFormat(sniffed, cls)) throw;
+    if (!sniffed || SameFormat(sniffed, cls) || (tried && SameFormat(sniffed, tried))) throw;
     const std::exception_ptr first = std::current_exception();
     try {
       return Decode(*sniffed, path, data, size);
@@ -224,16 +229,43 @@ std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const {
   return Load(path, data.data(), data.size());
 }
 
-std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size) const {
-  if (const GraphicClass* cls = ClassFromContent(data, size)) {
-    try {
-      return Decode(*cls, path, data, size);
-    } catch (const Error&) {
-      // A file claimed by content but not decodable gets a second chance by
-      // its extension. Running out of memory or a bug is no such case.
-    }
+namespace {
+
+// A refusal for data that contradicts the format may mean the content test
+// took a file of another format for its own; any other refusal (too large,
+// cut short, a variant not read) says the file is of that format.
+bool MayBeAnotherFormat(const std::exception_ptr& refusal) {
+  try {
+    std::rethrow_exception(refusal);
+  } catch (const DecodeError& e) {
+    return e.Kind() == DecodeKind::kInvalidData;
+  } catch (const Error&) {
+    return true;
   }
-  return LoadByExtension(path, data, size);
+}
+
+}  // namespace
+
+std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size) const {
+  const GraphicClass* content = ClassFromContent(data, size);
+  if (!content) return LoadByExtension(path, data, size);
+  std::exception_ptr refusal;
+  try {
+    return Decode(*content, path, data, size);
+  } catch (const Error&) {
+    // A file claimed by content but not decodable gets a second chance by
+    // its extension, unless that names the same format. Running out of
+    // memory or a bug is no such case.
+    refusal = std::current_exception();
+  }
+  const GraphicClass* by_extension = registry_.FindExtension(ExtensionOf(path));
+  if (!by_extension || SameFormat(by_extension, content)) std::rethrow_exception(refusal);
+  try {
+    return LoadByExtension(path, data, size, content);
+  } catch (const Error&) {
+    if (MayBeAnotherFormat(refusal)) throw;
+    std::rethrow_exception(refusal);
+  }
 }
 
 }  // namespace velmora

@@ -21,8 +21,11 @@ class Loader {
   const GraphicClass* ClassFromContent(const std::string& path) const;
   const GraphicClass* ClassFromContent(const uint8_t* data, size_t size) const;
   // Loads a file by content, then by extension (a second chance by extension
-  // when the content class fails), then by signature when the extension's
-  // class fails. Raises the extension class's error, or InvalidGraphicError
+  // when the content class fails and the extension names another format),
+  // then by signature when the extension's class fails. A content class's
+  // refusal is the error raised, unless it only said the data contradicts
+  // its format and the extension's class failed too; a file no class
+  // recognises raises the extension class's error, or InvalidGraphicError
   // "拡張子 .<ext> の画像形式は処理できません" when no class has the
   // extension.
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
@@ -40,6 +43,9 @@ class Loader {
   const FileFormatList& Formats() const { return formats_; }
 
  private:
+  std::unique_ptr<Graphic> LoadByExtension(const std::string& path, const uint8_t* data, size_t size,
+                                           const GraphicClass* tried) const;
+
   GraphicRegistry registry_;
   FileFormatList formats_{registry_};
 };

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <future>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 
@@ -38,12 +39,23 @@ int Scale(int v, int new_size, int old_size) {
 char FoldCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-void Collect(const std::string& base, bool recursive, std::vector<std::string>& files) {
+struct Walk {
+  bool recursive;
+  bool hidden;  // descend into folders whose names start with "."
+  std::set<platform::FileId> visited;
+};
+
+// As find does, a recursive walk does not follow links to folders, and a
+// folder met twice (a bind mount of its parent) is walked once: each picture
+// is converted once, and no loop of links makes the walk endless.
+void Collect(const std::string& base, Walk& walk, std::vector<std::string>& files) {
+  if (auto id = platform::IdentityOf(base); id && !walk.visited.insert(*id).second) return;
   std::vector<platform::FolderEntry> entries = platform::ListFolder(base);
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
   for (const auto& entry : entries) {
     if (entry.folder) {
-      if (recursive) Collect(base + entry.name + "/", true, files);
+      if (walk.recursive && !entry.link && (walk.hidden || entry.name[0] != '.'))
+        Collect(base + entry.name + "/", walk, files);
     } else if (!platform::IsOurTemporary(entry.name)) {
       files.push_back(base + entry.name);
     }
@@ -145,7 +157,8 @@ void Converter::RunOrderDialog(OrderDialogData& data) {
 std::vector<std::string> Converter::CollectFolder(const std::string& folder) const {
   std::vector<std::string> files;
   if (!platform::FolderExists(folder)) return files;
-  Collect(folder.back() == '/' ? folder : folder + "/", recursive_, files);
+  Walk walk{recursive_, hidden_, {}};
+  Collect(folder.back() == '/' ? folder : folder + "/", walk, files);
   return files;
 }
 
@@ -602,7 +615,8 @@ void Converter::CheckNotProtected(const std::string& path) const {
 
 void Converter::ResolveOutputPath(const std::string& source, const std::string& extension, bool combined) {
   if (settings_.V_olddate) {
-    if (auto info = platform::LookUp(source)) {
+    // A link's own date: the source is the name the user chose.
+    if (auto info = platform::LookUp(source, /*follow_links=*/false)) {
       source_date_ = platform::PackedLocalDate(info->mtime_seconds);
       source_date_found_ = true;
     } else {

@@ -84,6 +84,8 @@ class Converter {
   // Folders are searched to any depth; with a save folder chosen, outputs
   // keep their place below the dropped folder.
   void SetRecursive(bool on) { recursive_ = on; }
+  // Whether a recursive walk descends into hidden folders (names starting with ".").
+  void SetHidden(bool on) { hidden_ = on; }
   // Resolves and lists every output without reading a picture, asking or
   // writing anything.
   void SetDryRun(bool on) { dry_run_ = on; }
@@ -164,6 +166,7 @@ class Converter {
   ShellFileOperation file_operation_;
   std::string program_folder_;
   bool recursive_ = false;
+  bool hidden_ = false;
   bool dry_run_ = false;
   int jobs_ = 1;
 

@@ -47,10 +47,36 @@ int64_t DateSeconds(double date) { return static_cast<int64_t>(std::floor((date 
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
+std::string AbsolutePath(const std::string& path) {
+  std::string joined = path;
+  if (joined.empty() || joined[0] != '/') {
+    std::unique_ptr<char, decltype(&std::free)> here(getcwd(nullptr, 0), &std::free);
+    if (!here) return "";
+    joined = std::string(here.get()) + "/" + joined;
+  }
+  // Lexically, as the user named it: a link keeps its own name and folder.
+  std::vector<std::string> parts;
+  for (size_t start = 0; start <= joined.size();) {
+    size_t end = joined.find('/', start);
+    if (end == std::string::npos) end = joined.size();
+    const std::string part = joined.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (const auto& part : parts) out += "/" + part;
+  return out.empty() ? "/" : out;
+}
+
 std::string LongPathOf(const std::string& path) {
   if (path.empty()) return "";
-  std::unique_ptr<char, decltype(&std::free)> resolved(realpath(path.c_str(), nullptr), &std::free);
-  return resolved ? std::string(resolved.get()) : std::string();
+  const std::string absolute = AbsolutePath(path);
+  struct stat st;
+  return !absolute.empty() && lstat(absolute.c_str(), &st) == 0 ? absolute : std::string();
 }
 
 std::string ProgramPath() {
@@ -85,7 +111,7 @@ bool PathExists(const std::string& path) {
 
 bool IsWritableFolder(const std::string& path) { return FolderExists(path) && access(path.c_str(), W_OK) == 0; }
 
-void MakeFolders(const std::string& path) {
+void MakeFolders(const std::string& path, mode_t mode) {
   if (path.empty() || FolderExists(path)) return;
   std::string partial;
   for (size_t i = 0; i <= path.size(); ++i) {
@@ -93,16 +119,16 @@ void MakeFolders(const std::string& path) {
       partial += path[i];
       continue;
     }
-    if (!partial.empty() && partial != "/" && mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST)
+    if (!partial.empty() && partial != "/" && mkdir(partial.c_str(), mode) != 0 && errno != EEXIST)
       throw FileError(Tr("Cannot create folder \"{1}\": {2}", {partial, ErrnoText(errno)}));
     if (i < path.size()) partial += '/';
   }
   if (!FolderExists(path)) throw FileError(Tr("Cannot create folder \"{1}\": {2}", {path, ErrnoText(ENOTDIR)}));
 }
 
-std::optional<FileInfo> LookUp(const std::string& path) {
+std::optional<FileInfo> LookUp(const std::string& path, bool follow_links) {
   struct stat st;
-  if (path.empty() || stat(path.c_str(), &st) != 0) return std::nullopt;
+  if (path.empty() || (follow_links ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return std::nullopt;
   return FileInfo{static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec), S_ISDIR(st.st_mode)};
 }
 
@@ -125,8 +151,13 @@ std::vector<FolderEntry> ListFolder(const std::string& folder) {
     const std::string name = e->d_name;
     if (name == "." || name == "..") continue;
     bool is_folder = e->d_type == DT_DIR;
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) is_folder = FolderExists(base + name);
-    out.push_back(FolderEntry{name, is_folder});
+    bool is_link = e->d_type == DT_LNK;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      is_link = lstat((base + name).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    }
+    if (e->d_type == DT_UNKNOWN || is_link) is_folder = FolderExists(base + name);
+    out.push_back(FolderEntry{name, is_folder, is_link});
   }
   return out;
 }

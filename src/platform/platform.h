@@ -8,6 +8,7 @@
 #include <iosfwd>
 #include <memory>
 #include <optional>
+#include <sys/types.h>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -22,7 +23,11 @@ class FileError : public Error {
   using Error::Error;
 };
 
-// The long (canonical, absolute) form of a path; empty when it cannot be resolved.
+// The absolute, normalised form of a path ("." and ".." taken away by
+// name), links not resolved: a link stays the name the user chose. Relative
+// paths start at the current folder; empty when that cannot be read.
+std::string AbsolutePath(const std::string& path);
+// AbsolutePath of a path that exists (a dangling link counts); empty otherwise.
 std::string LongPathOf(const std::string& path);
 
 // The running program file (/proc/self/exe) and its folder with a trailing "/".
@@ -37,8 +42,8 @@ bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);
 bool IsWritableFolder(const std::string& path);
-// Creates a folder and its parents (mode 0777 less the umask); raises FileError.
-void MakeFolders(const std::string& path);
+// Creates a folder and its parents (mode less the umask); raises FileError.
+void MakeFolders(const std::string& path, mode_t mode = 0777);
 
 // Reads a whole input file with sized reads. Only a regular file is read:
 // the file is opened without blocking (a FIFO would wait forever) and its
@@ -52,7 +57,8 @@ struct FileInfo {
   int64_t mtime_seconds = 0;  // seconds since the Unix epoch, UTC
   bool folder = false;
 };
-std::optional<FileInfo> LookUp(const std::string& path);
+// follow_links false: a link's own size and date, not its target's.
+std::optional<FileInfo> LookUp(const std::string& path, bool follow_links = true);
 
 // What makes two paths the same file: device and inode (links followed).
 struct FileId {
@@ -64,10 +70,11 @@ struct FileId {
 std::optional<FileId> IdentityOf(const std::string& path);
 
 // Entries of a folder in the order the file system returns them ("." and ".."
-// left out), with a flag telling folders apart.
+// left out), with flags telling folders (links to folders too) and links apart.
 struct FolderEntry {
   std::string name;
   bool folder;
+  bool link = false;
 };
 std::vector<FolderEntry> ListFolder(const std::string& folder);
 

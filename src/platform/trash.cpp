@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <climits>
 #include <cerrno>
 #include <ctime>
 #include <vector>
@@ -99,18 +100,33 @@ int CopyVerified(const std::string& from, const std::string& to) {
   return err;
 }
 
+// A link across file systems: a new link with the same target.
+int CopyLink(const std::string& from, const std::string& to) {
+  std::vector<char> target(PATH_MAX + 1);
+  const ssize_t n = readlink(from.c_str(), target.data(), target.size() - 1);
+  if (n < 0) return errno;
+  target[static_cast<size_t>(n)] = 0;
+  return symlink(target.data(), to.c_str()) == 0 ? 0 : errno;
+}
+
 }  // namespace
 
 void MoveToTrash(const std::string& path) {
   auto fail = [&](const std::string& reason) {
     throw FileError(Tr("Cannot move \"{1}\" to the trash: {2}", {path, reason}));
   };
-  const std::string absolute = LongPathOf(path);
-  if (absolute.empty()) fail(ErrnoText(errno ? errno : ENOENT));
+  // The name the user chose: a link goes to the trash, never what it points at.
+  const std::string absolute = AbsolutePath(path);
+  struct stat own;
+  if (absolute.empty() || lstat(absolute.c_str(), &own) != 0) fail(ErrnoText(errno ? errno : ENOENT));
   const std::string trash = DataHome() + "/Trash";
   try {
-    MakeFolders(trash + "/files");
-    MakeFolders(trash + "/info");
+    // Private, as the desktop's own trash is: what was thrown away is
+    // nobody else's to list or read.
+    MakeFolders(DataHome());
+    MakeFolders(trash, 0700);
+    MakeFolders(trash + "/files", 0700);
+    MakeFolders(trash + "/info", 0700);
   } catch (const FileError& e) {
     fail(e.what());
   }
@@ -147,7 +163,7 @@ void MoveToTrash(const std::string& path) {
   if (rename(absolute.c_str(), target.c_str()) == 0) return;
   err = errno;
   if (err == EXDEV) {
-    err = CopyVerified(absolute, target);
+    err = S_ISLNK(own.st_mode) ? CopyLink(absolute, target) : CopyVerified(absolute, target);
     if (err == 0) {
       if (unlink(absolute.c_str()) == 0) return;
       err = errno;

@@ -3,6 +3,8 @@
 // find the same modules.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "e2e/cli_fixture.h"
@@ -69,6 +71,40 @@ TEST_F(CliPluginsTest, ListsPluginFormatsAndConvertsThem) {
   r = App("-f png --quiet x.lie");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Susie plug-in error: liar.spi: its pixel block is smaller than a 64 x 64 picture of 24 bits needs"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(CliPluginsTest, OnlyCodeNobodyElseCanChangeIsLoaded) {
+  // A FIFO named .spi, and a plug-in that answers every question: the start
+  // neither blocks nor grows, and the endless list is cut at 256 pairs.
+  ASSERT_EQ(mkfifo((dir / "app/fifo.spi").c_str(), 0600), 0);
+  fs::copy_file(kBuiltPlugins + std::string("endless.spi"), dir / "app/endless.spi");
+  test::Result r = App("--list-formats");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_NE(r.out.find(std::string(255, 'd') + "  plug-in"), std::string::npos) << "the endless plug-in's text, cut to the buffer";
+  EXPECT_EQ(r.out.find(std::string(256, 'd')), std::string::npos);
+  // A relative plug-in folder would follow the current folder.
+  test::WriteText(dir / "config/velmora/registry.ini", "[Software\\Halvik\\Susie\\Plug-in]\nPath=app\n");
+  r = App("--list-formats");
+  EXPECT_NE(r.err.find("velmora-cli: warning: the plug-in folder \"app\" in " + (dir / "config/velmora/registry.ini") +
+                       " is not an absolute path; it is not searched\n"),
+            std::string::npos)
+      << r.err;
+  // A folder or a file that others can write is refused, named.
+  test::WriteText(dir / "config/velmora/registry.ini",
+                  "[Software\\Halvik\\Susie\\Plug-in]\nPath=" + (dir / "app") + "\n");
+  chmod((dir / "app/velp.spi").c_str(), 0666);
+  r = App("--list-formats");
+  EXPECT_NE(r.err.find("velmora-cli: warning: plug-in " + (dir / "app/velp.spi") +
+                       " can be written by other users; it is not loaded\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("VELP test pictures"), std::string::npos) << r.out;
+  chmod((dir / "app").c_str(), 0777);
+  r = App("--list-formats");
+  EXPECT_NE(r.err.find("plug-in folder " + (dir / "app") + "/ can be written by other users; no plug-in is loaded from it"),
             std::string::npos)
       << r.err;
 }

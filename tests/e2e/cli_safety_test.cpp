@@ -143,6 +143,62 @@ TEST_F(CliSafetyTest, ATrashThatCannotBeWrittenIsAFailure) {
   EXPECT_NE(r.err.find("velmora-cli: " + a + ": Cannot move \"" + a + "\" to the trash: "), std::string::npos) << r.err;
 }
 
+TEST_F(CliSafetyTest, ALinkIsTheNameTheUserChose) {
+  const std::string precious = Small("B/precious.bmp");
+  const auto bytes = test::ReadFile(precious);
+  fs::create_directories(dir / "A");
+  fs::create_symlink("../B/precious.bmp", dir / "A/shortcut.bmp");
+  // Given in a folder and as an argument: outputs beside the link, and the
+  // link, not the picture behind it, goes to the trash.
+  Result r = Cli("-f png --trash-source A", Data());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "A/shortcut.png"));
+  EXPECT_FALSE(fs::exists(dir / "B/precious.png"));
+  EXPECT_EQ(test::ReadFile(precious), bytes);
+  EXPECT_FALSE(fs::is_symlink(dir / "A/shortcut.bmp"));
+  const fs::path trashed = fs::path(dir / "data") / "Trash/files/shortcut.bmp";
+  EXPECT_TRUE(fs::is_symlink(trashed));
+  EXPECT_EQ(fs::read_symlink(trashed), "../B/precious.bmp");
+  const auto info = test::ReadFile(fs::path(dir / "data") / "Trash/info/shortcut.bmp.trashinfo");
+  EXPECT_NE(std::string(info.begin(), info.end()).find("Path=" + (dir / "A/shortcut.bmp") + "\n"), std::string::npos);
+  fs::create_symlink("../B/precious.bmp", dir / "A/again.bmp");
+  r = Cli("-f jpg A/again.bmp");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, (dir / "A/again.bmp") + " → " + (dir / "A/again.jpg") + " " +
+                       std::to_string(fs::file_size(dir / "A/again.jpg")) + " B\n");
+  // The trash is private; a trashed file keeps its mode.
+  for (const char* folder : {"Trash", "Trash/files", "Trash/info"}) {
+    struct stat st {};
+    ASSERT_EQ(stat((fs::path(dir / "data") / folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u) << folder;
+  }
+  const std::string mode = Small("m.bmp");
+  chmod(mode.c_str(), 0640);
+  ASSERT_EQ(Cli("-f png --trash-source m.bmp", Data()).status, 0);
+  struct stat st {};
+  ASSERT_EQ(stat((fs::path(dir / "data") / "Trash/files/m.bmp").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(CliSafetyTest, ARecursiveWalkNeverLoops) {
+  Small("tree/a.bmp");
+  Small("tree/sub/b.bmp");
+  Small("tree/.cache/c.bmp");
+  Small("outside/d.bmp");
+  fs::create_directory_symlink(".", dir / "tree/loop1");
+  fs::create_directory_symlink(".", dir / "tree/sub/loop2");
+  fs::create_directory_symlink("../outside", dir / "tree/elsewhere");
+  Result r = Cli("-f png --recursive tree");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, (dir / "tree/a.bmp") + " → " + (dir / "tree/a.png") + " 173 B\n" + (dir / "tree/sub/b.bmp") +
+                       " → " + (dir / "tree/sub/b.png") + " 173 B\n");
+  EXPECT_FALSE(fs::exists(dir / "outside/d.png")) << "a link to a folder is not followed";
+  fs::remove(dir / "tree/a.png"), fs::remove(dir / "tree/sub/b.png");
+  r = Cli("-f png --recursive --hidden tree");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(dir / "tree/.cache/c.png"));
+}
+
 // Starts velmora-cli on a big conversion, waits until its temporary exists,
 // then sends sig; returns the exit status.
 int InterruptMidWrite(const test::TempDir& dir, int sig) {

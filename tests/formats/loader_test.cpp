@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -111,6 +112,51 @@ TEST_F(LoaderFilesTest, ContentFirstThenExtension) {
             "Cannot open file \"" + (dir / "none.png") + "\": No such file or directory");
 }
 
+// A class recognised by content that counts its decodes and refuses them.
+struct Counting {
+  static inline int decodes = 0;
+  static inline DecodeKind kind = DecodeKind::kInvalidData;
+  class Graphic : public BitmapGraphic {
+   public:
+    std::string ClassName() const override { return "Counting"; }
+
+   protected:
+    void OnLoad(const uint8_t*, size_t) override {
+      ++decodes;
+      throw DecodeError(kind, "counting: refused");
+    }
+  };
+  static const GraphicClass& Class() {
+    static const GraphicClass cls{"Counting", [] { return std::make_unique<Graphic>(); },
+                                  [](const uint8_t* d, size_t n) { return n >= 4 && std::memcmp(d, "CNT!", 4) == 0; }};
+    return cls;
+  }
+};
+
+TEST_F(LoaderFilesTest, AContentClassRefusalIsTheReasonAndDecodesOnce) {
+  loader.Formats().Register("cnt", "Counting pictures", "", &Counting::Class());
+  test::WriteText(dir / "a.cnt", "CNT! and nothing else");
+  fs::copy(dir / "a.cnt", dir / "a.dat");
+  fs::copy(dir / "a.cnt", dir / "a.bmp");
+  for (const auto kind : {DecodeKind::kInvalidData, DecodeKind::kTooLarge}) {
+    Counting::kind = kind;
+    Counting::decodes = 0;
+    // Its own extension: one decode, its reason.
+    EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "a.cnt"); }), "counting: refused");
+    EXPECT_EQ(Counting::decodes, 1);
+    // An extension no class has: still its reason, not the extension's.
+    EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "a.dat"); }), "counting: refused");
+    EXPECT_EQ(Counting::decodes, 2);
+  }
+  // Another format's extension fails too: data that contradicted the
+  // content class may have been that format's, whose reason is given;
+  // a picture too large is this class's.
+  Counting::kind = DecodeKind::kInvalidData;
+  EXPECT_NE(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.bmp"); }), "counting: refused");
+  Counting::kind = DecodeKind::kTooLarge;
+  EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.bmp"); }), "counting: refused");
+}
+
 TEST_F(MagickFilesTest, DibGoesThroughTheStrictReader) {
   const std::string v5 = Make("v5.bmp", "-size 3x3 xc:blue");  // ImageMagick writes a 124-byte header
   fs::copy(v5, dir / "v5.dib");
@@ -187,7 +233,7 @@ TEST(HostileFilesTest, HugeDimensionsAreRefusedBeforeAllocating) {
   std::vector<uint8_t> gif = {'G', 'I', 'F', '8', '9', 'a', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0x3B};
   test::WriteFile(dir / "huge_screen.gif", gif);
   EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(dir / "huge_screen.gif"); }),
-            "GIF image: 65535 x 65535 pixels exceed the limit of 268435456 pixels per picture");
+            "GIF image: 65535 x 65535 pixels cannot be held in 14 bytes");
   // A PNG whose header claims 60000 x 60000 pixels, with a valid CRC.
   std::vector<uint8_t> png = {137, 80, 78, 71,   13,   10, 26, 10,   0,    0, 0, 13, 'I', 'H', 'D',
                               'R', 0,  0,  0xEA, 0x60, 0,  0,  0xEA, 0x60, 8, 2, 0,  0,   0};
@@ -202,7 +248,7 @@ TEST(HostileFilesTest, HugeDimensionsAreRefusedBeforeAllocating) {
   }
   test::WriteFile(dir / "huge_header.png", png);
   const std::string png_error = test::ErrorOf([&] { loader.LoadFile(dir / "huge_header.png"); });
-  EXPECT_EQ(png_error, "PNG image: 60000 x 60000 pixels exceed the limit of 268435456 pixels per picture");
+  EXPECT_EQ(png_error, "PNG image: 60000 x 60000 pixels cannot be held in 16 bytes");
 }
 
 

@@ -5,6 +5,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdlib>
+#include <iostream>
 
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
@@ -71,6 +72,7 @@ VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   // The plug-ins are searched once the windows exist, and stay for the run.
   plugins_ = std::make_unique<SusiePlugins>(loader_.Registry());
   plugins_->Loaded();
+  for (const auto& warning : plugins_->Warnings()) std::cerr << "velmora: " << warning << '\n';
   // The watcher joins with the main window; the clipboard as it is at
   // start-up is not converted.
   watcher_.SetOnClipChange([this] {

@@ -32,12 +32,15 @@ struct JpegSink {
   // Called once the output size and colour space are known, before any
   // scan is decoded; returns the row buffer of width * components bytes per
   // row, rows top first, or nullptr to refuse. Must not throw.
-  uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe);
+  // arithmetic: the file's entropy coding, which decides how densely it can
+  // describe its size.
+  uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe, bool arithmetic);
   // Keeps a copy of the EXIF block; the marker's memory dies with libjpeg's
   // object. Must not throw.
   void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
   void* self;
   int64_t max_memory = 0;
+  size_t data_size = 0;
   ptrdiff_t stride = 0;  // from one row to the next (negative: rows go up in memory), set by allocate
 };
 
@@ -80,7 +83,7 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
   jpeg_calc_output_dimensions(&cinfo);
   uint8_t* rows =
       sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-                     cinfo.out_color_components, cinfo.saw_Adobe_marker);
+                     cinfo.out_color_components, cinfo.saw_Adobe_marker, cinfo.arith_code != 0);
   if (!rows) {
     std::snprintf(message, JMSG_LENGTH_MAX, "image too large");
     jpeg_destroy_decompress(&cinfo);
@@ -104,7 +107,7 @@ class JpegGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this, CurrentLimits().max_allocation};
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this, CurrentLimits().max_allocation, size};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
     char warning[JMSG_LENGTH_MAX] = {};
@@ -118,10 +121,13 @@ class JpegGraphic : public BitmapGraphic {
   }
 
  private:
-  static uint8_t* Allocate(void* self, int width, int height, int components, int adobe) {
+  static uint8_t* Allocate(void* self, int width, int height, int components, int adobe, bool arithmetic) {
     auto* me = static_cast<JpegGraphic*>(self);
     try {
-      CheckImageSize(width, height, N_("JPEG image"));
+      // Huffman coding spends at least a bit on every 8 x 8 block of the
+      // first component (the output is not scaled: its size is the file's);
+      // an arithmetic coder can spend far less.
+      CheckClaimedSize(width, height, me->sink_->data_size, arithmetic ? 64.0 * 8 * 64 : 64.0 * 8, N_("JPEG image"));
       me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
       if (components == 4) {
         me->raw_.assign(static_cast<size_t>(width) * height * components, 0);

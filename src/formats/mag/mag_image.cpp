@@ -72,7 +72,9 @@ void MagImage::Decode() {
   ++header_at;
   const uint8_t* h = data_->mag_header.data();
   const int width = data_->width, height = data_->height;
-  CheckImageSize(width, height, N_("MAG image"));
+  // A bit of flag A stands for a flag byte, eight pixels at most: the rest
+  // of the picture may repeat the flags of the line above.
+  CheckClaimedSize(width, height, s.size() - header_at, 64.0, N_("MAG image"));
   const int colors = Color256 ? 256 : 16;
   const size_t palette_at = header_at + 32;
   if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError(Tr("the palette is cut short"));

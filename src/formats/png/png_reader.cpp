@@ -29,7 +29,8 @@ bool RecognisesPng(const uint8_t* data, size_t size) { return size >= 8 && std::
 struct PngSink {
   // Called with the size once the header is read; returns false to refuse
   // (the reason is kept by the sink). Must not throw.
-  bool (*begin)(void* self, png_uint_32 width, png_uint_32 height, bool interlaced);
+  // bits: per stored pixel; left: the bytes of the file still unread.
+  bool (*begin)(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, size_t left);
   // Rows to read the whole interlaced image into (RGBA), after begin.
   png_bytep* (*interlaced_rows)(void* self);
   // One decoded RGBA row. Must not throw.
@@ -89,7 +90,8 @@ int DecodePng(const uint8_t* data, size_t size, PngSink* sink, char* message, si
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const int interlace = png_get_interlace_type(png, info);
-  if (!sink->begin(sink->self, width, height, interlace != PNG_INTERLACE_NONE)) {
+  const int bits = png_get_bit_depth(png, info) * png_get_channels(png, info);
+  if (!sink->begin(sink->self, width, height, bits, interlace != PNG_INTERLACE_NONE, in.size - in.pos)) {
     png_destroy_read_struct(&png, &info, nullptr);
     message[0] = 0;
     return 1;
@@ -137,10 +139,11 @@ class PngGraphic : public BitmapGraphic {
   }
 
  private:
-  static bool Begin(void* self, png_uint_32 width, png_uint_32 height, bool interlaced) {
+  static bool Begin(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, size_t left) {
     auto* me = static_cast<PngGraphic*>(self);
     try {
-      CheckImageSize(width, height, N_("PNG image"));
+      // zlib inflates at most 1032 bytes from one.
+      CheckClaimedSize(width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
       CheckAllocation(static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
       const size_t row_bytes = static_cast<size_t>(width) * 4;

@@ -47,6 +47,7 @@ struct BlockHeader {
 struct Channel {
   uint16_t bitmap_type;  // 0 image, 1 transparency mask, 2 user mask, ...
   uint16_t channel_type;  // 0 the single channel of a paletted or grey bitmap, 1 red, 2 green, 3 blue
+  size_t stride = 0;  // bytes from one row to the next: each channel pads its rows its own way
   std::vector<uint8_t> bytes;
 };
 
@@ -263,9 +264,19 @@ class PspFile {
       channel.channel_type = in_.U16Le();
       if (end) in_.Seek(end);
       const size_t row = RowBytes(raster.width, channel.bitmap_type == 0 ? depth_ : 8);
-      if (length < row * raster.height) in_.Invalid(Tr("a channel is smaller than its layer"));
-      // A channel may pad its rows; more than the layer needs is not read.
+      // Rows may be padded to four bytes, no more: any other length is a
+      // channel of some other layer, and reading it with this layer's rows
+      // would reach past its end.
+      const size_t padded = (row + 3) / 4 * 4;
+      const uint64_t height = static_cast<uint64_t>(raster.height);
+      if (length < row * height || length > padded * height)
+        in_.Invalid(Tr("a channel's length does not fit its layer"));
+      if (in_.Position() > block.end || packed > block.end - in_.Position()) in_.Truncated();
+      // What the packed bytes can expand to, before the room is made.
+      const double expands = compression_ == kRle ? 64.0 : compression_ == kLz77 ? 1032.0 : 1.0;
+      if (static_cast<double>(length) > static_cast<double>(packed) * expands) in_.Truncated();
       CheckAllocation(static_cast<int64_t>(length), kWho);
+      channel.stride = length / raster.height;
       const uint8_t* data = in_.Take(packed);
       channel.bytes = Expand(data, packed, length);
       raster.channels.push_back(std::move(channel));
@@ -328,9 +339,8 @@ class PspFile {
                                  : depth_ == 4 ? Bitmap::Format::k4Bit
                                                : Bitmap::Format::k8Bit);
       out.SetPalette(Palette());
-      const size_t row = index->bytes.size() / height_;
       const size_t used = RowBytes(width_, depth_);
-      for (int y = 0; y < height_; ++y) std::memcpy(out.Row(y), index->bytes.data() + row * y, used);
+      for (int y = 0; y < height_; ++y) std::memcpy(out.Row(y), index->bytes.data() + index->stride * y, used);
       return out;
     }
     Bitmap out(width_, height_, Bitmap::Format::k24Bit);
@@ -343,23 +353,21 @@ class PspFile {
       const Channel* blue = indexed ? red : Find(r, 0, 3);
       if (!red || !green || !blue) in_.Invalid(Tr("a layer lacks a colour channel"));
       const Channel* mask = Find(r, 1, 0);
-      const size_t row = red->bytes.size() / r.height;
-      const size_t mask_row = mask ? mask->bytes.size() / r.height : 0;
-      if (mask && mask_row < size_t(r.width)) in_.Invalid(Tr("a transparency mask is smaller than its layer"));
       for (int y = 0; y < r.height; ++y) {
         uint8_t* d = out.Row(r.top + y) + size_t(r.left) * 3;
         for (int x = 0; x < r.width; ++x) {
           uint8_t c[3];  // blue, green, red
           if (indexed) {
-            const uint8_t* s = red->bytes.data() + row * y;
+            const uint8_t* s = red->bytes.data() + red->stride * y;
             int i = depth_ == 8 ? s[x] : depth_ == 4 ? (s[x / 2] >> ((x & 1) ? 0 : 4)) & 15 : (s[x / 8] >> (7 - x % 8)) & 1;
             if (i >= static_cast<int>(palette.size())) in_.Invalid(Tr("a pixel refers to a colour the palette does not have"));
             c[0] = palette[i].blue, c[1] = palette[i].green, c[2] = palette[i].red;
           } else {
-            const size_t at = row * y + x;
-            c[0] = blue->bytes[at], c[1] = green->bytes[at], c[2] = red->bytes[at];
+            c[0] = blue->bytes[blue->stride * y + x];
+            c[1] = green->bytes[green->stride * y + x];
+            c[2] = red->bytes[red->stride * y + x];
           }
-          int alpha = mask ? mask->bytes[mask_row * y + x] : 255;
+          int alpha = mask ? mask->bytes[mask->stride * y + x] : 255;
           if (flatten) alpha = alpha * r.opacity / 255;
           for (int k = 0; k < 3; ++k) d[x * 3 + k] = static_cast<uint8_t>((c[k] * alpha + d[x * 3 + k] * (255 - alpha) + 127) / 255);
         }

@@ -2,9 +2,12 @@
 #include "base/messages.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <fnmatch.h>
 #include <link.h>
 #include <malloc.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -13,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "base/paths.h"
 #include "formats/formats.h"
@@ -67,9 +71,23 @@ class PluginFault : public DecodeError {
 // --- SusiePlugin -----------------------------------------------------------
 
 SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
+  // Only a regular file is code: opened without blocking (a FIFO named
+  // *.spi would wait for a writer for ever) and checked on the open
+  // descriptor; the module loaded must then be that very file.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  const bool regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (fd >= 0) close(fd);
+  if (!regular) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!module_) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   file_name_ = ModuleFileName(module_, path);
+  struct stat loaded {};
+  if (stat(file_name_.c_str(), &loaded) != 0 || loaded.st_dev != st.st_dev || loaded.st_ino != st.st_ino) {
+    dlclose(module_);
+    module_ = nullptr;
+    throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
+  }
   auto entry = [&](auto& slot, const char* name) { slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(module_, name)); };
   entry(get_plugin_info, "GetPluginInfo");
   entry(configuration_dlg, "ConfigurationDlg");
@@ -84,7 +102,8 @@ SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
     RequireEntries();
     api_version_ = Info(0);
     name_ = Info(1);
-    for (int32_t n = 2;; n += 2) {
+    // A plug-in that answers every number would otherwise be asked for ever.
+    for (int32_t n = 2; n < 2 + 2 * kMaxPatterns; n += 2) {
       std::string pattern = Info(n);
       std::string description = Info(n + 1);
       if (pattern.empty() || description.empty()) break;
@@ -127,6 +146,24 @@ std::string SusiePlugin::Info(int32_t number) const {
   if (get_plugin_info(number, buffer, 255) <= 0) return {};
   return std::string(buffer, strnlen(buffer, 256));
 }
+
+namespace {
+
+// Whether code may be loaded from path: owned by the user or root and not
+// writable by the group or others, as ssh asks of its keys. The reason
+// otherwise, as a warning that names the path.
+std::optional<std::string> UnsafeToLoad(const std::string& path, bool folder) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::nullopt;  // nothing there to load
+  const uid_t me = geteuid();
+  if ((st.st_uid != me && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return Tr(folder ? N_("plug-in folder {1} can be written by other users; no plug-in is loaded from it")
+                     : N_("plug-in {1} can be written by other users; it is not loaded"),
+              {path});
+  return std::nullopt;
+}
+
+}  // namespace
 
 std::unique_ptr<SusiePlugin> SusiePlugin::Load(const std::string& path) {
   std::unique_ptr<SusiePlugin> generic(new SusiePlugin(path, Kind::kGeneric));
@@ -171,7 +208,8 @@ void SusiePlugins::Loaded() {
   if (AutoSearch) Search("*.spi");
 }
 
-std::vector<std::string> SusiePlugins::Folders(const std::set<SearchOption>& options) {
+std::vector<std::string> SusiePlugins::Folders(const std::set<SearchOption>& options,
+                                               std::vector<std::string>* warnings) {
   std::vector<std::string> folders;
   auto add = [&](std::string folder) {
     if (folder.empty()) return;
@@ -183,9 +221,18 @@ std::vector<std::string> SusiePlugins::Folders(const std::set<SearchOption>& opt
                               SearchOption::spsSystemDir, SearchOption::spsWindowsDir}) {
     if (!options.count(option)) continue;
     switch (option) {
-      case SearchOption::spsSusieDir:
-        add(platform::RegistryValue("Software\\Halvik\\Susie\\Plug-in", "Path"));
+      case SearchOption::spsSusieDir: {
+        // A relative folder would follow the current folder: starting the
+        // program inside a folder of pictures would load what lies there.
+        const std::string path = platform::RegistryValue("Software\\Halvik\\Susie\\Plug-in", "Path");
+        if (!path.empty() && path[0] != '/') {
+          if (warnings) warnings->push_back(Tr("the plug-in folder \"{1}\" in {2} is not an absolute path; it is not searched",
+                                               {path, platform::RegistryPath()}));
+          break;
+        }
+        add(path);
         break;
+      }
       case SearchOption::spsAppDir:
         add(platform::ProgramFolder());
         break;
@@ -208,10 +255,14 @@ void SusiePlugins::Search(const std::string& pattern) {
     SearchFolder(FolderOf(pattern), FileNameOf(pattern));
     return;
   }
-  for (const std::string& folder : Folders(SearchOptions)) SearchFolder(folder, pattern);
+  for (const std::string& folder : Folders(SearchOptions, &warnings_)) SearchFolder(folder, pattern);
 }
 
 void SusiePlugins::SearchFolder(const std::string& folder, const std::string& pattern) {
+  if (auto warning = UnsafeToLoad(folder, /*folder=*/true)) {
+    warnings_.push_back(*warning);
+    return;
+  }
   std::vector<std::string> files;
   try {
     for (const platform::FolderEntry& entry : platform::ListFolder(folder)) {
@@ -232,6 +283,10 @@ void SusiePlugins::SearchFolder(const std::string& folder, const std::string& pa
       return Lower(p->PluginFileName()) == Lower(full);
     });
     if (known) continue;
+    if (auto warning = UnsafeToLoad(file, /*folder=*/false)) {
+      warnings_.push_back(*warning);
+      continue;
+    }
     bool accept = true;
     if (OnSearching) OnSearching(file, accept);
     if (!accept) continue;

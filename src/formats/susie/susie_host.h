@@ -41,7 +41,10 @@ class SusiePlugin {
 
   // Loads a module in two passes: generically, then as the kind its API
   // version names. Raises PluginLoadError or PluginApiError.
+  // Only a regular file is loaded, and at most kMaxPatterns pairs of
+  // pattern and description are read from it.
   static std::unique_ptr<SusiePlugin> Load(const std::string& path);
+  static constexpr int kMaxPatterns = 256;
   ~SusiePlugin();
   SusiePlugin(const SusiePlugin&) = delete;
   SusiePlugin& operator=(const SusiePlugin&) = delete;
@@ -122,8 +125,13 @@ class SusiePlugins {
   // The collection that exists, or nullptr.
   static SusiePlugins* Current();
 
-  // Folders the search options stand for on this system.
-  static std::vector<std::string> Folders(const std::set<SearchOption>& options);
+  // Folders the search options stand for on this system; a folder refused
+  // (a relative registry path) adds a warning when warnings is given.
+  static std::vector<std::string> Folders(const std::set<SearchOption>& options,
+                                          std::vector<std::string>* warnings = nullptr);
+  // What the searches passed over and why, one line each: a relative
+  // registry path, a folder or file other users can write.
+  const std::vector<std::string>& Warnings() const { return warnings_; }
 
  private:
   void SearchFolder(const std::string& folder, const std::string& pattern);
@@ -132,6 +140,7 @@ class SusiePlugins {
   GraphicRegistry& registry_;
   std::vector<std::unique_ptr<SusiePlugin>> plugins_;
   std::vector<std::pair<std::string, const SusiePlugin*>> registered_;  // extension (lower case), plug-in
+  std::vector<std::string> warnings_;
 };
 
 // The graphic class GraphicRegistry holds for every plug-in extension.

@@ -1,6 +1,7 @@
 // TIFF input on libtiff (the first page), recognised by its byte-order mark.
 // libtiff's RGBA reader covers strips and tiles, every bit depth, palette,
 // CMYK and YCbCr; alpha is composited over white.
+#include <algorithm>
 #include <cstring>
 #include <istream>
 #include <iterator>
@@ -21,6 +22,38 @@ bool RecognisesTiff(const uint8_t* head, size_t size) {
          (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
 
+// The most pixels one byte of the file can describe, by the densest packing
+// of its compression: a bound that lets a claimed size be weighed against
+// the file before anything is allocated for it.
+double PixelsPerByte(TIFF* tif, uint32_t width) {
+  uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+  const double pixel_bits = std::max(1, bits * samples);
+  switch (compression) {
+    case COMPRESSION_NONE:
+      return 8.0 / pixel_bits;
+    case COMPRESSION_PACKBITS:  // 128 bytes in two
+      return 64.0 * 8 / pixel_bits;
+    case COMPRESSION_LZW:  // 4096 bytes in a 12-bit code
+      return 4096.0 * 8 / 12 * 8 / pixel_bits;
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+      return 1032.0 * 8 / pixel_bits;
+    case COMPRESSION_JPEG:
+    case COMPRESSION_OJPEG:  // a bit for every 8 x 8 block
+      return 64.0 * 8;
+    case COMPRESSION_CCITTRLE:
+    case COMPRESSION_CCITTRLEW:
+    case COMPRESSION_CCITTFAX3:
+    case COMPRESSION_CCITTFAX4:  // a row the same as the one before in a bit
+      return 8.0 * std::max<uint32_t>(width, 1);
+    default:
+      return 65536.0 * 8 / pixel_bits;
+  }
+}
+
 class TiffGraphic : public BitmapGraphic {
  public:
   std::string ClassName() const override { return "TiffGraphic"; }
@@ -36,26 +69,40 @@ class TiffGraphic : public BitmapGraphic {
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    CheckImageSize(width, height, N_("TIFF image"));
-    CheckAllocation(static_cast<int64_t>(width) * height * 4, N_("TIFF image"));
-    std::vector<uint32_t> raster(static_cast<size_t>(width) * height);
-    // Any error while decoding fails the file: libtiff would otherwise hand
-    // back a picture with the undecodable parts left blank.
-    if (!TIFFReadRGBAImageOriented(tif.get(), width, height, raster.data(), ORIENTATION_TOPLEFT, 1) ||
-        diagnostics.failed)
+    CheckClaimedSize(width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
+    char reason[1024] = {};
+    TIFFRGBAImage image{};
+    if (!TIFFRGBAImageOK(tif.get(), reason) || !TIFFRGBAImageBegin(&image, tif.get(), 1, reason))
       throw DecodeError(DecodeKind::kInvalidData,
-                        "TIFF image error: the image data cannot be decoded" + diagnostics.Suffix());
+                        "TIFF image error: the image data cannot be decoded" +
+                            (diagnostics.failed ? diagnostics.Suffix() : " (" + std::string(reason) + ")"));
+    std::unique_ptr<TIFFRGBAImage, void (*)(TIFFRGBAImage*)> ended(&image, TIFFRGBAImageEnd);
+    image.req_orientation = ORIENTATION_TOPLEFT;
     Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
-    for (uint32_t y = 0; y < height; ++y) {
-      const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
-      uint8_t* d = out.Row(static_cast<int>(y));
-      for (uint32_t x = 0; x < width; ++x) {
-        // libtiff hands out premultiplied alpha: over white adds the rest.
-        const uint32_t p = s[x];
-        const int a = TIFFGetA(p);
-        d[x * 3] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetB(p)) + 255 - a));
-        d[x * 3 + 1] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetG(p)) + 255 - a));
-        d[x * 3 + 2] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetR(p)) + 255 - a));
+    // A band of rows at a time: the RGBA copy of the whole picture would
+    // cost a third more than the picture itself.
+    const uint32_t band = std::max<uint32_t>(1, std::min<uint32_t>(height, (1u << 22) / std::max<uint32_t>(width, 1)));
+    std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
+    for (uint32_t top = 0; top < height; top += band) {
+      const uint32_t rows = std::min(band, height - top);
+      image.row_offset = static_cast<int>(top);
+      image.col_offset = 0;
+      // Any error while decoding fails the file: libtiff would otherwise
+      // hand back a picture with the undecodable parts left blank.
+      if (!TIFFRGBAImageGet(&image, raster.data(), width, rows) || diagnostics.failed)
+        throw DecodeError(DecodeKind::kInvalidData,
+                          "TIFF image error: the image data cannot be decoded" + diagnostics.Suffix());
+      for (uint32_t y = 0; y < rows; ++y) {
+        const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
+        uint8_t* d = out.Row(static_cast<int>(top + y));
+        for (uint32_t x = 0; x < width; ++x) {
+          // libtiff hands out premultiplied alpha: over white adds the rest.
+          const uint32_t p = s[x];
+          const int a = TIFFGetA(p);
+          d[x * 3] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetB(p)) + 255 - a));
+          d[x * 3 + 1] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetG(p)) + 255 - a));
+          d[x * 3 + 2] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetR(p)) + 255 - a));
+        }
       }
     }
     bitmap_ = std::move(out);
