@@ -79,8 +79,10 @@ class HeifGraphic : public BitmapGraphic {
     };
     for (const CodedSize& canvas : DerivedCanvasSizes(data, size)) check(canvas, 0);
     for (const CodedSize& coded : HevcConfigSizes(data, size)) check(coded, 64);
+    // A coded HEVC picture may round up by as much as a coding block: a small
+    // picture is coded as one 64 x 64 block.
     heif_context_set_maximum_image_size_limit(
-        context.get(), static_cast<int>(std::max(declared_width, declared_height)) + 1);
+        context.get(), static_cast<int>(std::max(declared_width, declared_height)) + 64 + 1);
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;

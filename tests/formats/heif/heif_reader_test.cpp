@@ -48,6 +48,11 @@ TEST_F(MagickFilesTest, SizesAreReadAheadOfTheDecoder) {
     EXPECT_GE(s.height, 60u);
     EXPECT_LT(s.height, 60u + 64);
   }
+  // Coded larger than declared, within a coding block: decoded, and cropped.
+  EXPECT_LE(MaxDifference(Decode(loader, dir / "odd.heic"), test::ReadWithMagick(dir / "odd.heic")), 3);
+  Make("tiny.png", "-size 12x7 gradient:crimson-skyblue -depth 8");
+  ASSERT_EQ(test::Run("heif-enc -q 90 '" + (dir / "tiny.png") + "' -o '" + (dir / "tiny.heic") + "' >/dev/null 2>&1"), 0);
+  EXPECT_EQ(Decode(loader, dir / "tiny.heic").width, 12);
   // heif-enc writes the picture as a grid of one tile: its canvas is the picture.
   const auto grid = DerivedCanvasSizes(heic.data(), heic.size());
   ASSERT_EQ(grid.size(), 1u);
