@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build programs run gui test asan-build test-asan release bench fuzz package install-check clean
+.PHONY: deps configure build programs run gui test asan-build test-asan release bench fuzz fuzz-long package install-check clean
 
 deps:
 	@bash scripts/install-deps
@@ -51,6 +51,13 @@ bench: build
 
 fuzz: asan-build
 	@bash scripts/run-fuzz build-asan $(or $(FUZZ_SECONDS),30)
+
+# A long round that keeps what it finds: each target for FUZZ_SECONDS
+# (default 300) or FUZZ_RUNS executions, then the inputs that reached new
+# code are merged into fuzz/corpus/<target>/ (commit them). FUZZ_TARGETS
+# limits the round to some targets.
+fuzz-long: asan-build
+	@bash scripts/run-fuzz-long build-asan $(or $(FUZZ_SECONDS),300) $(or $(FUZZ_RUNS),0) $(FUZZ_TARGETS)
 
 # A .deb of the build (CPack, dependencies from dpkg-shlibdeps).
 package: programs

@@ -119,8 +119,9 @@ void WritePdf(const DibImage& image, const WriterContext&, std::ostream& out) {
 
 // The combined PDF of a batch. Each page, with its contents and image, goes
 // to a spool file as soon as it is printed, so a batch of hundreds of photos
-// needs the memory of one page; the page tree, the fonts and the
-// cross-reference table follow at the end.
+// needs the memory of one page; at the end the document's own objects, the
+// spool, and the cross-reference table make the file the in-memory document
+// would have written.
 class CombinedPdf : public CombinedOutput {
  public:
   CombinedPdf() {
@@ -138,8 +139,7 @@ class CombinedPdf : public CombinedOutput {
   }
   int Count() const override { return pdf_.report.PageCount(); }
   void Save(std::ostream& out) override {
-    pdf_.report.Document()->FinishSpooling();
-    spool_.CopyTo(out);
+    pdf_.report.Document()->FinishSpooling(out, [this](std::ostream& to) { spool_.CopyTo(to); });
     pdf_.report.AbortDocument();
   }
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -67,6 +69,27 @@ std::string SaveBmp(const std::string& path, const Bitmap& bitmap);
 std::vector<uint8_t> Bytes(const std::string& s);
 
 // A fresh empty folder under the system's temporary folder, removed on destruction.
+// Sets an environment variable for the scope, then puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) saved_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (saved_)
+      setenv(name_, saved_->c_str(), 1);
+    else
+      unsetenv(name_);
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
 class TempDir {
  public:
   TempDir();

@@ -25,6 +25,9 @@ class PdfWriter {
     pos_ += n;
   }
   uint64_t Position() const { return pos_; }
+  // Bytes that reached the stream past this writer (a spool copied in).
+  void Advance(uint64_t n) { pos_ += n; }
+  std::ostream& Stream() { return out_; }
   const PdfXref* xref = nullptr;
 
  private:
@@ -352,23 +355,19 @@ void PdfDocument::CreateDocument() {
   xobjects_.clear();
   auto catalog = std::make_unique<PdfDictionary>();
   catalog_ = static_cast<PdfDictionary*>(xref_->AddObject(std::move(catalog)));
-  open_objects_ = {catalog_};
   catalog_->Set("Type", std::make_unique<PdfName>("Catalog"));
   trailer_->Set("Root", catalog_);
   if (use_outlines_) {
     auto* outlines = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
-    open_objects_.push_back(outlines);
     outlines->Set("Type", std::make_unique<PdfName>("Outlines"));
     outlines->Set("Count", std::make_unique<PdfNumber>(0));
     catalog_->Set("Outlines", outlines);
   }
   info_ = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
-  open_objects_.push_back(info_);
   info_->Set("Producer", std::make_unique<PdfText>("DuvuzEvo version 0.9"));
   trailer_->Set("Info", info_);
   info_->Set("CreationDate", std::make_unique<PdfText>(PdfDateNow()));
   pages_ = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
-  open_objects_.push_back(pages_);
   pages_->Set("Type", std::make_unique<PdfName>("Pages"));
   pages_->Set("Kids", std::make_unique<PdfArray>());
   pages_->Set("Count", std::make_unique<PdfNumber>(0));
@@ -451,8 +450,9 @@ PdfDictionary& PdfDocument::CreateFont(const std::string& name) {
   font->Set("Widths", std::move(widths), true);
   font->Set("Name", std::make_unique<PdfName>("F" + std::to_string(fonts_.size())));
   auto* registered = static_cast<PdfDictionary*>(xref_->AddObject(std::move(font)));
+  // Written as it is now: a font never changes once made, so it may go to
+  // the spool between the page objects that were numbered around it.
   fonts_.emplace_back(name, registered);
-  open_objects_.push_back(registered);
   return *registered;
 }
 
@@ -483,20 +483,12 @@ void PdfDocument::AddImage(const std::string& name, std::unique_ptr<PdfStream> i
   registered->dict.Set("Name", std::make_unique<PdfName>(name));
 }
 
-void PdfDocument::WriteObjects(PdfWriter& out, bool finished_only) {
+void PdfDocument::WriteObjects(PdfWriter& out) {
   const auto& objects = xref_->Objects();
-  offsets_.resize(objects.size(), 0);
+  offsets_.assign(objects.size(), 0);
   for (size_t i = 0; i < objects.size(); ++i) {
-    if (offsets_[i] != 0) continue;
-    PdfObject* object = objects[i].get();
-    if (finished_only &&
-        std::find(open_objects_.begin(), open_objects_.end(), object) != open_objects_.end())
-      continue;
     offsets_[i] = out.Position();
-    WriteNumbered(out, *object);
-    // A spooled object's data lives in the spool from now on.
-    if (spool_)
-      if (auto* stream = dynamic_cast<PdfStream*>(object)) std::string().swap(stream->buffer);
+    WriteNumbered(out, *objects[i]);
   }
 }
 
@@ -524,8 +516,7 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
   PdfWriter out(stream);
   out.xref = xref_.get();
   out.Put(std::string("%PDF-1.2 ") + kCrLf);
-  offsets_.clear();
-  WriteObjects(out, false);
+  WriteObjects(out);
   WriteTail(out);
   if (!stream) throw PdfOperationError(Tr("PDF write error"));
 }
@@ -535,25 +526,60 @@ void PdfDocument::StartSpooling(std::ostream& spool) {
   spool_stream_ = &spool;
   spool_ = std::make_unique<PdfWriter>(spool);
   spool_->xref = xref_.get();
-  spool_->Put(std::string("%PDF-1.2 ") + kCrLf);
   offsets_.clear();
+  // The objects that exist now (catalog, outlines, information, page tree)
+  // stay open to the end and are written first; everything numbered after
+  // them goes to the spool in number order, so that the finished file is
+  // the one SaveToStream would have written.
+  head_ = xref_->Objects().size();
+  next_spooled_ = head_;
+}
+
+void PdfDocument::SpoolFinishedObjects() {
+  const auto& objects = xref_->Objects();
+  offsets_.resize(objects.size(), 0);
+  for (; next_spooled_ < objects.size(); ++next_spooled_) {
+    PdfObject* object = objects[next_spooled_].get();
+    offsets_[next_spooled_] = spool_->Position();
+    WriteNumbered(*spool_, *object);
+    // A spooled object's data lives in the spool from now on.
+    if (auto* stream = dynamic_cast<PdfStream*>(object)) std::string().swap(stream->buffer);
+  }
 }
 
 void PdfDocument::FlushFinishedObjects() {
   if (!spool_) return;
-  WriteObjects(*spool_, true);
+  SpoolFinishedObjects();
   if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
 }
 
-void PdfDocument::FinishSpooling() {
+void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(std::ostream&)>& copy_spool) {
   if (!spool_) throw PdfOperationError(Tr("SaveToStream --the document is not spooled"));
   if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
-  WriteObjects(*spool_, false);
-  WriteTail(*spool_);
   spool_stream_->flush();
   if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
+  const auto& objects = xref_->Objects();
+  offsets_.resize(objects.size(), 0);
+  PdfWriter out(stream);
+  out.xref = xref_.get();
+  out.Put(std::string("%PDF-1.2 ") + kCrLf);
+  for (size_t i = 0; i < head_; ++i) {
+    offsets_[i] = out.Position();
+    WriteNumbered(out, *objects[i]);
+  }
+  const uint64_t base = out.Position();
+  for (size_t i = head_; i < next_spooled_; ++i) offsets_[i] += base;
+  copy_spool(stream);
+  out.Advance(spool_->Position());
+  // What the spool has not taken yet follows, in number order.
+  for (size_t i = next_spooled_; i < objects.size(); ++i) {
+    offsets_[i] = out.Position();
+    WriteNumbered(out, *objects[i]);
+  }
+  WriteTail(out);
+  if (!stream) throw PdfOperationError(Tr("PDF write error"));
 }
 
 std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {

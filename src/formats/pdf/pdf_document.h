@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -201,14 +202,16 @@ class PdfDocument {
   void SaveToStream(std::ostream& out);
   const PdfXref& Xref() const { return *xref_; }
 
-  // Spooling, for documents of many pages: the header goes to spool now,
-  // every object that can no longer change (pages printed, their contents
-  // and images) goes there with FlushFinishedObjects and leaves memory, and
-  // FinishSpooling writes the rest, the cross-reference table and the
-  // trailer. spool must outlive the document's use of it.
+  // Spooling, for documents of many pages: every object numbered after the
+  // document's own (pages printed, their contents, fonts and images) goes to
+  // spool in number order with FlushFinishedObjects and leaves memory.
+  // FinishSpooling writes to out the header and the document's own objects,
+  // then has copy_spool copy what spool holds, then the rest, the
+  // cross-reference table and the trailer: the bytes SaveToStream writes
+  // for the same pages. spool must outlive the document's use of it.
   void StartSpooling(std::ostream& spool);
   void FlushFinishedObjects();
-  void FinishSpooling();
+  void FinishSpooling(std::ostream& out, const std::function<void(std::ostream&)>& copy_spool);
 
   static constexpr int kDefaultWidth = 596;
   static constexpr int kDefaultHeight = 842;
@@ -223,13 +226,13 @@ class PdfDocument {
   std::vector<std::pair<std::string, PdfDictionary*>> fonts_;
   std::vector<PdfStream*> xobjects_;
   std::unique_ptr<PdfCanvas> canvas_;
-  // Objects that stay open until the end: catalog, outlines, information,
-  // page tree and fonts.
-  std::vector<const PdfObject*> open_objects_;
   std::unique_ptr<PdfWriter> spool_;
   std::ostream* spool_stream_ = nullptr;
   std::vector<uint64_t> offsets_;  // by object number - 1; 0 until written
-  void WriteObjects(PdfWriter& out, bool finished_only);
+  size_t head_ = 0;                 // objects written before the spool's
+  size_t next_spooled_ = 0;         // the first object the spool has not taken
+  void SpoolFinishedObjects();
+  void WriteObjects(PdfWriter& out);
   void WriteTail(PdfWriter& out);
   bool use_outlines_;
   PdfCompression compression_;

@@ -46,6 +46,32 @@ std::string MakePdf(const std::vector<DibImage>& images, bool shared,
   return out.str();
 }
 
+// The same pages through a spooled document, as the combined output writes them.
+std::string MakeSpooledPdf(const std::vector<DibImage>& images) {
+  PdfReport report;
+  ReportPage page;
+  ReportPanel panel;
+  ReportImage element;
+  panel.items.push_back(&element);
+  page.panels.push_back(&panel);
+  report.OpenDocument();
+  std::stringstream spool;
+  report.Document()->StartSpooling(spool);
+  for (const DibImage& image : images) {
+    page.width = element.width = image.Width();
+    page.height = element.height = image.Height();
+    element.picture.Assign(image);
+    element.has_picture = true;
+    element.SharedImage = false;
+    report.PrintPage(page);
+    report.Document()->FlushFinishedObjects();
+  }
+  std::ostringstream out;
+  report.Document()->FinishSpooling(out, [&](std::ostream& to) { to << spool.rdbuf(); });
+  report.AbortDocument();
+  return out.str();
+}
+
 std::string Between(const std::string& s, const std::string& from, const std::string& to, size_t start = 0) {
   const size_t a = s.find(from, start);
   if (a == std::string::npos) return "";
@@ -223,6 +249,14 @@ TEST(PdfDocumentTest, ErrorMessages) {
   EXPECT_EQ(d.Keys(), (std::vector<std::string>{"B", "A"}));
   d.Set("R", o);
   EXPECT_EQ(d.Get("R", &xref), o);
+}
+
+TEST(PdfDocumentTest, ASpooledDocumentIsTheBytesOfTheDocumentInMemory) {
+  test::ScopedEnv epoch("SOURCE_DATE_EPOCH", "1700000000");
+  const std::vector<DibImage> images = {Picture(5, 3, false), Picture(4, 6, true), Picture(7, 2, false)};
+  const std::string spooled = MakeSpooledPdf(images);
+  EXPECT_EQ(spooled, MakePdf(images, false));
+  EXPECT_EQ(spooled.substr(0, 20), "%PDF-1.2 \r\n1 0 obj\r\n");
 }
 
 TEST(PdfDocumentTest, WrittenPdfsPassQpdfAndRenderToTheSourcePixels) {
