@@ -15,5 +15,6 @@ int main(int argc, char** argv) {
   for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
   velmora.Main().SetArguments(arguments);
   velmora.Show();
-  return QApplication::exec();
+  const int status = QApplication::exec();
+  return status != 0 ? status : velmora.Main().ExitStatus();
 }

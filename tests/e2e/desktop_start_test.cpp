@@ -78,5 +78,19 @@ TEST_F(DesktopStartTest, AnArgumentThatDoesNotExistIsAFailureNotACrash) {
   EXPECT_FALSE(fs::exists(dir / "missing.tif"));
 }
 
+TEST_F(DesktopStartTest, NoFormatTickedIsAFailureNotASilentSuccess) {
+  if (!HaveXvfb()) GTEST_SKIP() << "xvfb-run is not installed; the desktop start is not tested";
+  fs::create_directories(dir / "runtime");
+  fs::permissions(dir / "runtime", fs::perms::owner_all);
+  const std::string a = Small("a.bmp");
+  {
+    std::ofstream ini(dir / "Velmora.ini");
+    ini << "[Format]\nbmp=0\n[Config_Active]\ndialog=1\n";
+  }
+  EXPECT_EQ(StartWith("'" + a + "'"), 1);
+  for (const auto& entry : fs::directory_iterator(dir.Path()))
+    EXPECT_TRUE(entry.path().stem() != "a" || entry.path().extension() == ".bmp") << entry.path() << " was written";
+}
+
 }  // namespace
 }  // namespace velmora

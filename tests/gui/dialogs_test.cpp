@@ -118,6 +118,13 @@ void DialogsTest::HeaderClicksSortDescendingFirstAndDrawTheArrow() {
   QCOMPARE(grid.horizontalHeaderItem(3)->text(), QString("ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）"));
   // A press on the header: the first sorts descending, the next ascending.
   const QHeaderView* header = grid.horizontalHeader();
+  // A size and a date are whole in their cells.
+  data.rows.push_back({"d.png", "611894 Byte", "2026/12/07 12:53:28", "/p/d.png"});
+  dialog.Fill(data);
+  for (int c : {1, 2})
+    QVERIFY(grid.columnWidth(c) >= grid.fontMetrics().horizontalAdvance(grid.item(3, c)->text()) + 6);
+  data.rows.pop_back();
+  dialog.Fill(data);
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionPosition(0) + 5, 5));
   QTest::qWait(QApplication::doubleClickInterval() + 50);
   QVERIFY(grid.Sorted() && !grid.Ascending());
@@ -130,6 +137,18 @@ void DialogsTest::HeaderClicksSortDescendingFirstAndDrawTheArrow() {
   QCOMPARE(grid.SortedHeaderText(), std::string("ﾌｧｲﾙ名"));
   QCOMPARE(grid.ArrowOffset(), header->fontMetrics().horizontalAdvance("ﾌｧｲﾙ名") + 10 + 1);
   QVERIFY(!grid.Arrow(true).isNull() && !grid.Arrow(false).isNull());
+  // And it is drawn there in the header's text colour, pointing up: few
+  // pixels at its top, many at its foot.
+  const QImage shot = header->viewport()->grab().toImage();
+  auto dark_in_row = [&](int y) {
+    const int left = header->sectionPosition(0) + grid.ArrowOffset();
+    const QColor text = header->palette().color(QPalette::ButtonText);
+    int n = 0;
+    for (int x = left; x < left + 9; ++x) n += qAbs(QColor(shot.pixel(x, y)).lightness() - text.lightness()) < 60;
+    return n;
+  };
+  QVERIFY(dark_in_row(3) >= 1);
+  QVERIFY(dark_in_row(8) > dark_in_row(3) + 3);
   // The direction is shared by all columns.
   grid.HeaderClicked(1);
   QVERIFY(!grid.Ascending());

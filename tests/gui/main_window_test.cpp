@@ -17,12 +17,16 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+#include <QWindow>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
 
 #include "app/gui/main_window.h"
+#include "app/gui/order_dialog.h"
+#include "app/gui/picker_window.h"
 #include "app/gui/results_window.h"
+#include "app/gui/settings_dialog.h"
 #include "app/gui/velmora_app.h"
 #include "base/messages.h"
 #include "formats/loader.h"
@@ -103,6 +107,7 @@ class MainWindowTest : public QObject {
   void StopEndsTheBatchBeforeTheNextFile();
   void OpenFilterListsEveryFormatTheLoaderReads();
   void EnglishReplacesEveryJapaneseText();
+  void WindowsKeepTheirCaptionsPlacesAndState();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -368,6 +373,7 @@ void MainWindowTest::ResultsListScrollsToItsWidestLine() {
   HScrollList* list = window.List();
   const int expected = list->fontMetrics().horizontalAdvance(wide + " ");
   QCOMPARE(list->HorizontalExtent(), expected);
+  QVERIFY(list->visualItemRect(list->item(0)).height() >= list->fontMetrics().height());  // descenders whole
   QCOMPARE(list->horizontalScrollBar()->maximum(), expected - list->viewport()->width());
   window.Clear();
   QCOMPARE(list->HorizontalExtent(), 0);
@@ -395,6 +401,46 @@ void MainWindowTest::StopEndsTheBatchBeforeTheNextFile() {
   QVERIFY(!fs::exists(dir / "p/2.png"));
   QVERIFY(!fs::exists(dir / "p/3.png"));
   QVERIFY(!fs::exists(dir / "p.pdf"));  // the combined PDF of a stopped batch is not written
+}
+
+void MainWindowTest::WindowsKeepTheirCaptionsPlacesAndState() {
+  SetUpApplication(*qApp);
+  // No display name is set: the platform would append it to every caption.
+  QCoreApplication::setApplicationName("probe");
+  QCOMPARE(QGuiApplication::applicationDisplayName(), QString("probe"));
+  QCoreApplication::setApplicationName("Velmora");
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  WriteIni(ini, "[Window]\r\nWindow_State=Min\r\n");
+  {
+    VelmoraApp app(ini, false);
+    QCOMPARE(app.Main().windowTitle(), QString("Velmora"));
+    QCOMPARE(app.SettingsDlg().windowTitle(), QString("設定"));
+    QCOMPARE(app.Results().windowTitle(), QString("変換結果"));
+    QCOMPARE(app.Picker().windowTitle(), QString("透過色指定"));
+    QCOMPARE(app.Order().windowTitle(), QString("pdf一括出力時出力順設定"));
+    // Their own places, not centred over the main window.
+    QCOMPARE(app.Results().pos(), QPoint(199, 128));
+    QCOMPARE(app.Picker().pos(), QPoint(203, 130));
+    // The application icon reaches the windows and the About box.
+    QVERIFY(!QApplication::windowIcon().isNull());
+    app.Main().show();
+    app.Main().Activate();
+    // Topmost on and off changes only the stacking.
+    const QRect before = app.Main().geometry();
+    app.CurrentSettings().A_front = true;
+    app.Main().Activate();
+    QVERIFY(app.Main().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    app.CurrentSettings().A_front = false;
+    app.Main().Activate();
+    QVERIFY(!app.Main().windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
+    QCOMPARE(app.Main().geometry(), before);
+    QVERIFY(app.Main().isVisible());
+    app.Main().close();
+  }
+  // A "Min" start leaves the window as laid out, and that is what is saved.
+  const std::string saved = ReadText(ini);
+  QVERIFY2(saved.find("Window_State=Normal\r\n") != std::string::npos, saved.c_str());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+#include <QWindow>
+#include <QSpacerItem>
 #include <algorithm>
 #include <thread>
 
@@ -28,6 +30,7 @@
 #include "app/gui/qt_clipboard.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
+#include "base/messages.h"
 #include "base/version.h"
 #include "platform/platform.h"
 #include "ui_main_window.h"
@@ -126,6 +129,16 @@ QString HelpFile() {
 }
 
 }  // namespace
+
+void WidenForCaption(QMessageBox& box, const QString& caption) {
+  // A message box is as wide as its text; the window manager then cuts a
+  // longer caption ("Velm…mora"). The title bar's buttons and margins take
+  // about 120 pixels beside the caption's own width.
+  const int wanted = box.fontMetrics().horizontalAdvance(caption) + 120;
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
 
 MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader, Clipboard* clipboard,
                        bool show_hint)
@@ -294,15 +307,18 @@ void MainWindow::LoadSettings() {
 
 void MainWindow::SaveSettings() {
   // The window's keys are written back as they were read unless the window
-  // itself changed (the console program shares the file).
+  // itself changed (the console program shares the file), or the state read
+  // is not the window's (a "Min" start leaves the window as it was laid out).
+  const std::string state = isMaximized() ? "Max" : isMinimized() ? "Min" : "Normal";
   const bool changed =
       initial_recorded_ && (windowState() != initial_state_ || (!isMaximized() && geometry() != initial_geometry_));
-  if (changed || !store_.HasKey("Window", "Window_State")) {
+  const std::string stored = store_.ReadString("Window", "Window_State", "");
+  if (changed || stored.empty() || (initial_recorded_ && stored != state)) {
     settings_.pos_x = x();
     settings_.pos_y = y();
     settings_.size_x = width();
     settings_.size_y = height();
-    settings_.window_state = isMaximized() ? "Max" : isMinimized() ? "Min" : "Normal";
+    settings_.window_state = state;
     SaveMainSettings(store_, settings_, true);
   } else {
     SaveMainSettings(store_, settings_, false);
@@ -346,16 +362,30 @@ void MainWindow::ProcessArguments() {
     started_with_arguments_ = true;
     list.push_back(platform::LongPathOf(argument));  // an empty result stays as an entry
   }
-  if (!list.empty()) converter_->RunBatch(list);
+  if (!list.empty() && !settings_.AnyFormat()) {
+    // The window closes before anyone reads its status bar: a start from a
+    // file manager with nothing ticked would otherwise end without a word.
+    if (!settings_.A_dialog)
+      QMessageBox::information(this, "Velmora", Q(Tr(kNoFormat)));
+    exit_status_ = 1;
+  } else if (!list.empty()) {
+    converter_->RunBatch(list);
+  }
   if (started_with_arguments_) close();
 }
 
 void MainWindow::ApplyTopmost() {
   const bool front = settings_.A_front;
   if (front == windowFlags().testFlag(Qt::WindowStaysOnTopHint)) return;
-  const bool shown = isVisible();
-  setWindowFlag(Qt::WindowStaysOnTopHint, front);  // hides the window
-  if (shown) show();
+  const Qt::WindowFlags flags = front ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint;
+  if (QWindow* window = windowHandle()) {
+    // Told to the window as it is: setWindowFlags would make the window
+    // anew, which hides it and lets the window manager place it again.
+    overrideWindowFlags(flags);
+    window->setFlags(flags);
+  } else {
+    setWindowFlags(flags);
+  }
 }
 
 void MainWindow::FitProgressBar() {
@@ -454,10 +484,12 @@ void MainWindow::OpenHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(Help
 
 void MainWindow::ShowAbout() {
   QMessageBox box(this);
-  box.setWindowTitle(QCoreApplication::translate("MainWindow", "Velmoraのバージョン情報"));
-  box.setIconPixmap(windowIcon().pixmap(48, 48));
+  const QString caption = QCoreApplication::translate("MainWindow", "Velmoraのバージョン情報");
+  box.setWindowTitle(caption);
+  box.setIconPixmap(QApplication::windowIcon().pixmap(48, 48));
   box.setText(kVersionText);
   box.setInformativeText(QCoreApplication::translate("MainWindow", "画像を一括して変換します。\nbmp, jpg, png, mag, gif, ico, pdf, tif"));
+  WidenForCaption(box, caption);
   box.exec();
 }
 

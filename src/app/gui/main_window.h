@@ -17,6 +17,7 @@
 #include "pipeline/settings.h"
 
 class QLabel;
+class QMessageBox;
 class QProgressBar;
 class QToolButton;
 
@@ -34,6 +35,9 @@ class ResultsWindow;
 // The hint shown at the first start, before any settings file exists.
 inline constexpr const char* kFirstStartHint =
     QT_TRANSLATE_NOOP("MainWindow", "右クリックをすると詳細設定用バーが表示されます。\n\r場合に応じてお使いください。");
+
+// Makes a message box wide enough that its caption is not cut.
+void WidenForCaption(QMessageBox& box, const QString& caption);
 
 class MainWindow : public QMainWindow, public UserInterface {
   Q_OBJECT
@@ -59,6 +63,9 @@ class MainWindow : public QMainWindow, public UserInterface {
   static QString OpenFilter();
   // The first-start hint was shown at creation.
   bool HintShown() const { return hint_shown_; }
+  // What the program returns: 1 when a command-line start could not
+  // convert because no format was ticked.
+  int ExitStatus() const { return exit_status_; }
 
   // What activation does (topmost, progress bar, command line); public so
   // that tests can run it where no window manager activates windows.
@@ -127,6 +134,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   std::vector<std::string> arguments_;
   bool started_with_arguments_ = false;
   bool arguments_done_ = false;
+  int exit_status_ = 0;
   bool hint_shown_ = false;
   bool loading_ = false;
   std::string last_reason_;

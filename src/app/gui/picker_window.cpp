@@ -8,6 +8,7 @@ namespace velmora::gui {
 
 PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::PickerWindow>()) {
   ui_->setupUi(this);
+  move(203, 130);  // its own place, not centred over the main window
   color_ = palette().color(QPalette::Button);  // the button face, until a first pick
   ui_->Image1->installEventFilter(this);
   connect(ui_->Button1, &QPushButton::clicked, this, &QDialog::accept);

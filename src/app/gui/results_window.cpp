@@ -16,10 +16,16 @@ HScrollList::HScrollList(QWidget* parent) : QListWidget(parent) {
 
 int HScrollList::Measure(const QString& text) const { return fontMetrics().horizontalAdvance(text + " "); }
 
+int HScrollList::ItemHeight() const {
+  // 12 pixels hold a line of the original 12-pixel font; IPA P Gothic's
+  // descenders reach one pixel further, and a line is never cut.
+  return std::max(12, fontMetrics().height());
+}
+
 void HScrollList::AddLine(const QString& text) {
   auto* item = new QListWidgetItem(text, this);
   const int width = Measure(text);
-  item->setSizeHint(QSize(width, 12));
+  item->setSizeHint(QSize(width, ItemHeight()));
   if (width > widest_) widest_ = width;
   updateGeometries();
 }
@@ -34,7 +40,7 @@ void HScrollList::Remeasure() {
   widest_ = 0;
   for (int i = 0; i < count(); ++i) {
     const int width = Measure(item(i)->text());
-    item(i)->setSizeHint(QSize(width, 12));
+    item(i)->setSizeHint(QSize(width, ItemHeight()));
     widest_ = std::max(widest_, width);
   }
   updateGeometries();
@@ -54,6 +60,8 @@ void HScrollList::updateGeometries() {
 
 ResultsWindow::ResultsWindow(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::ResultsWindow>()) {
   ui_->setupUi(this);
+  // Its own place, not centred over the main window as a dialog would be.
+  move(199, 128);
   connect(ui_->Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 

@@ -33,6 +33,8 @@ class HScrollList : public QListWidget {
 
  private:
   int Measure(const QString& text) const;
+  // The height of a line: 12, or the font's line height where that is more.
+  int ItemHeight() const;
   void Remeasure();
   int widest_ = 0;
 };

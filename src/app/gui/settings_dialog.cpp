@@ -10,12 +10,15 @@
 
 namespace velmora::gui {
 
-std::optional<std::string> FolderBrowser::Execute(QWidget* owner) {
+std::optional<std::string> FolderBrowser::Execute(QWidget* owner, const std::string& current) {
   QFileDialog dialog(owner);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
-  dialog.setDirectory(QDir::rootPath());
+  // The whole file system can be browsed; the dialog opens where the user
+  // saves now, or at home.
+  const QString start = QString::fromStdString(current);
+  dialog.setDirectory(!start.isEmpty() && QDir(start).exists() ? start : QDir::homePath());
   dialog.setMinimumSize(371, 311);
   if (remembered_.isValid()) {
     dialog.setGeometry(remembered_);
@@ -96,7 +99,7 @@ void SettingsDialog::ApplyRadioRules() {
 }
 
 void SettingsDialog::ChooseFolder() {
-  if (auto folder = browser_.Execute(this)) TakeFolder(*folder);
+  if (auto folder = browser_.Execute(this, settings_.S_folder_n)) TakeFolder(*folder);
 }
 
 void SettingsDialog::TakeFolder(const std::string& folder) {

@@ -24,8 +24,8 @@ namespace velmora::gui {
 class FolderBrowser {
  public:
   // The chosen folder's path; nullopt when nothing was chosen (or the dialog
-  // failed).
-  std::optional<std::string> Execute(QWidget* owner);
+  // failed). It opens at current when that folder exists, else at home.
+  std::optional<std::string> Execute(QWidget* owner, const std::string& current);
   QRect Remembered() const { return remembered_; }
 
  private:

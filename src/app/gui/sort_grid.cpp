@@ -51,6 +51,11 @@ void SortGrid::Refresh() {
     for (int c = 0; c < columnCount(); ++c)
       setItem(r, c, new QTableWidgetItem(QString::fromStdString(static_cast<size_t>(c) < row.size() ? row[c] : "")));
   }
+  // The size and date columns were made for a font whose digits are 6
+  // pixels wide; IPA P Gothic's are wider, so they grow to hold a whole
+  // size or date. Paths are clipped, as they always were.
+  for (int c : {1, 2})
+    if (c < columnCount() && body > 0) setColumnWidth(c, std::max(columnWidth(c), sizeHintForColumn(c)));
 }
 
 int SortGrid::CurrentGridRow() const { return currentRow() < 0 ? 0 : currentRow() + 1; }
@@ -128,7 +133,10 @@ const QPixmap& SortGrid::Arrow(bool ascending) const {
 SortGridHeader::SortGridHeader(SortGrid* grid) : QHeaderView(Qt::Horizontal, grid), grid_(grid) {}
 
 void SortGridHeader::paintSection(QPainter* painter, const QRect& rect, int logical_index) const {
+  // The style may leave the painter clipped to part of the cell.
+  painter->save();
   QHeaderView::paintSection(painter, rect, logical_index);
+  painter->restore();
   if (!grid_->Sorted() || grid_->SortedHeaderText().empty() || logical_index != grid_->SortColumn()) return;
   painter->save();
   painter->fillRect(rect.adjusted(1, 1, -1, -1), palette().color(QPalette::Button));

@@ -15,11 +15,18 @@
 #include "image/limits.h"
 #include "platform/platform.h"
 
+// The icon lives in the GUI library, a static one: its resources join the
+// program only when asked for by name.
+static void InitResources() { Q_INIT_RESOURCE(velmora); }
+
 namespace velmora::gui {
 
 void SetUpApplication(QApplication& app) {
+  InitResources();
+  // No display name: on X11 Qt would append it to every caption ("設定 —
+  // Velmora"), and each window's caption is its own text alone.
   app.setApplicationName("Velmora");
-  app.setApplicationDisplayName("Velmora");
+  app.setDesktopFileName("velmora");
   app.setQuitOnLastWindowClosed(true);
   // The window font is "ＭＳ Ｐゴシック" at 12 pixels; IPA P Gothic has its
   // metrics where the original is not installed.
