@@ -117,7 +117,6 @@ int Run(const std::vector<std::string>& args) {
   DecodeLimits limits;
   LoadLimits(store, limits);
   if (line.max_pixels > 0) limits.max_pixels = line.max_pixels;
-  SetLimits(limits);
   for (const auto& edit : line.edits) edit(settings);
 
   if (!line.out_folder.empty()) {
@@ -142,11 +141,11 @@ int Run(const std::vector<std::string>& args) {
   }
 
   if (line.help) {
-    std::cout << HelpText(settings, store.ResolvedPath(), store.File().Exists());
+    std::cout << HelpText(settings, limits, store.ResolvedPath(), store.File().Exists());
     return 0;
   }
   if (line.list_formats) {
-    Loader loader;
+    Loader loader(limits);
     SusiePlugins plugins(loader.Registry());
     plugins.Loaded();
     WarnAbout(plugins);
@@ -187,7 +186,7 @@ int Run(const std::vector<std::string>& args) {
     ui.Note(
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
            "--color full keeps full colour"));
-  Loader loader;
+  Loader loader(limits);
   // Plug-ins join before the first file, as in the desktop program.
   SusiePlugins plugins(loader.Registry());
   plugins.Loaded();

@@ -78,7 +78,7 @@ struct Option {
   const char* value;  // the value's name in the help, or nullptr for a switch
   const char* help;
   std::function<void(CommandLine&, const std::string&, const std::string&)> apply;
-  std::function<std::string(const Settings&)> now;  // the effective value, or empty
+  std::function<std::string(const Settings&, const DecodeLimits&)> now;  // the effective value, or empty
 };
 
 void Edit(CommandLine& line, std::function<void(Settings&)> edit) { line.edits.push_back(std::move(edit)); }
@@ -106,14 +106,14 @@ const std::vector<Option>& Options() {
            for (auto f : chosen) s.*f = true;
          });
        },
-       [](const Settings& s) { return FormatList(s); }},
+       [](const Settings& s, const DecodeLimits&) { return FormatList(s); }},
       {{"--color"}, "C", N_("colour depth: full | 256 | bw"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const int i = IndexIn(v, kColors, option);
          line.color_given = true;
          Edit(line, [i](Settings& s) { s.C_PixelColor = i; });
        },
-       [](const Settings& s) { return ItemOr(kColors, s.C_PixelColor, Tr("as loaded")); }},
+       [](const Settings& s, const DecodeLimits&) { return ItemOr(kColors, s.C_PixelColor, Tr("as loaded")); }},
       {{"--size"}, "S", N_("size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
@@ -122,25 +122,25 @@ const std::vector<Option>& Options() {
          const int i = IndexIn(v, kSizes, option);
          Edit(line, [i](Settings& s) { s.O_gsize = i; });
        },
-       [](const Settings& s) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
+       [](const Settings& s, const DecodeLimits&) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
       {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
          if (!ParseNumber(v, 1, 10, n)) throw UsageError(Tr(kNotANumber, {option, v, "1", "10"}));
          Edit(line, [n](Settings& s) { s.O_quality_c = s.O_quality_t = static_cast<int>(n) - 1; });
        },
-       [](const Settings& s) { return std::to_string(s.O_quality_t + 1); }},
+       [](const Settings& s, const DecodeLimits&) { return std::to_string(s.O_quality_t + 1); }},
       {{"--icon-size"}, "N", N_("icon size: 16 | 32 | 64 | 128 | 256"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const int i = IndexIn(v, kIconSizes, option);
          Edit(line, [i](Settings& s) { s.O_icosize = i; });
        },
-       [](const Settings& s) { return ItemOr(kIconSizes, s.O_icosize, "none"); }},
+       [](const Settings& s, const DecodeLimits&) { return ItemOr(kIconSizes, s.O_icosize, "none"); }},
       {{"--trans"}, nullptr, N_("transparent colour for png, gif and ico (the top-left pixel, or --pick)"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Trans = true; });
        },
-       [](const Settings& s) { return OnOff(s.C_Trans); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_Trans); }},
       {{"--no-trans"}, nullptr, N_("no transparent colour"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Trans = false; });
@@ -161,7 +161,7 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Multipdf = true; });
        },
-       [](const Settings& s) { return OnOff(s.C_Multipdf); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_Multipdf); }},
       {{"--no-multipdf"}, nullptr, N_("one PDF per source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_Multipdf = false; });
@@ -171,7 +171,7 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_animegif = true; });
        },
-       [](const Settings& s) { return OnOff(s.C_animegif); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_animegif); }},
       {{"--no-animgif"}, nullptr, N_("one GIF per source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.C_animegif = false; });
@@ -183,7 +183,7 @@ const std::vector<Option>& Options() {
          if (!ParseNumber(v, 0, 65535, n)) throw UsageError(Tr(kNotANumber, {option, v, "0", "65535"}));
          Edit(line, [v](Settings& s) { s.C_delay = v; });
        },
-       [](const Settings& s) { return s.C_delay; }},
+       [](const Settings& s, const DecodeLimits&) { return s.C_delay; }},
       {{"--name"}, "NAME", N_("name of the combined PDF / animated GIF (NAME.pdf, NAME.gif)"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
@@ -194,23 +194,23 @@ const std::vector<Option>& Options() {
            throw UsageError(Tr("{1}: '{2}' is not a file name without folders", {option, value}));
          Edit(line, [v](Settings& s) { s.C_multi_fn = true, s.multi_outfile = v; });
        },
-       [](const Settings& s) { return s.C_multi_fn ? s.multi_outfile : Tr("the last source's name"); }},
+       [](const Settings& s, const DecodeLimits&) { return s.C_multi_fn ? s.multi_outfile : Tr("the last source's name"); }},
       {{"--beside-source"}, nullptr, N_("write outputs beside their source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_sourcefile = true, s.S_app = s.S_folder = false; });
        },
-       [](const Settings& s) { return SaveFolder(s); }},
+       [](const Settings& s, const DecodeLimits&) { return SaveFolder(s); }},
       {{"--app-folder"}, nullptr, N_("write outputs into the program's folder"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_app = true, s.S_sourcefile = s.S_folder = false; });
        },
-       [](const Settings& s) { return SaveFolder(s); }},
+       [](const Settings& s, const DecodeLimits&) { return SaveFolder(s); }},
       {{"--out"}, "DIR", N_("write outputs into DIR (made when missing)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          if (v.empty()) throw UsageError(Tr("{1}: the folder name is empty", {option}));
          line.out_folder = v;
        },
-       [](const Settings& s) { return SaveFolder(s); }},
+       [](const Settings& s, const DecodeLimits&) { return SaveFolder(s); }},
       {{"-r", "--recursive"}, nullptr,
        N_("descend into subfolders (with --out, their layout is kept); links to folders are not followed"),
        [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
@@ -221,7 +221,7 @@ const std::vector<Option>& Options() {
          line.overwrite_given = true;
          Edit(line, [](Settings& s) { s.V_over = true; });
        },
-       [](const Settings& s) { return OnOff(s.V_over); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_over); }},
       {{"--no-overwrite"}, nullptr, N_("ask before replacing a file (a terminal is needed to answer)"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_over = false; });
@@ -233,7 +233,7 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_adds = true; });
        },
-       [](const Settings& s) { return OnOff(s.V_adds); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_adds); }},
       {{"--no-suffix-s"}, nullptr, N_("output names as their source's"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_adds = false; });
@@ -243,7 +243,7 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_olddate = true; });
        },
-       [](const Settings& s) { return OnOff(s.V_olddate); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_olddate); }},
       {{"--no-keep-date"}, nullptr, N_("outputs get the time they were written"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.V_olddate = false; });
@@ -253,7 +253,7 @@ const std::vector<Option>& Options() {
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.A_delete = true; });
        },
-       [](const Settings& s) { return OnOff(s.A_delete); }},
+       [](const Settings& s, const DecodeLimits&) { return OnOff(s.A_delete); }},
       {{"--keep-source"}, nullptr, N_("leave the sources where they are"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.A_delete = false; });
@@ -266,10 +266,10 @@ const std::vector<Option>& Options() {
            throw UsageError(Tr("{1}: '{2}' is not a number of pixels from 1 to 999999999", {option, v}));
          line.max_pixels = n;
        },
-       [](const Settings&) { return std::to_string(CurrentLimits().max_pixels); }},
+       [](const Settings&, const DecodeLimits& limits) { return std::to_string(limits.max_pixels); }},
       {{"-j", "--jobs"}, "N", N_("convert N sources at once (1..256); outputs and lines keep the batch's order"),
        [](CommandLine& line, const std::string& name, const std::string& v) { line.jobs = ParseJobs(name, v); },
-       [](const Settings&) { return std::to_string(DefaultJobs()); }},
+       [](const Settings&, const DecodeLimits&) { return std::to_string(DefaultJobs()); }},
       {{"-n", "--dry-run"}, nullptr, N_("list the outputs that would be written; read and change nothing"),
        [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
       {{"-q", "--quiet"}, nullptr, N_("print only the results list, failures and questions"),
@@ -354,7 +354,7 @@ void CheckEffective(const CommandLine& line, const Settings& s) {
     throw UsageError(Tr("--delay: the settings file holds '{1}', not a number from 0 to 65535", {s.C_delay}));
 }
 
-std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_exists) {
+std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::string& ini_path, bool ini_exists) {
   std::string text = Tr(
       "Usage: velmora-cli [OPTIONS] PATH...\n"
       "Converts image files, and the files inside folders, into every chosen format.\n"
@@ -370,7 +370,7 @@ std::string HelpText(const Settings& s, const std::string& ini_path, bool ini_ex
     if (left.size() < 24) left.resize(24, ' ');
     else left += "  ";
     text += left + Tr(option.help);
-    if (option.now) text += Tr("  [now: {1}]", {option.now(s)});
+    if (option.now) text += Tr("  [now: {1}]", {option.now(s, limits)});
     text += "\n";
   }
   text += Tr(

@@ -11,6 +11,7 @@
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
 #include "base/error.h"
+#include "image/limits.h"
 
 namespace velmora::cli {
 
@@ -55,7 +56,8 @@ void CheckEffective(const CommandLine& line, const Settings& settings);
 // Sources converted at once when --jobs is not given: one per core.
 int DefaultJobs();
 
-std::string HelpText(const Settings& settings, const std::string& ini_path, bool ini_exists);
+std::string HelpText(const Settings& settings, const DecodeLimits& limits, const std::string& ini_path,
+                     bool ini_exists);
 
 // "png,pdf": the ticked formats in the writers' order, or "none".
 std::string FormatList(const Settings& settings);

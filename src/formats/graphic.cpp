@@ -10,7 +10,7 @@
 namespace velmora {
 
 void Graphic::LoadFromFile(const std::string& path) {
-  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, Limits().max_file);
   LoadFromMemory(data.data(), data.size());
 }
 

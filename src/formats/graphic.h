@@ -14,6 +14,7 @@
 #include "base/error.h"
 #include "image/bitmap.h"
 #include "image/errors.h"
+#include "image/limits.h"
 
 namespace velmora {
 
@@ -60,6 +61,9 @@ class Graphic {
   // The name of the file being loaded, for the one class that must hand it
   // on (a Susie plug-in's IsSupported takes it); empty for a nameless stream.
   void SetFileName(std::string name) { file_name_ = std::move(name); }
+  // What decoding may spend: the loader's limits (the defaults otherwise).
+  void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
+  const DecodeLimits& Limits() const { return limits_; }
 
  protected:
   virtual void OnLoad(const uint8_t* data, size_t size) = 0;
@@ -72,6 +76,7 @@ class Graphic {
  private:
   Companion companion_;
   std::string file_name_;
+  DecodeLimits limits_;
 };
 
 // A graphic that keeps its picture in a Bitmap: the decoders' common base.

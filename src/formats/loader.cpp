@@ -109,7 +109,7 @@ const Registration kRegistrations[] = {
 
 }  // namespace
 
-Loader::Loader() {
+Loader::Loader(const DecodeLimits& limits) : limits_(limits) {
   for (const Registration& row : kRegistrations) {
     switch (row.via) {
       case Via::kRegistry:
@@ -126,7 +126,7 @@ Loader::Loader() {
 }
 
 const GraphicClass* Loader::ClassFromContent(const std::string& path) const {
-  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, limits_.max_file);
   return ClassFromContent(data.data(), data.size());
 }
 
@@ -137,7 +137,7 @@ const GraphicClass* Loader::ClassFromContent(const uint8_t* data, size_t size) c
 }
 
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path) const {
-  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, limits_.max_file);
   return LoadByExtension(path, data.data(), data.size());
 }
 
@@ -170,15 +170,17 @@ bool SameFormat(const GraphicClass* a, const GraphicClass* b) {
   return family(a) == family(b);
 }
 
-std::unique_ptr<Graphic> Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data, size_t size) {
+}  // namespace
+
+std::unique_ptr<Graphic> Loader::Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data,
+                                        size_t size) const {
   auto graphic = cls.create();
   graphic->SetCompanion(CompanionOf(path));
   graphic->SetFileName(path);
+  graphic->SetLimits(limits_);
   graphic->LoadFromMemory(data, size);
   return graphic;
 }
-
-}  // namespace
 
 const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size) {
   auto starts = [&](const char* text, size_t length) { return size >= length && std::memcmp(data, text, length) == 0; };
@@ -225,7 +227,7 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
 
 std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const {
   // Read once: content detection and every attempt work on the same bytes.
-  const std::vector<uint8_t> data = platform::ReadRegularFile(path, CurrentLimits().max_file);
+  const std::vector<uint8_t> data = platform::ReadRegularFile(path, limits_.max_file);
   return Load(path, data.data(), data.size());
 }
 

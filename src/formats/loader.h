@@ -6,13 +6,15 @@
 #include <string>
 
 #include "formats/registry.h"
+#include "image/limits.h"
 
 namespace velmora {
 
 class Loader {
  public:
-  // Registers every built-in class in the start-up order.
-  Loader();
+  // Registers every built-in class in the start-up order. limits: what
+  // reading and decoding one input may spend.
+  explicit Loader(const DecodeLimits& limits = DecodeLimits{});
   Loader(const Loader&) = delete;
   Loader& operator=(const Loader&) = delete;
 
@@ -37,6 +39,9 @@ class Loader {
   // Decodes data with the class registered for path's extension.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const;
 
+  const DecodeLimits& Limits() const { return limits_; }
+  void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
+
   GraphicRegistry& Registry() { return registry_; }
   const GraphicRegistry& Registry() const { return registry_; }
   FileFormatList& Formats() { return formats_; }
@@ -46,6 +51,10 @@ class Loader {
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path, const uint8_t* data, size_t size,
                                            const GraphicClass* tried) const;
 
+  std::unique_ptr<Graphic> Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data,
+                                  size_t size) const;
+
+  DecodeLimits limits_;
   GraphicRegistry registry_;
   FileFormatList formats_{registry_};
 };

@@ -10,12 +10,12 @@ namespace velmora {
 
 Bitmap::Bitmap(int width, int height, Format format, RowOrder order)
     : width_(width), height_(height), format_(format) {
-  CheckImageSize(width, height, "Bitmap");
+  CheckImageSize(kModelLimits, width, height, "Bitmap");
   stride_ = RowBytes(width, Bits());
   const bool bottom_first = order == RowOrder::kBottomFirst;
   first_ = bottom_first ? stride_ * (height - 1) : 0;
   step_ = bottom_first ? -stride_ : stride_;
-  CheckAllocation(stride_ * height, "Bitmap");
+  CheckAllocation(kModelLimits, stride_ * height, "Bitmap");
   // Zero-filled, without touching the pages: a decoder writes them anyway.
   pixels_ = PixelMemory(static_cast<size_t>(stride_ * height), false);
 }

@@ -225,11 +225,11 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
 // byte count of compressed data (ignored for uncompressed images, whose size
 // follows from the header).
 DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, int64_t rle_size, bool use_fmo,
-                    const char* bitcount_message) {
+                    const char* bitcount_message, const DecodeLimits& limits) {
   BitmapInfoHeader& h = parts.header;
   if (h.biWidth <= 0 || h.biHeight == 0) throw InvalidDibError("DibStorage.LoadFromStream: Invalid Width or Height");
   const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
-  CheckImageSize(h.biWidth, height, "DibStorage.LoadFromStream");
+  CheckImageSize(limits, h.biWidth, height, "DibStorage.LoadFromStream");
   const int bits = h.biBitCount;
   if (bits == 16 || bits == 32) {
     if (h.biCompression != 0 && h.biCompression != 3)
@@ -278,7 +278,7 @@ std::shared_ptr<DibStorage> DibStorage::CreateDIB(int width, int height, int pal
       (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24))
     throw DibParameterError("DibStorage.CreateDIB: Invalid Parameters");
   const int64_t abs_height = height < 0 ? -static_cast<int64_t>(height) : height;
-  CheckImageSize(width, abs_height, "DibStorage.CreateDIB");
+  CheckImageSize(kModelLimits, width, abs_height, "DibStorage.CreateDIB");
   auto storage = std::make_shared<DibStorage>();
   storage->use_fmo = use_fmo;
   BitmapInfoHeader& h = storage->parts.header;
@@ -629,7 +629,7 @@ void DibImage::SaveToStream(std::ostream& out) const {
   if (!out) throw DibError(Tr("Stream write error"));
 }
 
-void DibImage::LoadFromStream(std::istream& in) {
+void DibImage::LoadFromStream(std::istream& in, const DecodeLimits& limits) {
   StreamSource src(in);
   uint8_t file_header[14];
   src.Read(file_header, sizeof file_header);
@@ -643,7 +643,7 @@ void DibImage::LoadFromStream(std::istream& in) {
   if (bf_off_bits < needed) throw InvalidDibError("DibStorage.LoadFromFile: bfOffBits is too small");
   src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - info.read));
   LoadParts(ReadPixels(std::move(info.parts), info.masks, src, bf_size - bf_off_bits, use_fmo_,
-                       "DibStorage.LoadFromStream: Invalid biBitCount"));
+                       "DibStorage.LoadFromStream: Invalid biBitCount", limits));
 }
 
 void DibImage::LoadParts(DibParts parts) {
@@ -680,13 +680,13 @@ std::vector<uint8_t> DibImage::SaveToClipboardFormat() const {
   return block;
 }
 
-void DibImage::LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size) {
+void DibImage::LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size, const DecodeLimits& limits) {
   if (format != 8 || !data || size == 0)
     throw InvalidGraphicError("DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data");
   MemorySource src(data, size);
   InfoBlock info = ReadInfo(src, false, "DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
   LoadParts(ReadPixels(std::move(info.parts), info.masks, src, static_cast<int64_t>(src.Remaining()), use_fmo_,
-                       "DibStorage.LoadFromClipboardFormat: Invalid biBitCount"));
+                       "DibStorage.LoadFromClipboardFormat: Invalid biBitCount", limits));
 }
 
 }  // namespace velmora

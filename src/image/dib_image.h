@@ -14,6 +14,7 @@
 
 #include "image/bitmap.h"
 #include "image/color.h"
+#include "image/limits.h"
 #include "image/pixel_memory.h"
 
 namespace velmora {
@@ -108,13 +109,15 @@ class DibImage {
   void AssignTo(Bitmap& target) const;
 
   void SaveToStream(std::ostream& out) const;
-  void LoadFromStream(std::istream& in);
+  // limits: what reading may spend (a loader's; the model's own by default).
+  void LoadFromStream(std::istream& in, const DecodeLimits& limits = kModelLimits);
   void SaveToFile(const std::string& path) const;
   void LoadFromFile(const std::string& path);
 
   // The packed DIB of clipboard format 8: header, colour table, pixel bytes.
   std::vector<uint8_t> SaveToClipboardFormat() const;
-  void LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size);
+  void LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size,
+                              const DecodeLimits& limits = kModelLimits);
 
   // A DibImage always holds at least 1 x 1 pixels, so this is false but for
   // storage that lost its pixels.

@@ -3,17 +3,7 @@
 #include "base/messages.h"
 
 namespace velmora {
-namespace {
-
-DecodeLimits g_limits;
-
-}  // namespace
-
-const DecodeLimits& CurrentLimits() { return g_limits; }
-void SetLimits(const DecodeLimits& limits) { g_limits = limits; }
-
-void CheckImageSize(int64_t width, int64_t height, const char* who) {
-  const DecodeLimits& limits = CurrentLimits();
+void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, const char* who) {
   // Called for every bitmap made: the message is only built for a refusal.
   auto refuse = [&](const char* key, int64_t limit) {
     throw ImageTooLargeError(
@@ -28,15 +18,15 @@ void CheckImageSize(int64_t width, int64_t height, const char* who) {
     refuse(N_("{1}: {2} x {3} pixels exceed the limit of {4} pixels per picture"), limits.max_pixels);
 }
 
-void CheckAllocation(int64_t bytes, const char* who) {
-  const DecodeLimits& limits = CurrentLimits();
+void CheckAllocation(const DecodeLimits& limits, int64_t bytes, const char* who) {
   if (bytes < 0 || bytes > limits.max_allocation)
     throw ImageTooLargeError(Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
                                 {Tr(who), std::to_string(bytes), std::to_string(limits.max_allocation)}));
 }
 
-void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who) {
-  if (width <= 0 || height <= 0) CheckImageSize(width, height, who);
+void CheckClaimedSize(const DecodeLimits& limits, int64_t width, int64_t height, uint64_t available,
+                      double pixels_per_byte, const char* who) {
+  if (width <= 0 || height <= 0) CheckImageSize(limits, width, height, who);
   // A claim the file cannot hold says more about the file than a limit
   // does, so it is told first. Doubles hold any product of two int64 sides
   // closely enough for a comparison.
@@ -45,7 +35,7 @@ void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double 
     throw DecodeError(DecodeKind::kIncompleteData,
                       Tr("{1}: {2} x {3} pixels cannot be held in {4} bytes",
                          {Tr(who), std::to_string(width), std::to_string(height), std::to_string(available)}));
-  CheckImageSize(width, height, who);
+  CheckImageSize(limits, width, height, who);
 }
 
 }  // namespace velmora

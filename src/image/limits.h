@@ -22,17 +22,17 @@ struct DecodeLimits {
   int64_t max_file = int64_t{2} << 30;
 };
 
-// The limits in force for the whole process; the front ends set them once at
-// start-up (settings file, command line).
-const DecodeLimits& CurrentLimits();
-void SetLimits(const DecodeLimits& limits);
+// What the image model itself holds, whatever a loader allows: a guard
+// against sizes whose arithmetic would overflow, not a policy. The loader's
+// limits are what a user sets.
+inline constexpr DecodeLimits kModelLimits{int64_t{1} << 32, int64_t{1} << 24, int64_t{1} << 36, int64_t{1} << 40};
 
 // Refuses a width x height that is not positive or exceeds the side or
 // pixel limit, naming the limit, the claimed size and the allowed size.
 // Cannot overflow, whatever the claim.
-void CheckImageSize(int64_t width, int64_t height, const char* who);
+void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, const char* who);
 // Refuses a single allocation of bytes beyond the allocation limit.
-void CheckAllocation(int64_t bytes, const char* who);
+void CheckAllocation(const DecodeLimits& limits, int64_t bytes, const char* who);
 
 // The one size gate every decoder passes before its first allocation: the
 // size must be within the limits above, and within what `available` bytes of
@@ -40,6 +40,7 @@ void CheckAllocation(int64_t bytes, const char* who);
 // (`pixels_per_byte`: its longest run per byte, or its bits per pixel for
 // data it cannot compress). A header claiming a picture its file cannot
 // hold is refused before anything is spent on it.
-void CheckClaimedSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who);
+void CheckClaimedSize(const DecodeLimits& limits, int64_t width, int64_t height, uint64_t available,
+                      double pixels_per_byte, const char* who);
 
 }  // namespace velmora

@@ -6,7 +6,7 @@
 
 namespace velmora {
 
-void PrepareSize(Bitmap& bitmap, int gsize_index) {
+void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits) {
   if (gsize_index == 0) return;
   const int w0 = bitmap.Width();
   const int h0 = bitmap.Height();
@@ -41,6 +41,7 @@ void PrepareSize(Bitmap& bitmap, int gsize_index) {
   // instead of failing on a zero size.
   if (w < 1) w = 1;
   if (h < 1) h = 1;
+  CheckImageSize(limits, w, h, "Bitmap");
   bitmap = ResampleBitmap(bitmap, w, h);
 }
 

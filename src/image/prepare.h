@@ -3,12 +3,14 @@
 
 #include "image/bitmap.h"
 #include "image/dib_image.h"
+#include "image/limits.h"
 
 namespace velmora {
 
 // Size factors by list index: 0 "1/1" ... 7 "3x"; any other index (no item
-// selected) resamples at the bitmap's own size.
-void PrepareSize(Bitmap& bitmap, int gsize_index);
+// selected) resamples at the bitmap's own size. A result beyond limits (the
+// loader's) is refused before it is made.
+void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits = DecodeLimits{});
 
 // Colour depth by list index: 0 full colour, 1 256 colours, 2 black and white;
 // any other index takes the capture as it is. bitmap is not changed.

@@ -390,7 +390,7 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
     picture.reset();
     const int loaded_w = working.Width(), loaded_h = working.Height();
     const bool point_inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
-    PrepareSize(working, settings.O_gsize);
+    PrepareSize(working, settings.O_gsize, loader_.Limits());
     PreparePixelColor(std::move(working), p.image, settings.C_PixelColor);
     p.frame.trans = settings.C_Trans;
     p.frame.x = point_inside ? Scale(x_point, p.image.Width(), loaded_w) : -1;
@@ -464,6 +464,7 @@ std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
     for (uint32_t format : clipboard_->Formats()) {
       if (const GraphicClass* cls = loader_.Registry().FindClipboardFormat(format)) {
         auto graphic = cls->create();
+        graphic->SetLimits(loader_.Limits());
         graphic->LoadFromClipboardFormat(format, clipboard_->Data(format));
         return graphic;
       }
@@ -518,7 +519,7 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
     const int loaded_w = working.Width(), loaded_h = working.Height();
     const bool point_inside = x_point_ >= 0 && y_point_ >= 0 && x_point_ < loaded_w && y_point_ < loaded_h;
 
-    PrepareSize(working, settings_.O_gsize);
+    PrepareSize(working, settings_.O_gsize, loader_.Limits());
     PreparePixelColor(std::move(working), image, settings_.C_PixelColor);
     // The point was picked on the image as loaded; the frames use the prepared one.
     // A point outside the loaded image stays outside, so the frame step fails.

@@ -102,23 +102,22 @@ TEST(DecodeLimitsTest, SizesAreCheckedWithoutOverflow) {
   };
   for (const auto& claim : claims) {
     const auto [width, height] = claim.first;
-    EXPECT_EQ(test::ErrorOf([w = width, h = height] { CheckImageSize(w, h, "x"); }), claim.second);
+    EXPECT_EQ(test::ErrorOf([w = width, h = height] { CheckImageSize(DecodeLimits{}, w, h, "x"); }), claim.second);
   }
-  EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(16384, 16384, "x"); }), "(nothing raised)");
-  EXPECT_EQ(test::ErrorOf([&] { CheckAllocation(int64_t{3} << 30, "x"); }),
+  EXPECT_EQ(test::ErrorOf([&] { CheckImageSize(DecodeLimits{}, 16384, 16384, "x"); }), "(nothing raised)");
+  EXPECT_EQ(test::ErrorOf([&] { CheckAllocation(DecodeLimits{}, int64_t{3} << 30, "x"); }),
             "x: 3221225472 bytes exceed the limit of 1073741824 bytes for one allocation");
 }
 
 TEST(DecodeLimitsTest, LimitsCanBeChanged) {
-  const DecodeLimits saved = CurrentLimits();
-  DecodeLimits small = saved;
+  DecodeLimits small;
   small.max_pixels = 100;
-  SetLimits(small);
-  Loader loader;
-  const std::string message =
-      test::ErrorOf([&] { loader.LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp"); });
-  SetLimits(saved);
-  EXPECT_EQ(message, "BMP image: 96 x 64 pixels exceed the limit of 100 pixels per picture");
+  Loader loader(small);
+  EXPECT_EQ(test::ErrorOf([&] { loader.LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp"); }),
+            "BMP image: 96 x 64 pixels exceed the limit of 100 pixels per picture");
+  // Another loader keeps its own.
+  EXPECT_EQ(test::ErrorOf([&] { Loader().LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/gradient.bmp"); }),
+            "(nothing raised)");
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ class BmpGraphic : public BitmapGraphic {
     if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError(Tr("implausible resolution"));
     const bool top_down = height < 0;
     const int64_t h = top_down ? -height : height;
-    CheckImageSize(width, h, N_("BMP image"));
+    CheckImageSize(Limits(), width, h, N_("BMP image"));
 
     enum { kRgb, kRle8, kRle4, kFields } kind = kRgb;
     switch (compression) {

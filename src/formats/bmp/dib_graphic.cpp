@@ -14,13 +14,13 @@ class DibGraphic : public Graphic {
   int Width() const override { return image_.Width(); }
   int Height() const override { return image_.Height(); }
   void LoadFromClipboardFormat(uint32_t format, const std::vector<uint8_t>& data) override {
-    image_.LoadFromClipboardFormat(format, data.data(), data.size());
+    image_.LoadFromClipboardFormat(format, data.data(), data.size(), Limits());
   }
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     MemoryInput in(data, size);
-    image_.LoadFromStream(in);
+    image_.LoadFromStream(in, Limits());
   }
 
  private:

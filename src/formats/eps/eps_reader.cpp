@@ -85,6 +85,7 @@ class EpsGraphic : public BitmapGraphic {
       if (tiff_length) {
         const uint8_t* tiff = section(tiff_start, tiff_length);
         auto preview = TiffClass().create();
+        preview->SetLimits(Limits());
         preview->LoadFromMemory(tiff, tiff_length);
         preview->AssignTo(bitmap_);
         return;
@@ -96,6 +97,7 @@ class EpsGraphic : public BitmapGraphic {
           throw DecodeError(DecodeKind::kUnsupported,
                             std::string(kWho) + ": the preview is a drawn Windows metafile, which is not rendered");
         auto preview = DibImageClass().create();
+        preview->SetLimits(Limits());
         preview->LoadFromClipboardFormat(8, *dib);
         preview->AssignTo(bitmap_);
         return;
@@ -136,7 +138,7 @@ class EpsGraphic : public BitmapGraphic {
     const size_t end = text.find("%%EndPreview", pos);
     const size_t stop = end == std::string_view::npos ? size : end;
     // Two hex digits a byte.
-    CheckClaimedSize(width, height, (stop - pos) / 2, 8.0 / depth, kWho);
+    CheckClaimedSize(Limits(), width, height, (stop - pos) / 2, 8.0 / depth, kWho);
     const size_t row_bytes = (static_cast<size_t>(width) * depth + 7) / 8;
     std::vector<uint8_t> bytes;
     bytes.reserve(row_bytes * height);

@@ -24,13 +24,13 @@ void MagImage::LoadFromStream(std::istream& in) {
   LoadFromBytes(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 }
 
-void MagImage::LoadFromBytes(std::vector<uint8_t> bytes) {
+void MagImage::LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits) {
   data_ = std::make_shared<MagData>();
   bitmap_ = Bitmap(8, 1, Bitmap::Format::k4Bit);
   data_->stream = std::move(bytes);
   try {
     Parse();
-    Decode();
+    Decode(limits);
   } catch (...) {
     // A refused file leaves the image reset.
     data_ = std::make_shared<MagData>();
@@ -63,7 +63,7 @@ void MagImage::Parse() {
   OriginX = static_cast<uint16_t>(left - left % g);
 }
 
-void MagImage::Decode() {
+void MagImage::Decode(const DecodeLimits& limits) {
   const std::vector<uint8_t>& s = data_->stream;
   // The palette and the data offsets count from the header's start, right
   // after the comment's end mark.
@@ -74,7 +74,7 @@ void MagImage::Decode() {
   const int width = data_->width, height = data_->height;
   // A bit of flag A stands for a flag byte, eight pixels at most: the rest
   // of the picture may repeat the flags of the line above.
-  CheckClaimedSize(width, height, s.size() - header_at, 64.0, N_("MAG image"));
+  CheckClaimedSize(limits, width, height, s.size() - header_at, 64.0, N_("MAG image"));
   const int colors = Color256 ? 256 : 16;
   const size_t palette_at = header_at + 32;
   if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError(Tr("the palette is cut short"));

@@ -14,6 +14,7 @@
 
 #include "base/error.h"
 #include "image/bitmap.h"
+#include "image/limits.h"
 #include "image/dib_image.h"
 
 namespace velmora {
@@ -51,7 +52,8 @@ class MagImage {
 
   // Reads the whole rest of the stream and decodes it at once.
   void LoadFromStream(std::istream& in);
-  void LoadFromBytes(std::vector<uint8_t> bytes);
+  // limits: what decoding may spend (the loader's).
+  void LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits = DecodeLimits{});
   // Encodes when there is no encoded data or the image changed since.
   void SaveToStream(std::ostream& out);
   // Shares the other image's encoded data.
@@ -73,7 +75,7 @@ class MagImage {
 
  private:
   void Parse();
-  void Decode();
+  void Decode(const DecodeLimits& limits);
   void Encode();
   int Group() const { return Color256 ? 4 : 8; }
 

@@ -62,7 +62,8 @@ void ReadInput(png_structp png, png_bytep dst, size_t n) {
 }
 
 // Returns 0 on success, or 1 with message filled.
-int DecodePng(const uint8_t* data, size_t size, PngSink* sink, char* message, size_t message_size) {
+int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngSink* sink, char* message,
+              size_t message_size) {
   Input in{data, size, 0, {}, {}};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &in, OnPngError, OnPngWarning);
   if (!png) {
@@ -78,7 +79,6 @@ int DecodePng(const uint8_t* data, size_t size, PngSink* sink, char* message, si
   png_set_read_fn(png, &in, ReadInput);
   // The side limit, and no chunk larger than the allocation limit or than
   // the data itself: a chunk claiming more is refused before allocating.
-  const DecodeLimits& limits = CurrentLimits();
   const png_uint_32 side = static_cast<png_uint_32>(std::min<int64_t>(limits.max_side, PNG_UINT_31_MAX));
   png_set_user_limits(png, side, side);
   // libpng treats a chunk over the limit as a "benign" error, which it only
@@ -128,7 +128,7 @@ class PngGraphic : public BitmapGraphic {
   void OnLoad(const uint8_t* data, size_t size) override {
     PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, this};
     char message[200] = {};
-    if (DecodePng(data, size, &sink, message, sizeof message) != 0) {
+    if (DecodePng(data, size, Limits(), &sink, message, sizeof message) != 0) {
       rgba_.clear();
       rows_.clear();
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
@@ -143,8 +143,8 @@ class PngGraphic : public BitmapGraphic {
     auto* me = static_cast<PngGraphic*>(self);
     try {
       // zlib inflates at most 1032 bytes from one.
-      CheckClaimedSize(width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
-      CheckAllocation(static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
+      CheckClaimedSize(me->Limits(), width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
+      CheckAllocation(me->Limits(), static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
       const size_t row_bytes = static_cast<size_t>(width) * 4;
       me->rgba_.assign(interlaced ? row_bytes * height : row_bytes, 0);

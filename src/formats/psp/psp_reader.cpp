@@ -60,7 +60,7 @@ struct Raster {
 
 class PspFile {
  public:
-  PspFile(const uint8_t* data, size_t size) : in_(data, size, kWho) {}
+  PspFile(const uint8_t* data, size_t size, const DecodeLimits& limits) : in_(data, size, kWho), limits_(limits) {}
 
   Bitmap Decode() {
     if (!RecognisesPsp(in_.Data(), in_.Size())) in_.Invalid(Tr("not a Paint Shop Pro file"));
@@ -143,7 +143,7 @@ class PspFile {
     }
     // Run-length codes 127 bytes in two; zlib about a thousand in one.
     const double ratio = compression_ == kRle ? 63.0 : compression_ == kLz77 ? 1032.0 : 1.0;
-    CheckClaimedSize(width_, height_, in_.Remaining(), ratio * 8.0 / depth_, kWho);
+    CheckClaimedSize(limits_, width_, height_, in_.Remaining(), ratio * 8.0 / depth_, kWho);
   }
 
   std::vector<RgbQuad> ReadPalette(const BlockHeader& block) {
@@ -275,7 +275,7 @@ class PspFile {
       // What the packed bytes can expand to, before the room is made.
       const double expands = compression_ == kRle ? 64.0 : compression_ == kLz77 ? 1032.0 : 1.0;
       if (static_cast<double>(length) > static_cast<double>(packed) * expands) in_.Truncated();
-      CheckAllocation(static_cast<int64_t>(length), kWho);
+      CheckAllocation(limits_, static_cast<int64_t>(length), kWho);
       channel.stride = length / raster.height;
       const uint8_t* data = in_.Take(packed);
       channel.bytes = Expand(data, packed, length);
@@ -388,6 +388,7 @@ class PspFile {
   }
 
   ByteReader in_;
+  const DecodeLimits& limits_;
   int major_ = 0;
   int width_ = 0, height_ = 0;
   uint16_t compression_ = kNone;
@@ -401,7 +402,7 @@ class PspGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "PspGraphic"; }
 
  protected:
-  void OnLoad(const uint8_t* data, size_t size) override { bitmap_ = PspFile(data, size).Decode(); }
+  void OnLoad(const uint8_t* data, size_t size) override { bitmap_ = PspFile(data, size, Limits()).Decode(); }
 };
 
 }  // namespace

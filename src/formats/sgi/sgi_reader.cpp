@@ -60,10 +60,10 @@ class SgiGraphic : public BitmapGraphic {
     const int w = h.xsize, rows = h.ysize;
     // Run-length rows need an 8-byte table entry each, and a run codes at
     // most 127 samples in 1 + bpc bytes.
-    CheckClaimedSize(w, rows, in.Remaining(),
+    CheckClaimedSize(Limits(), w, rows, in.Remaining(),
                      h.storage ? 127.0 / (1 + h.bpc) / channels : 1.0 / (h.bpc * channels), kWho);
     const size_t plane = size_t(w) * rows;
-    CheckAllocation(static_cast<int64_t>(plane) * channels, kWho);
+    CheckAllocation(Limits(), static_cast<int64_t>(plane) * channels, kWho);
     std::vector<uint8_t> samples(plane * channels);  // scaled to 8 bits, plane after plane
     if (h.storage == 0) {
       for (int c = 0; c < channels; ++c)

@@ -384,6 +384,7 @@ void SusieBitmap::OnLoad(const uint8_t* data, size_t size) {
 bool SusieBitmap::ReadOwn(const uint8_t* data, size_t size) {
   try {
     auto own = BitmapClass().create();
+    own->SetLimits(Limits());
     own->LoadFromMemory(data, size);
     own->AssignTo(bitmap_);
     return true;
@@ -495,9 +496,9 @@ void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t i
   if (uint64_t(rows) > bits_size / row_bytes)
     fault(Tr("its pixel block is smaller than a {1} x {2} picture of {3} bits needs",
              {std::to_string(width), std::to_string(rows), std::to_string(bit_count)}));
-  CheckImageSize(width, rows, who.c_str());
+  CheckImageSize(Limits(), width, rows, who.c_str());
   const uint64_t image = row_bytes * uint64_t(rows);
-  CheckAllocation(static_cast<int64_t>(14 + table + image), who.c_str());
+  CheckAllocation(Limits(), static_cast<int64_t>(14 + table + image), who.c_str());
   std::vector<uint8_t> file(14 + table + image);
   file[0] = 'B', file[1] = 'M';
   PutLe32(&file[2], static_cast<uint32_t>(file.size()));
@@ -507,6 +508,7 @@ void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t i
   PutLe32(&file[14 + 32], colours);   // the colour count the table was measured by
   std::memcpy(&file[14 + table], bits, image);
   auto own = BitmapClass().create();
+  own->SetLimits(Limits());
   own->LoadFromMemory(file.data(), file.size());
   own->AssignTo(bitmap_);
   // A 4-bit picture keeps exactly the colours of its table.

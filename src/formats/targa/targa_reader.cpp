@@ -122,7 +122,7 @@ class TargaGraphic : public BitmapGraphic {
 
     const int pixel_bytes = (h.depth + 7) / 8;
     // Densest packing: a run packet of 128 pixels in 1 + pixel_bytes bytes.
-    CheckClaimedSize(h.width, h.height, in.Remaining(),
+    CheckClaimedSize(Limits(), h.width, h.height, in.Remaining(),
                      Rle(h) ? 128.0 / (1 + pixel_bytes) : 1.0 / pixel_bytes, kWho);
     const std::vector<uint8_t> raw = Rle(h) ? Unpack(in, h, pixel_bytes) : ReadPlain(in, h, pixel_bytes);
 
@@ -203,9 +203,9 @@ class TargaGraphic : public BitmapGraphic {
   }
 
   // Packets may run across rows, as many writers let them.
-  static std::vector<uint8_t> Unpack(ByteReader& in, const Header& h, int pixel_bytes) {
+  std::vector<uint8_t> Unpack(ByteReader& in, const Header& h, int pixel_bytes) const {
     const size_t total = size_t{h.width} * h.height * pixel_bytes;
-    CheckAllocation(static_cast<int64_t>(total), kWho);
+    CheckAllocation(Limits(), static_cast<int64_t>(total), kWho);
     std::vector<uint8_t> out(total);
     size_t filled = 0;
     while (filled < total) {

@@ -62,14 +62,14 @@ class TiffGraphic : public BitmapGraphic {
   void OnLoad(const uint8_t* data, size_t size) override {
     tiff::MemoryFile memory{data, size};
     tiff::Diagnostics diagnostics;
-    tiff::Handle tif = tiff::Open("r", memory, diagnostics, CurrentLimits().max_allocation);
+    tiff::Handle tif = tiff::Open("r", memory, diagnostics, Limits().max_allocation);
     if (!tif)
       throw DecodeError(DecodeKind::kInvalidData,
                         "TIFF image error: not a readable TIFF file" + diagnostics.Suffix());
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    CheckClaimedSize(width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
+    CheckClaimedSize(Limits(), width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
     char reason[1024] = {};
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tif.get(), reason) || !TIFFRGBAImageBegin(&image, tif.get(), 1, reason))

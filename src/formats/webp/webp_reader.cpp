@@ -46,8 +46,8 @@ class WebpGraphic : public BitmapGraphic {
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) in.Truncated();
     if (status != VP8_STATUS_OK) in.Invalid(Tr("the file cannot be decoded"));
     // Lossless WebP reaches about a thousand pixels a byte on flat areas.
-    CheckClaimedSize(features.width, features.height, size, 1024.0, kWho);
-    CheckAllocation(int64_t{features.width} * features.height * 4, kWho);
+    CheckClaimedSize(Limits(), features.width, features.height, size, 1024.0, kWho);
+    CheckAllocation(Limits(), int64_t{features.width} * features.height * 4, kWho);
 
     const WebPData whole{data, size};
     std::unique_ptr<uint8_t, FreeDeleter> owned;
@@ -63,7 +63,7 @@ class WebpGraphic : public BitmapGraphic {
       if (!anim) in.Invalid(Tr("the animation is damaged or incomplete"));
       WebPAnimInfo info;
       if (!WebPAnimDecoderGetInfo(anim.get(), &info)) in.Invalid(Tr("the animation is damaged or incomplete"));
-      CheckClaimedSize(info.canvas_width, info.canvas_height, size, 1024.0, kWho);
+      CheckClaimedSize(Limits(), info.canvas_width, info.canvas_height, size, 1024.0, kWho);
       uint8_t* frame = nullptr;
       int timestamp = 0;
       if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid(Tr("the first frame cannot be decoded"));
