@@ -279,6 +279,10 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <translation>Right-click to show the bars with more settings.
 <byte value="xd"/>Use them as you need.</translation>
     </message>
+    <message>
+        <source>すべてのファイル</source>
+        <translation>All files</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>

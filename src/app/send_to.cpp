@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "base/paths.h"
-#include "base/version.h"
+#include "formats/input_format.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -58,7 +58,7 @@ std::string SendToEntryText(const std::string& program_path) {
          "Icon=velmora\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
-         "MimeType=" + kMimeTypes + "\n";
+         "MimeType=" + DesktopMimeTypes() + "\n";
 }
 
 void UpdateSendToEntry(bool on, const std::string& program_path) {

@@ -18,7 +18,7 @@
 #include "cli/terminal_ui.h"
 #include "pipeline/converter.h"
 #include "platform/platform.h"
-#include "formats/formats.h"
+#include "formats/input_format.h"
 #include "formats/loader.h"
 #include "formats/susie/susie_host.h"
 
@@ -76,7 +76,7 @@ std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
   for (const auto& format : loader.Registry().FileFormats()) {
     const std::string extension = LowerAscii(format.extension);
     const GraphicClass* cls = loader.Registry().FindExtension(extension);
-    if (cls == &IconClass() || cls == &MetafileClass()) continue;  // known, but not pictures
+    if (const InputFormat* known = FormatOf(cls); known && !known->picture) continue;
     const SusiePlugin* plugin = plugins.PluginForExtension(extension);
     rows[extension] = {loader.Registry().DescriptionOf(extension),
                        plugin ? Tr("plug-in {1}", {plugin->PluginFileName()}) : Tr("built-in")};

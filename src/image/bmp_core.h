@@ -23,6 +23,12 @@ struct FileHeader {
 // p holds kFileHeaderSize bytes.
 FileHeader ParseFileHeader(const uint8_t* p);
 
+// Whether size is that of an info header version below.
+inline constexpr bool IsInfoHeaderSize(uint32_t size) {
+  return size == 12 || size == 16 || size == 40 || size == 52 || size == 56 || size == 64 || size == 108 ||
+         size == 124;
+}
+
 // The fields of any info header version: 12 bytes (OS/2 1.x core), 16 and
 // 64 (OS/2 2.x), 40, 52, 56, 108 and 124 (Windows). Fields a version lacks
 // are zero.

@@ -185,6 +185,13 @@ TEST_F(LoaderFilesTest, ASignatureGivesASecondChanceWhenTheExtensionsClassFails)
   EXPECT_LE(test::MaxDifference(jpeg, Decode(loader, write("jpg", "photo.jpg"))), 0);
   EXPECT_EQ(Decode(loader, write("gif", "anim.bmp")).At(15, 0), Decode(loader, write("gif", "anim.gif")).At(15, 0));
   EXPECT_EQ(Decode(loader, write("mag", "old.jpg")).width, 16);
+  // An OS/2 2.x bitmap with the short 16-byte header, named .gif: the
+  // signature takes every header the BMP reader takes.
+  test::ByteBuilder os2;
+  os2.Text("BM").U32Le(14 + 16 + 4 * 2 * 3).U32Le(0).U32Le(14 + 16).U32Le(16).U32Le(4).U32Le(2).U16Le(1).U16Le(24);
+  for (int i = 0; i < 8; ++i) os2.U8(10).U8(20).U8(200);
+  test::WriteFile(dir / "os2.gif", os2.bytes);
+  EXPECT_EQ(Decode(loader, dir / "os2.gif").At(3, 1), 0xC8140Au);
   // A PNG saved as .jpg never needs the second chance: content finds it.
   EXPECT_EQ(loader.ClassFromContent(write("png", "shot.jpg"))->name, "PNGGraphic");
   // An extension without a class ends there, whatever the signature.

@@ -29,6 +29,7 @@
 #include "app/gui/settings_dialog.h"
 #include "app/gui/velmora_app.h"
 #include "base/messages.h"
+#include "formats/input_format.h"
 #include "formats/loader.h"
 #include "image/dib_image.h"
 #include "ui_main_window.h"
@@ -111,12 +112,37 @@ class MainWindowTest : public QObject {
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
+  // The desktop program's 37 pieces as they always were, made from the
+  // formats' descriptors; then today's formats and every file.
+  const std::string of_old =
+      "|*.bmp;*.bw;*.cel;*.cut;*.dib;*.eps;*.fax;*.icb;*.jfif;*.jpe;*.jpeg;*.jpg;*.mag;*.pbm;*.pcc;*.pcd;*.pcx;*.pdd;"
+      "*.pgm;*.pic;*.png;*.ppm;*.psd;*.psp;*.rgb;*.rgba;*.rla;*.rle;*.rpf;*.scr;*.sgi;*.tga;*.tif;*.tiff;*.vda;*.vst;"
+      "*.win;";
+  const std::string pieces =
+      "|Windows bitmaps (*.bmp)|*.bmp|SGI black/white images (*.bw)|*.bw|Autodesk images (*.cel)|*.cel"
+      "|Dr. Halo images (*.cut)|*.cut|Device independant Windows bitmaps (*.dib)|*.dib"
+      "|Encapsulated Postscript images (*.eps)|*.eps|GFI fax images (*.fax)|*.fax|Truevision images (*.icb)|*.icb"
+      "|JFIF images (*.jfif)|*.jfif|JPE images (*.jpe)|*.jpe|JPEG images (*.jpeg)|*.jpeg|JPG images (*.jpg)|*.jpg"
+      "|MAki chan Graphic format (*.mag)|*.mag|Portable bitmap images (*.pbm)|*.pbm"
+      "|ZSoft Paintbrush images (*.pcc)|*.pcc|Kodak Photo-CD images (*.pcd)|*.pcd"
+      "|ZSoft Paintbrush images (*.pcx)|*.pcx|Photoshop images (*.pdd)|*.pdd|Portable gray map images (*.pgm)|*.pgm"
+      "|Autodesk images (*.pic)|*.pic|Portable network graphic images (*.png)|*.png"
+      "|Portable pixel map images (*.ppm)|*.ppm|Photoshop images (*.psd)|*.psd|Paintshop Pro images (*.psp)|*.psp"
+      "|SGI true color images (*.rgb)|*.rgb|SGI true color images with alpha (*.rgba)|*.rgba"
+      "|Alias/Wavefront images (*.rla)|*.rla|Run length encoded Windows bitmaps (*.rle)|*.rle"
+      "|Alias/Wavefront images (*.rpf)|*.rpf|Word 5.x screen capture images (*.scr)|*.scr"
+      "|SGI true color images (*.sgi)|*.sgi|Truevision images (*.tga)|*.tga|PC TIF images (*.tif)|*.tif"
+      "|Macintosh TIFF images (*.tiff)|*.tiff|Truevision images (*.vda)|*.vda|Truevision images (*.vst)|*.vst"
+      "|Truevision images (*.win)|*.win";
+  const std::string filter = OpenDialogFilter();
+  QVERIFY(filter.rfind(of_old, 0) == 0);
+  QVERIFY(filter.find(pieces) != std::string::npos);
   const QStringList filters = MainWindow::OpenFilter().split(";;");
-  QCOMPARE(filters.size(), 1 + 37 + 4);
+  QCOMPARE(filters.size(), 1 + 37 + 5 + 1);
   QVERIFY(filters[0].startsWith("対応可能なファイル (*.bmp *.bw *.cel "));
-  QCOMPARE(filters[1], QString("Windows bitmaps (*.bmp)"));
-  QCOMPARE(filters[37], QString("Truevision images (*.win)"));
   QCOMPARE(filters[38], QString("WebP images (*.webp)"));
+  QCOMPARE(filters[42], QString("GIF Image (*.gif)"));
+  QCOMPARE(filters.back(), QString("すべてのファイル (*)"));
   // Every pattern of the first entry names an extension some class reads.
   Loader loader;
   const QString all = filters[0].mid(filters[0].indexOf('(') + 1).chopped(1);

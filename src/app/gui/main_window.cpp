@@ -32,6 +32,7 @@
 #include "app/gui/settings_dialog.h"
 #include "base/messages.h"
 #include "base/version.h"
+#include "formats/input_format.h"
 #include "platform/platform.h"
 #include "ui_main_window.h"
 
@@ -50,32 +51,6 @@ QString Display(const std::string& text) {
   t.replace('\r', '\n');
   return t;
 }
-
-// The open dialog's filter as the desktop program writes it: description
-// and patterns alternate, separated by "|". The first description is put in
-// front in the user's language.
-constexpr const char* kFilterAfterFirst =
-    "|*.bmp;*.bw;*.cel;*.cut;*.dib;*.eps;*.fax;*.icb;*.jfif;*.jpe;*.jpeg;*.jpg;*.mag;*.pbm;*.pcc;"
-    "*.pcd;*.pcx;*.pdd;*.pgm;*.pic;*.png;*.ppm;*.psd;*.psp;*.rgb;*.rgba;*.rla;*.rle;*.rpf;*.scr;*.sgi;*.tga;*.tif;"
-    "*.tiff;*.vda;*.vst;*.win;*.webp;*.heic;*.heif;*.avif;"
-    "|Windows bitmaps (*.bmp)|*.bmp|SGI black/white images (*.bw)|*.bw|Autodesk images (*.cel)|*.cel"
-    "|Dr. Halo images (*.cut)|*.cut|Device independant Windows bitmaps (*.dib)|*.dib"
-    "|Encapsulated Postscript images (*.eps)|*.eps|GFI fax images (*.fax)|*.fax|Truevision images (*.icb)|*.icb"
-    "|JFIF images (*.jfif)|*.jfif|JPE images (*.jpe)|*.jpe|JPEG images (*.jpeg)|*.jpeg|JPG images (*.jpg)|*.jpg"
-    "|MAki chan Graphic format (*.mag)|*.mag|Portable bitmap images (*.pbm)|*.pbm"
-    "|ZSoft Paintbrush images (*.pcc)|*.pcc|Kodak Photo-CD images (*.pcd)|*.pcd"
-    "|ZSoft Paintbrush images (*.pcx)|*.pcx|Photoshop images (*.pdd)|*.pdd|Portable gray map images (*.pgm)|*.pgm"
-    "|Autodesk images (*.pic)|*.pic|Portable network graphic images (*.png)|*.png"
-    "|Portable pixel map images (*.ppm)|*.ppm|Photoshop images (*.psd)|*.psd|Paintshop Pro images (*.psp)|*.psp"
-    "|SGI true color images (*.rgb)|*.rgb|SGI true color images with alpha (*.rgba)|*.rgba"
-    "|Alias/Wavefront images (*.rla)|*.rla|Run length encoded Windows bitmaps (*.rle)|*.rle"
-    "|Alias/Wavefront images (*.rpf)|*.rpf|Word 5.x screen capture images (*.scr)|*.scr"
-    "|SGI true color images (*.sgi)|*.sgi|Truevision images (*.tga)|*.tga|PC TIF images (*.tif)|*.tif"
-    "|Macintosh TIFF images (*.tiff)|*.tiff|Truevision images (*.vda)|*.vda|Truevision images (*.vst)|*.vst"
-    "|Truevision images (*.win)|*.win"
-    // Today's formats, after the list of old.
-    "|WebP images (*.webp)|*.webp|High efficiency images (*.heic)|*.heic|High efficiency images (*.heif)|*.heif"
-    "|AV1 images (*.avif)|*.avif";
 
 // The picture open dialog: one file, with a preview decoded by our loader.
 class PictureOpenDialog : public QFileDialog {
@@ -195,7 +170,10 @@ void MainWindow::SetWindows(OrderDialog* order, SettingsDialog* settings, Picker
 QString MainWindow::OpenFilter() {
   // "description|patterns|description|patterns..." becomes
   // "description (patterns);;...", patterns separated by blanks.
-  const QStringList parts = (QCoreApplication::translate("MainWindow", "対応可能なファイル") + kFilterAfterFirst).split('|');
+  // "description|patterns|description|patterns...": the first description in
+  // the user's language, the rest from the formats' descriptors.
+  const QStringList parts =
+      (QCoreApplication::translate("MainWindow", "対応可能なファイル") + QString::fromStdString(OpenDialogFilter())).split('|');
   QStringList filters;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QString patterns = parts[i + 1];
@@ -207,6 +185,7 @@ QString MainWindow::OpenFilter() {
     if (paren >= 0) description = description.left(paren);
     filters << description + " (" + patterns + ")";
   }
+  filters << QCoreApplication::translate("MainWindow", "すべてのファイル") + " (*)";
   return filters.join(";;");
 }
 

@@ -6,6 +6,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -62,6 +63,18 @@ const GraphicClass& AutodeskClass() {
   static const GraphicClass cls{"AutodeskGraphic", [] { return std::make_unique<AutodeskGraphic>(); },
                                 RecognisesAutodesk};
   return cls;
+}
+
+const InputFormat& AutodeskFormat() {
+  static const InputFormat format{
+      "Autodesk",
+      {{Registration::kSideFormat, AutodeskClass, "cel", "Autodesk images"},
+        {Registration::kSideFormat, AutodeskClass, "pic", "Autodesk images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-autodesk-cel"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -11,9 +11,15 @@
 #include "base/messages.h"
 #include "image/limits.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 
 namespace velmora {
 namespace {
+
+// "BM" and an info header of a known version: what the BMP reader takes.
+bool RecognisesBmp(const uint8_t* data, size_t size) {
+  return size >= 26 && data[0] == 'B' && data[1] == 'M' && bmp::IsInfoHeaderSize(GetLe32(data + 14));
+}
 
 class BmpError : public DecodeError {
  public:
@@ -47,7 +53,7 @@ class BmpGraphic : public BitmapGraphic {
                         {std::to_string(d.size()), std::to_string(bf_size)}));
     uint32_t off_bits = file.off_bits;
     const uint32_t hs = GetLe32(d.data() + 14);
-    if (hs != 12 && hs != 16 && hs != 40 && hs != 52 && hs != 56 && hs != 64 && hs != 108 && hs != 124)
+    if (!bmp::IsInfoHeaderSize(hs))
       throw BmpError(Tr("unknown header size {1}", {std::to_string(hs)}));
     if (d.size() < 14 + hs) throw BmpError(Tr("truncated header"));
     const bmp::InfoHeader info = bmp::ParseInfoHeader(d.data() + 14, hs);
@@ -254,6 +260,23 @@ class BmpGraphic : public BitmapGraphic {
 const GraphicClass& BitmapClass() {
   static const GraphicClass cls{"Bitmap", [] { return std::make_unique<BmpGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& BmpFormat() {
+  static const InputFormat format{
+      "BMP",
+      {{Registration::kEarly, BitmapClass, "bmp", "Windows bitmaps"},
+        {Registration::kClipboard, BitmapClass, "", "", "", 2},
+        {Registration::kSideFormat, BitmapClass, "bmp", "Windows bitmaps"},
+        {Registration::kSideFormat, BitmapClass, "rle", "Windows bitmaps", "Run length encoded Windows bitmaps"},
+        {Registration::kSideFormat, BitmapClass, "dib", "Windows bitmaps", "Device independant Windows bitmaps"},
+        {Registration::kLate, DibImageClass, "dib", "Device Independent Bitmap"},
+        {Registration::kClipboard, DibImageClass, "", "", "", 8}},
+      RecognisesBmp,
+      true,
+      true,
+      {"image/bmp", "image/x-bmp"}};
+  return format;
 }
 
 }  // namespace velmora

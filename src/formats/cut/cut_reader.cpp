@@ -7,6 +7,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -125,6 +126,17 @@ class CutGraphic : public BitmapGraphic {
 const GraphicClass& CutClass() {
   static const GraphicClass cls{"CutGraphic", [] { return std::make_unique<CutGraphic>(); }, RecognisesCut};
   return cls;
+}
+
+const InputFormat& CutFormat() {
+  static const InputFormat format{
+      "Dr. Halo",
+      {{Registration::kSideFormat, CutClass, "cut", "Dr. Halo images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-dr-halo"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -13,6 +13,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -179,6 +180,17 @@ class EpsGraphic : public BitmapGraphic {
 const GraphicClass& EpsClass() {
   static const GraphicClass cls{"EpsGraphic", [] { return std::make_unique<EpsGraphic>(); }, RecognisesEps};
   return cls;
+}
+
+const InputFormat& EpsFormat() {
+  static const InputFormat format{
+      "EPS",
+      {{Registration::kSideFormat, EpsClass, "eps", "Encapsulated Postscript images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-eps"}};
+  return format;
 }
 
 }  // namespace velmora

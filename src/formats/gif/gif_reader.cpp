@@ -11,9 +11,14 @@
 #include "image/limits.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 
 namespace velmora {
 namespace {
+
+bool RecognisesGif(const uint8_t* data, size_t size) {
+  return size >= 6 && (std::memcmp(data, "GIF87a", 6) == 0 || std::memcmp(data, "GIF89a", 6) == 0);
+}
 
 struct Memory {
   const uint8_t* data;
@@ -141,6 +146,18 @@ class GifGraphic : public BitmapGraphic {
 const GraphicClass& GifClass() {
   static const GraphicClass cls{"GifImage", [] { return std::make_unique<GifGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& GifFormat() {
+  static const InputFormat format{
+      "GIF",
+      {{Registration::kLate, GifClass, "GIF", "GIF Image"},
+        {Registration::kClipboard, GifClass, "", "", "", 49152}},
+      RecognisesGif,
+      true,
+      false,
+      {"image/gif"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -12,6 +12,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "formats/heif/heif_boxes.h"
 #include "image/limits.h"
 
@@ -129,6 +130,19 @@ class HeifGraphic : public BitmapGraphic {
 const GraphicClass& HeifClass() {
   static const GraphicClass cls{"HeifGraphic", [] { return std::make_unique<HeifGraphic>(); }, RecognisesHeif};
   return cls;
+}
+
+const InputFormat& HeifFormat() {
+  static const InputFormat format{
+      "HEIF",
+      {{Registration::kSideFormat, HeifClass, "heic", "HEIF images", "High efficiency images"},
+        {Registration::kSideFormat, HeifClass, "heif", "HEIF images", "High efficiency images"},
+        {Registration::kSideFormat, HeifClass, "avif", "HEIF images", "AV1 images"}},
+      RecognisesHeif,
+      true,
+      false,
+      {"image/heic", "image/heif", "image/avif"}};
+  return format;
 }
 
 }  // namespace velmora

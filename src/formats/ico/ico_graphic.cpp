@@ -2,6 +2,7 @@
 // into the working bitmap, so such an input ends in ConvertError.
 
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "base/messages.h"
 
 namespace velmora {
@@ -31,6 +32,18 @@ class IconGraphic : public Graphic {
 const GraphicClass& IconClass() {
   static const GraphicClass cls{"Icon", [] { return std::make_unique<IconGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& IconFormat() {
+  static const InputFormat format{
+      "Icon",
+      {{Registration::kEarly, IconClass, "ico", "Windows icons"},
+        {Registration::kSideFormat, IconClass, "ico", "Windows icons"}},
+      nullptr,
+      false,
+      false,
+      {}};
+  return format;
 }
 
 }  // namespace velmora

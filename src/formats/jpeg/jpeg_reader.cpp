@@ -18,6 +18,7 @@
 #include "image/limits.h"
 #include "formats/exif.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/orientation.h"
 #include "formats/jpeg/jpeg_private.h"
 
@@ -27,6 +28,10 @@ namespace {
 using jpeg::ErrorManager;
 using jpeg::OnError;
 using jpeg::OnMessage;
+
+bool RecognisesJpeg(const uint8_t* data, size_t size) {
+  return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
 
 struct JpegSink {
   // Called once the output size and colour space are known, before any
@@ -189,6 +194,22 @@ class JpegGraphic : public BitmapGraphic {
 const GraphicClass& JpegClass() {
   static const GraphicClass cls{"JPEGImage", [] { return std::make_unique<JpegGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& JpegFormat() {
+  static const InputFormat format{
+      "JPEG",
+      {{Registration::kEarly, JpegClass, "jpeg", "JPEG イメージファイル"},
+        {Registration::kEarly, JpegClass, "jpg", "JPEG イメージファイル"},
+        {Registration::kSideFormat, JpegClass, "jfif", "JPG images", "JFIF images"},
+        {Registration::kSideFormat, JpegClass, "jpg", "JPG images", "JPG images"},
+        {Registration::kSideFormat, JpegClass, "jpe", "JPG images", "JPE images"},
+        {Registration::kSideFormat, JpegClass, "jpeg", "JPG images", "JPEG images"}},
+      RecognisesJpeg,
+      true,
+      true,
+      {"image/jpeg"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -1,11 +1,15 @@
 // MAG input through the MAG codec.
+#include <cstring>
 #include <vector>
 
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "formats/mag/mag_image.h"
 
 namespace velmora {
 namespace {
+
+bool RecognisesMag(const uint8_t* data, size_t size) { return size >= 5 && std::memcmp(data, "MAKI0", 5) == 0; }
 
 class MagGraphic : public Graphic {
  public:
@@ -26,6 +30,17 @@ class MagGraphic : public Graphic {
 const GraphicClass& MagClass() {
   static const GraphicClass cls{"MagImage", [] { return std::make_unique<MagGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& MagFormat() {
+  static const InputFormat format{
+      "MAG",
+      {{Registration::kLate, MagClass, "MAG", "MAki chan Graphic format"}},
+      RecognisesMag,
+      true,
+      true,
+      {"image/x-mag"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 // ConvertError.
 
 #include "formats/formats.h"
+#include "formats/input_format.h"
 
 namespace velmora {
 namespace {
@@ -22,6 +23,22 @@ class MetafileGraphic : public Graphic {
 const GraphicClass& MetafileClass() {
   static const GraphicClass cls{"Metafile", [] { return std::make_unique<MetafileGraphic>(); }, nullptr};
   return cls;
+}
+
+const InputFormat& MetafileFormat() {
+  static const InputFormat format{
+      "Metafile",
+      {{Registration::kEarly, MetafileClass, "wmf", "Windows metafiles"},
+        {Registration::kEarly, MetafileClass, "emf", "Windows enhanced meta files"},
+        {Registration::kClipboard, MetafileClass, "", "", "", 3},
+        {Registration::kClipboard, MetafileClass, "", "", "", 14},
+        {Registration::kSideFormat, MetafileClass, "wmf", "Windows metafiles"},
+        {Registration::kSideFormat, MetafileClass, "emf", "Windows metafiles", "Windows enhanced meta files"}},
+      nullptr,
+      false,
+      false,
+      {}};
+  return format;
 }
 
 }  // namespace velmora

@@ -10,6 +10,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -109,6 +110,17 @@ class PcdGraphic : public BitmapGraphic {
 const GraphicClass& PcdClass() {
   static const GraphicClass cls{"PcdGraphic", [] { return std::make_unique<PcdGraphic>(); }, RecognisesPcd};
   return cls;
+}
+
+const InputFormat& PcdFormat() {
+  static const InputFormat format{
+      "Photo CD",
+      {{Registration::kSideFormat, PcdClass, "pcd", "Kodak Photo-CD images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-photo-cd"}};
+  return format;
 }
 
 }  // namespace velmora

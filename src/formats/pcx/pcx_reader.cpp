@@ -8,6 +8,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -180,6 +181,19 @@ class PcxGraphic : public BitmapGraphic {
 const GraphicClass& PcxClass() {
   static const GraphicClass cls{"PcxGraphic", [] { return std::make_unique<PcxGraphic>(); }, RecognisesPcx};
   return cls;
+}
+
+const InputFormat& PcxFormat() {
+  static const InputFormat format{
+      "PCX",
+      {{Registration::kSideFormat, PcxClass, "pcx", "ZSoft Paintbrush images"},
+        {Registration::kSideFormat, PcxClass, "pcc", "ZSoft Paintbrush images"},
+        {Registration::kSideFormat, PcxClass, "scr", "ZSoft Paintbrush images", "Word 5.x screen capture images"}},
+      nullptr,
+      true,
+      true,
+      {"image/vnd.zbrush.pcx", "image/x-pcx"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -18,6 +18,7 @@
 #include "image/limits.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 
 namespace velmora {
 namespace {
@@ -186,6 +187,18 @@ const GraphicClass& PngSideClass() {
 const GraphicClass& PngEncoderClass() {
   static const GraphicClass cls{"PngEncoder", [] { return std::make_unique<PngGraphic>("PngEncoder"); }, nullptr};
   return cls;
+}
+
+const InputFormat& PngFormat() {
+  static const InputFormat format{
+      "PNG",
+      {{Registration::kSideFormat, PngSideClass, "png", "Portable network graphic images"},
+        {Registration::kLate, PngEncoderClass, "PNG", "PNG Format"}},
+      RecognisesPng,
+      true,
+      true,
+      {"image/png"}};
+  return format;
 }
 
 }  // namespace velmora

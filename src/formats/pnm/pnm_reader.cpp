@@ -5,6 +5,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -152,6 +153,19 @@ class PnmGraphic : public BitmapGraphic {
 const GraphicClass& PnmClass() {
   static const GraphicClass cls{"PnmGraphic", [] { return std::make_unique<PnmGraphic>(); }, RecognisesPnm};
   return cls;
+}
+
+const InputFormat& PnmFormat() {
+  static const InputFormat format{
+      "PNM",
+      {{Registration::kSideFormat, PnmClass, "ppm", "Portable map images", "Portable pixel map images"},
+        {Registration::kSideFormat, PnmClass, "pgm", "Portable map images", "Portable gray map images"},
+        {Registration::kSideFormat, PnmClass, "pbm", "Portable map images", "Portable bitmap images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-portable-anymap", "image/x-portable-pixmap", "image/x-portable-graymap", "image/x-portable-bitmap"}};
+  return format;
 }
 
 }  // namespace velmora

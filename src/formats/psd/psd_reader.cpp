@@ -11,6 +11,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -265,6 +266,18 @@ class PsdGraphic : public BitmapGraphic {
 const GraphicClass& PsdClass() {
   static const GraphicClass cls{"PsdGraphic", [] { return std::make_unique<PsdGraphic>(); }, RecognisesPsd};
   return cls;
+}
+
+const InputFormat& PsdFormat() {
+  static const InputFormat format{
+      "Photoshop",
+      {{Registration::kSideFormat, PsdClass, "psd", "Photoshop images"},
+        {Registration::kSideFormat, PsdClass, "pdd", "Photoshop images"}},
+      nullptr,
+      true,
+      true,
+      {"image/vnd.adobe.photoshop"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -12,6 +12,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -410,6 +411,17 @@ class PspGraphic : public BitmapGraphic {
 const GraphicClass& PspClass() {
   static const GraphicClass cls{"PspGraphic", [] { return std::make_unique<PspGraphic>(); }, RecognisesPsp};
   return cls;
+}
+
+const InputFormat& PspFormat() {
+  static const InputFormat format{
+      "Paint Shop Pro",
+      {{Registration::kSideFormat, PspClass, "psp", "Paintshop Pro images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-paintshoppro"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -135,6 +136,18 @@ class RlaGraphic : public BitmapGraphic {
 const GraphicClass& RlaClass() {
   static const GraphicClass cls{"RlaGraphic", [] { return std::make_unique<RlaGraphic>(); }, RecognisesRla};
   return cls;
+}
+
+const InputFormat& RlaFormat() {
+  static const InputFormat format{
+      "RLA",
+      {{Registration::kSideFormat, RlaClass, "rpf", "Alias/Wavefront images"},
+        {Registration::kSideFormat, RlaClass, "rla", "Alias/Wavefront images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-rla"}};
+  return format;
 }
 
 }  // namespace velmora

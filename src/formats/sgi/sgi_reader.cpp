@@ -6,6 +6,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -139,6 +140,20 @@ class SgiGraphic : public BitmapGraphic {
 const GraphicClass& SgiClass() {
   static const GraphicClass cls{"SgiGraphic", [] { return std::make_unique<SgiGraphic>(); }, RecognisesSgi};
   return cls;
+}
+
+const InputFormat& SgiFormat() {
+  static const InputFormat format{
+      "SGI",
+      {{Registration::kSideFormat, SgiClass, "sgi", "SGI images", "SGI true color images"},
+        {Registration::kSideFormat, SgiClass, "rgba", "SGI images", "SGI true color images with alpha"},
+        {Registration::kSideFormat, SgiClass, "rgb", "SGI images", "SGI true color images"},
+        {Registration::kSideFormat, SgiClass, "bw", "SGI images", "SGI black/white images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-sgi", "image/x-rgb"}};
+  return format;
 }
 
 }  // namespace velmora

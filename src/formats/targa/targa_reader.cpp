@@ -9,6 +9,7 @@
 #include "formats/byte_reader.h"
 #include "base/messages.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -231,6 +232,21 @@ class TargaGraphic : public BitmapGraphic {
 const GraphicClass& TargaClass() {
   static const GraphicClass cls{"TargaGraphic", [] { return std::make_unique<TargaGraphic>(); }, RecognisesTarga};
   return cls;
+}
+
+const InputFormat& TargaFormat() {
+  static const InputFormat format{
+      "Targa",
+      {{Registration::kSideFormat, TargaClass, "win", "Truevision images"},
+        {Registration::kSideFormat, TargaClass, "vst", "Truevision images"},
+        {Registration::kSideFormat, TargaClass, "vda", "Truevision images"},
+        {Registration::kSideFormat, TargaClass, "tga", "Truevision images"},
+        {Registration::kSideFormat, TargaClass, "icb", "Truevision images"}},
+      nullptr,
+      true,
+      true,
+      {"image/x-tga"}};
+  return format;
 }
 
 }  // namespace velmora

@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "image/limits.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "formats/tiff/tiff_private.h"
 
 namespace velmora {
@@ -114,6 +115,19 @@ class TiffGraphic : public BitmapGraphic {
 const GraphicClass& TiffClass() {
   static const GraphicClass cls{"TiffGraphic", [] { return std::make_unique<TiffGraphic>(); }, RecognisesTiff};
   return cls;
+}
+
+const InputFormat& TiffFormat() {
+  static const InputFormat format{
+      "TIFF",
+      {{Registration::kSideFormat, TiffClass, "tiff", "Tagged image file format images", "Macintosh TIFF images"},
+        {Registration::kSideFormat, TiffClass, "tif", "Tagged image file format images", "PC TIF images"},
+        {Registration::kSideFormat, TiffClass, "fax", "Tagged image file format images", "GFI fax images"}},
+      RecognisesTiff,
+      true,
+      true,
+      {"image/tiff"}};
+  return format;
 }
 
 }  // namespace velmora

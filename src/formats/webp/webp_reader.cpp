@@ -11,6 +11,7 @@
 #include "base/messages.h"
 #include "formats/exif.h"
 #include "formats/formats.h"
+#include "formats/input_format.h"
 #include "image/limits.h"
 #include "image/orientation.h"
 
@@ -104,6 +105,17 @@ class WebpGraphic : public BitmapGraphic {
 const GraphicClass& WebpClass() {
   static const GraphicClass cls{"WebpGraphic", [] { return std::make_unique<WebpGraphic>(); }, RecognisesWebp};
   return cls;
+}
+
+const InputFormat& WebpFormat() {
+  static const InputFormat format{
+      "WebP",
+      {{Registration::kSideFormat, WebpClass, "webp", "WebP images"}},
+      RecognisesWebp,
+      true,
+      false,
+      {"image/webp"}};
+  return format;
 }
 
 }  // namespace velmora
