@@ -22,7 +22,6 @@
 #include "formats/mag/mag_image.h"
 #include "formats/pdf/pdf_report.h"
 #include "formats/png/png_encoder.h"
-#include "formats/bmp/bmp_writer.h"
 #include "base/string_sink.h"
 #include "pipeline/writers.h"
 #include "pipeline/settings.h"
@@ -255,7 +254,7 @@ std::string InFormat(const std::string& extension) {
   const Bitmap& b = Photo();
   std::ostringstream out;
   if (extension == "bmp") {
-    EncodeBmp(PhotoDib(), out);
+    PhotoDib().SaveToStream(out);
   } else if (extension == "png") {
     PngEncoder e;
     e.Assign(PhotoDib());
@@ -362,7 +361,7 @@ BENCHMARK_CAPTURE(BM_DecodeSeed, eps, std::string("eps/dos-tiff.eps"));
 void BM_WriteBmp(benchmark::State& state) {
   for (auto _ : state) {
     std::ostringstream out;
-    EncodeBmp(PhotoDib(), out);
+    PhotoDib().SaveToStream(out);
     benchmark::DoNotOptimize(out.tellp());
   }
 }

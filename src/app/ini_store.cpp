@@ -1,4 +1,5 @@
 #include "app/ini_store.h"
+#include "pipeline/writers.h"
 
 #include <charconv>
 
@@ -122,14 +123,8 @@ void LoadMainSettings(IniStore& store, Settings& s) {
     store.ReadPosition("Window", "Pos", s.pos_x, s.pos_y);
     store.ReadSize("Window", "Size", s.size_x, s.size_y);
   }
-  s.C_bmp = store.ReadBool("Format", "bmp", s.C_bmp);
-  s.C_jpg = store.ReadBool("Format", "jpg", s.C_jpg);
-  s.C_png = store.ReadBool("Format", "png", s.C_png);
-  s.C_mag = store.ReadBool("Format", "mag", s.C_mag);
-  s.C_gif = store.ReadBool("Format", "gif", s.C_gif);
-  s.C_ico = store.ReadBool("Format", "ico", s.C_ico);
-  s.C_pdf = store.ReadBool("Format", "pdf", s.C_pdf);
-  s.C_tif = store.ReadBool("Format", "tif", s.C_tif);
+  for (const OutputRow* row : OutputsInBarOrder())
+    s.*row->ticked = store.ReadBool("Format", row->format().extension, s.*row->ticked);
   s.effect_panel = store.ReadBool("Effect", "Panel", s.effect_panel);
   s.C_Trans = store.ReadBool("Effect", "Trans", s.C_Trans);
   s.C_Multipdf = store.ReadBool("Effect", "Multipdf", s.C_Multipdf);
@@ -154,14 +149,8 @@ void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
     store.WriteSize("Window", "Size", s.size_x, s.size_y);
     store.WriteString("Window", "Window_State", s.window_state.empty() ? "Normal" : s.window_state);
   }
-  store.WriteBool("Format", "bmp", s.C_bmp);
-  store.WriteBool("Format", "jpg", s.C_jpg);
-  store.WriteBool("Format", "png", s.C_png);
-  store.WriteBool("Format", "mag", s.C_mag);
-  store.WriteBool("Format", "gif", s.C_gif);
-  store.WriteBool("Format", "ico", s.C_ico);
-  store.WriteBool("Format", "pdf", s.C_pdf);
-  store.WriteBool("Format", "tif", s.C_tif);
+  for (const OutputRow* row : OutputsInBarOrder())
+    store.WriteBool("Format", row->format().extension, s.*row->ticked);
   store.WriteBool("Effect", "Panel", s.effect_panel);
   store.WriteBool("Effect", "Trans", s.C_Trans);
   store.WriteBool("Effect", "Multipdf", s.C_Multipdf);

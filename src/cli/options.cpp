@@ -8,6 +8,7 @@
 
 #include "base/messages.h"
 #include "image/limits.h"
+#include "pipeline/writers.h"
 
 namespace velmora::cli {
 namespace {
@@ -18,13 +19,23 @@ const std::vector<std::string> kColors = {"full", "256", "bw"};
 const std::vector<std::string> kSizes = {"1/1", "1/2", "1/3", "1/5", "2/3", "3/4", "2x", "3x"};
 const std::vector<std::string> kIconSizes = {"16", "32", "64", "128", "256"};
 
-struct FormatField {
-  const char* name;
-  bool Settings::*field;
-};
-const FormatField kFormats[] = {{"bmp", &Settings::C_bmp}, {"jpg", &Settings::C_jpg}, {"png", &Settings::C_png},
-                                {"mag", &Settings::C_mag}, {"gif", &Settings::C_gif}, {"ico", &Settings::C_ico},
-                                {"pdf", &Settings::C_pdf}, {"tif", &Settings::C_tif}};
+// Every -f name, in the window's order: "bmp,jpg,png,mag,gif,ico,pdf,tif".
+std::string FormatNames() {
+  std::string names;
+  for (const OutputRow* row : OutputsInBarOrder()) names += (names.empty() ? "" : ",") + std::string(row->format().extension);
+  return names;
+}
+
+// The box a -f name ticks, or nullptr.
+bool Settings::*FormatNamed(const std::string& name) {
+  for (const OutputRow& row : OutputTable()) {
+    const OutputFormat& format = row.format();
+    if (name == format.extension) return row.ticked;
+    for (const char* alias : format.aliases)
+      if (name == alias) return row.ticked;
+  }
+  return nullptr;
+}
 
 std::string Lower(std::string s) {
   for (char& c : s)
@@ -85,7 +96,7 @@ void Edit(CommandLine& line, std::function<void(Settings&)> edit) { line.edits.p
 
 const std::vector<Option>& Options() {
   static const std::vector<Option> options = {
-      {{"-f", "--formats"}, "LIST", N_("target formats, comma separated: bmp,jpg,png,mag,gif,ico,pdf,tif"),
+      {{"-f", "--formats"}, "LIST", N_("target formats, comma separated: {1}"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          std::vector<bool Settings::*> chosen;
          std::stringstream ss(v);
@@ -93,16 +104,13 @@ const std::vector<Option>& Options() {
          while (std::getline(ss, item, ',')) {
            item = Lower(Trim(item));
            if (item.empty()) continue;
-           if (item == "jpeg") item = "jpg";
-           if (item == "tiff") item = "tif";
-           bool known = false;
-           for (const auto& f : kFormats)
-             if (item == f.name) chosen.push_back(f.field), known = true;
-           if (!known) throw UsageError(Tr("{1}: unknown format '{2}' (bmp,jpg,png,mag,gif,ico,pdf,tif)", {option, item}));
+           bool Settings::*field = FormatNamed(item);
+           if (!field) throw UsageError(Tr("{1}: unknown format '{2}' ({3})", {option, item, FormatNames()}));
+           chosen.push_back(field);
          }
          line.formats_given = true;
          Edit(line, [chosen](Settings& s) {
-           for (const auto& f : kFormats) s.*(f.field) = false;
+           for (const OutputRow& row : OutputTable()) s.*row.ticked = false;
            for (auto f : chosen) s.*f = true;
          });
        },
@@ -303,14 +311,9 @@ int DefaultJobs() {
 }
 
 std::string FormatList(const Settings& s) {
-  // The writers' own order.
-  static const FormatField kOrder[] = {{"bmp", &Settings::C_bmp}, {"jpg", &Settings::C_jpg},
-                                       {"png", &Settings::C_png}, {"ico", &Settings::C_ico},
-                                       {"mag", &Settings::C_mag}, {"tif", &Settings::C_tif},
-                                       {"gif", &Settings::C_gif}, {"pdf", &Settings::C_pdf}};
   std::string list;
-  for (const auto& f : kOrder)
-    if (s.*(f.field)) list += (list.empty() ? "" : ",") + std::string(f.name);
+  for (const OutputRow& row : OutputTable())  // the writers' own order
+    if (s.*row.ticked) list += (list.empty() ? "" : ",") + std::string(row.format().extension);
   return list.empty() ? "none" : list;
 }
 
@@ -369,7 +372,7 @@ std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::s
     if (option.value) left += std::string(" ") + option.value;
     if (left.size() < 24) left.resize(24, ' ');
     else left += "  ";
-    text += left + Tr(option.help);
+    text += left + Tr(option.help, {FormatNames()});
     if (option.now) text += Tr("  [now: {1}]", {option.now(s, limits)});
     text += "\n";
   }

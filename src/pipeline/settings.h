@@ -63,7 +63,8 @@ struct Settings {
   bool C_multi_fn = false;
   std::string multi_outfile = "multi";
 
-  bool AnyFormat() const { return C_bmp || C_jpg || C_png || C_mag || C_gif || C_ico || C_pdf || C_tif; }
+  // Whether any box of the output table is ticked (pipeline/writers.cpp).
+  bool AnyFormat() const;
   bool AnimatedGifOn() const { return C_gif && C_animegif; }
   bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
 };

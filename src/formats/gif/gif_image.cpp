@@ -1,4 +1,5 @@
 #include "formats/gif/gif_image.h"
+#include "formats/output_format.h"
 #include "base/messages.h"
 
 #include "platform/platform.h"
@@ -730,6 +731,23 @@ void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::st
     image.frames.pop_back();
     throw;
   }
+}
+
+void AddFinishedFrame(GifImage& gif, const DibImage& image, const EncodeOptions& options) {
+  const GifFramePoint point{options.x, options.y};
+  AddGifFrame(gif, image, options.transparent, options.delay, options.picker ? &point : nullptr);
+  gif.OptimizeColorTables();
+  gif.OptimizeFrames(3);
+}
+
+const OutputFormat& GifOutput() {
+  static const OutputFormat format{"gif", {}, false, true, false,
+                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+                                     GifImage gif;
+                                     AddFinishedFrame(gif, image, options);
+                                     gif.SaveToStream(out);
+                                   }};
+  return format;
 }
 
 }  // namespace velmora

@@ -228,6 +228,11 @@ struct GifFramePoint {
   int x = 0;
   int y = 0;
 };
+struct EncodeOptions;
+// Adds a frame as the GIF writers do, then the frame finishing: the colour
+// tables rebuilt, then merge and crop.
+void AddFinishedFrame(GifImage& gif, const DibImage& image, const EncodeOptions& options);
+
 void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::string& delay_text,
                  const GifFramePoint* pick);
 int PickTransparentIndex(const GifFrame& frame, const GifFramePoint* pick);

@@ -1,4 +1,5 @@
 #include "formats/ico/ico_writer.h"
+#include "formats/output_format.h"
 
 #include <cstring>
 #include <ostream>
@@ -144,6 +145,14 @@ void EncodeIco(const DibImage& image, int size, bool trans, std::ostream& out) {
     WriteTransparentIconFile(MakeMaskedIcon(square, size), out);
   else
     WriteIconFile(quantized, out);
+}
+
+const OutputFormat& IcoOutput() {
+  static const OutputFormat format{"ico", {}, false, true, true,
+                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+                                     EncodeIco(image, options.icon_size, options.transparent, out);
+                                   }};
+  return format;
 }
 
 }  // namespace velmora

@@ -13,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "base/messages.h"
+#include "formats/output_format.h"
 #include "formats/jpeg/jpeg_writer.h"
 #include "formats/jpeg/jpeg_private.h"
 
@@ -130,6 +131,15 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
   if (rc != 0) throw JpegWriteError(Tr("JPEG error #{1}", {message}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
+}
+
+const OutputFormat& JpegOutput() {
+  // The track bar's position is the quality in tens.
+  static const OutputFormat format{"jpg", {"jpeg"}, true, false, false,
+                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+                                     EncodeJpeg(image, options.quality * 10, out);
+                                   }};
+  return format;
 }
 
 }  // namespace velmora

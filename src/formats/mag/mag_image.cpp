@@ -1,4 +1,5 @@
 #include "formats/mag/mag_image.h"
+#include "formats/output_format.h"
 #include "base/messages.h"
 
 #include <cstring>
@@ -317,6 +318,16 @@ void MagImage::Encode() {
   s.insert(s.end(), pixels.begin(), pixels.end());
   data_ = std::move(data);
   modified_ = false;
+}
+
+const OutputFormat& MagOutput() {
+  static const OutputFormat format{"mag", {}, false, false, false,
+                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
+                                     MagImage mag;
+                                     mag.Assign(image);
+                                     mag.SaveToStream(out);
+                                   }};
+  return format;
 }
 
 }  // namespace velmora

@@ -1,4 +1,5 @@
 #include "formats/pdf/pdf_report.h"
+#include "formats/output_format.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -92,6 +93,18 @@ void PdfReport::SaveDocument(std::ostream& out) {
   if (!doc_) throw PdfOperationError("document is null..");
   doc_->SaveToStream(out);
   doc_.reset();
+}
+
+const OutputFormat& PdfOutput() {
+  static const OutputFormat format{"pdf", {}, false, false, false,
+                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
+                                     PdfAssembly pdf;
+                                     pdf.SetPicture(image);
+                                     pdf.report.OpenDocument();
+                                     pdf.report.PrintPage(pdf.page);
+                                     pdf.report.SaveDocument(out);
+                                   }};
+  return format;
 }
 
 }  // namespace velmora

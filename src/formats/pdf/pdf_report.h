@@ -80,4 +80,25 @@ class PdfReport {
   int page_count_ = 0;
 };
 
+// The report components of one PDF as the writers assemble it: the report,
+// its page template with the layout panel at the page's corner, and the
+// page image element "PDFCLIP".
+struct PdfAssembly {
+  PdfAssembly() {
+    panel.items.push_back(&element);
+    page.panels.push_back(&panel);
+  }
+  // Sizes the page and the element to the image and gives it the picture.
+  void SetPicture(const DibImage& image) {
+    page.width = element.width = image.Width();
+    page.height = element.height = image.Height();
+    element.picture.Assign(image);
+    element.has_picture = true;
+  }
+  PdfReport report;
+  ReportPage page;
+  ReportPanel panel;
+  ReportImage element;
+};
+
 }  // namespace velmora

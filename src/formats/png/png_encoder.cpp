@@ -1,4 +1,5 @@
 #include "formats/png/png_encoder.h"
+#include "formats/output_format.h"
 
 #include <zlib.h>
 
@@ -162,6 +163,27 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     throw PngEncoderError("Write Image (PNG): Write Error");
   }
   Chunk(out, "IEND", nullptr, 0);
+}
+
+namespace {
+
+void EncodePng(const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+  // The track bar runs from the strongest compression to the fastest.
+  static const int kLevel[10] = {9, 9, 8, 7, 6, 5, 4, 3, 2, 1};
+  PngEncoder encoder;
+  encoder.Assign(image);
+  encoder.CompressionLevel = kLevel[std::clamp(options.quality, 0, 9)];
+  encoder.SetTransparent(options.transparent);
+  // The picked colour, or the top-left pixel's.
+  if (options.transparent) encoder.SetTransparentColor(options.picker ? options.picked_color : image.GetPixel(0, 0));
+  encoder.SaveToStream(out);
+}
+
+}  // namespace
+
+const OutputFormat& PngOutput() {
+  static const OutputFormat format{"png", {}, true, true, false, EncodePng};
+  return format;
 }
 
 }  // namespace velmora

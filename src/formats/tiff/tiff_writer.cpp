@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "formats/tiff/tiff_private.h"
+#include "formats/output_format.h"
 #include "base/messages.h"
 #include "formats/tiff/tiff_writer.h"
 #include "image/image_rows.h"
@@ -82,5 +83,13 @@ void EncodeTiff(const Bitmap& bitmap, std::ostream& out) { Encode(ImageRows(bitm
 
 // The DIB's own rows go to the encoder: no copy of the picture.
 void EncodeTiff(const DibImage& image, std::ostream& out) { Encode(ImageRows(image), out); }
+
+const OutputFormat& TiffOutput() {
+  static const OutputFormat format{"tif", {"tiff"}, false, false, false,
+                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
+                                     EncodeTiff(image, out);
+                                   }};
+  return format;
+}
 
 }  // namespace velmora

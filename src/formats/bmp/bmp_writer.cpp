@@ -1,0 +1,16 @@
+// BMP output: the prepared picture as a DIB file, as it is.
+#include <ostream>
+
+#include "formats/output_format.h"
+
+namespace velmora {
+
+const OutputFormat& BmpOutput() {
+  static const OutputFormat format{"bmp", {}, false, false, false,
+                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
+                                     image.SaveToStream(out);
+                                   }};
+  return format;
+}
+
+}  // namespace velmora

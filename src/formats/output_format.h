@@ -1,0 +1,37 @@
+// An output format as one value, defined beside its writer: its extension
+// (also its key in the settings file and its name for -f), other names,
+// which of the options it takes, and the encoder that turns a prepared
+// picture into the file's bytes. The pipeline's table of outputs
+// (pipeline/outputs.h) lists these values with the controls that tick them.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "image/color.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+
+// What an encoder is told beside the picture.
+struct EncodeOptions {
+  int quality = 5;            // the quality track bar: 0 ("高", most compression) to 9 ("美")
+  bool transparent = false;   // the transparency switch
+  bool picker = false;        // the picture's transparent colour was picked: the colour and point below count
+  ColorValue picked_color = kNoColor;
+  int x = -1, y = -1;         // the picked point on the prepared picture
+  std::string delay = "30";   // a GIF frame's delay, as its field holds it
+  int icon_size = 32;
+};
+
+struct OutputFormat {
+  const char* extension;             // "png": the file's extension, its [Format] key, its -f name
+  std::vector<const char*> aliases;  // further -f names ("jpeg")
+  bool takes_quality = false;
+  bool takes_transparency = false;
+  bool takes_icon_size = false;
+  void (*encode)(const DibImage& image, const EncodeOptions& options, std::ostream& out) = nullptr;
+};
+
+}  // namespace velmora
