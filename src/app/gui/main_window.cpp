@@ -33,6 +33,7 @@
 #include "base/messages.h"
 #include "base/version.h"
 #include "formats/input_format.h"
+#include "pipeline/writers.h"
 #include "platform/platform.h"
 #include "ui_main_window.h"
 
@@ -189,13 +190,16 @@ QString MainWindow::OpenFilter() {
   return filters.join(";;");
 }
 
+QCheckBox* MainWindow::FormatBox(const OutputRow& row) const {
+  return findChild<QCheckBox*>(QString("C_") + row.format().extension);
+}
+
 void MainWindow::ConnectControls() {
   auto& u = *ui_;
-  const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
-      {u.C_bmp, &Settings::C_bmp},         {u.C_jpg, &Settings::C_jpg},           {u.C_png, &Settings::C_png},
-      {u.C_mag, &Settings::C_mag},         {u.C_gif, &Settings::C_gif},           {u.C_ico, &Settings::C_ico},
-      {u.C_pdf, &Settings::C_pdf},         {u.C_tif, &Settings::C_tif},           {u.C_Trans, &Settings::C_Trans},
-      {u.C_Multipdf, &Settings::C_Multipdf}, {u.C_animegif, &Settings::C_animegif}};
+  std::vector<std::pair<QCheckBox*, bool Settings::*>> boxes = {
+      {u.C_Trans, &Settings::C_Trans}, {u.C_Multipdf, &Settings::C_Multipdf}, {u.C_animegif, &Settings::C_animegif}};
+  for (const OutputRow& row : OutputTable())
+    if (QCheckBox* box = FormatBox(row)) boxes.emplace_back(box, row.ticked);
   for (const auto& [box, field] : boxes) {
     connect(box, &QCheckBox::toggled, this, [this, field = field](bool on) {
       settings_.*field = on;
@@ -229,19 +233,27 @@ void MainWindow::ConnectControls() {
 
 void MainWindow::ApplyEnablingRules() {
   auto& u = *ui_;
-  // Disabling never unticks: the conversion honours a ticked dependent only
-  // together with its format.
-  const bool quality = u.C_jpg->isChecked() || u.C_png->isChecked();
+  // An option is enabled while a ticked format takes it. Disabling never
+  // unticks: the conversion honours a ticked dependent only together with
+  // its format.
+  bool quality = false, transparency = false, icon_size = false;
+  for (const OutputRow& row : OutputTable()) {
+    if (!(settings_.*row.ticked)) continue;
+    const OutputFormat& format = row.format();
+    quality |= format.takes_quality;
+    transparency |= format.takes_transparency;
+    icon_size |= format.takes_icon_size;
+  }
   for (QWidget* w : {static_cast<QWidget*>(u.O_quality_c), static_cast<QWidget*>(u.O_quality_t),
                      static_cast<QWidget*>(u.Label3), static_cast<QWidget*>(u.Label4)})
     w->setEnabled(quality);
-  u.C_Trans->setEnabled(u.C_png->isChecked() || u.C_gif->isChecked() || u.C_ico->isChecked());
+  u.C_Trans->setEnabled(transparency);
   for (QWidget* w : {static_cast<QWidget*>(u.C_animegif), static_cast<QWidget*>(u.C_delay),
                      static_cast<QWidget*>(u.Label1)})
-    w->setEnabled(u.C_gif->isChecked());
-  u.O_icosize->setEnabled(u.C_ico->isChecked());
-  u.Label2->setEnabled(u.C_ico->isChecked());
-  u.C_Multipdf->setEnabled(u.C_pdf->isChecked());
+    w->setEnabled(settings_.C_gif);
+  u.O_icosize->setEnabled(icon_size);
+  u.Label2->setEnabled(icon_size);
+  u.C_Multipdf->setEnabled(settings_.C_pdf);
 }
 
 void MainWindow::LoadSettings() {
@@ -256,14 +268,8 @@ void MainWindow::LoadSettings() {
   } else {
     move(235, 288);
   }
-  u.C_bmp->setChecked(s.C_bmp);
-  u.C_jpg->setChecked(s.C_jpg);
-  u.C_png->setChecked(s.C_png);
-  u.C_mag->setChecked(s.C_mag);
-  u.C_gif->setChecked(s.C_gif);
-  u.C_ico->setChecked(s.C_ico);
-  u.C_pdf->setChecked(s.C_pdf);
-  u.C_tif->setChecked(s.C_tif);
+  for (const OutputRow& row : OutputTable())
+    if (QCheckBox* box = FormatBox(row)) box->setChecked(s.*row.ticked);
   u.Effect_Panel->setVisible(s.effect_panel);
   u.P1->setChecked(s.effect_panel);
   u.E1->setChecked(s.effect_panel);

@@ -16,6 +16,7 @@
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
 
+class QCheckBox;
 class QLabel;
 class QMessageBox;
 class QProgressBar;
@@ -113,6 +114,8 @@ class MainWindow : public QMainWindow, public UserInterface {
  private:
   void LoadSettings();
   void ApplyEnablingRules();
+  // The box that ticks a format of the output table.
+  QCheckBox* FormatBox(const OutputRow& row) const;
   void FitProgressBar();
   void ApplyTopmost();
   void ConnectControls();
