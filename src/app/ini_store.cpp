@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "base/paths.h"
+#include "base/text.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -21,12 +22,7 @@ bool Enclosed(const std::string& v, const std::string& open, const std::string& 
 }  // namespace
 
 std::string SettingsFileName(const std::string& program_path) {
-  std::string name = FileNameOf(program_path);
-  const size_t dot = name.rfind('.');
-  if (dot != std::string::npos) name.erase(dot);
-  name += ".INI";
-  for (char& c : name)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::string name = LowerAscii(FileNameOf(StemOf(program_path)) + ".INI");
   if (!name.empty() && name[0] >= 'a' && name[0] <= 'z') name[0] = static_cast<char>(name[0] - 'a' + 'A');
   return name;
 }

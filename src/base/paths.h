@@ -17,4 +17,20 @@ inline std::string FolderOf(const std::string& path) {
   return folder.back() == '/' ? folder : folder + "/";
 }
 
+// The path without the extension of its file name (the part from the last
+// dot on; a dot in a folder's name does not count).
+inline std::string StemOf(const std::string& path) {
+  const size_t name_start = path.size() - FileNameOf(path).size();
+  const size_t dot = path.rfind('.');
+  return dot != std::string::npos && dot >= name_start ? path.substr(0, dot) : path;
+}
+
+// The extension of a path: the part of its file name after the last dot
+// (empty when the name has none).
+inline std::string ExtensionOf(const std::string& path) {
+  const std::string name = FileNameOf(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? "" : name.substr(dot + 1);
+}
+
 }  // namespace velmora

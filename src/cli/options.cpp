@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/messages.h"
+#include "base/text.h"
 #include "image/limits.h"
 #include "pipeline/writers.h"
 
@@ -37,11 +38,6 @@ bool Settings::*FormatNamed(const std::string& name) {
   return nullptr;
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 std::string Trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t");
@@ -102,7 +98,7 @@ const std::vector<Option>& Options() {
          std::stringstream ss(v);
          std::string item;
          while (std::getline(ss, item, ',')) {
-           item = Lower(Trim(item));
+           item = LowerAscii(Trim(item));
            if (item.empty()) continue;
            bool Settings::*field = FormatNamed(item);
            if (!field) throw UsageError(Tr("{1}: unknown format '{2}' ({3})", {option, item, FormatNames()}));
@@ -195,7 +191,7 @@ const std::vector<Option>& Options() {
       {{"--name"}, "NAME", N_("name of the combined PDF / animated GIF (NAME.pdf, NAME.gif)"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
-         const std::string lower = Lower(v);
+         const std::string lower = LowerAscii(v);
          for (const char* ext : {".pdf", ".gif"})
            if (lower.size() > 4 && lower.compare(lower.size() - 4, 4, ext) == 0) v.resize(v.size() - 4);
          if (v.empty() || v.find('/') != std::string::npos || v == "." || v == "..")

@@ -15,12 +15,6 @@
 
 namespace velmora {
 
-std::string ExtensionOf(const std::string& path) {
-  const std::string name = FileNameOf(path);
-  const size_t dot = name.rfind('.');
-  return dot == std::string::npos ? "" : name.substr(dot + 1);
-}
-
 Loader::Loader(const DecodeLimits& limits) : limits_(limits) {
   for (Registration kind :
        {Registration::kEarly, Registration::kClipboard, Registration::kSideFormat, Registration::kLate}) {
@@ -66,9 +60,7 @@ namespace {
 // extension. Small, and optional: anything unreadable counts as absent.
 Graphic::Companion CompanionOf(const std::string& path) {
   return [path](const std::string& extension) -> std::optional<std::vector<uint8_t>> {
-    const std::string name = FileNameOf(path);
-    const size_t dot = name.rfind('.');
-    const std::string sibling = FolderOf(path) + (dot == std::string::npos ? name : name.substr(0, dot)) + "." + extension;
+    const std::string sibling = StemOf(path) + "." + extension;
     try {
       return platform::ReadRegularFile(sibling, 1 << 20);
     } catch (const Error&) {

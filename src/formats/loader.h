@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "base/paths.h"
 #include "formats/registry.h"
 #include "image/limits.h"
 
@@ -64,8 +65,5 @@ class Loader {
 // for a file its extension's class could not decode.
 const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size);
 
-// The extension of a path: the part of its file name after the last dot
-// (empty when the name has none).
-std::string ExtensionOf(const std::string& path);
 
 }  // namespace velmora

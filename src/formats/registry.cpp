@@ -6,11 +6,6 @@
 
 namespace velmora {
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 void GraphicRegistry::RegisterFileFormat(const std::string& extension, const std::string& description,
                                          const GraphicClass* cls) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "formats/graphic.h"
 
 namespace velmora {
@@ -62,6 +63,5 @@ class FileFormatList {
   std::vector<Extension> extensions_;
 };
 
-std::string LowerAscii(std::string text);
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <ostream>
 #include <stdexcept>
 
@@ -63,12 +64,11 @@ int ShellFileOperation::Execute() {
           platform::WriteFileAtomically(to, [&](std::ostream& out) {
             const auto bytes = platform::LookUp(from);
             if (!bytes) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(ENOENT)}));
-            FILE* in = std::fopen(from.c_str(), "rb");
+            std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(from.c_str(), "rb"), std::fclose);
             if (!in) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(errno)}));
             char buf[65536];
             size_t n;
-            while ((n = std::fread(buf, 1, sizeof buf, in)) > 0) out.write(buf, static_cast<std::streamsize>(n));
-            std::fclose(in);
+            while ((n = std::fread(buf, 1, sizeof buf, in.get())) > 0) out.write(buf, static_cast<std::streamsize>(n));
           });
           break;
         }

@@ -1,5 +1,7 @@
 #include "platform/ini_file.h"
 
+#include "base/text.h"
+
 #include <filesystem>
 #include <fstream>
 #include <ostream>
@@ -20,8 +22,8 @@ bool SameText(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    x = LowerAscii(x);
+    y = LowerAscii(y);
     if (x != y) return false;
   }
   return true;

@@ -1,6 +1,7 @@
 #include "platform/platform.h"
 
 #include "base/paths.h"
+#include "base/text.h"
 #include "base/messages.h"
 
 #include <dirent.h>
@@ -213,8 +214,7 @@ namespace {
 std::string LanguageCode(std::string entry) {
   entry = entry.substr(0, entry.find_first_of("._@"));
   entry = entry.substr(0, entry.find('_'));
-  for (char& c : entry) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return entry;
+  return LowerAscii(entry);
 }
 }  // namespace
 

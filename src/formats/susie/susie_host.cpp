@@ -30,7 +30,6 @@ namespace {
 
 SusiePlugins* g_current = nullptr;
 
-std::string Lower(std::string s) { return LowerAscii(std::move(s)); }
 
 SusiePlugin::Kind KindOf(const std::string& version) {
   if (version == "00IN") return SusiePlugin::Kind::kImport;
@@ -175,14 +174,14 @@ std::unique_ptr<SusiePlugin> SusiePlugin::Load(const std::string& path) {
 }
 
 bool SusiePlugin::ListsExtension(const std::string& extension) const {
-  const std::string wanted = Lower(extension);
+  const std::string wanted = LowerAscii(extension);
   for (const std::string& pattern : patterns_) {
     size_t start = 0;
     while (start <= pattern.size()) {
       const size_t end = std::min(pattern.find(';', start), pattern.size());
       const std::string item = pattern.substr(start, end - start);
       const size_t dot = item.find('.');
-      if (Lower(dot == std::string::npos ? item : item.substr(dot + 1)) == wanted) return true;
+      if (LowerAscii(dot == std::string::npos ? item : item.substr(dot + 1)) == wanted) return true;
       start = end + 1;
     }
   }
@@ -280,7 +279,7 @@ void SusiePlugins::SearchFolder(const std::string& folder, const std::string& pa
     const std::string full = real ? real : file;
     std::free(real);
     const bool known = std::any_of(plugins_.begin(), plugins_.end(), [&](const auto& p) {
-      return Lower(p->PluginFileName()) == Lower(full);
+      return LowerAscii(p->PluginFileName()) == LowerAscii(full);
     });
     if (known) continue;
     if (auto warning = UnsafeToLoad(file, /*folder=*/false)) {
@@ -325,14 +324,14 @@ void SusiePlugins::Add(std::unique_ptr<SusiePlugin> plugin) {
       if (OnPictureRegister) OnPictureRegister(*p, cls, p->FormatNames()[i], extension);
       if (!cls) continue;
       registry_.RegisterFileFormat(extension, p->FormatNames()[i], cls);
-      registered_.emplace_back(Lower(extension), p);
+      registered_.emplace_back(LowerAscii(extension), p);
     }
   }
 }
 
 const SusiePlugin* SusiePlugins::PluginForExtension(const std::string& extension) const {
   if (registry_.FindExtension(extension) != &SusieGraphicClass()) return nullptr;
-  const std::string wanted = Lower(extension);
+  const std::string wanted = LowerAscii(extension);
   for (auto it = registered_.rbegin(); it != registered_.rend(); ++it)
     if (it->first == wanted) return it->second;
   return nullptr;
@@ -373,7 +372,7 @@ void SusieBitmap::OnLoad(const uint8_t* data, size_t size) {
   stop_requested_ = false;
   first_fault_.clear();
   const std::string extension = ExtensionOf(FileName());
-  const bool own_first = extension.empty() || Lower(extension) == Lower(kNativeExtension);
+  const bool own_first = extension.empty() || LowerAscii(extension) == LowerAscii(kNativeExtension);
   const bool done = own_first ? (ReadOwn(data, size) || AskPlugins(data, size))
                               : (AskPlugins(data, size) || ReadOwn(data, size));
   if (done) return;
