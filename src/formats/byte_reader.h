@@ -9,6 +9,7 @@
 
 #include "base/error.h"
 #include "base/messages.h"
+#include "image/color.h"
 
 namespace velmora {
 
@@ -83,12 +84,6 @@ class ByteReader {
   size_t pos_ = 0;
   const char* who_;
 };
-
-// A colour with straight alpha composited over white, as every reader of a
-// format with transparency hands it to the bitmap.
-inline uint8_t OverWhite(int value, int alpha) {
-  return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
 
 // A sample of maxval scaled to 0..255, rounded.
 inline uint8_t ScaleSample(uint32_t value, uint32_t maxval) {

@@ -66,4 +66,10 @@ inline std::vector<RgbQuad> GreyRamp(int entries) {
   return ramp;
 }
 
+// A colour with straight alpha composited over white, as every reader of a
+// format with transparency hands it to the bitmap.
+inline uint8_t OverWhite(int value, int alpha) {
+  return static_cast<uint8_t>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
 }  // namespace velmora

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 
 #include "image/dib_image.h"
 #include "pipeline/fakes.h"
@@ -192,6 +193,37 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
   EXPECT_EQ(ui.Count(MessageKind::kFailure), 2);
   EXPECT_EQ(ui.messages[0].second, bad + "\n\rこのファイルは変換できません");
   EXPECT_TRUE(ui.dialogs.empty()) << "no combined output, no order dialog";
+}
+
+TEST_F(ConverterTest, FourJobsGiveTheFilesAndLinesOfOne) {
+  settings.C_png = settings.C_jpg = true;
+  settings.C_pdf = settings.C_Multipdf = true;
+  settings.V_over = true;
+  settings.A_dialog = true;
+  settings.S_folder = true;
+  std::vector<std::string> sources;
+  for (int i = 0; i < 7; ++i) sources.push_back(File("in/p" + std::to_string(i) + ".bmp", 5 + i, 4));
+  test::WriteText(dir / "in/broken.bmp", "BM not a picture");
+  sources.insert(sources.begin() + 3, dir / "in/broken.bmp");
+  auto run = [&](int jobs, const std::string& out) {
+    settings.S_folder_n = dir / out + "/";
+    FakeUi fresh;
+    Converter c(settings, fresh, nullptr, loader);
+    c.SetJobs(jobs);
+    c.RunBatch(sources);
+    std::vector<std::string> lines = fresh.lines;
+    for (auto& line : lines) line = std::regex_replace(line, std::regex(out + "/"), "OUT/");
+    return lines;
+  };
+  fs::create_directories(dir / "one"), fs::create_directories(dir / "four");
+  const auto one = run(1, "one");
+  EXPECT_EQ(run(4, "four"), one);
+  ASSERT_EQ(one.size(), 7u * 3 + 1 + 1) << "bmp, jpg and png per picture, the failure, the combined PDF";
+  for (const auto& entry : fs::directory_iterator(dir / "one")) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".pdf") continue;  // dated inside
+    EXPECT_EQ(test::ReadFile(dir / ("four/" + name)), test::ReadFile(entry.path().string())) << name;
+  }
 }
 
 TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {

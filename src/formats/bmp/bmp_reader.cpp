@@ -44,50 +44,76 @@ class BmpGraphic : public BitmapGraphic {
   void OnLoad(const uint8_t* data, size_t size) override { Parse(std::span<const uint8_t>(data, size), false); }
 
  private:
+  enum class Kind { kRgb, kRle8, kRle4, kFields };
+  // What the headers say, as the phases below read them.
+  struct Layout {
+    uint32_t header_size = 0;
+    bmp::InfoHeader info;
+    Kind kind = Kind::kRgb;
+    bool top_down = false;
+    int64_t width = 0, height = 0;  // height as stored, made positive
+    size_t palette_at = 0;          // where the colour table (or the masks) start
+    uint32_t off_bits = 0;
+  };
+
   void Parse(std::span<const uint8_t> d, bool offset_from_palette) {
+    Layout layout = ReadHeaders(d, offset_from_palette);
+    uint32_t masks[4] = {0, 0, 0, 0};
+    ReadMasks(d, layout, masks);
+    const std::vector<RgbQuad> palette = ReadPalette(d, layout, offset_from_palette);
+    DecodePixels(d, layout, masks, palette);
+  }
+
+  Layout ReadHeaders(std::span<const uint8_t> d, bool offset_from_palette) const {
     if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') throw BmpError("not a BMP file");
     const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
-    const uint32_t bf_size = file.size;
-    if (!offset_from_palette && bf_size > d.size() && bf_size != 0)
+    if (!offset_from_palette && file.size > d.size() && file.size != 0)
       throw BmpError(Tr("the file is shorter ({1} bytes) than its header claims ({2} bytes)",
-                        {std::to_string(d.size()), std::to_string(bf_size)}));
-    uint32_t off_bits = file.off_bits;
-    const uint32_t hs = GetLe32(d.data() + 14);
-    if (!bmp::IsInfoHeaderSize(hs))
-      throw BmpError(Tr("unknown header size {1}", {std::to_string(hs)}));
-    if (d.size() < 14 + hs) throw BmpError(Tr("truncated header"));
-    const bmp::InfoHeader info = bmp::ParseInfoHeader(d.data() + 14, hs);
-    const int64_t width = info.width, height = info.height;
-    const int planes = info.planes, bits = info.bits;
-    const uint32_t compression = info.compression, size_image = info.size_image, clr_used = info.clr_used;
-    const int32_t xres = info.x_pels_per_meter, yres = info.y_pels_per_meter;
-    const bool os2 = hs == 16 || hs == 64;
-    if (planes != 1) throw BmpError("the image has " + std::to_string(planes) + " planes");
+                        {std::to_string(d.size()), std::to_string(file.size)}));
+    Layout l;
+    l.off_bits = file.off_bits;
+    l.header_size = GetLe32(d.data() + 14);
+    if (!bmp::IsInfoHeaderSize(l.header_size))
+      throw BmpError(Tr("unknown header size {1}", {std::to_string(l.header_size)}));
+    if (d.size() < 14 + l.header_size) throw BmpError(Tr("truncated header"));
+    l.info = bmp::ParseInfoHeader(d.data() + 14, l.header_size);
+    const bmp::InfoHeader& info = l.info;
+    const int bits = info.bits;
+    if (info.planes != 1) throw BmpError("the image has " + std::to_string(info.planes) + " planes");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
       throw BmpError("unsupported bit count " + std::to_string(bits));
-    if (width <= 0 || height == 0)
-      throw BmpError(Tr("invalid size {1} x {2}", {std::to_string(width), std::to_string(height)}));
+    if (info.width <= 0 || info.height == 0)
+      throw BmpError(Tr("invalid size {1} x {2}", {std::to_string(info.width), std::to_string(info.height)}));
     // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
+    const int32_t xres = info.x_pels_per_meter, yres = info.y_pels_per_meter;
     if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError(Tr("implausible resolution"));
-    const bool top_down = height < 0;
-    const int64_t h = top_down ? -height : height;
-    CheckImageSize(Limits(), width, h, N_("BMP image"));
+    l.top_down = info.height < 0;
+    l.width = info.width;
+    l.height = l.top_down ? -info.height : info.height;
+    CheckImageSize(Limits(), l.width, l.height, N_("BMP image"));
+    l.kind = KindOf(info.compression, bits, l.header_size == 16 || l.header_size == 64);
+    if ((l.kind == Kind::kRle8 || l.kind == Kind::kRle4) && l.top_down)
+      throw BmpError(Tr("run-length data cannot be stored top-down"));
+    l.palette_at = 14 + l.header_size;
+    return l;
+  }
 
-    enum { kRgb, kRle8, kRle4, kFields } kind = kRgb;
+  static Kind KindOf(uint32_t compression, int bits, bool os2) {
+    Kind kind = Kind::kRgb;
     switch (compression) {
       case 0:
-        kind = kRgb;
+        kind = Kind::kRgb;
         break;
       case 1:
-        kind = kRle8;
+        kind = Kind::kRle8;
         break;
       case 2:
-        kind = kRle4;
+        kind = Kind::kRle4;
         break;
       case 3:
       case 6:
         if (os2) throw BmpError(Tr("OS/2 Huffman compression is not supported"));
-        kind = kFields;
+        kind = Kind::kFields;
         break;
       case 4:
         if (os2) throw BmpError(Tr("OS/2 RLE24 compression is not supported"));
@@ -97,74 +123,80 @@ class BmpGraphic : public BitmapGraphic {
       default:
         throw BmpError(Tr("unknown compression {1}", {std::to_string(compression)}));
     }
-    if ((kind == kRle8 && bits != 8) || (kind == kRle4 && bits != 4) || (kind == kFields && bits != 16 && bits != 32))
+    if ((kind == Kind::kRle8 && bits != 8) || (kind == Kind::kRle4 && bits != 4) ||
+        (kind == Kind::kFields && bits != 16 && bits != 32))
       throw BmpError(Tr("compression {1} does not fit {2} bits", {std::to_string(compression), std::to_string(bits)}));
-    if ((kind == kRle8 || kind == kRle4) && top_down) throw BmpError(Tr("run-length data cannot be stored top-down"));
+    return kind;
+  }
 
-    size_t palette_at = 14 + hs;
-    // The bitmap class keeps every bit of a channel and rounds.
-    constexpr auto kRound = bmp::ChannelScaling::kRound;
-    uint32_t masks[4] = {0, 0, 0, 0};
-    if (kind == kFields) {
-      if (info.masks_in_header) {
-        std::copy(info.masks, info.masks + info.masks_in_header, masks);
+  // The channel masks of a 16 or 32-bit picture: its own, or the defaults.
+  static void ReadMasks(std::span<const uint8_t> d, Layout& l, uint32_t masks[4]) {
+    const int bits = l.info.bits;
+    if (l.kind == Kind::kFields) {
+      if (l.info.masks_in_header) {
+        std::copy(l.info.masks, l.info.masks + l.info.masks_in_header, masks);
       } else {
-        const size_t n = compression == 6 ? 16 : 12;
-        if (d.size() < palette_at + n) throw BmpError(Tr("truncated bit fields"));
-        for (size_t c = 0; c < n / 4; ++c) masks[c] = GetLe32(d.data() + palette_at + 4 * c);
-        palette_at += n;
+        const size_t n = l.info.compression == 6 ? 16 : 12;
+        if (d.size() < l.palette_at + n) throw BmpError(Tr("truncated bit fields"));
+        for (size_t c = 0; c < n / 4; ++c) masks[c] = GetLe32(d.data() + l.palette_at + 4 * c);
+        l.palette_at += n;
       }
       if (!masks[0] || !masks[1] || !masks[2]) throw BmpError(Tr("a colour mask is empty"));
     } else if (bits == 16 || bits == 32) {
       bmp::DefaultMasks(bits, masks);
-      if (bits == 32 && info.masks_in_header == 4) masks[3] = info.masks[3];
+      if (bits == 32 && l.info.masks_in_header == 4) masks[3] = l.info.masks[3];
     }
-    const bmp::ChannelScaler red(masks[0], kRound), green(masks[1], kRound), blue(masks[2], kRound),
-        alpha(masks[3], kRound);
+  }
 
-    // Palette: entries as declared, capped at 256, taken only as far as they
-    // are present before the pixel data.
-    const size_t entry = hs == 12 ? 3 : 4;
+  // Palette entries as declared, capped at 256, taken only as far as they
+  // are present before the pixel data; settles where the pixels start.
+  static std::vector<RgbQuad> ReadPalette(std::span<const uint8_t> d, Layout& l, bool offset_from_palette) {
+    const int bits = l.info.bits;
+    const uint32_t clr_used = l.info.clr_used;
+    const size_t entry = l.header_size == 12 ? 3 : 4;
     std::vector<RgbQuad> palette;
     if (bits <= 8) {
       uint64_t declared = clr_used ? clr_used : (1u << bits);
-      if (hs == 12) declared = 1u << bits;
+      if (l.header_size == 12) declared = 1u << bits;
       // Compared by division: a huge count must not wrap the product.
       if (declared > d.size() / entry)
         throw BmpError(Tr("the palette of {1} entries exceeds the file", {std::to_string(declared)}));
-      if (offset_from_palette) off_bits = static_cast<uint32_t>(palette_at + declared * entry);
+      if (offset_from_palette) l.off_bits = static_cast<uint32_t>(l.palette_at + declared * entry);
       uint64_t available = declared;
-      if (off_bits > palette_at) available = std::min<uint64_t>(declared, (off_bits - palette_at) / entry);
-      available = std::min<uint64_t>({available, 256, (d.size() - std::min(d.size(), palette_at)) / entry});
-      for (uint64_t i = 0; i < available; ++i) {
-        const size_t at = palette_at + i * entry;
-        palette.push_back(bmp::TableEntry(d.data() + at));
-      }
+      if (l.off_bits > l.palette_at) available = std::min<uint64_t>(declared, (l.off_bits - l.palette_at) / entry);
+      available = std::min<uint64_t>({available, 256, (d.size() - std::min(d.size(), l.palette_at)) / entry});
+      for (uint64_t i = 0; i < available; ++i) palette.push_back(bmp::TableEntry(d.data() + l.palette_at + i * entry));
       if (palette.empty()) throw BmpError(Tr("the image has no palette"));
-      if (off_bits < palette_at) off_bits = static_cast<uint32_t>(palette_at + available * entry);
+      if (l.off_bits < l.palette_at) l.off_bits = static_cast<uint32_t>(l.palette_at + available * entry);
     } else if (offset_from_palette) {
-      if (clr_used > (d.size() - std::min(d.size(), palette_at)) / 4)
+      if (clr_used > (d.size() - std::min(d.size(), l.palette_at)) / 4)
         throw BmpError(Tr("the colour table of {1} entries exceeds the data", {std::to_string(clr_used)}));
-      off_bits = static_cast<uint32_t>(palette_at + static_cast<size_t>(clr_used) * 4);
+      l.off_bits = static_cast<uint32_t>(l.palette_at + static_cast<size_t>(clr_used) * 4);
     }
-    if (off_bits < palette_at || off_bits >= d.size())
-      throw BmpError(Tr("the pixel data offset {1} lies outside the file", {std::to_string(off_bits)}));
+    if (l.off_bits < l.palette_at || l.off_bits >= d.size())
+      throw BmpError(Tr("the pixel data offset {1} lies outside the file", {std::to_string(l.off_bits)}));
+    return palette;
+  }
 
-    const int64_t stride = ((width * bits + 31) / 32) * 4;
-    if (kind != kRle8 && kind != kRle4 && size_image != 0 && off_bits + static_cast<uint64_t>(size_image) > d.size() &&
-        static_cast<uint64_t>(size_image) > static_cast<uint64_t>(stride * h))
+  void DecodePixels(std::span<const uint8_t> d, const Layout& l, const uint32_t masks[4],
+                    const std::vector<RgbQuad>& palette) {
+    const int bits = l.info.bits;
+    const int64_t stride = ((l.width * bits + 31) / 32) * 4;
+    const uint32_t size_image = l.info.size_image;
+    const bool rle = l.kind == Kind::kRle8 || l.kind == Kind::kRle4;
+    if (!rle && size_image != 0 && l.off_bits + static_cast<uint64_t>(size_image) > d.size() &&
+        static_cast<uint64_t>(size_image) > static_cast<uint64_t>(stride * l.height))
       throw BmpError(Tr("the pixel data size {1} exceeds the file", {std::to_string(size_image)}));
-    const uint8_t* pixels = d.data() + off_bits;
-    const size_t available = d.size() - off_bits;
-
-    const int w = static_cast<int>(width);
-    const int hh = static_cast<int>(h);
-    if (kind == kRle8 || kind == kRle4) {
-      if (!bmp::RlePlausible(w, hh, available))
+    const uint8_t* pixels = d.data() + l.off_bits;
+    const size_t available = d.size() - l.off_bits;
+    const int w = static_cast<int>(l.width);
+    const int h = static_cast<int>(l.height);
+    if (rle) {
+      if (!bmp::RlePlausible(w, h, available))
         throw BmpError(Tr("run-length data of {1} bytes cannot describe {2} x {3} pixels",
-                          {std::to_string(available), std::to_string(w), std::to_string(hh)}));
-      bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
-      DecodeRle(pixels, available, kind == kRle4);
+                          {std::to_string(available), std::to_string(w), std::to_string(h)}));
+      bitmap_ = Bitmap(w, h, Bitmap::Format::k8Bit);
+      DecodeRle(pixels, available, l.kind == Kind::kRle4);
       bitmap_.SetPalette(palette);
       CheckIndices(palette.size());
       return;
@@ -172,55 +204,50 @@ class BmpGraphic : public BitmapGraphic {
     if (static_cast<uint64_t>(stride) * h > available)
       throw BmpError(Tr("the pixel data is cut short: {1} of {2} bytes",
                         {std::to_string(available), std::to_string(stride * h)}));
-    auto src_row = [&](int y) { return pixels + stride * (top_down ? y : hh - 1 - y); };
+    auto src_row = [&](int y) { return pixels + stride * (l.top_down ? y : h - 1 - y); };
     if (bits == 1 || bits == 4 || bits == 8) {
-      bitmap_ = Bitmap(w, hh, static_cast<Bitmap::Format>(bits));
-      for (int y = 0; y < hh; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(bitmap_.Stride()));
-      bitmap_.SetPalette(palette);
-      CheckIndices(palette.size());
+      bitmap_ = Bitmap(w, h, static_cast<Bitmap::Format>(bits));
+      for (int y = 0; y < h; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(bitmap_.Stride()));
     } else if (bits == 2) {
-      bitmap_ = Bitmap(w, hh, Bitmap::Format::k8Bit);
-      for (int y = 0; y < hh; ++y) {
+      bitmap_ = Bitmap(w, h, Bitmap::Format::k8Bit);
+      for (int y = 0; y < h; ++y) {
         const uint8_t* s = src_row(y);
         for (int x = 0; x < w; ++x) bitmap_.Row(y)[x] = (s[x >> 2] >> (6 - 2 * (x & 3))) & 3;
       }
-      bitmap_.SetPalette(palette);
-      CheckIndices(palette.size());
     } else if (bits == 24) {
-      bitmap_ = Bitmap(w, hh, Bitmap::Format::k24Bit);
-      for (int y = 0; y < hh; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(w) * 3);
+      bitmap_ = Bitmap(w, h, Bitmap::Format::k24Bit);
+      for (int y = 0; y < h; ++y) std::memcpy(bitmap_.Row(y), src_row(y), static_cast<size_t>(w) * 3);
+      return;
     } else {
-      bitmap_ = Bitmap(w, hh, Bitmap::Format::k24Bit);
-      // An alpha channel that is zero everywhere is padding, not transparency.
-      bool use_alpha = false;
-      if (alpha.Mask()) {
-        for (int y = 0; y < hh && !use_alpha; ++y) {
-          const uint8_t* s = src_row(y);
-          for (int x = 0; x < w; ++x) {
-            const uint32_t p = bits == 16 ? GetLe16(s + x * 2) : GetLe32(s + x * 4);
-            if (p & alpha.Mask()) {
-              use_alpha = true;
-              break;
-            }
-          }
-        }
-      }
-      for (int y = 0; y < hh; ++y) {
-        const uint8_t* s = src_row(y);
-        uint8_t* o = bitmap_.Row(y);
-        for (int x = 0; x < w; ++x) {
-          const uint32_t p = bits == 16 ? GetLe16(s + x * 2) : GetLe32(s + x * 4);
-          int r = red.Of(p), g = green.Of(p), b = blue.Of(p);
-          if (use_alpha) {
-            // Over white, as transparent areas of every input become white.
-            const int a = alpha.Of(p);
-            r = (r * a + 255 * (255 - a) + 127) / 255;
-            g = (g * a + 255 * (255 - a) + 127) / 255;
-            b = (b * a + 255 * (255 - a) + 127) / 255;
-          }
-          o[x * 3] = static_cast<uint8_t>(b), o[x * 3 + 1] = static_cast<uint8_t>(g),
-                o[x * 3 + 2] = static_cast<uint8_t>(r);
-        }
+      DecodeMasked(w, h, bits, masks, src_row);
+      return;
+    }
+    bitmap_.SetPalette(palette);
+    CheckIndices(palette.size());
+  }
+
+  template <typename Rows>
+  void DecodeMasked(int w, int h, int bits, const uint32_t masks[4], const Rows& src_row) {
+    // The bitmap class keeps every bit of a channel and rounds.
+    constexpr auto kRound = bmp::ChannelScaling::kRound;
+    const bmp::ChannelScaler red(masks[0], kRound), green(masks[1], kRound), blue(masks[2], kRound),
+        alpha(masks[3], kRound);
+    auto pixel = [bits](const uint8_t* s, int x) { return bits == 16 ? GetLe16(s + x * 2) : GetLe32(s + x * 4); };
+    bitmap_ = Bitmap(w, h, Bitmap::Format::k24Bit);
+    // An alpha channel that is zero everywhere is padding, not transparency.
+    bool use_alpha = false;
+    for (int y = 0; y < h && alpha.Mask() && !use_alpha; ++y)
+      for (int x = 0; x < w && !use_alpha; ++x) use_alpha = (pixel(src_row(y), x) & alpha.Mask()) != 0;
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = src_row(y);
+      uint8_t* o = bitmap_.Row(y);
+      for (int x = 0; x < w; ++x) {
+        const uint32_t p = pixel(s, x);
+        // Over white, as transparent areas of every input become white.
+        const int a = use_alpha ? alpha.Of(p) : 255;
+        o[x * 3] = OverWhite(blue.Of(p), a);
+        o[x * 3 + 1] = OverWhite(green.Of(p), a);
+        o[x * 3 + 2] = OverWhite(red.Of(p), a);
       }
     }
   }

@@ -163,11 +163,10 @@ class PngGraphic : public BitmapGraphic {
     auto* me = static_cast<PngGraphic*>(self);
     uint8_t* out = me->bitmap_.Row(static_cast<int>(y));
     for (int x = 0; x < me->bitmap_.Width(); ++x, rgba += 4, out += 3) {
-      // Over white, in the stored values: (c*a + 255*(255-a)) / 255, rounded.
-      const int a = rgba[3];
-      out[0] = static_cast<uint8_t>((rgba[2] * a + 255 * (255 - a) + 127) / 255);
-      out[1] = static_cast<uint8_t>((rgba[1] * a + 255 * (255 - a) + 127) / 255);
-      out[2] = static_cast<uint8_t>((rgba[0] * a + 255 * (255 - a) + 127) / 255);
+      // Over white, in the stored values.
+      out[0] = OverWhite(rgba[2], rgba[3]);
+      out[1] = OverWhite(rgba[1], rgba[3]);
+      out[2] = OverWhite(rgba[0], rgba[3]);
     }
   }
 
