@@ -326,7 +326,35 @@ int GifImage::FramePixel(const GifFrame& frame, int x, int y) {
   return frame.pixels.At(static_cast<size_t>(y) * frame.width + x);
 }
 
-void GifImage::OptimizeColorTables() {
+namespace {
+
+// The colour-table rebuild: one histogram per colour table in use, pooled,
+// equal colours merged, the most used 256 (255 with transparency) kept and
+// the rest mapped to their nearest kept colour by the sum of their channels.
+class TableRebuild {
+ public:
+  TableRebuild(GifColorMap& global, std::vector<std::unique_ptr<GifFrame>>& frames)
+      : global_(global), frames_(frames), histogram_of_(frames.size(), -1) {}
+
+  void Run() {
+    BuildHistograms();
+    const bool transparency = CountPixels();
+    std::vector<int> pool = PoolColours();
+    size_t kept = 0;
+    while (kept < pool.size() && records_[pool[kept]].count > 0) ++kept;
+    kept = std::min<size_t>(kept, transparency ? 255 : 256);
+    GifColorMap table = KeepColours(pool, kept);
+    const int new_t = transparency ? table.Add(0, 0, 0) : 0;
+    std::vector<int> old_t(frames_.size(), -1);
+    for (size_t f = 0; f < frames_.size(); ++f)
+      if (frames_[f]->transparent) old_t[f] = frames_[f]->TransparentIndex();
+    for (auto& frame : frames_) frame->local.Clear();
+    global_ = std::move(table);
+    global_.SetSorted(true);
+    Remap(transparency, old_t, new_t);
+  }
+
+ private:
   struct Record {
     int64_t count = 0;
     int old_index = 0;
@@ -334,143 +362,157 @@ void GifImage::OptimizeColorTables() {
     uint32_t color = 0;
     int link = -1;
   };
-  std::vector<Record> records;
-  // Per histogram: first record and the old index -> record id map.
   struct Histogram {
     const GifColorMap* table;
-    std::vector<int> ids;  // by old index
+    std::vector<int> ids;  // record ids by old index
     bool fed = false;
   };
-  std::vector<Histogram> histograms;
-  std::vector<int> histogram_of(frames.size(), -1);
-  auto make_histogram = [&](const GifColorMap& table) {
+
+  int MakeHistogram(const GifColorMap& table) {
     Histogram h{&table, {}, false};
     for (int i = 0; i < table.Count(); ++i) {
-      h.ids.push_back(static_cast<int>(records.size()));
+      h.ids.push_back(static_cast<int>(records_.size()));
       Record r;
       r.old_index = i;
       r.color = table[i][0] + 256u * table[i][1] + 65536u * table[i][2];
-      records.push_back(r);
+      records_.push_back(r);
     }
-    histograms.push_back(std::move(h));
-    return static_cast<int>(histograms.size()) - 1;
-  };
-  if (global.Count() > 0) {
-    const int g = make_histogram(global);
-    for (size_t f = 0; f < frames.size(); ++f)
-      if (!frames[f]->Empty() && frames[f]->local.Count() == 0) histogram_of[f] = g, histograms[g].fed = true;
+    histograms_.push_back(std::move(h));
+    return static_cast<int>(histograms_.size()) - 1;
   }
-  for (size_t f = 0; f < frames.size(); ++f)
-    if (!frames[f]->Empty() && frames[f]->local.Count() > 0) histogram_of[f] = make_histogram(frames[f]->local);
 
-  bool transparency_used = false;
-  for (size_t f = 0; f < frames.size(); ++f) {
-    if (histogram_of[f] < 0) continue;
-    GifFrame& frame = *frames[f];
-    const Histogram& h = histograms[static_cast<size_t>(histogram_of[f])];
-    const int count = h.table->Count();
-    const int t = frame.TransparentIndex();
-    bool has_t = false;
-    // Counted per index value rather than per pixel: every pixel of a value
-    // is treated alike.
-    const std::array<uint64_t, 256> histogram = frame.pixels.Histogram();
-    std::array<uint8_t, 256> outside{};
-    bool any_outside = false;
-    for (int v = 0; v < 256; ++v) {
-      outside[v] = static_cast<uint8_t>(v);
-      if (histogram[v] == 0) continue;
-      if (frame.transparent && v == t) {
-        has_t = true;
+  void BuildHistograms() {
+    if (global_.Count() > 0) {
+      const int g = MakeHistogram(global_);
+      for (size_t f = 0; f < frames_.size(); ++f)
+        if (!frames_[f]->Empty() && frames_[f]->local.Count() == 0) histogram_of_[f] = g, histograms_[g].fed = true;
+    }
+    for (size_t f = 0; f < frames_.size(); ++f)
+      if (!frames_[f]->Empty() && frames_[f]->local.Count() > 0) histogram_of_[f] = MakeHistogram(frames_[f]->local);
+  }
+
+  // Counts every frame's pixels into its table's histogram; a frame whose
+  // transparent colour is unused loses its transparency. Returns whether
+  // any frame keeps one.
+  bool CountPixels() {
+    bool transparency_used = false;
+    for (size_t f = 0; f < frames_.size(); ++f) {
+      if (histogram_of_[f] < 0) continue;
+      GifFrame& frame = *frames_[f];
+      const Histogram& h = histograms_[static_cast<size_t>(histogram_of_[f])];
+      const int count = h.table->Count();
+      const int t = frame.TransparentIndex();
+      bool has_t = false;
+      // Counted per index value rather than per pixel: every pixel of a value
+      // is treated alike.
+      const std::array<uint64_t, 256> histogram = frame.pixels.Histogram();
+      std::array<uint8_t, 256> outside{};
+      bool any_outside = false;
+      for (int v = 0; v < 256; ++v) {
+        outside[v] = static_cast<uint8_t>(v);
+        if (histogram[v] == 0) continue;
+        if (frame.transparent && v == t) {
+          has_t = true;
+          continue;
+        }
+        int px = v;
+        if (px >= count) {  // warning "Color not in color table": no callback is set
+          px = 0;
+          outside[v] = 0;
+          any_outside = true;
+        }
+        records_[static_cast<size_t>(h.ids[px])].count += static_cast<int64_t>(histogram[v]);
+      }
+      if (any_outside) frame.pixels.Remap(outside);
+      if (frame.transparent && !has_t) {
+        if (frame.Gce()) {
+          frame.Gce()->SetTransparent(false);
+          frame.Gce()->bytes[4] = 0;
+        }
+        frame.transparent = false;
+      }
+      if (frame.transparent && has_t) transparency_used = true;
+    }
+    return transparency_used;
+  }
+
+  // Unused colours pruned, all histograms pooled, equal colours merged into
+  // their first; most used first.
+  std::vector<int> PoolColours() {
+    std::vector<int> pool;
+    for (const Histogram& h : histograms_) {
+      if (h.table == &global_ && !h.fed) continue;
+      for (int id : h.ids)
+        if (records_[static_cast<size_t>(id)].count > 0) pool.push_back(id);
+    }
+    std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records_[a].color > records_[b].color; });
+    for (size_t i = 0; i < pool.size();) {
+      size_t j = i + 1;
+      while (j < pool.size() && records_[pool[j]].color == records_[pool[i]].color) {
+        records_[pool[i]].count += records_[pool[j]].count;
+        records_[pool[j]].count = 0;
+        records_[pool[j]].link = pool[i];
+        ++j;
+      }
+      i = j;
+    }
+    std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records_[a].count > records_[b].count; });
+    return pool;
+  }
+
+  // The table of the kept colours; every other colour takes the index of
+  // the kept one nearest by channel sum, or of the colour it was merged into.
+  GifColorMap KeepColours(const std::vector<int>& pool, size_t kept) {
+    GifColorMap table;
+    for (size_t i = 0; i < kept; ++i) {
+      Record& r = records_[pool[i]];
+      r.new_index = static_cast<int>(i);
+      table.Add(static_cast<uint8_t>(r.color & 0xFF), static_cast<uint8_t>((r.color >> 8) & 0xFF),
+                static_cast<uint8_t>(r.color >> 16));
+    }
+    auto sum = [](uint32_t c) { return static_cast<int>((c & 0xFF) + ((c >> 8) & 0xFF) + (c >> 16)); };
+    for (size_t i = kept; i < pool.size(); ++i) {
+      Record& r = records_[pool[i]];
+      if (r.count == 0) {
+        r.new_index = records_[static_cast<size_t>(r.link)].new_index;
         continue;
       }
-      int px = v;
-      if (px >= count) {  // warning "Color not in color table": no callback is set
-        px = 0;
-        outside[v] = 0;
-        any_outside = true;
-      }
-      records[static_cast<size_t>(h.ids[px])].count += static_cast<int64_t>(histogram[v]);
-    }
-    if (any_outside) frame.pixels.Remap(outside);
-    if (frame.transparent && !has_t) {
-      if (frame.Gce()) {
-        frame.Gce()->SetTransparent(false);
-        frame.Gce()->bytes[4] = 0;
-      }
-      frame.transparent = false;
-    }
-    if (frame.transparent && has_t) transparency_used = true;
-  }
-
-  // Prune unused colours, pool all histograms, merge equal colours.
-  std::vector<int> pool;
-  for (const Histogram& h : histograms) {
-    if (h.table == &global && !h.fed) continue;
-    for (int id : h.ids)
-      if (records[static_cast<size_t>(id)].count > 0) pool.push_back(id);
-  }
-  std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records[a].color > records[b].color; });
-  for (size_t i = 0; i < pool.size();) {
-    size_t j = i + 1;
-    while (j < pool.size() && records[pool[j]].color == records[pool[i]].color) {
-      records[pool[i]].count += records[pool[j]].count;
-      records[pool[j]].count = 0;
-      records[pool[j]].link = pool[i];
-      ++j;
-    }
-    i = j;
-  }
-  std::stable_sort(pool.begin(), pool.end(), [&](int a, int b) { return records[a].count > records[b].count; });
-  size_t kept = 0;
-  while (kept < pool.size() && records[pool[kept]].count > 0) ++kept;
-  kept = std::min<size_t>(kept, transparency_used ? 255 : 256);
-
-  GifColorMap table;
-  for (size_t i = 0; i < kept; ++i) {
-    Record& r = records[pool[i]];
-    r.new_index = static_cast<int>(i);
-    table.Add(static_cast<uint8_t>(r.color & 0xFF), static_cast<uint8_t>((r.color >> 8) & 0xFF),
-              static_cast<uint8_t>(r.color >> 16));
-  }
-  for (size_t i = kept; i < pool.size(); ++i) {
-    Record& r = records[pool[i]];
-    if (r.count > 0) {
-      const int sum = static_cast<int>((r.color & 0xFF) + ((r.color >> 8) & 0xFF) + (r.color >> 16));
       int best = 765, best_index = 0;
       for (size_t k = 0; k < kept; ++k) {
-        const uint32_t c = records[pool[k]].color;
-        const int d = std::abs(sum - static_cast<int>((c & 0xFF) + ((c >> 8) & 0xFF) + (c >> 16)));
+        const int d = std::abs(sum(r.color) - sum(records_[pool[k]].color));
         if (d < best) best = d, best_index = static_cast<int>(k);
       }
       r.new_index = best_index;
-    } else {
-      r.new_index = records[static_cast<size_t>(r.link)].new_index;
+    }
+    return table;
+  }
+
+  void Remap(bool transparency_used, const std::vector<int>& old_t, int new_t) {
+    for (size_t f = 0; f < frames_.size(); ++f) {
+      if (histogram_of_[f] < 0) continue;
+      GifFrame& frame = *frames_[f];
+      const Histogram& h = histograms_[static_cast<size_t>(histogram_of_[f])];
+      const bool remap_t = transparency_used && frame.transparent;
+      std::array<uint8_t, 256> map;
+      for (int i = 0; i < 256; ++i)
+        map[i] = remap_t && i == old_t[f]               ? static_cast<uint8_t>(new_t)
+                 : i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records_[h.ids[i]].new_index)
+                                                        : 0;
+      frame.pixels.Remap(map);
+      if (remap_t && frame.Gce()) frame.Gce()->SetTransparentIndex(new_t);
     }
   }
-  int new_t = 0;
-  if (transparency_used) new_t = table.Add(0, 0, 0);
 
-  std::vector<int> old_t(frames.size(), -1);
-  for (size_t f = 0; f < frames.size(); ++f)
-    if (frames[f]->transparent) old_t[f] = frames[f]->TransparentIndex();
-  for (auto& frame : frames) frame->local.Clear();
-  global = std::move(table);
-  global.SetSorted(true);
+  GifColorMap& global_;
+  std::vector<std::unique_ptr<GifFrame>>& frames_;
+  std::vector<Record> records_;
+  std::vector<Histogram> histograms_;
+  std::vector<int> histogram_of_;
+};
 
-  for (size_t f = 0; f < frames.size(); ++f) {
-    if (histogram_of[f] < 0) continue;
-    GifFrame& frame = *frames[f];
-    const Histogram& h = histograms[static_cast<size_t>(histogram_of[f])];
-    const bool remap_t = transparency_used && frame.transparent;
-    std::array<uint8_t, 256> map;
-    for (int i = 0; i < 256; ++i)
-      map[i] = remap_t && i == old_t[f]               ? static_cast<uint8_t>(new_t)
-               : i < static_cast<int>(h.ids.size()) ? static_cast<uint8_t>(records[h.ids[i]].new_index)
-                                                      : 0;
-    frame.pixels.Remap(map);
-    if (remap_t && frame.Gce()) frame.Gce()->SetTransparentIndex(new_t);
-  }
-}
+}  // namespace
+
+void GifImage::OptimizeColorTables() { TableRebuild(global, frames).Run(); }
 
 void GifImage::OptimizeFrames(int options) {
   if (frames.empty()) return;

@@ -228,6 +228,67 @@ void MagImage::SaveToStream(std::ostream& out) {
   out.write(reinterpret_cast<const char*>(data_->stream.data()), static_cast<std::streamsize>(data_->stream.size()));
 }
 
+namespace {
+
+// The three streams of a MAG picture: flag A (a bit per flag byte: does it
+// change from the line above), flag B (the changed flag bytes, XORed) and
+// the pixel units no flag could copy.
+struct MagStreams {
+  std::vector<uint8_t> flag_a, flag_b, pixels;
+};
+
+// The copy flag for one 2-byte unit: the flag above when it still copies
+// the same value, else the first of the 15 directions that does, else 0
+// (the unit goes to the pixel stream).
+int ChooseFlag(const Bitmap& b, int y, int unit, int above) {
+  auto unit_at = [&](int yy, int u) { return GetLe16(b.Row(yy) + 2 * u); };
+  const uint16_t value = unit_at(y, unit);
+  auto qualifies = [&](int flag) {
+    const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
+    return sy >= 0 && su >= 0 && unit_at(sy, su) == value;
+  };
+  if (above != 0 && qualifies(above)) return above;
+  for (int flag = 1; flag <= 15; ++flag)
+    if (qualifies(flag)) return flag;
+  return 0;
+}
+
+MagStreams EncodeStreams(const Bitmap& b, int flag_bytes, int64_t flag_a_size) {
+  MagStreams streams;
+  streams.flag_a.assign(static_cast<size_t>(flag_a_size), 0);
+  std::vector<uint8_t> previous(static_cast<size_t>(flag_bytes), 0), current(static_cast<size_t>(flag_bytes), 0);
+  size_t a = 0;
+  uint8_t bit = 0x80;
+  for (int y = 0; y < b.Height(); ++y) {
+    for (int i = 0; i < flag_bytes; ++i) {
+      const uint8_t above = previous[static_cast<size_t>(i)];
+      int flags[2];
+      for (int half = 0; half < 2; ++half) {
+        const int unit = 2 * i + half;
+        flags[half] = ChooseFlag(b, y, unit, half == 0 ? above >> 4 : above & 15);
+        if (flags[half] == 0) {
+          const uint8_t* src = b.Row(y) + 2 * unit;
+          streams.pixels.push_back(src[0]);
+          streams.pixels.push_back(src[1]);
+        }
+      }
+      const uint8_t byte = static_cast<uint8_t>(flags[0] * 16 + flags[1]);
+      current[static_cast<size_t>(i)] = byte;
+      if (const uint8_t x = byte ^ above; x != 0) {
+        streams.flag_a[a] |= bit;
+        streams.flag_b.push_back(x);
+      }
+      bit >>= 1;
+      if (bit == 0) bit = 0x80, ++a;
+    }
+    previous.swap(current);
+  }
+  if (streams.flag_b.size() & 1) streams.flag_b.push_back(0);
+  return streams;
+}
+
+}  // namespace
+
 void MagImage::Encode() {
   if (!bitmap_) throw MagOperationError("not have DIB");
   const Bitmap& b = *bitmap_;
@@ -242,6 +303,7 @@ void MagImage::Encode() {
   data->width = w;
   data->height = h;
 
+  const MagStreams streams = EncodeStreams(b, flag_bytes, flag_a_size);
   uint8_t* hd = data->mag_header.data();
   std::memset(hd, 0, 32);
   PutLe16(hd + 4, OriginX);
@@ -252,53 +314,9 @@ void MagImage::Encode() {
   const uint32_t flag_a_offset = 32 + 3 * static_cast<uint32_t>(colors);
   PutLe32(hd + 12, flag_a_offset);
   PutLe32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
-
-  std::vector<uint8_t> flag_a(static_cast<size_t>(flag_a_size), 0), flag_b, pixels;
-  std::vector<uint8_t> previous(static_cast<size_t>(flag_bytes), 0), current(static_cast<size_t>(flag_bytes), 0);
-  size_t a = 0;
-  uint8_t bit = 0x80;
-  auto unit_at = [&](int y, int unit) { return GetLe16(b.Row(y) + 2 * unit); };
-  for (int y = 0; y < h; ++y) {
-    for (int i = 0; i < flag_bytes; ++i) {
-      int flags[2];
-      for (int half = 0; half < 2; ++half) {
-        const int unit = 2 * i + half;
-        const uint16_t value = unit_at(y, unit);
-        const int above = half == 0 ? previous[static_cast<size_t>(i)] >> 4 : previous[static_cast<size_t>(i)] & 15;
-        auto qualifies = [&](int flag) {
-          const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
-          return sy >= 0 && su >= 0 && unit_at(sy, su) == value;
-        };
-        int chosen = 0;
-        if (above != 0 && qualifies(above)) {
-          chosen = above;
-        } else {
-          for (int flag = 1; flag <= 15 && !chosen; ++flag)
-            if (qualifies(flag)) chosen = flag;
-        }
-        if (chosen == 0) {
-          const uint8_t* src = b.Row(y) + 2 * unit;
-          pixels.push_back(src[0]);
-          pixels.push_back(src[1]);
-        }
-        flags[half] = chosen;
-      }
-      const uint8_t byte = static_cast<uint8_t>(flags[0] * 16 + flags[1]);
-      const uint8_t x = byte ^ previous[static_cast<size_t>(i)];
-      current[static_cast<size_t>(i)] = byte;
-      if (x != 0) {
-        flag_a[a] |= bit;
-        flag_b.push_back(x);
-      }
-      bit >>= 1;
-      if (bit == 0) bit = 0x80, ++a;
-    }
-    previous.swap(current);
-  }
-  if (flag_b.size() & 1) flag_b.push_back(0);
-  PutLe32(hd + 20, static_cast<uint32_t>(flag_b.size()));
-  PutLe32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + flag_b.size()));
-  PutLe32(hd + 28, static_cast<uint32_t>(pixels.size()));
+  PutLe32(hd + 20, static_cast<uint32_t>(streams.flag_b.size()));
+  PutLe32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + streams.flag_b.size()));
+  PutLe32(hd + 28, static_cast<uint32_t>(streams.pixels.size()));
 
   std::vector<uint8_t>& s = data->stream;
   s.insert(s.end(), data->file_header.begin(), data->file_header.end());
@@ -313,9 +331,7 @@ void MagImage::Encode() {
     s.push_back(q.red);
     s.push_back(q.blue);
   }
-  s.insert(s.end(), flag_a.begin(), flag_a.end());
-  s.insert(s.end(), flag_b.begin(), flag_b.end());
-  s.insert(s.end(), pixels.begin(), pixels.end());
+  for (const auto* part : {&streams.flag_a, &streams.flag_b, &streams.pixels}) s.insert(s.end(), part->begin(), part->end());
   data_ = std::move(data);
   modified_ = false;
 }

@@ -63,11 +63,18 @@ void PngEncoder::Assign(const DibImage& image) {
 void PngEncoder::SaveToStream(std::ostream& out) const {
   // The rows come from the bitmap, or from the DIB in place.
   const ImageRows src = from_image_ ? ImageRows(image_) : ImageRows(bitmap_);
-  const int bits = src.Bits();
-  const bool indexed = bits <= 8;
   static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
   out.write(reinterpret_cast<const char*>(kSignature), 8);
+  WriteHeader(out, src);
+  WriteInformation(out);
+  WritePalette(out, src);
+  WriteRows(out, src);
+  Chunk(out, "IEND", nullptr, 0);
+}
 
+void PngEncoder::WriteHeader(std::ostream& out, const ImageRows& src) const {
+  const int bits = src.Bits();
+  const bool indexed = bits <= 8;
   std::vector<uint8_t> ihdr;
   AppendBe32(ihdr, static_cast<uint32_t>(src.Width()));
   AppendBe32(ihdr, static_cast<uint32_t>(src.Height()));
@@ -77,7 +84,10 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   ihdr.push_back(0);
   ihdr.push_back(0);
   Chunk(out, "IHDR", ihdr);
+}
 
+// The time, the comment, the writer's own chunks and the gamma.
+void PngEncoder::WriteInformation(std::ostream& out) const {
   std::tm t;
   if (Time) {
     t = *Time;
@@ -103,6 +113,11 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     AppendBe32(g, gamma);
     Chunk(out, "gAMA", g);
   }
+}
+
+// PLTE for an indexed picture, and tRNS for the transparent colour.
+void PngEncoder::WritePalette(std::ostream& out, const ImageRows& src) const {
+  const bool indexed = src.Bits() <= 8;
   const auto& palette = src.Palette();
   if (indexed && !palette.empty()) {
     std::vector<uint8_t> plte;
@@ -113,32 +128,31 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
     }
     Chunk(out, "PLTE", plte);
   }
-  if (transparent_color_ != kNoColor) {
-    const ColorValue c = transparent_color_;
-    if (indexed) {
-      if (!palette.empty()) {
-        size_t index = 0;
-        if (c & kPaletteIndexFlag) {
-          index = static_cast<size_t>(c & 0xFF);
-        } else {
-          index = static_cast<size_t>(NearestIndex(palette.data(), palette.size(), ColorRed(c), ColorGreen(c),
-                                                   ColorBlue(c), ColorDistance::kSumOfDifferences));
-        }
-        // An index beyond the palette has no colour to make transparent, and
-        // a tRNS longer than PLTE would make the file invalid.
-        if (index < palette.size() && index < 256) {
-          std::vector<uint8_t> trns(index + 1, 255);
-          trns[index] = 0;
-          Chunk(out, "tRNS", trns);
-        }
-      }
-    } else {
-      Chunk(out, "tRNS", std::vector<uint8_t>{0, ColorRed(c), 0, ColorGreen(c), 0, ColorBlue(c)});
-    }
+  if (transparent_color_ == kNoColor) return;
+  const ColorValue c = transparent_color_;
+  if (!indexed) {
+    Chunk(out, "tRNS", std::vector<uint8_t>{0, ColorRed(c), 0, ColorGreen(c), 0, ColorBlue(c)});
+    return;
   }
+  if (palette.empty()) return;
+  const size_t index =
+      (c & kPaletteIndexFlag) ? static_cast<size_t>(c & 0xFF)
+                              : static_cast<size_t>(NearestIndex(palette.data(), palette.size(), ColorRed(c),
+                                                                 ColorGreen(c), ColorBlue(c),
+                                                                 ColorDistance::kSumOfDifferences));
+  // An index beyond the palette has no colour to make transparent, and a
+  // tRNS longer than PLTE would make the file invalid.
+  if (index < palette.size() && index < 256) {
+    std::vector<uint8_t> trns(index + 1, 255);
+    trns[index] = 0;
+    Chunk(out, "tRNS", trns);
+  }
+}
 
-  // One zlib stream over the filtered rows, cut into IDAT chunks of
-  // idat_size_ bytes (the last one shorter).
+// One zlib stream over the filtered rows, cut into IDAT chunks of
+// idat_size_ bytes (the last one shorter).
+void PngEncoder::WriteRows(std::ostream& out, const ImageRows& src) const {
+  const int bits = src.Bits();
   const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
   const size_t row_bytes = (static_cast<size_t>(src.Width()) * bits + 7) / 8;
   try {
@@ -162,7 +176,6 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   } catch (const ZlibError&) {
     throw PngEncoderError("Write Image (PNG): Write Error");
   }
-  Chunk(out, "IEND", nullptr, 0);
 }
 
 namespace {

@@ -17,6 +17,8 @@
 
 namespace velmora {
 
+class ImageRows;
+
 class PngEncoderError : public Error {
  public:
   using Error::Error;
@@ -57,6 +59,10 @@ class PngEncoder {
   void SaveToStream(std::ostream& out) const;
 
  private:
+  void WriteHeader(std::ostream& out, const ImageRows& src) const;
+  void WriteInformation(std::ostream& out) const;
+  void WritePalette(std::ostream& out, const ImageRows& src) const;
+  void WriteRows(std::ostream& out, const ImageRows& src) const;
   Bitmap bitmap_;
   DibImage image_;
   bool from_image_ = false;
