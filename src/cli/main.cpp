@@ -96,102 +96,91 @@ void WarnAbout(const SusiePlugins& plugins) {
     std::cerr << Tr("velmora-cli: warning: {1}", {EscapeControls(warning)}) << '\n';
 }
 
-int Run(const std::vector<std::string>& args) {
-  CommandLine line = ParseCommandLine(args);
-  if (line.version) {
-    std::cout << kVersionText << '\n';
-    return 0;
-  }
-
-  Settings settings;
-  settings.S_folder_n = platform::ProgramFolder();
+// What a run works with: the settings file, the settings as the file and
+// the options make them, and the decoding limits.
+struct Session {
   IniStore store;
+  Settings settings;
+  DecodeLimits limits;
+  bool colour_from_default = false;  // neither the file nor an option chose the colour depth
+  bool stored_over = false;          // the file's overwrite switch, before --skip-existing
+};
+
+void ReadSettings(const CommandLine& line, Session& session) {
+  Settings& settings = session.settings;
+  settings.S_folder_n = platform::ProgramFolder();
   // The console program shares the settings file of the desktop program.
   // A name without a folder given on the command line means the current folder.
   std::string ini_path = line.ini_path;
   if (!ini_path.empty() && ini_path.find('/') == std::string::npos) ini_path = "./" + ini_path;
-  store.FileName = ini_path.empty() ? SettingsFilePath(platform::ProgramFolder() + "velmora") : ini_path;
-  LoadMainSettings(store, settings);
-  LoadDialogSettings(store, settings);
-  const bool colour_from_default = !line.color_given && !store.HasKey("Effect", "PixelColor");
-  DecodeLimits limits;
-  LoadLimits(store, limits);
-  if (line.max_pixels > 0) limits.max_pixels = line.max_pixels;
+  session.store.FileName = ini_path.empty() ? SettingsFilePath(platform::ProgramFolder() + "velmora") : ini_path;
+  LoadMainSettings(session.store, settings);
+  LoadDialogSettings(session.store, settings);
+  session.colour_from_default = !line.color_given && !session.store.HasKey("Effect", "PixelColor");
+  LoadLimits(session.store, session.limits);
+  if (line.max_pixels > 0) session.limits.max_pixels = line.max_pixels;
   for (const auto& edit : line.edits) edit(settings);
-
-  if (!line.out_folder.empty()) {
-    const std::string folder = AbsoluteFolder(line.out_folder);
-    if (platform::PathExists(folder) && !platform::FolderExists(folder))
-      throw UsageError(Tr("--out: '{1}' is not a folder", {line.out_folder}));
-    if (!line.dry_run && !line.help) {
-      try {
-        platform::MakeFolders(folder);
-      } catch (const platform::FileError& e) {
-        std::cerr << "velmora-cli: --out: " << e.what() << '\n';
-        return 1;
-      }
-    }
-    settings.S_folder = true, settings.S_sourcefile = settings.S_app = false;
-    settings.S_folder_n = folder;
-  }
-  const bool stored_over = settings.V_over;
+  session.stored_over = settings.V_over;
   if (line.skip_existing) {
     if (line.overwrite_given) throw UsageError(Tr("--skip-existing and --overwrite exclude each other"));
     settings.V_over = false;  // nothing is replaced, whatever the settings file says
   }
+}
 
-  if (line.help) {
-    std::cout << HelpText(settings, limits, store.ResolvedPath(), store.File().Exists());
-    return 0;
-  }
-  if (line.list_formats) {
-    Loader loader(limits);
-    SusiePlugins plugins(loader.Registry());
-    plugins.Loaded();
-    WarnAbout(plugins);
-    std::cout << ReadableFormats(loader, plugins);
-    return 0;
-  }
-  CheckEffective(line, settings);
-
-  if (line.save) {
-    Settings to_save = settings;
-    to_save.V_over = stored_over;
-    // The window's place and state belong to the desktop program: as read.
-    SaveMainSettings(store, to_save, /*window=*/false);
-    SaveDialogSettings(store, to_save);
-    std::string error;
-    if (!store.Flush(&error)) {
-      std::cerr << "velmora-cli: --save: " << error << '\n';
-      return 1;
+// --out: the folder made (unless nothing is written) and chosen. False when
+// it cannot be made.
+bool ApplyOutFolder(const CommandLine& line, Settings& settings) {
+  if (line.out_folder.empty()) return true;
+  const std::string folder = AbsoluteFolder(line.out_folder);
+  if (platform::PathExists(folder) && !platform::FolderExists(folder))
+    throw UsageError(Tr("--out: '{1}' is not a folder", {line.out_folder}));
+  if (!line.dry_run && !line.help) {
+    try {
+      platform::MakeFolders(folder);
+    } catch (const platform::FileError& e) {
+      std::cerr << "velmora-cli: --out: " << e.what() << '\n';
+      return false;
     }
-    if (!line.quiet) std::cerr << Tr("velmora-cli: settings saved to {1}", {store.ResolvedPath()}) << '\n';
   }
-  if (line.paths.empty()) {
-    if (line.save) return 0;
-    throw UsageError(Tr("no files or folders given"));
-  }
-  if (!settings.AnyFormat()) throw UsageError(Tr("{1} (-f chooses the formats)", {Tr(kNoFormat)}));
+  settings.S_folder = true, settings.S_sourcefile = settings.S_app = false;
+  settings.S_folder_n = folder;
+  return true;
+}
 
+bool SaveSettings(const CommandLine& line, Session& session) {
+  Settings to_save = session.settings;
+  to_save.V_over = session.stored_over;
+  // The window's place and state belong to the desktop program: as read.
+  SaveMainSettings(session.store, to_save, /*window=*/false);
+  SaveDialogSettings(session.store, to_save);
+  std::string error;
+  if (!session.store.Flush(&error)) {
+    std::cerr << "velmora-cli: --save: " << error << '\n';
+    return false;
+  }
+  if (!line.quiet) std::cerr << Tr("velmora-cli: settings saved to {1}", {session.store.ResolvedPath()}) << '\n';
+  return true;
+}
+
+int Convert(const CommandLine& line, Session& session) {
   std::vector<std::string> entries;
   for (const auto& p : line.paths) {
     // A path that does not resolve stays as given, so its failure names it.
     const std::string full = platform::LongPathOf(p);
     entries.push_back(full.empty() ? p : full);
   }
-
   TerminalUi ui(line.quiet, line.skip_existing);
   ui.pick = line.pick;
-  if (colour_from_default && settings.C_PixelColor == 1 && !line.quiet && !line.dry_run)
+  if (session.colour_from_default && session.settings.C_PixelColor == 1 && !line.quiet && !line.dry_run)
     ui.Note(
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
            "--color full keeps full colour"));
-  Loader loader(limits);
+  Loader loader(session.limits);
   // Plug-ins join before the first file, as in the desktop program.
   SusiePlugins plugins(loader.Registry());
   plugins.Loaded();
   if (!line.quiet) WarnAbout(plugins);
-  Converter converter(settings, ui, nullptr, loader);
+  Converter converter(session.settings, ui, nullptr, loader);
   converter.SetRecursive(line.recursive);
   converter.SetHidden(line.hidden);
   converter.SetDryRun(line.dry_run);
@@ -201,6 +190,37 @@ int Run(const std::vector<std::string>& args) {
   if (!line.quiet && !ui.StatusText().empty()) ui.Note(ui.StatusText());
   if (converter.LastBatchStopped()) return 128 + SIGINT;
   return ui.failures > 0 ? 1 : 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  const CommandLine line = ParseCommandLine(args);
+  if (line.version) {
+    std::cout << kVersionText << '\n';
+    return 0;
+  }
+  Session session;
+  ReadSettings(line, session);
+  if (!ApplyOutFolder(line, session.settings)) return 1;
+  if (line.help) {
+    std::cout << HelpText(session.settings, session.limits, session.store.ResolvedPath(), session.store.File().Exists());
+    return 0;
+  }
+  if (line.list_formats) {
+    Loader loader(session.limits);
+    SusiePlugins plugins(loader.Registry());
+    plugins.Loaded();
+    WarnAbout(plugins);
+    std::cout << ReadableFormats(loader, plugins);
+    return 0;
+  }
+  CheckEffective(line, session.settings);
+  if (line.save && !SaveSettings(line, session)) return 1;
+  if (line.paths.empty()) {
+    if (line.save) return 0;
+    throw UsageError(Tr("no files or folders given"));
+  }
+  if (!session.settings.AnyFormat()) throw UsageError(Tr("{1} (-f chooses the formats)", {Tr(kNoFormat)}));
+  return Convert(line, session);
 }
 
 }  // namespace

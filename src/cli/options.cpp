@@ -90,8 +90,27 @@ struct Option {
 
 void Edit(CommandLine& line, std::function<void(Settings&)> edit) { line.edits.push_back(std::move(edit)); }
 
-const std::vector<Option>& Options() {
-  static const std::vector<Option> options = {
+// A switch and its opposite: on sets a box of the settings, off clears it;
+// the help shows the value in effect with the first.
+void AddSwitch(std::vector<Option>& options, const char* on, const char* on_help, const char* off, const char* off_help,
+               bool Settings::*field, void (*also)(CommandLine&) = nullptr) {
+  options.push_back({{on}, nullptr, on_help,
+                     [field, also](CommandLine& line, const std::string&, const std::string&) {
+                       if (also) also(line);
+                       Edit(line, [field](Settings& s) { s.*field = true; });
+                     },
+                     [field](const Settings& s, const DecodeLimits&) { return std::string(OnOff(s.*field)); }});
+  options.push_back({{off}, nullptr, off_help,
+                     [field](CommandLine& line, const std::string&, const std::string&) {
+                       Edit(line, [field](Settings& s) { s.*field = false; });
+                     },
+                     nullptr});
+}
+
+// What the pictures become: formats, colour depth, size, quality, icons.
+void AddPictureOptions(std::vector<Option>& o) {
+  o.insert(o.end(), {
+
       {{"-f", "--formats"}, "LIST", N_("target formats, comma separated: {1}"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          std::vector<bool Settings::*> chosen;
@@ -139,17 +158,14 @@ const std::vector<Option>& Options() {
          const int i = IndexIn(v, kIconSizes, option);
          Edit(line, [i](Settings& s) { s.O_icosize = i; });
        },
-       [](const Settings& s, const DecodeLimits&) { return ItemOr(kIconSizes, s.O_icosize, "none"); }},
-      {{"--trans"}, nullptr, N_("transparent colour for png, gif and ico (the top-left pixel, or --pick)"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_Trans = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_Trans); }},
-      {{"--no-trans"}, nullptr, N_("no transparent colour"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_Trans = false; });
-       },
-       nullptr},
+       [](const Settings& s, const DecodeLimits&) { return ItemOr(kIconSizes, s.O_icosize, "none"); }}
+  });
+}
+
+// Transparency and the batch-wide files.
+void AddCombinedOptions(std::vector<Option>& o) {
+  AddSwitch(o, "--trans", N_("transparent colour for png, gif and ico (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
+  o.insert(o.end(), {
       {{"--pick"}, "X,Y", N_("take the transparent colour at pixel X,Y of every source (needs --trans)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const size_t comma = v.find(',');
@@ -160,27 +176,11 @@ const std::vector<Option>& Options() {
          line.pick = PickerClick{static_cast<int>(x), static_cast<int>(y)};
          Edit(line, [](Settings& s) { s.V_transparent = true; });
        },
-       nullptr},
-      {{"--multipdf"}, nullptr, N_("one combined PDF for the batch"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_Multipdf = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_Multipdf); }},
-      {{"--no-multipdf"}, nullptr, N_("one PDF per source"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_Multipdf = false; });
-       },
-       nullptr},
-      {{"--animgif"}, nullptr, N_("one animated GIF for the batch"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_animegif = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.C_animegif); }},
-      {{"--no-animgif"}, nullptr, N_("one GIF per source"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.C_animegif = false; });
-       },
-       nullptr},
+       nullptr}
+  });
+  AddSwitch(o, "--multipdf", N_("one combined PDF for the batch"), "--no-multipdf", N_("one PDF per source"), &Settings::C_Multipdf);
+  AddSwitch(o, "--animgif", N_("one animated GIF for the batch"), "--no-animgif", N_("one GIF per source"), &Settings::C_animegif);
+  o.insert(o.end(), {
       {{"--delay"}, "N", N_("frame delay of the animated GIF, 0..65535 hundredths of a second"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
@@ -198,7 +198,13 @@ const std::vector<Option>& Options() {
            throw UsageError(Tr("{1}: '{2}' is not a file name without folders", {option, value}));
          Edit(line, [v](Settings& s) { s.C_multi_fn = true, s.multi_outfile = v; });
        },
-       [](const Settings& s, const DecodeLimits&) { return s.C_multi_fn ? s.multi_outfile : Tr("the last source's name"); }},
+       [](const Settings& s, const DecodeLimits&) { return s.C_multi_fn ? s.multi_outfile : Tr("the last source's name"); }}
+  });
+}
+
+// Where the outputs go and which sources are read.
+void AddPlaceOptions(std::vector<Option>& o) {
+  o.insert(o.end(), {
       {{"--beside-source"}, nullptr, N_("write outputs beside their source"),
        [](CommandLine& line, const std::string&, const std::string&) {
          Edit(line, [](Settings& s) { s.S_sourcefile = true, s.S_app = s.S_folder = false; });
@@ -219,50 +225,25 @@ const std::vector<Option>& Options() {
        N_("descend into subfolders (with --out, their layout is kept); links to folders are not followed"),
        [](CommandLine& line, const std::string&, const std::string&) { line.recursive = true; }, nullptr},
       {{"--hidden"}, nullptr, N_("with --recursive, descend into hidden folders (names starting with \".\") too"),
-       [](CommandLine& line, const std::string&, const std::string&) { line.hidden = true; }, nullptr},
-      {{"--overwrite"}, nullptr, N_("replace existing files without asking"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         line.overwrite_given = true;
-         Edit(line, [](Settings& s) { s.V_over = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_over); }},
-      {{"--no-overwrite"}, nullptr, N_("ask before replacing a file (a terminal is needed to answer)"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.V_over = false; });
-       },
-       nullptr},
+       [](CommandLine& line, const std::string&, const std::string&) { line.hidden = true; }, nullptr}
+  });
+}
+
+// What happens to existing files and to the sources.
+void AddFileOptions(std::vector<Option>& o) {
+  AddSwitch(o, "--overwrite", N_("replace existing files without asking"), "--no-overwrite", N_("ask before replacing a file (a terminal is needed to answer)"), &Settings::V_over, [](CommandLine& line) { line.overwrite_given = true; });
+  o.insert(o.end(), {
       {{"--skip-existing"}, nullptr, N_("keep existing files without asking; such skips are not failures"),
-       [](CommandLine& line, const std::string&, const std::string&) { line.skip_existing = true; }, nullptr},
-      {{"--suffix-s"}, nullptr, N_("add \"s\" to output names (a.jpg -> as.png)"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.V_adds = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_adds); }},
-      {{"--no-suffix-s"}, nullptr, N_("output names as their source's"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.V_adds = false; });
-       },
-       nullptr},
-      {{"--keep-date"}, nullptr, N_("give outputs their source's date"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.V_olddate = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.V_olddate); }},
-      {{"--no-keep-date"}, nullptr, N_("outputs get the time they were written"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.V_olddate = false; });
-       },
-       nullptr},
-      {{"--trash-source"}, nullptr, N_("move each source to the trash once all its outputs are written"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.A_delete = true; });
-       },
-       [](const Settings& s, const DecodeLimits&) { return OnOff(s.A_delete); }},
-      {{"--keep-source"}, nullptr, N_("leave the sources where they are"),
-       [](CommandLine& line, const std::string&, const std::string&) {
-         Edit(line, [](Settings& s) { s.A_delete = false; });
-       },
-       nullptr},
+       [](CommandLine& line, const std::string&, const std::string&) { line.skip_existing = true; }, nullptr}
+  });
+  AddSwitch(o, "--suffix-s", N_("add \"s\" to output names (a.jpg -> as.png)"), "--no-suffix-s", N_("output names as their source's"), &Settings::V_adds);
+  AddSwitch(o, "--keep-date", N_("give outputs their source's date"), "--no-keep-date", N_("outputs get the time they were written"), &Settings::V_olddate);
+  AddSwitch(o, "--trash-source", N_("move each source to the trash once all its outputs are written"), "--keep-source", N_("leave the sources where they are"), &Settings::A_delete);
+}
+
+// How the run goes.
+void AddRunOptions(std::vector<Option>& o) {
+  o.insert(o.end(), {
       {{"--max-pixels"}, "N", N_("refuse pictures of more than N pixels (settings file: [Limits] MaxPixels)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
@@ -287,8 +268,20 @@ const std::vector<Option>& Options() {
       {{"--list-formats"}, nullptr, N_("list every extension read, its description and where its reader comes from"),
        [](CommandLine& line, const std::string&, const std::string&) { line.list_formats = true; }, nullptr},
       {{"--version"}, nullptr, N_("show the version"),
-       [](CommandLine& line, const std::string&, const std::string&) { line.version = true; }, nullptr},
-  };
+       [](CommandLine& line, const std::string&, const std::string&) { line.version = true; }, nullptr}
+  });
+}
+
+const std::vector<Option>& Options() {
+  static const std::vector<Option> options = [] {
+    std::vector<Option> o;
+    AddPictureOptions(o);
+    AddCombinedOptions(o);
+    AddPlaceOptions(o);
+    AddFileOptions(o);
+    AddRunOptions(o);
+    return o;
+  }();
   return options;
 }
 
