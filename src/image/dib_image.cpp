@@ -73,7 +73,8 @@ class StreamSource : public ByteSource {
     in_.read(static_cast<char*>(dst), static_cast<std::streamsize>(n));
     if (static_cast<size_t>(in_.gcount()) != n) ShortRead();
   }
-  [[noreturn]] void ShortRead() override { throw StreamReadError(); }
+  // The stream's own read error.
+  [[noreturn]] void ShortRead() override { throw DecodeError(DecodeKind::kIncompleteData, "Stream read error"); }
   uint64_t Remaining() override {
     const auto here = in_.tellg();
     if (here < 0) return UINT64_MAX;  // not seekable: the read will tell

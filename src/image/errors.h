@@ -50,19 +50,6 @@ class OutOfResourcesError : public Error {
   using Error::Error;
 };
 
-// A short read from a stream: the stream's own read error.
-class StreamReadError : public DecodeError {
- public:
-  StreamReadError() : Error("Stream read error"), DecodeError(DecodeKind::kIncompleteData) {}
-};
-
-// A picture beyond a decoding limit, refused before allocating.
-class ImageTooLargeError : public DecodeError {
- public:
-  explicit ImageTooLargeError(const std::string& message)
-      : Error(message), DecodeError(DecodeKind::kTooLarge) {}
-};
-
 // The platform's "invalid graphic" error: a graphic that cannot take the data
 // it is given (wrong clipboard format, unknown extension).
 class InvalidGraphicError : public Error {

@@ -6,7 +6,7 @@ namespace velmora {
 void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, const char* who) {
   // Called for every bitmap made: the message is only built for a refusal.
   auto refuse = [&](const char* key, int64_t limit) {
-    throw ImageTooLargeError(
+    throw DecodeError(DecodeKind::kTooLarge, 
         Tr(key, {Tr(who), std::to_string(width), std::to_string(height), std::to_string(limit)}));
   };
   if (width <= 0 || height <= 0) refuse(N_("{1}: {2} x {3} pixels is not a picture size"), 0);
@@ -20,7 +20,7 @@ void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, c
 
 void CheckAllocation(const DecodeLimits& limits, int64_t bytes, const char* who) {
   if (bytes < 0 || bytes > limits.max_allocation)
-    throw ImageTooLargeError(Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
+    throw DecodeError(DecodeKind::kTooLarge, Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
                                 {Tr(who), std::to_string(bytes), std::to_string(limits.max_allocation)}));
 }
 

@@ -21,11 +21,9 @@ bool RecognisesBmp(const uint8_t* data, size_t size) {
   return size >= 26 && data[0] == 'B' && data[1] == 'M' && bmp::IsInfoHeaderSize(GetLe32(data + 14));
 }
 
-class BmpError : public DecodeError {
- public:
-  explicit BmpError(const std::string& what)
-      : Error(Tr("BMP image error: {1}", {what})), DecodeError(DecodeKind::kInvalidData) {}
-};
+[[noreturn]] void Refuse(const std::string& what) {
+  throw DecodeError(DecodeKind::kInvalidData, Tr("BMP image error: {1}", {what}));
+}
 
 class BmpGraphic : public BitmapGraphic {
  public:
@@ -65,35 +63,35 @@ class BmpGraphic : public BitmapGraphic {
   }
 
   Layout ReadHeaders(std::span<const uint8_t> d, bool offset_from_palette) const {
-    if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') throw BmpError("not a BMP file");
+    if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') Refuse("not a BMP file");
     const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
     if (!offset_from_palette && file.size > d.size() && file.size != 0)
-      throw BmpError(Tr("the file is shorter ({1} bytes) than its header claims ({2} bytes)",
+      Refuse(Tr("the file is shorter ({1} bytes) than its header claims ({2} bytes)",
                         {std::to_string(d.size()), std::to_string(file.size)}));
     Layout l;
     l.off_bits = file.off_bits;
     l.header_size = GetLe32(d.data() + 14);
     if (!bmp::IsInfoHeaderSize(l.header_size))
-      throw BmpError(Tr("unknown header size {1}", {std::to_string(l.header_size)}));
-    if (d.size() < 14 + l.header_size) throw BmpError(Tr("truncated header"));
+      Refuse(Tr("unknown header size {1}", {std::to_string(l.header_size)}));
+    if (d.size() < 14 + l.header_size) Refuse(Tr("truncated header"));
     l.info = bmp::ParseInfoHeader(d.data() + 14, l.header_size);
     const bmp::InfoHeader& info = l.info;
     const int bits = info.bits;
-    if (info.planes != 1) throw BmpError("the image has " + std::to_string(info.planes) + " planes");
+    if (info.planes != 1) Refuse("the image has " + std::to_string(info.planes) + " planes");
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-      throw BmpError("unsupported bit count " + std::to_string(bits));
+      Refuse("unsupported bit count " + std::to_string(bits));
     if (info.width <= 0 || info.height == 0)
-      throw BmpError(Tr("invalid size {1} x {2}", {std::to_string(info.width), std::to_string(info.height)}));
+      Refuse(Tr("invalid size {1} x {2}", {std::to_string(info.width), std::to_string(info.height)}));
     // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
     const int32_t xres = info.x_pels_per_meter, yres = info.y_pels_per_meter;
-    if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) throw BmpError(Tr("implausible resolution"));
+    if (xres < 0 || yres < 0 || xres > 1000000 || yres > 1000000) Refuse(Tr("implausible resolution"));
     l.top_down = info.height < 0;
     l.width = info.width;
     l.height = l.top_down ? -info.height : info.height;
     CheckImageSize(Limits(), l.width, l.height, N_("BMP image"));
     l.kind = KindOf(info.compression, bits, l.header_size == 16 || l.header_size == 64);
     if ((l.kind == Kind::kRle8 || l.kind == Kind::kRle4) && l.top_down)
-      throw BmpError(Tr("run-length data cannot be stored top-down"));
+      Refuse(Tr("run-length data cannot be stored top-down"));
     l.palette_at = 14 + l.header_size;
     return l;
   }
@@ -112,20 +110,20 @@ class BmpGraphic : public BitmapGraphic {
         break;
       case 3:
       case 6:
-        if (os2) throw BmpError(Tr("OS/2 Huffman compression is not supported"));
+        if (os2) Refuse(Tr("OS/2 Huffman compression is not supported"));
         kind = Kind::kFields;
         break;
       case 4:
-        if (os2) throw BmpError(Tr("OS/2 RLE24 compression is not supported"));
-        throw BmpError(Tr("embedded JPEG data is not supported"));
+        if (os2) Refuse(Tr("OS/2 RLE24 compression is not supported"));
+        Refuse(Tr("embedded JPEG data is not supported"));
       case 5:
-        throw BmpError(Tr("embedded PNG data is not supported"));
+        Refuse(Tr("embedded PNG data is not supported"));
       default:
-        throw BmpError(Tr("unknown compression {1}", {std::to_string(compression)}));
+        Refuse(Tr("unknown compression {1}", {std::to_string(compression)}));
     }
     if ((kind == Kind::kRle8 && bits != 8) || (kind == Kind::kRle4 && bits != 4) ||
         (kind == Kind::kFields && bits != 16 && bits != 32))
-      throw BmpError(Tr("compression {1} does not fit {2} bits", {std::to_string(compression), std::to_string(bits)}));
+      Refuse(Tr("compression {1} does not fit {2} bits", {std::to_string(compression), std::to_string(bits)}));
     return kind;
   }
 
@@ -137,11 +135,11 @@ class BmpGraphic : public BitmapGraphic {
         std::copy(l.info.masks, l.info.masks + l.info.masks_in_header, masks);
       } else {
         const size_t n = l.info.compression == 6 ? 16 : 12;
-        if (d.size() < l.palette_at + n) throw BmpError(Tr("truncated bit fields"));
+        if (d.size() < l.palette_at + n) Refuse(Tr("truncated bit fields"));
         for (size_t c = 0; c < n / 4; ++c) masks[c] = GetLe32(d.data() + l.palette_at + 4 * c);
         l.palette_at += n;
       }
-      if (!masks[0] || !masks[1] || !masks[2]) throw BmpError(Tr("a colour mask is empty"));
+      if (!masks[0] || !masks[1] || !masks[2]) Refuse(Tr("a colour mask is empty"));
     } else if (bits == 16 || bits == 32) {
       bmp::DefaultMasks(bits, masks);
       if (bits == 32 && l.info.masks_in_header == 4) masks[3] = l.info.masks[3];
@@ -160,21 +158,21 @@ class BmpGraphic : public BitmapGraphic {
       if (l.header_size == 12) declared = 1u << bits;
       // Compared by division: a huge count must not wrap the product.
       if (declared > d.size() / entry)
-        throw BmpError(Tr("the palette of {1} entries exceeds the file", {std::to_string(declared)}));
+        Refuse(Tr("the palette of {1} entries exceeds the file", {std::to_string(declared)}));
       if (offset_from_palette) l.off_bits = static_cast<uint32_t>(l.palette_at + declared * entry);
       uint64_t available = declared;
       if (l.off_bits > l.palette_at) available = std::min<uint64_t>(declared, (l.off_bits - l.palette_at) / entry);
       available = std::min<uint64_t>({available, 256, (d.size() - std::min(d.size(), l.palette_at)) / entry});
       for (uint64_t i = 0; i < available; ++i) palette.push_back(bmp::TableEntry(d.data() + l.palette_at + i * entry));
-      if (palette.empty()) throw BmpError(Tr("the image has no palette"));
+      if (palette.empty()) Refuse(Tr("the image has no palette"));
       if (l.off_bits < l.palette_at) l.off_bits = static_cast<uint32_t>(l.palette_at + available * entry);
     } else if (offset_from_palette) {
       if (clr_used > (d.size() - std::min(d.size(), l.palette_at)) / 4)
-        throw BmpError(Tr("the colour table of {1} entries exceeds the data", {std::to_string(clr_used)}));
+        Refuse(Tr("the colour table of {1} entries exceeds the data", {std::to_string(clr_used)}));
       l.off_bits = static_cast<uint32_t>(l.palette_at + static_cast<size_t>(clr_used) * 4);
     }
     if (l.off_bits < l.palette_at || l.off_bits >= d.size())
-      throw BmpError(Tr("the pixel data offset {1} lies outside the file", {std::to_string(l.off_bits)}));
+      Refuse(Tr("the pixel data offset {1} lies outside the file", {std::to_string(l.off_bits)}));
     return palette;
   }
 
@@ -186,14 +184,14 @@ class BmpGraphic : public BitmapGraphic {
     const bool rle = l.kind == Kind::kRle8 || l.kind == Kind::kRle4;
     if (!rle && size_image != 0 && l.off_bits + static_cast<uint64_t>(size_image) > d.size() &&
         static_cast<uint64_t>(size_image) > static_cast<uint64_t>(stride * l.height))
-      throw BmpError(Tr("the pixel data size {1} exceeds the file", {std::to_string(size_image)}));
+      Refuse(Tr("the pixel data size {1} exceeds the file", {std::to_string(size_image)}));
     const uint8_t* pixels = d.data() + l.off_bits;
     const size_t available = d.size() - l.off_bits;
     const int w = static_cast<int>(l.width);
     const int h = static_cast<int>(l.height);
     if (rle) {
       if (!bmp::RlePlausible(w, h, available))
-        throw BmpError(Tr("run-length data of {1} bytes cannot describe {2} x {3} pixels",
+        Refuse(Tr("run-length data of {1} bytes cannot describe {2} x {3} pixels",
                           {std::to_string(available), std::to_string(w), std::to_string(h)}));
       bitmap_ = Bitmap(w, h, Bitmap::Format::k8Bit);
       DecodeRle(pixels, available, l.kind == Kind::kRle4);
@@ -202,7 +200,7 @@ class BmpGraphic : public BitmapGraphic {
       return;
     }
     if (static_cast<uint64_t>(stride) * h > available)
-      throw BmpError(Tr("the pixel data is cut short: {1} of {2} bytes",
+      Refuse(Tr("the pixel data is cut short: {1} of {2} bytes",
                         {std::to_string(available), std::to_string(stride * h)}));
     auto src_row = [&](int y) { return pixels + stride * (l.top_down ? y : h - 1 - y); };
     if (bits == 1 || bits == 4 || bits == 8) {
@@ -258,7 +256,7 @@ class BmpGraphic : public BitmapGraphic {
     for (int y = 0; y < bitmap_.Height(); ++y)
       for (int x = 0; x < bitmap_.Width(); ++x)
         if (static_cast<size_t>(bitmap_.GetIndex(x, y)) >= palette_size)
-          throw BmpError(Tr("pixel ({1}, {2}) uses colour {3} of a {4}-entry palette",
+          Refuse(Tr("pixel ({1}, {2}) uses colour {3} of a {4}-entry palette",
                             {std::to_string(x), std::to_string(y), std::to_string(bitmap_.GetIndex(x, y)),
                              std::to_string(palette_size)}));
   }
@@ -272,11 +270,11 @@ class BmpGraphic : public BitmapGraphic {
         [](bmp::RleFault fault) {
           switch (fault) {
             case bmp::RleFault::kDeltaPastImage:
-              throw BmpError(Tr("a run-length delta moves past the image"));
+              Refuse(Tr("a run-length delta moves past the image"));
             case bmp::RleFault::kRowsPastImage:
-              throw BmpError(Tr("run-length data has more rows than the image"));
+              Refuse(Tr("run-length data has more rows than the image"));
             default:
-              throw BmpError(Tr("run-length data runs past the image"));
+              Refuse(Tr("run-length data runs past the image"));
           }
         });
   }

@@ -74,7 +74,7 @@ class HeifGraphic : public BitmapGraphic {
       // Either way round: a rotation may stand between the two.
       const uint32_t w = declared_width + slack, h = declared_height + slack;
       if ((built.width <= w && built.height <= h) || (built.width <= h && built.height <= w)) return;
-      throw ImageTooLargeError(Tr("{1}: the file asks its decoder for {2} x {3} pixels, more than the {4} x {5} it declares",
+      throw DecodeError(DecodeKind::kTooLarge, Tr("{1}: the file asks its decoder for {2} x {3} pixels, more than the {4} x {5} it declares",
                                   {Tr(kWho), std::to_string(built.width), std::to_string(built.height),
                                    std::to_string(declared_width), std::to_string(declared_height)}));
     };
@@ -120,7 +120,7 @@ class HeifGraphic : public BitmapGraphic {
     if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
       in.Unsupported(what);
     if (error.code == heif_error_Memory_allocation_error)
-      throw ImageTooLargeError(std::string(Tr(kWho)) + ": " + what);
+      throw DecodeError(DecodeKind::kTooLarge, std::string(Tr(kWho)) + ": " + what);
     in.Invalid(what);
   }
 };

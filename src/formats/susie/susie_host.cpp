@@ -60,10 +60,6 @@ struct FreeBlock {
 };
 using Block = std::unique_ptr<void, FreeBlock>;
 
-class PluginFault : public DecodeError {
- public:
-  explicit PluginFault(const std::string& message) : Error(message), DecodeError(DecodeKind::kInvalidData) {}
-};
 
 }  // namespace
 
@@ -376,7 +372,7 @@ void SusieBitmap::OnLoad(const uint8_t* data, size_t size) {
   const bool done = own_first ? (ReadOwn(data, size) || AskPlugins(data, size))
                               : (AskPlugins(data, size) || ReadOwn(data, size));
   if (done) return;
-  if (!first_fault_.empty()) throw PluginFault(first_fault_);
+  if (!first_fault_.empty()) throw DecodeError(DecodeKind::kInvalidData, first_fault_);
   throw InvalidGraphicError(Tr("認識できない画像形式です"));
 }
 
@@ -464,7 +460,7 @@ bool SusieBitmap::TryOnce(const SusiePlugin& plugin, const uint8_t* data, size_t
 void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t info_size, const uint8_t* bits,
                         size_t bits_size) {
   const std::string who = Tr("Susie plug-in error: {1}", {FileNameOf(plugin.PluginFileName())});
-  auto fault = [&](const std::string& what) { throw PluginFault(who + ": " + what); };
+  auto fault = [&](const std::string& what) { throw DecodeError(DecodeKind::kInvalidData, who + ": " + what); };
   if (!info || !bits) fault(Tr("it returned no picture"));
   // Block sizes are what malloc_usable_size says, which may round up: the
   // messages name what was needed, not what was measured.
