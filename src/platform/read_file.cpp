@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "platform/platform.h"
+#include "platform/unique_fd.h"
 #include "base/messages.h"
 
 namespace velmora::platform {
@@ -22,12 +23,9 @@ const char* KindOf(mode_t mode) {
 }  // namespace
 
 std::vector<uint8_t> ReadRegularFile(const std::string& path, int64_t max_bytes) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
+  const UniqueFd owned(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!owned.valid()) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
+  const int fd = owned.get();
   struct stat st;
   if (fstat(fd, &st) != 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   if (!S_ISREG(st.st_mode))

@@ -15,6 +15,7 @@
 #include "base/paths.h"
 #include "base/messages.h"
 #include "platform/fd_buffer.h"
+#include "platform/unique_fd.h"
 #include "platform/platform.h"
 
 namespace velmora::platform {
@@ -79,10 +80,9 @@ std::string TemporaryName(const std::string& name) {
 }
 
 void SyncFolder(const std::string& folder) {
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);  // makes the rename durable; a folder that cannot be synced is no error
-  close(fd);
+  const UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  // Makes the rename durable; a folder that cannot be synced is no error.
+  if (fd.valid()) fsync(fd.get());
 }
 
 }  // namespace
@@ -128,30 +128,30 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
   }
 
   std::string temp;
-  int fd = -1;
+  UniqueFd fd;
   TemporaryGuard guard;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
     temp = folder + "/" + TemporaryName(name);
     // Registered before it exists, so that a signal arriving right after the
     // file appears still finds it.
     guard.Set(temp);
     // 0666 lets the umask decide a new file's permissions, as for any program.
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    if (!fd.valid()) {
       const int err = errno;
       guard.Clear();
       errno = err;
       if (err != EEXIST) break;
     }
   }
-  if (fd < 0) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
+  if (!fd.valid()) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
   auto fail = [&](const char* what, int err) {
-    close(fd);
+    fd.Close();
     unlink(temp.c_str());
     throw FileError(Tr(what, {path, ErrnoText(err)}));
   };
-  if (replacing && fchmod(fd, keep_mode) != 0) fail(kCannotCreate, errno);
-  FdBuffer buffer(fd);
+  if (replacing && fchmod(fd.get(), keep_mode) != 0) fail(kCannotCreate, errno);
+  FdBuffer buffer(fd.get());
   {
     std::ostream out(&buffer);
     try {
@@ -160,14 +160,14 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
     } catch (...) {
       // The disk's own reason is the one worth telling.
       if (buffer.Error()) fail(kCannotWrite, buffer.Error());
-      close(fd);
+      fd.Close();
       unlink(temp.c_str());
       throw;
     }
     if (buffer.Error() || !out) fail(kCannotWrite, buffer.Error() ? buffer.Error() : EIO);
   }
-  if (fsync(fd) != 0) fail(kCannotWrite, errno);
-  if (close(fd) != 0) {
+  if (fsync(fd.get()) != 0) fail(kCannotWrite, errno);
+  if (!fd.Close()) {
     const int err = errno;
     unlink(temp.c_str());
     throw FileError(Tr(kCannotWrite, {path, ErrnoText(err)}));

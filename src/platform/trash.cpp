@@ -13,6 +13,7 @@
 #include "base/paths.h"
 #include "base/messages.h"
 #include "platform/platform.h"
+#include "platform/unique_fd.h"
 
 namespace velmora::platform {
 namespace {
@@ -45,35 +46,15 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the close's own failure (a delayed write error).
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
 // Copies from onto a new file at to, checking every write, the flush and the
 // size; keeps the mode and times. Returns 0 or the errno of the failure, in
 // which case nothing is left at to.
 int CopyVerified(const std::string& from, const std::string& to) {
-  Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return errno;
   struct stat st;
   if (fstat(in.get(), &st) != 0) return errno;
-  Fd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
+  UniqueFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
   if (out.get() < 0) return errno;
   int err = 0;
   std::vector<char> buffer(1 << 20);
