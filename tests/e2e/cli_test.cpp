@@ -32,7 +32,8 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
 TEST_F(CliTest, ConvertsAFolderWithOneFailingFile) {
   const std::string a = Bmp("in/a.bmp", {MakeColor(255, 0, 0), MakeColor(0, 255, 0), MakeColor(0, 0, 255)}, 3);
   test::WriteText(dir / "in/broken.bmp", "BM not really");
-  if (test::HaveTool("convert")) test::Run("convert -size 8x6 gradient:red-blue '" + (dir / "in/c.jpg") + "'");
+  REQUIRE_TOOL("convert");
+  test::Run("convert -size 8x6 gradient:red-blue '" + (dir / "in/c.jpg") + "'");
   Result r = Cli("-f bmp,png --color 256 --suffix-s in");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find(a + " → " + (dir / "in/as.png")), std::string::npos) << r.out;
@@ -47,10 +48,8 @@ TEST_F(CliTest, ConvertsAFolderWithOneFailingFile) {
   const auto bmp = test::ReadFile(dir / "in/as.bmp");
   EXPECT_EQ(test::Le32(bmp, 46), 3u);
   EXPECT_EQ(test::Le32(bmp, 10), 66u);
-  if (test::HaveTool("convert")) {
-    EXPECT_EQ(test::ReadWithMagick(dir / "in/as.png").At(1, 0), 0x00FF00u);
-    EXPECT_TRUE(fs::exists(dir / "in/cs.png"));
-  }
+  EXPECT_EQ(test::ReadWithMagick(dir / "in/as.png").At(1, 0), 0x00FF00u);
+  EXPECT_TRUE(fs::exists(dir / "in/cs.png"));
 }
 
 TEST_F(CliTest, NothingIsOverwrittenWithoutConsent) {
@@ -143,19 +142,16 @@ TEST_F(CliTest, EveryFormatAndTheCombinedOutputs) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(dir / "both.gif"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(dir / "both.pdf"), std::string::npos) << r.out;
-  if (test::HaveTool("qpdf")) {
-    EXPECT_EQ(test::Run("qpdf --check '" + (dir / "both.pdf") + "' >/dev/null"), 0);
-  }
-  if (test::HaveTool("pdfinfo")) {
-    std::string info;
-    test::Run("pdfinfo '" + (dir / "both.pdf") + "'", &info);
-    EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
-  }
-  if (test::HaveTool("identify")) {
-    std::string delays;
-    test::Run("identify -format '%T ' '" + (dir / "both.gif") + "'", &delays);
-    EXPECT_EQ(delays.substr(0, 2), "7 ") << delays;
-  }
+  REQUIRE_TOOL("identify");
+  std::string delays;
+  test::Run("identify -format '%T ' '" + (dir / "both.gif") + "'", &delays);
+  EXPECT_EQ(delays.substr(0, 2), "7 ") << delays;
+  REQUIRE_TOOL("qpdf");
+  EXPECT_EQ(test::Run("qpdf --check '" + (dir / "both.pdf") + "' >/dev/null"), 0);
+  REQUIRE_TOOL("pdfinfo");
+  std::string info;
+  test::Run("pdfinfo '" + (dir / "both.pdf") + "'", &info);
+  EXPECT_NE(info.find("Pages:           2"), std::string::npos) << info;
 }
 
 }  // namespace

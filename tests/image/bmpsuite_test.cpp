@@ -105,11 +105,11 @@ TEST(BmpSuiteTest, TruncatedGoodFilesFailCleanly) {
       if (cut >= bytes.size()) continue;
       std::istringstream in(std::string(bytes.begin(), bytes.begin() + cut));
       DibImage image;
-      EXPECT_ANY_THROW({
+      EXPECT_THROW({
         image.LoadFromStream(in);
         Bitmap b;
         image.AssignTo(b);
-      }) << path
+      }, DecodeError) << path
          << " cut at " << cut;
     }
   }

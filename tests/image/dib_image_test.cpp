@@ -354,7 +354,7 @@ TEST(DibImageTest, LoadFailuresNameTheFault) {
   for (size_t n = 0; n < good.size(); ++n) {
     std::vector<uint8_t> cut(good.begin(), good.begin() + n);
     DibImage image;
-    EXPECT_ANY_THROW(image.LoadFromStream(*std::make_unique<std::istringstream>(std::string(cut.begin(), cut.end()))));
+    EXPECT_THROW(image.LoadFromStream(*std::make_unique<std::istringstream>(std::string(cut.begin(), cut.end()))), DecodeError);
     EXPECT_EQ(image.Width(), 1);
     EXPECT_EQ(image.BitCount(), 8);
   }

@@ -415,19 +415,18 @@ TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
   ui.pick = PickerClick{6, 1};
   C().RunBatch({a});
   ASSERT_TRUE(ui.failures.empty()) << ui.failures[0].second;
-  if (test::HaveTool("convert")) {
-    // Scaled to (3, 0) on the 4 x 2 frame: the blue column became transparent
-    // and was cropped away; the blended middle columns stay.
-    std::string geometry;
-    test::Run("identify -format '%w %h %X %Y' '" + (dir / "a.gif") + "'", &geometry);
-    EXPECT_EQ(geometry, "3 2 +0 +0");
-  }
+  fs::rename(dir / "a.gif", dir / "scaled.gif");
   // A point outside the loaded image fails the source.
   ui.pick = PickerClick{9, 1};
-  settings.V_over = true;
   C().RunBatch({a});
   ASSERT_EQ(ui.failures.size(), 1u);
   EXPECT_EQ(ui.failures[0].second, "Invalid pixel coordinates");
+  REQUIRE_TOOL("identify");
+  // Scaled to (3, 0) on the 4 x 2 frame: the blue column became transparent
+  // and was cropped away; the blended middle columns stay.
+  std::string geometry;
+  test::Run("identify -format '%w %h %X %Y' '" + (dir / "scaled.gif") + "'", &geometry);
+  EXPECT_EQ(geometry, "3 2 +0 +0");
 }
 
 TEST_F(ConverterTest, SingleColourTransparentGifIsOneClearFrame) {
@@ -439,11 +438,10 @@ TEST_F(ConverterTest, SingleColourTransparentGifIsOneClearFrame) {
   C().RunBatch({a});
   EXPECT_TRUE(ui.failures.empty());
   ASSERT_TRUE(fs::exists(dir / "a.gif"));
-  if (test::HaveTool("identify")) {
-    std::string info;
-    test::Run("identify -format '%w %h %A' '" + (dir / "a.gif") + "'", &info);
-    EXPECT_EQ(info, "3 3 True") << "the full size, with transparency";
-  }
+  REQUIRE_TOOL("identify");
+  std::string info;
+  test::Run("identify -format '%w %h %A' '" + (dir / "a.gif") + "'", &info);
+  EXPECT_EQ(info, "3 3 True") << "the full size, with transparency";
 }
 
 TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
@@ -460,16 +458,15 @@ TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
   ASSERT_EQ(ui.dialogs.size(), 2u) << "entry mode for the two entries, folder mode for the folder";
   EXPECT_FALSE(ui.dialogs[1].entry_mode);
   EXPECT_EQ(ui.dialogs[1].caption, "gifｱﾆﾒ出力時出力順設定");
-  if (test::HaveTool("identify")) {
-    std::string frames;
-    test::Run("identify -format '%T ' '" + (dir / "trip.gif") + "'", &frames);
-    EXPECT_EQ(frames.substr(0, 3), "12 ") << frames;
-  }
   // The name box names the combined output.
   settings.C_multi_fn = true;
   settings.multi_outfile = "holiday";
   C().RunBatch({a});
   EXPECT_TRUE(fs::exists(dir / "holiday.gif"));
+  REQUIRE_TOOL("identify");
+  std::string frames;
+  test::Run("identify -format '%T ' '" + (dir / "trip.gif") + "'", &frames);
+  EXPECT_EQ(frames.substr(0, 3), "12 ") << frames;
 }
 
 }  // namespace

@@ -110,6 +110,10 @@ void WriteWith(const std::string& path, const std::function<void(std::ostream&)>
 // Runs a shell command; returns its exit status and fills output with stdout.
 int Run(const std::string& command, std::string* output = nullptr);
 bool HaveTool(const std::string& name);
+// Skips the rest of the test when a tool it needs is missing, saying which;
+// the checks before it still count.
+#define REQUIRE_TOOL(tool) \
+  if (!::velmora::test::HaveTool(tool)) GTEST_SKIP() << (tool) << " is not installed; the rest of this test needs it"
 // Makes a file with ImageMagick: convert ARGS CODER:PATH. Tests that need it
 // skip first when HaveTool("convert") is false.
 std::string MagickFile(const std::string& path, const std::string& args, const std::string& coder = "");

@@ -62,16 +62,15 @@ TEST(IcoWriterTest, MaskFromTheBottomLeftColour) {
   const auto ico = test::Bytes(out.str());
   ASSERT_EQ(ico.size(), 22u + 1064 + 256 + 64);
   EXPECT_EQ(test::Le32(ico, 14), 1064u + 256 + 64);
-  if (test::HaveTool("convert")) {
-    test::TempDir dir;
-    test::WriteFile(dir / "t.ico", ico);
-    std::string alpha;
-    test::Run("convert '" + (dir / "t.ico") +
-                  "' -format '%[fx:p{0,0}.a] %[fx:p{3,3}.a] %[fx:p{12,12}.a] %[pixel:p{12,12}]' info:",
-              &alpha);
-    EXPECT_EQ(alpha.substr(0, 6), "0 1 1 ");
-    EXPECT_NE(alpha.find("(255,0,0"), std::string::npos) << alpha;
-  }
+  REQUIRE_TOOL("convert");
+  test::TempDir dir;
+  test::WriteFile(dir / "t.ico", ico);
+  std::string alpha;
+  test::Run("convert '" + (dir / "t.ico") +
+                "' -format '%[fx:p{0,0}.a] %[fx:p{3,3}.a] %[fx:p{12,12}.a] %[pixel:p{12,12}]' info:",
+            &alpha);
+  EXPECT_EQ(alpha.substr(0, 6), "0 1 1 ");
+  EXPECT_NE(alpha.find("(255,0,0"), std::string::npos) << alpha;
 }
 
 TEST(IcoWriterTest, OpaqueIconsOpenInImageMagick) {

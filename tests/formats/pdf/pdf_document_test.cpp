@@ -275,22 +275,21 @@ TEST(PdfDocumentTest, WrittenPdfsPassQpdfAndRenderToTheSourcePixels) {
     EXPECT_EQ(got.width, expected.Width());
     EXPECT_EQ(got.rgb, test::ToRgb(expected).rgb) << "page " << i + 1;
   }
-  if (test::HaveTool("pdftoppm")) {
-    const std::string single = dir / "single.pdf";
-    test::WriteText(single, MakePdf({images[1]}, true));
-    EXPECT_EQ(test::Run("qpdf --check '" + single + "' >/dev/null 2>&1"), 0);
-    ASSERT_EQ(test::Run("pdftoppm -png -r 72 '" + single + "' '" + (dir / "ppm") + "'"), 0);
-    Bitmap expected;
-    images[1].AssignTo(expected);
-    const auto got = test::ReadPngRgb(dir / "ppm-1.png");
-    const auto want = test::ToRgb(expected);
-    ASSERT_EQ(got.rgb.size(), want.rgb.size());
-    // Splash smooths image edges even at 1:1, so only the overall picture is
-    // compared here; pdftocairo above checks every pixel.
-    double total = 0;
-    for (size_t k = 0; k < got.rgb.size(); ++k) total += std::abs(got.rgb[k] - want.rgb[k]);
-    EXPECT_LE(total / static_cast<double>(got.rgb.size()), 12.0);
-  }
+  REQUIRE_TOOL("pdftoppm");
+  const std::string single = dir / "single.pdf";
+  test::WriteText(single, MakePdf({images[1]}, true));
+  EXPECT_EQ(test::Run("qpdf --check '" + single + "' >/dev/null 2>&1"), 0);
+  ASSERT_EQ(test::Run("pdftoppm -png -r 72 '" + single + "' '" + (dir / "ppm") + "'"), 0);
+  Bitmap expected;
+  images[1].AssignTo(expected);
+  const auto got = test::ReadPngRgb(dir / "ppm-1.png");
+  const auto want = test::ToRgb(expected);
+  ASSERT_EQ(got.rgb.size(), want.rgb.size());
+  // Splash smooths image edges even at 1:1, so only the overall picture is
+  // compared here; pdftocairo above checks every pixel.
+  double total = 0;
+  for (size_t k = 0; k < got.rgb.size(); ++k) total += std::abs(got.rgb[k] - want.rgb[k]);
+  EXPECT_LE(total / static_cast<double>(got.rgb.size()), 12.0);
 }
 
 }  // namespace

@@ -261,6 +261,7 @@ TEST(ZlibRowsTest, RowByRowGivesZlibsBytesAndGatheredTheSameContent) {
 
 TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
   test::TempDir dir;
+  std::vector<std::pair<std::string, test::RgbImage>> written;
   for (auto f : {Bitmap::Format::k1Bit, Bitmap::Format::k4Bit, Bitmap::Format::k8Bit, Bitmap::Format::k24Bit}) {
     const Bitmap b = test::NoiseBitmap(37, 11, f, static_cast<unsigned>(f));
     for (int level : {9, 1}) {
@@ -270,11 +271,11 @@ TEST(PngEncoderTest, EveryDepthDecodesWithLibpngAndImageMagick) {
       const std::string path = dir / ("d" + std::to_string(static_cast<int>(f)) + "_" + std::to_string(level) + ".png");
       test::WriteFile(path, Encode(e));
       EXPECT_EQ(test::ReadPngRgb(path).rgb, test::ToRgb(b).rgb) << path;
-      if (test::HaveTool("convert")) {
-        EXPECT_EQ(test::ReadWithMagick(path).rgb, test::ToRgb(b).rgb) << path;
-      }
+      written.emplace_back(path, test::ToRgb(b));
     }
   }
+  REQUIRE_TOOL("convert");
+  for (const auto& [path, rgb] : written) EXPECT_EQ(test::ReadWithMagick(path).rgb, rgb.rgb) << path;
 }
 
 }  // namespace

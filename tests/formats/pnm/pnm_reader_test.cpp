@@ -29,10 +29,9 @@ TEST_F(MagickFilesTest, NetpbmFormsMatchAnIndependentDecoder) {
     EXPECT_LE(MaxDifference(Decode(loader, path), test::ReadWithMagick(path)), 0) << name;
   }
   // Maxval 100 from netpbm: every sample scaled, rounded to the nearest.
-  if (test::HaveTool("pnmdepth")) {
-    ASSERT_EQ(test::Run("pnmdepth 100 '" + src + "' > '" + (dir / "m100.ppm") + "' 2>/dev/null"), 0);
-    EXPECT_LE(MaxDifference(Decode(loader, dir / "m100.ppm"), test::ReadWithMagick(dir / "m100.ppm")), 1);
-  }
+  REQUIRE_TOOL("pnmdepth");
+  ASSERT_EQ(test::Run("pnmdepth 100 '" + src + "' > '" + (dir / "m100.ppm") + "' 2>/dev/null"), 0);
+  EXPECT_LE(MaxDifference(Decode(loader, dir / "m100.ppm"), test::ReadWithMagick(dir / "m100.ppm")), 1);
 }
 
 TEST(PnmReaderTest, CommentsScalingAndBitmaps) {
