@@ -22,9 +22,10 @@ DibImage Picture(int w, int h, bool indexed) {
   return d;
 }
 
-// One or more pages through the report layer, as the writers assemble them.
+// One or more pages through the report layer, as the writers assemble them;
+// spooled as the combined output writes them, or in memory.
 std::string MakePdf(const std::vector<DibImage>& images, bool shared,
-                    PdfCompression compression = PdfCompression::cmFlateDecode) {
+                    PdfCompression compression = PdfCompression::cmFlateDecode, bool spooled = false) {
   PdfReport report;
   report.CompressionMethod = compression;
   ReportPage page;
@@ -33,6 +34,8 @@ std::string MakePdf(const std::vector<DibImage>& images, bool shared,
   panel.items.push_back(&element);
   page.panels.push_back(&panel);
   report.OpenDocument();
+  std::stringstream spool;
+  if (spooled) report.Document()->StartSpooling(spool);
   for (const DibImage& image : images) {
     page.width = element.width = image.Width();
     page.height = element.height = image.Height();
@@ -40,33 +43,13 @@ std::string MakePdf(const std::vector<DibImage>& images, bool shared,
     element.has_picture = true;
     element.SharedImage = shared;
     report.PrintPage(page);
+    if (spooled) report.Document()->FlushFinishedObjects();
   }
   std::ostringstream out;
-  report.SaveDocument(out);
-  return out.str();
-}
-
-// The same pages through a spooled document, as the combined output writes them.
-std::string MakeSpooledPdf(const std::vector<DibImage>& images) {
-  PdfReport report;
-  ReportPage page;
-  ReportPanel panel;
-  ReportImage element;
-  panel.items.push_back(&element);
-  page.panels.push_back(&panel);
-  report.OpenDocument();
-  std::stringstream spool;
-  report.Document()->StartSpooling(spool);
-  for (const DibImage& image : images) {
-    page.width = element.width = image.Width();
-    page.height = element.height = image.Height();
-    element.picture.Assign(image);
-    element.has_picture = true;
-    element.SharedImage = false;
-    report.PrintPage(page);
-    report.Document()->FlushFinishedObjects();
+  if (!spooled) {
+    report.SaveDocument(out);
+    return out.str();
   }
-  std::ostringstream out;
   report.Document()->FinishSpooling(out, [&](std::ostream& to) { to << spool.rdbuf(); });
   report.AbortDocument();
   return out.str();
@@ -254,7 +237,7 @@ TEST(PdfDocumentTest, ErrorMessages) {
 TEST(PdfDocumentTest, ASpooledDocumentIsTheBytesOfTheDocumentInMemory) {
   test::ScopedEnv epoch("SOURCE_DATE_EPOCH", "1700000000");
   const std::vector<DibImage> images = {Picture(5, 3, false), Picture(4, 6, true), Picture(7, 2, false)};
-  const std::string spooled = MakeSpooledPdf(images);
+  const std::string spooled = MakePdf(images, false, PdfCompression::cmFlateDecode, /*spooled=*/true);
   EXPECT_EQ(spooled, MakePdf(images, false));
   EXPECT_EQ(spooled.substr(0, 20), "%PDF-1.2 \r\n1 0 obj\r\n");
 }
