@@ -1,6 +1,10 @@
 #include "base/messages.h"
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <string>
+#include <utility>
 #include <fstream>
 #include <iterator>
 
@@ -40,6 +44,50 @@ std::string FillPlaceholders(std::string_view text, std::initializer_list<std::s
 }
 
 std::string Tr(const char* key, std::initializer_list<std::string_view> args) { return FillPlaceholders(Tr(key), args); }
+
+std::string SystemErrorText(int err) {
+  // The C library's English texts are the keys.
+  static const std::pair<int, const char*> kTexts[] = {
+      {EPERM, N_("Operation not permitted")},
+      {ENOENT, N_("No such file or directory")},
+      {EIO, N_("Input/output error")},
+      {ENXIO, N_("No such device or address")},
+      {EBADF, N_("Bad file descriptor")},
+      {EAGAIN, N_("Resource temporarily unavailable")},
+      {ENOMEM, N_("Cannot allocate memory")},
+      {EACCES, N_("Permission denied")},
+      {EBUSY, N_("Device or resource busy")},
+      {EEXIST, N_("File exists")},
+      {EXDEV, N_("Invalid cross-device link")},
+      {ENODEV, N_("No such device")},
+      {ENOTDIR, N_("Not a directory")},
+      {EISDIR, N_("Is a directory")},
+      {EINVAL, N_("Invalid argument")},
+      {ENFILE, N_("Too many open files in system")},
+      {EMFILE, N_("Too many open files")},
+      {ETXTBSY, N_("Text file busy")},
+      {EFBIG, N_("File too large")},
+      {ENOSPC, N_("No space left on device")},
+      {EROFS, N_("Read-only file system")},
+      {EPIPE, N_("Broken pipe")},
+      {ENAMETOOLONG, N_("File name too long")},
+      {ENOTEMPTY, N_("Directory not empty")},
+      {ELOOP, N_("Too many levels of symbolic links")},
+      {EDQUOT, N_("Disk quota exceeded")},
+      {EOVERFLOW, N_("Value too large for defined data type")},
+  };
+  for (const auto& [number, text] : kTexts)
+    if (number == err) return Tr(text);
+  return WithLibraryText(Tr("system error {1}", {std::to_string(err)}), "libc", std::strerror(err));
+}
+
+std::string WithLibraryText(const std::string& lead, const char* library, const std::string& text) {
+  std::string quoted = text;
+  // Libraries end some texts with a line break of their own.
+  while (!quoted.empty() && (quoted.back() == '\n' || quoted.back() == ' ' || quoted.back() == '.')) quoted.pop_back();
+  if (quoted.empty()) return lead;
+  return lead + " (" + library + ": " + quoted + ")";
+}
 
 namespace platform {
 

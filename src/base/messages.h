@@ -27,6 +27,16 @@ const char* Tr(const char* key);
 // translation's are the same set (the catalog test checks it).
 std::string Tr(const char* key, std::initializer_list<std::string_view> args);
 
+// The system's reason for an error number in the user's language: the
+// catalog's text for the reasons a user meets (no such file, permission
+// denied, disk full, ...), else a translated lead with the C library's own
+// text quoted.
+std::string SystemErrorText(int err);
+
+// A text of a component library we cannot translate, quoted after the lead
+// that says what went wrong: "LEAD (libpng: TEXT)".
+std::string WithLibraryText(const std::string& lead, const char* library, const std::string& text);
+
 // Replaces {1}..{9} in a text; for callers that hold a text already
 // translated.
 std::string FillPlaceholders(std::string_view text, std::initializer_list<std::string_view> args);

@@ -69,6 +69,23 @@ std::string AbsoluteFolder(const std::string& path) {
   return s;
 }
 
+// Columns a text takes on a terminal: a UTF-8 character of three or more
+// bytes (kana, kanji) takes two, except the half-width katakana.
+size_t DisplayWidth(const std::string& text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const size_t bytes = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    // U+FF61 to U+FF9F: EF BD A1 to EF BE 9F.
+    const auto at = [&](size_t k) { return k < text.size() ? static_cast<unsigned char>(text[k]) : 0; };
+    const bool half_width_kana = bytes == 3 && c == 0xEF &&
+                                 ((at(i + 1) == 0xBD && at(i + 2) >= 0xA1) || (at(i + 1) == 0xBE && at(i + 2) <= 0x9F));
+    columns += bytes >= 3 && !half_width_kana ? 2 : 1;
+    i += bytes;
+  }
+  return columns;
+}
+
 // Every extension that becomes a picture: its description and where its
 // reader comes from, one line each in name order.
 std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
@@ -78,15 +95,15 @@ std::string ReadableFormats(const Loader& loader, const SusiePlugins& plugins) {
     const GraphicClass* cls = loader.Registry().FindExtension(extension);
     if (const InputFormat* known = FormatOf(cls); known && !known->picture) continue;
     const SusiePlugin* plugin = plugins.PluginForExtension(extension);
-    rows[extension] = {loader.Registry().DescriptionOf(extension),
+    rows[extension] = {Tr(loader.Registry().DescriptionOf(extension).c_str()),
                        plugin ? Tr("plug-in {1}", {plugin->PluginFileName()}) : Tr("built-in")};
   }
   size_t width = 0;
-  for (const auto& [extension, row] : rows) width = std::max(width, row.first.size());
+  for (const auto& [extension, row] : rows) width = std::max(width, DisplayWidth(row.first));
   std::string out;
   for (const auto& [extension, row] : rows) {
     out += extension + std::string(extension.size() < 6 ? 6 - extension.size() : 1, ' ');
-    out += row.first + std::string(width - row.first.size() + 2, ' ') + row.second + "\n";
+    out += row.first + std::string(width - DisplayWidth(row.first) + 2, ' ') + row.second + "\n";
   }
   return out;
 }

@@ -57,7 +57,7 @@ std::string ItemOr(const std::vector<std::string>& items, int index, const char*
   return index >= 0 && index < static_cast<int>(items.size()) ? items[static_cast<size_t>(index)] : none;
 }
 
-const char* OnOff(bool on) { return on ? "on" : "off"; }
+const char* OnOff(bool on) { return on ? Tr("on") : Tr("off"); }
 
 std::string SaveFolder(const Settings& s) {
   if (s.S_app) return Tr("the program's folder");
@@ -158,7 +158,7 @@ void AddPictureOptions(std::vector<Option>& o) {
          const int i = IndexIn(v, kIconSizes, option);
          Edit(line, [i](Settings& s) { s.O_icosize = i; });
        },
-       [](const Settings& s, const DecodeLimits&) { return ItemOr(kIconSizes, s.O_icosize, "none"); }}
+       [](const Settings& s, const DecodeLimits&) { return ItemOr(kIconSizes, s.O_icosize, Tr("none")); }}
   });
 }
 
@@ -303,7 +303,7 @@ std::string FormatList(const Settings& s) {
   std::string list;
   for (const OutputRow& row : OutputTable())  // the writers' own order
     if (s.*row.ticked) list += (list.empty() ? "" : ",") + std::string(row.format().extension);
-  return list.empty() ? "none" : list;
+  return list.empty() ? Tr("none") : list;
 }
 
 CommandLine ParseCommandLine(const std::vector<std::string>& args) {

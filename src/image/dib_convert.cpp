@@ -15,7 +15,7 @@ namespace {
 
 void Require(const DibParts& src, int bits, uint32_t compression, const char* name) {
   if (src.header.biBitCount != bits || src.header.biCompression != compression)
-    throw DibTypeError(std::string(name) + ": Invalid Bitcount & Compression Combination");
+    throw DibTypeError(Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
 }
 
 // A new uncompressed image of the same size with the source header and all
@@ -62,7 +62,7 @@ DibParts Widen(const DibParts& src, int to_bits, bool use_fmo) {
 }
 
 [[noreturn]] void BadRle(const char* name, int number) {
-  throw InvalidDibError(std::string(name) + ": Bad RLE Data " + std::to_string(number));
+  throw InvalidDibError(Tr("{1}: Bad RLE Data {2}", {name, std::to_string(number)}));
 }
 
 // Decodes RLE8 (bits 8) or RLE4 (bits 4); first_code is the number of the
@@ -84,7 +84,7 @@ DibParts DecodeRle(const DibParts& src, int bits, const char* name, int first_co
       [&](bmp::RleFault fault) {
         switch (fault) {
           case bmp::RleFault::kDataEndsEarly:
-            throw InvalidDibError(std::string(name) + ": RLE data ends early");
+            throw InvalidDibError(Tr("{1}: RLE data ends early", {name}));
           case bmp::RleFault::kRowsPastImage:
             BadRle(name, first_code);
           case bmp::RleFault::kDeltaPastImage:
@@ -186,7 +186,7 @@ DibParts ConvertIndexedToTrueColor(const DibParts& src, bool use_fmo) {
                      : bits == 4 ? "Convert4BitRGBToTrueColor"
                                  : "Convert8BitRGBToTrueColor";
   if ((bits != 1 && bits != 4 && bits != 8) || src.header.biCompression != 0)
-    throw DibTypeError(std::string(name) + ": Invalid Bitcount & Compression Combination");
+    throw DibTypeError(Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
   DibParts out = Widened(src, 24, use_fmo);
   const int64_t src_stride = RowBytes(src.Width(), bits);
   const int64_t dst_stride = RowBytes(src.Width(), 24);

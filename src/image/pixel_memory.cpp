@@ -6,6 +6,7 @@
 #include <new>
 #include <utility>
 
+#include "base/messages.h"
 #include "image/errors.h"
 
 namespace velmora {
@@ -13,7 +14,7 @@ namespace velmora {
 PixelMemory::PixelMemory(size_t size, bool mapped) : size_(size), reserved_(size ? size : 1), mapped_(mapped) {
   if (mapped_) {
     void* p = mmap(nullptr, reserved_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw OutOfResourcesError("GetMemory: Cannot Make View of File Map");
+    if (p == MAP_FAILED) throw OutOfResourcesError(Tr("GetMemory: Cannot Make View of File Map"));
     data_ = static_cast<uint8_t*>(p);  // anonymous mappings come zero-filled
   } else {
     data_ = static_cast<uint8_t*>(std::calloc(reserved_, 1));

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/messages.h"
 #include "image/errors.h"
 
 namespace velmora {
@@ -98,7 +99,7 @@ class SplitTree {
 
 DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressSteps* progress, bool use_fmo) {
   if (src.header.biBitCount != 24 || src.header.biCompression != 0)
-    throw DibTypeError(std::string(name) + ": Invalid Bitcount");
+    throw DibTypeError(Tr("{1}: Invalid Bitcount", {name}));
   const int width = src.Width();
   const int height = src.Height();
   const int64_t src_stride = RowBytes(width, 24);

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cctype>
 #include <cstdlib>
@@ -46,7 +47,7 @@ int64_t DateSeconds(double date) { return static_cast<int64_t>(std::floor((date 
 
 }  // namespace
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err) { return SystemErrorText(err); }
 
 std::string AbsolutePath(const std::string& path) {
   std::string joined = path;
@@ -218,10 +219,26 @@ std::string LanguageCode(std::string entry) {
 }
 }  // namespace
 
+namespace {
+// Whether the messages' locale is C or POSIX, or none is set.
+bool CLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      const std::string locale = value;
+      const std::string base = locale.substr(0, locale.find_first_of("._@"));
+      return base.empty() || base == "C" || base == "POSIX";
+    }
+  }
+  return true;
+}
+}  // namespace
+
 std::string MessageLanguage() {
   // As gettext does: the locale comes from LC_ALL, LC_MESSAGES or LANG, and
-  // under C or POSIX (or none) the texts stay as written, whatever LANGUAGE
-  // says; otherwise LANGUAGE, when set, names the language first.
+  // under C or POSIX (or none) LANGUAGE is not read; otherwise LANGUAGE,
+  // when set, names the language first. Under C the program speaks its own
+  // language, Japanese, in every text.
   std::string locale;
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(name);
@@ -231,14 +248,14 @@ std::string MessageLanguage() {
     }
   }
   const std::string base = locale.substr(0, locale.find_first_of("._@"));
-  if (base.empty() || base == "C" || base == "POSIX") return {};
+  if (base.empty() || base == "C" || base == "POSIX") return kOwnLanguage;
   if (const char* list = std::getenv("LANGUAGE"); list && *list) {
     const std::string first = LanguageCode(std::string(list).substr(0, std::string(list).find(':')));
-    if (first == "c" || first == "posix") return {};
+    if (first == "c" || first == "posix") return kOwnLanguage;
     if (first.size() >= 2) return first;
   }
   const std::string code = LanguageCode(locale);
-  return code.size() >= 2 ? code : std::string();
+  return code.size() >= 2 ? code : kOwnLanguage;
 }
 
 std::vector<std::string> CatalogFolders() {
@@ -248,7 +265,7 @@ std::vector<std::string> CatalogFolders() {
 
 std::vector<std::string> WantedLanguages() {
   const std::string first = MessageLanguage();
-  if (first.empty()) return {};
+  if (CLocale()) return {first};
   std::vector<std::string> languages;
   auto add = [&](const std::string& code) {
     if (code.size() < 2 || code == "c" || code == "posix") return;
@@ -272,6 +289,8 @@ std::vector<std::string> WantedLanguages() {
 }
 
 std::string UseUserLanguage() {
+  // Only the messages: numbers keep their C form in every text and file.
+  std::setlocale(LC_MESSAGES, "");
   for (const auto& language : WantedLanguages())
     for (const auto& folder : CatalogFolders()) {
       MessageTable table;

@@ -151,10 +151,14 @@ class SpoolFile {
 
 namespace velmora::platform {
 
+// The program's own language: its texts are written in it, and it is what a
+// user under the C or POSIX locale (or none) reads.
+inline constexpr const char* kOwnLanguage = "ja";
+
 // The language of the user's messages ("ja", "en", ...): the first entry of
-// LANGUAGE, else the code of the locale from LC_ALL, LC_MESSAGES or LANG.
-// Empty under the C or POSIX locale (any codeset) and when no locale is set,
-// where the program's texts stay as they were always written.
+// LANGUAGE, else the code of the locale from LC_ALL, LC_MESSAGES or LANG;
+// kOwnLanguage under the C or POSIX locale (any codeset) and when no locale
+// is set.
 std::string MessageLanguage();
 
 // The folders where message catalogs live, in the order tried: beside the
@@ -163,13 +167,15 @@ std::vector<std::string> CatalogFolders();
 
 // The languages to try for the user, most wanted first: MessageLanguage(),
 // the fall-backs LANGUAGE lists, then English, which any user whose
-// language we have no catalog for reads better than Japanese. Empty under
-// the C or POSIX locale.
+// language we have no catalog for reads better than Japanese. Under the C or
+// POSIX locale, the program's own language alone.
 std::vector<std::string> WantedLanguages();
 
-// Loads the catalog of the first wanted language found in CatalogFolders().
-// Returns that language, or "" when the texts are used as written. Called
-// once at start-up, before any thread runs.
+// Loads the catalog of the first wanted language found in CatalogFolders(),
+// and sets the C library's messages locale from the environment (its own
+// error texts are not used: SystemErrorText has them). Returns that
+// language, or "" when no catalog was found and the texts are used as
+// written. Called once at start-up, before any thread runs.
 std::string UseUserLanguage();
 
 // The time a file records as its making: SOURCE_DATE_EPOCH when it is set

@@ -22,12 +22,13 @@ struct Result {
 
 class CliTest : public ::testing::Test {
  protected:
-  // Runs the program in the scratch folder with its own settings file; env
-  // is prepended to the command (VAR=value ...).
+  // Runs the program in the scratch folder with its own settings file, in
+  // English unless env (VAR=value ..., prepended to the command) says
+  // otherwise.
   Result Cli(const std::string& args, const std::string& env = "") {
     const std::string err = dir / "stderr.txt";
     Result r;
-    r.status = test::Run("cd '" + dir.Path().string() + "' && " + env + " '" + kCli + "' --ini '" + (dir / "Velmora.ini") +
+    r.status = test::Run("cd '" + dir.Path().string() + "' && LANG=en_US.UTF-8 " + env + " '" + kCli + "' --ini '" + (dir / "Velmora.ini") +
                        "' " + args + " </dev/null 2>'" + err + "'",
                    &r.out);
     const auto e = test::ReadFile(err);

@@ -40,11 +40,11 @@ struct Case {
 
 const Case kCases[] = {
     {"jpeg_progressive_46341x46341.jpg", "JPEG image: 46341 x 46341 pixels cannot be held in 281 bytes"},
-    {"png_chunk_claims_2GiB.png", "PNG image error: zTXt: chunk data is too large"},
+    {"png_chunk_claims_2GiB.png", "PNG image error: the data cannot be read (libpng: zTXt: chunk data is too large)"},
     {"rle8_16384x16384_in_60_bytes.bmp", "BMP image error: run-length data of 2 bytes cannot describe 16384 x 16384 pixels"},
     {"rle8_67108864x4_in_78_bytes.bmp", "BMP image: 67108864 x 4 pixels exceed the limit of 1048576 pixels per side"},
     {"bmp_10000x10000_24bit_in_70_bytes.bmp", "BMP image error: the pixel data is cut short: 16 of 300000000 bytes"},
-    {"tiff_4294967295x4294967295.tif", "TIFF image error: not a readable TIFF file (TIFFStripSize: Integer overflow)"},
+    {"tiff_4294967295x4294967295.tif", "TIFF image error: not a readable TIFF file (libtiff: TIFFStripSize: Integer overflow)"},
     {"gif_error_giflib_cannot_name.gif", "GIF image error: the data is damaged (giflib error 0)"},
     {"psp_layer_rectangle_overflows_int.psp", "PSP image error: a chunk is longer than its block"},
     {"psp_red_channel_twice_as_long_as_green_and_blue.psp", "PSP image error: a channel's length does not fit its layer"},

@@ -181,19 +181,28 @@ class WantedLanguagesTest : public ::testing::Test {
   std::vector<std::pair<const char*, std::string>> saved_;
 };
 
-TEST_F(WantedLanguagesTest, TheUsersChoicesThenEnglishAndNothingUnderC) {
+// The language comes from LANGUAGE, LC_ALL, LC_MESSAGES and LANG in that
+// order; under C and POSIX (any codeset), or with nothing set, the program
+// speaks its own language, Japanese, whatever LANGUAGE says.
+TEST_F(WantedLanguagesTest, TheUsersChoicesThenEnglishAndJapaneseUnderC) {
   using Languages = std::vector<std::string>;
-  EXPECT_EQ(platform::WantedLanguages(), Languages{});
+  EXPECT_EQ(platform::MessageLanguage(), "ja");
+  EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
+  setenv("LANGUAGE", "en", 1);
+  EXPECT_EQ(platform::MessageLanguage(), "ja") << "no locale at all";
   setenv("LANG", "C.UTF-8", 1);
-  EXPECT_EQ(platform::WantedLanguages(), Languages{});
-  setenv("LANG", "ja_JP.UTF-8", 1);
+  EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
+  setenv("LANG", "en_US.UTF-8", 1);
+  unsetenv("LANGUAGE");
+  EXPECT_EQ(platform::MessageLanguage(), "en");
+  setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
   EXPECT_EQ(platform::WantedLanguages(), (Languages{"ja", "en"}));
   setenv("LANG", "fr_FR.UTF-8", 1);
+  unsetenv("LC_MESSAGES");
   setenv("LANGUAGE", "fr_FR:ja:fr", 1);
   EXPECT_EQ(platform::WantedLanguages(), (Languages{"fr", "ja", "en"}));
-  setenv("LC_ALL", "C", 1);
-  unsetenv("LANGUAGE");
-  EXPECT_EQ(platform::WantedLanguages(), Languages{});
+  setenv("LC_ALL", "POSIX", 1);
+  EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
   // Beside the test programs there is no catalog: the keys stay.
   setenv("LC_ALL", "en_US.UTF-8", 1);
   platform::SetMessageTable({{"k", "v"}});

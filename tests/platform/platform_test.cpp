@@ -223,39 +223,6 @@ TEST_F(TrashTest, AcrossFileSystemsTheCopyIsCheckedBeforeTheSourceGoes) {
 namespace velmora {
 namespace {
 
-// The language comes from LANGUAGE, LC_ALL, LC_MESSAGES and LANG in that
-// order; C and POSIX (any codeset) and nothing at all keep the own texts.
-TEST(MessageLanguageTest, FirstVariableSetDecidesAndCKeepsTheOwnTexts) {
-  const char* names[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-  std::vector<std::pair<const char*, std::string>> saved;
-  for (const char* n : names) {
-    saved.emplace_back(n, std::getenv(n) ? std::getenv(n) : "");
-    unsetenv(n);
-  }
-  EXPECT_EQ(platform::MessageLanguage(), "");
-  setenv("LANG", "en_US.UTF-8", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "en");
-  setenv("LC_MESSAGES", "ja_JP.UTF-8", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "ja");
-  setenv("LANGUAGE", "de_DE:en", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "de");
-  // Under C or POSIX, LANGUAGE is ignored, as gettext ignores it.
-  setenv("LC_ALL", "C.UTF-8", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "");
-  unsetenv("LC_ALL");
-  setenv("LANGUAGE", "POSIX", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "");
-  unsetenv("LC_MESSAGES");
-  unsetenv("LANG");
-  setenv("LANGUAGE", "en", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "");  // no locale at all
-  for (const auto& [n, v] : saved) {
-    if (v.empty())
-      unsetenv(n);
-    else
-      setenv(n, v.c_str(), 1);
-  }
-}
 
 }  // namespace
 }  // namespace velmora

@@ -68,8 +68,8 @@ const GraphicClass& AutodeskClass() {
 const InputFormat& AutodeskFormat() {
   static const InputFormat format{
       "Autodesk",
-      {{Registration::kSideFormat, AutodeskClass, "cel", "Autodesk images"},
-        {Registration::kSideFormat, AutodeskClass, "pic", "Autodesk images"}},
+      {{Registration::kSideFormat, AutodeskClass, "cel", N_("Autodesk images")},
+        {Registration::kSideFormat, AutodeskClass, "pic", N_("Autodesk images")}},
       nullptr,
       true,
       true,

@@ -63,7 +63,7 @@ class BmpGraphic : public BitmapGraphic {
   }
 
   Layout ReadHeaders(std::span<const uint8_t> d, bool offset_from_palette) const {
-    if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') Refuse("not a BMP file");
+    if (d.size() < 18 || d[0] != 'B' || d[1] != 'M') Refuse(Tr("not a BMP file"));
     const bmp::FileHeader file = bmp::ParseFileHeader(d.data());
     if (!offset_from_palette && file.size > d.size() && file.size != 0)
       Refuse(Tr("the file is shorter ({1} bytes) than its header claims ({2} bytes)",
@@ -77,9 +77,9 @@ class BmpGraphic : public BitmapGraphic {
     l.info = bmp::ParseInfoHeader(d.data() + 14, l.header_size);
     const bmp::InfoHeader& info = l.info;
     const int bits = info.bits;
-    if (info.planes != 1) Refuse("the image has " + std::to_string(info.planes) + " planes");
+    if (info.planes != 1) Refuse(Tr("the image has {1} planes", {std::to_string(info.planes)}));
     if (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-      Refuse("unsupported bit count " + std::to_string(bits));
+      Refuse(Tr("unsupported bit count {1}", {std::to_string(bits)}));
     if (info.width <= 0 || info.height == 0)
       Refuse(Tr("invalid size {1} x {2}", {std::to_string(info.width), std::to_string(info.height)}));
     // Densities beyond 1,000,000 pixels per metre (25,400 dpi) only come from damage.
@@ -290,12 +290,12 @@ const GraphicClass& BitmapClass() {
 const InputFormat& BmpFormat() {
   static const InputFormat format{
       "BMP",
-      {{Registration::kEarly, BitmapClass, "bmp", "Windows bitmaps"},
+      {{Registration::kEarly, BitmapClass, "bmp", N_("Windows bitmaps")},
         {Registration::kClipboard, BitmapClass, "", "", "", 2},
-        {Registration::kSideFormat, BitmapClass, "bmp", "Windows bitmaps"},
-        {Registration::kSideFormat, BitmapClass, "rle", "Windows bitmaps", "Run length encoded Windows bitmaps"},
-        {Registration::kSideFormat, BitmapClass, "dib", "Windows bitmaps", "Device independant Windows bitmaps"},
-        {Registration::kLate, DibImageClass, "dib", "Device Independent Bitmap"},
+        {Registration::kSideFormat, BitmapClass, "bmp", N_("Windows bitmaps")},
+        {Registration::kSideFormat, BitmapClass, "rle", N_("Windows bitmaps"), N_("Run length encoded Windows bitmaps")},
+        {Registration::kSideFormat, BitmapClass, "dib", N_("Windows bitmaps"), N_("Device independant Windows bitmaps")},
+        {Registration::kLate, DibImageClass, "dib", N_("Device Independent Bitmap")},
         {Registration::kClipboard, DibImageClass, "", "", "", 8}},
       RecognisesBmp,
       true,

@@ -131,7 +131,7 @@ const GraphicClass& CutClass() {
 const InputFormat& CutFormat() {
   static const InputFormat format{
       "Dr. Halo",
-      {{Registration::kSideFormat, CutClass, "cut", "Dr. Halo images"}},
+      {{Registration::kSideFormat, CutClass, "cut", N_("Dr. Halo images")}},
       nullptr,
       true,
       true,

@@ -96,7 +96,7 @@ class EpsGraphic : public BitmapGraphic {
         std::optional<std::vector<uint8_t>> dib = MetafileBitmap(wmf, wmf_length);
         if (!dib)
           throw DecodeError(DecodeKind::kUnsupported,
-                            std::string(kWho) + ": the preview is a drawn Windows metafile, which is not rendered");
+                            Tr("{1}: the preview is a drawn Windows metafile, which is not rendered", {Tr(kWho)}));
         auto preview = DibImageClass().create();
         preview->SetLimits(Limits());
         preview->LoadFromClipboardFormat(8, *dib);
@@ -110,7 +110,7 @@ class EpsGraphic : public BitmapGraphic {
     }
     if (ReadEpsi(postscript, postscript_size)) return;
     throw DecodeError(DecodeKind::kUnsupported,
-                      std::string(kWho) + ": the file holds no preview picture, and PostScript itself is not rendered");
+                      Tr("{1}: the file holds no preview picture, and PostScript itself is not rendered", {Tr(kWho)}));
   }
 
  private:
@@ -185,7 +185,7 @@ const GraphicClass& EpsClass() {
 const InputFormat& EpsFormat() {
   static const InputFormat format{
       "EPS",
-      {{Registration::kSideFormat, EpsClass, "eps", "Encapsulated Postscript images"}},
+      {{Registration::kSideFormat, EpsClass, "eps", N_("Encapsulated Postscript images")}},
       nullptr,
       true,
       true,

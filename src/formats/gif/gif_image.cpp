@@ -96,7 +96,7 @@ class CodeWriter {
 }  // namespace
 
 int GifColorMap::Add(uint8_t red, uint8_t green, uint8_t blue) {
-  if (Count() >= 256) throw GifError("Color table overflow");
+  if (Count() >= 256) throw GifError(Tr("Color table overflow"));
   if (Count() >= capacity_) capacity_ = capacity_ == 0 ? 16 : std::min(256, (Count() / 32 + 1) * 32);
   entries_.push_back(Rgb{red, green, blue});
   sorted_ = false;
@@ -322,7 +322,7 @@ int GifImage::AddFrame(const DibImage& dib) {
 
 int GifImage::FramePixel(const GifFrame& frame, int x, int y) {
   if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || frame.pixels.empty())
-    throw GifError("Invalid pixel coordinates");
+    throw GifError(Tr("Invalid pixel coordinates"));
   return frame.pixels.At(static_cast<size_t>(y) * frame.width + x);
 }
 
@@ -648,7 +648,7 @@ int GifImage::MaxColorBits() const {
 }
 
 void GifImage::SaveToStream(std::ostream& out) {
-  if (frames.empty()) throw GifError("Unsupported GIF version");
+  if (frames.empty()) throw GifError(Tr("Unsupported GIF version"));
   bool v89a = false;
   for (const auto& f : frames) v89a = v89a || f->local.Sorted() || !f->extensions.empty();
   out.write(v89a ? "GIF89a" : "GIF87a", 6);
@@ -715,11 +715,11 @@ void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
   };
   emit(clear);
   auto px = frame.pixels.Read();
-  if (px[0] >= limit) throw GifError("Color not in color table");
+  if (px[0] >= limit) throw GifError(Tr("Color not in color table"));
   int prefix = px[0];
   for (size_t i = 1; i < px.size(); ++i) {
     const int c = px[i];
-    if (c >= limit) throw GifError("Color not in color table");
+    if (c >= limit) throw GifError(Tr("Color not in color table"));
     const uint32_t key = static_cast<uint32_t>(prefix) * 256 + static_cast<uint32_t>(c);
     int pos = 0;
     const int code = table->Find(key, pos);

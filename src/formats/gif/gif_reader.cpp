@@ -38,7 +38,8 @@ int ReadMemory(GifFileType* gif, GifByteType* dst, int n) {
 // giflib has no text for some error codes (and 0 when a call failed without one).
 std::string GifReason(int code) {
   const char* text = GifErrorString(code);
-  return text ? text : Tr("the data is damaged (giflib error {1})", {std::to_string(code)});
+  return text ? WithLibraryText(Tr("the data cannot be read"), "giflib", text)
+              : Tr("the data is damaged (giflib error {1})", {std::to_string(code)});
 }
 
 struct GifCloser {
@@ -151,7 +152,7 @@ const GraphicClass& GifClass() {
 const InputFormat& GifFormat() {
   static const InputFormat format{
       "GIF",
-      {{Registration::kLate, GifClass, "GIF", "GIF Image"},
+      {{Registration::kLate, GifClass, "GIF", N_("GIF Image")},
         {Registration::kClipboard, GifClass, "", "", "", 49152}},
       RecognisesGif,
       true,

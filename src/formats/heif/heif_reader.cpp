@@ -118,10 +118,11 @@ class HeifGraphic : public BitmapGraphic {
     // libheif ends some messages with a line break of its own.
     while (!what.empty() && (what.back() == '\n' || what.back() == ' ')) what.pop_back();
     if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
-      in.Unsupported(what);
+      in.Unsupported(WithLibraryText(Tr("a variant this program does not read"), "libheif", what));
     if (error.code == heif_error_Memory_allocation_error)
-      throw DecodeError(DecodeKind::kTooLarge, std::string(Tr(kWho)) + ": " + what);
-    in.Invalid(what);
+      throw DecodeError(DecodeKind::kTooLarge,
+                        std::string(Tr(kWho)) + ": " + WithLibraryText(Tr("the picture is too large"), "libheif", what));
+    in.Invalid(WithLibraryText(Tr("the data cannot be read"), "libheif", what));
   }
 };
 
@@ -135,9 +136,9 @@ const GraphicClass& HeifClass() {
 const InputFormat& HeifFormat() {
   static const InputFormat format{
       "HEIF",
-      {{Registration::kSideFormat, HeifClass, "heic", "HEIF images", "High efficiency images"},
-        {Registration::kSideFormat, HeifClass, "heif", "HEIF images", "High efficiency images"},
-        {Registration::kSideFormat, HeifClass, "avif", "HEIF images", "AV1 images"}},
+      {{Registration::kSideFormat, HeifClass, "heic", N_("HEIF images"), N_("High efficiency images")},
+        {Registration::kSideFormat, HeifClass, "heif", N_("HEIF images"), N_("High efficiency images")},
+        {Registration::kSideFormat, HeifClass, "avif", N_("HEIF images"), N_("AV1 images")}},
       RecognisesHeif,
       true,
       false,

@@ -37,8 +37,8 @@ const GraphicClass& IconClass() {
 const InputFormat& IconFormat() {
   static const InputFormat format{
       "Icon",
-      {{Registration::kEarly, IconClass, "ico", "Windows icons"},
-        {Registration::kSideFormat, IconClass, "ico", "Windows icons"}},
+      {{Registration::kEarly, IconClass, "ico", N_("Windows icons")},
+        {Registration::kSideFormat, IconClass, "ico", N_("Windows icons")}},
       nullptr,
       false,
       false,

@@ -118,10 +118,13 @@ class JpegGraphic : public BitmapGraphic {
     char warning[JMSG_LENGTH_MAX] = {};
     if (DecodeJpeg(data, size, &sink, message, warning) != 0) {
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-      throw DecodeError(DecodeKind::kInvalidData, Tr("JPEG error #{1}", {message}));
+      throw DecodeError(DecodeKind::kInvalidData,
+                        Tr("JPEG image error: {1}", {WithLibraryText(Tr("the data cannot be read"), "libjpeg", message)}));
     }
     if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-    if (warning[0]) warnings_.push_back(Tr("JPEG warning: {1}", {warning}));
+    if (warning[0])
+      warnings_.push_back(
+          Tr("JPEG warning: {1}", {WithLibraryText(Tr("the picture is damaged; what could be read is converted"), "libjpeg", warning)}));
     Finish(ExifOrientation(exif_.data(), exif_.size()));
   }
 
@@ -199,12 +202,12 @@ const GraphicClass& JpegClass() {
 const InputFormat& JpegFormat() {
   static const InputFormat format{
       "JPEG",
-      {{Registration::kEarly, JpegClass, "jpeg", "JPEG イメージファイル"},
-        {Registration::kEarly, JpegClass, "jpg", "JPEG イメージファイル"},
-        {Registration::kSideFormat, JpegClass, "jfif", "JPG images", "JFIF images"},
-        {Registration::kSideFormat, JpegClass, "jpg", "JPG images", "JPG images"},
-        {Registration::kSideFormat, JpegClass, "jpe", "JPG images", "JPE images"},
-        {Registration::kSideFormat, JpegClass, "jpeg", "JPG images", "JPEG images"}},
+      {{Registration::kEarly, JpegClass, "jpeg", N_("JPEG イメージファイル")},
+        {Registration::kEarly, JpegClass, "jpg", N_("JPEG イメージファイル")},
+        {Registration::kSideFormat, JpegClass, "jfif", N_("JPG images"), N_("JFIF images")},
+        {Registration::kSideFormat, JpegClass, "jpg", N_("JPG images"), N_("JPG images")},
+        {Registration::kSideFormat, JpegClass, "jpe", N_("JPG images"), N_("JPE images")},
+        {Registration::kSideFormat, JpegClass, "jpeg", N_("JPG images"), N_("JPEG images")}},
       RecognisesJpeg,
       true,
       true,

@@ -108,7 +108,7 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
   const int rc =
       Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(Tr("JPEG error #{1}", {message}));
+  if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 
@@ -129,7 +129,7 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
   const int rc = Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message);
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(Tr("JPEG error #{1}", {message}));
+  if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "formats/formats.h"
+#include "base/messages.h"
 #include "formats/input_format.h"
 #include "formats/mag/mag_image.h"
 
@@ -35,7 +36,7 @@ const GraphicClass& MagClass() {
 const InputFormat& MagFormat() {
   static const InputFormat format{
       "MAG",
-      {{Registration::kLate, MagClass, "MAG", "MAki chan Graphic format"}},
+      {{Registration::kLate, MagClass, "MAG", N_("MAki chan Graphic format")}},
       RecognisesMag,
       true,
       true,

@@ -43,7 +43,7 @@ void MagImage::LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& lim
 
 void MagImage::Parse() {
   const std::vector<uint8_t>& s = data_->stream;
-  if (s.size() < 32 || std::memcmp(s.data(), "MAKI02  ", 8) != 0) throw MagError("is not MAG.");
+  if (s.size() < 32 || std::memcmp(s.data(), "MAKI02  ", 8) != 0) throw MagError(Tr("is not MAG."));
   std::memcpy(data_->file_header.data(), s.data(), 32);
   size_t eof = 32;
   while (eof < s.size() && s[eof] != 0x1A) ++eof;
@@ -188,7 +188,7 @@ void MagImage::Assign(const Bitmap& picture) {
 }
 
 void MagImage::AssignTo(Bitmap& target) const {
-  if (!bitmap_) throw MagOperationError("not have DIB");
+  if (!bitmap_) throw MagOperationError(Tr("not have DIB"));
   target = *bitmap_;
 }
 
@@ -198,7 +198,7 @@ int MagImage::Height() const { return bitmap_ ? bitmap_->Height() : data_->heigh
 void MagImage::SetWidth(int width) {
   const int g = Group();
   const int rounded = (width + g - 1) / g * g;
-  if (rounded + OriginX > 65535) throw MagOperationError("range over");
+  if (rounded + OriginX > 65535) throw MagOperationError(Tr("range over"));
   Bitmap b(rounded, bitmap_ ? bitmap_->Height() : 1, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
   if (bitmap_) b.SetPalette(bitmap_->Palette());
   bitmap_ = std::move(b);
@@ -206,7 +206,7 @@ void MagImage::SetWidth(int width) {
 }
 
 void MagImage::SetHeight(int height) {
-  if (height + OriginY > 65535) throw MagOperationError("range over");
+  if (height + OriginY > 65535) throw MagOperationError(Tr("range over"));
   Bitmap b(bitmap_ ? bitmap_->Width() : 8, height, Color256 ? Bitmap::Format::k8Bit : Bitmap::Format::k4Bit);
   if (bitmap_) b.SetPalette(bitmap_->Palette());
   bitmap_ = std::move(b);
@@ -290,7 +290,7 @@ MagStreams EncodeStreams(const Bitmap& b, int flag_bytes, int64_t flag_a_size) {
 }  // namespace
 
 void MagImage::Encode() {
-  if (!bitmap_) throw MagOperationError("not have DIB");
+  if (!bitmap_) throw MagOperationError(Tr("not have DIB"));
   const Bitmap& b = *bitmap_;
   auto data = std::make_shared<MagData>();
   const int w = b.Width(), h = b.Height();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/messages.h"
 #include "image/bitmap.h"
 #include "image/limits.h"
 #include "image/dib_image.h"
@@ -22,11 +23,11 @@ namespace velmora {
 class MagError : public DecodeError {
  public:
   explicit MagError(const std::string& detail)
-      : Error("MAG image error:" + detail), DecodeError(DecodeKind::kInvalidData) {}
+      : Error(Tr("MAG image error:") + detail), DecodeError(DecodeKind::kInvalidData) {}
 };
 class MagOperationError : public Error {
  public:
-  explicit MagOperationError(const std::string& detail) : Error("MAG invaild operation:" + detail) {}
+  explicit MagOperationError(const std::string& detail) : Error(Tr("MAG invaild operation:") + detail) {}
 };
 
 // The encoded file, shared between copies of a MagImage.

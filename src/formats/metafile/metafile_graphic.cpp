@@ -3,6 +3,7 @@
 // ConvertError.
 
 #include "formats/formats.h"
+#include "base/messages.h"
 #include "formats/input_format.h"
 
 namespace velmora {
@@ -28,12 +29,12 @@ const GraphicClass& MetafileClass() {
 const InputFormat& MetafileFormat() {
   static const InputFormat format{
       "Metafile",
-      {{Registration::kEarly, MetafileClass, "wmf", "Windows metafiles"},
-        {Registration::kEarly, MetafileClass, "emf", "Windows enhanced meta files"},
+      {{Registration::kEarly, MetafileClass, "wmf", N_("Windows metafiles")},
+        {Registration::kEarly, MetafileClass, "emf", N_("Windows enhanced meta files")},
         {Registration::kClipboard, MetafileClass, "", "", "", 3},
         {Registration::kClipboard, MetafileClass, "", "", "", 14},
-        {Registration::kSideFormat, MetafileClass, "wmf", "Windows metafiles"},
-        {Registration::kSideFormat, MetafileClass, "emf", "Windows metafiles", "Windows enhanced meta files"}},
+        {Registration::kSideFormat, MetafileClass, "wmf", N_("Windows metafiles")},
+        {Registration::kSideFormat, MetafileClass, "emf", N_("Windows metafiles"), N_("Windows enhanced meta files")}},
       nullptr,
       false,
       false,

@@ -115,7 +115,7 @@ const GraphicClass& PcdClass() {
 const InputFormat& PcdFormat() {
   static const InputFormat format{
       "Photo CD",
-      {{Registration::kSideFormat, PcdClass, "pcd", "Kodak Photo-CD images"}},
+      {{Registration::kSideFormat, PcdClass, "pcd", N_("Kodak Photo-CD images")}},
       nullptr,
       true,
       true,

@@ -186,9 +186,9 @@ const GraphicClass& PcxClass() {
 const InputFormat& PcxFormat() {
   static const InputFormat format{
       "PCX",
-      {{Registration::kSideFormat, PcxClass, "pcx", "ZSoft Paintbrush images"},
-        {Registration::kSideFormat, PcxClass, "pcc", "ZSoft Paintbrush images"},
-        {Registration::kSideFormat, PcxClass, "scr", "ZSoft Paintbrush images", "Word 5.x screen capture images"}},
+      {{Registration::kSideFormat, PcxClass, "pcx", N_("ZSoft Paintbrush images")},
+        {Registration::kSideFormat, PcxClass, "pcc", N_("ZSoft Paintbrush images")},
+        {Registration::kSideFormat, PcxClass, "scr", N_("ZSoft Paintbrush images"), N_("Word 5.x screen capture images")}},
       nullptr,
       true,
       true,

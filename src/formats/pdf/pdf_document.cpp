@@ -40,7 +40,7 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 
 void WriteNumbered(PdfWriter& out, const PdfObject& object) {
-  if (object.state != PdfObject::State::kIndirect) throw PdfOperationError("internal error wrong object type");
+  if (object.state != PdfObject::State::kIndirect) throw PdfOperationError(Tr("internal error wrong object type"));
   out.Put(std::to_string(object.number) + " " + std::to_string(object.generation) + " obj" + kCrLf);
   object.Write(out);
   out.Put(std::string(kCrLf) + "endobj" + kCrLf);
@@ -164,7 +164,7 @@ void PdfName::Write(PdfWriter& out) const { out.Put(PdfEscapeName(value)); }
 void PdfBinary::Write(PdfWriter& out) const { out.Put(bytes); }
 
 PdfReference::PdfReference(int target_number) : target(target_number) {
-  if (target_number < 0) throw PdfOperationError("virtualObject must be create by CreateVirtual method.");
+  if (target_number < 0) throw PdfOperationError(Tr("virtualObject must be create by CreateVirtual method."));
   state = State::kReference;
 }
 
@@ -233,7 +233,7 @@ void PdfDictionary::WriteReplacing(PdfWriter& out, const std::string& key, const
   out.Put(std::string("<<") + kCrLf);
   for (const auto& e : entries_) {
     if (e.hidden) continue;
-    if (!e.value) throw PdfOperationError("internal error. wrong object.");
+    if (!e.value) throw PdfOperationError(Tr("internal error. wrong object."));
     out.Put(PdfEscapeName(e.key) + " ");
     (value && e.key == key ? *value : *e.value).Write(out);
     out.Put(kCrLf);
@@ -270,7 +270,7 @@ void PdfStream::Write(PdfWriter& out) const {
 PdfXref::PdfXref() = default;
 
 PdfObject* PdfXref::AddObject(std::unique_ptr<PdfObject> object) {
-  if (object->state != PdfObject::State::kDirect) throw PdfOperationError("AddObject --wrong object type.");
+  if (object->state != PdfObject::State::kDirect) throw PdfOperationError(Tr("AddObject --wrong object type."));
   object->state = PdfObject::State::kIndirect;
   object->number = static_cast<int>(objects_.size()) + 1;
   objects_.push_back(std::move(object));
@@ -377,17 +377,17 @@ void PdfDocument::CreateDocument() {
 }
 
 PdfCanvas& PdfDocument::Canvas() {
-  if (!created_) throw PdfOperationError("GetCanvas --Document is null");
+  if (!created_) throw PdfOperationError(Tr("GetCanvas --Document is null"));
   return *canvas_;
 }
 
 PdfDictionary& PdfDocument::Info() {
-  if (!created_) throw PdfOperationError("GetInfo --this method can not use this state..");
+  if (!created_) throw PdfOperationError(Tr("GetInfo --this method can not use this state.."));
   return *info_;
 }
 
 PdfDictionary& PdfDocument::Catalog() {
-  if (!created_) throw PdfOperationError("GetRoot --this method can not use this state..");
+  if (!created_) throw PdfOperationError(Tr("GetRoot --this method can not use this state.."));
   return *catalog_;
 }
 
@@ -410,7 +410,7 @@ void PdfDocument::SetPageLayout(int index) {
 }
 
 void PdfDocument::AddPage() {
-  if (!created_ || !pages_) throw PdfOperationError("AddPage --current pages null.");
+  if (!created_ || !pages_) throw PdfOperationError(Tr("AddPage --current pages null."));
   auto* page = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
   auto* kids = static_cast<PdfArray*>(pages_->Get("Kids"));
   kids->Add(page);
@@ -457,7 +457,7 @@ PdfDictionary& PdfDocument::CreateFont(const std::string& name) {
 }
 
 PdfDictionary& PdfDocument::GetFont(const std::string& name) {
-  if (!created_) throw PdfOperationError("GetFont --document is null.");
+  if (!created_) throw PdfOperationError(Tr("GetFont --document is null."));
   for (auto& [n, font] : fonts_)
     if (n == name) return *font;
   return CreateFont(name);
@@ -476,7 +476,7 @@ PdfObject* PdfDocument::FindXObject(const std::string& name) const {
 void PdfDocument::AddImage(const std::string& name, std::unique_ptr<PdfStream> image) {
   if (HasXObject(name)) throw PdfOperationError("AddImage --the image named " + name + " is already exists..");
   const auto* subtype = image ? dynamic_cast<const PdfName*>(image->dict.Get("Subtype")) : nullptr;
-  if (!subtype || subtype->value != "Image") throw PdfOperationError("AddImage --the image is not valid PdfImage..");
+  if (!subtype || subtype->value != "Image") throw PdfOperationError(Tr("AddImage --the image is not valid PdfImage.."));
   auto* registered = static_cast<PdfStream*>(xref_->AddObject(std::move(image)));
   if (HasXObject(name)) throw PdfOperationError("RegisterXObject --dupulicate name: " + name);
   xobjects_.push_back(registered);
@@ -508,8 +508,8 @@ void PdfDocument::WriteTail(PdfWriter& out) {
 }
 
 void PdfDocument::SaveToStream(std::ostream& stream) {
-  if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
-  if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
+  if (!created_) throw PdfOperationError(Tr("SaveToStream --there is no document to save."));
+  if (!canvas_->Page()) throw PdfOperationError(Tr("GetPage --the Page is nil"));
   if (spool_) throw PdfOperationError(Tr("SaveToStream --the document is spooled"));
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
@@ -522,7 +522,7 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
 }
 
 void PdfDocument::StartSpooling(std::ostream& spool) {
-  if (!created_) throw PdfOperationError("SaveToStream --there is no document to save.");
+  if (!created_) throw PdfOperationError(Tr("SaveToStream --there is no document to save."));
   spool_stream_ = &spool;
   spool_ = std::make_unique<PdfWriter>(spool);
   spool_->xref = xref_.get();
@@ -555,7 +555,7 @@ void PdfDocument::FlushFinishedObjects() {
 
 void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(std::ostream&)>& copy_spool) {
   if (!spool_) throw PdfOperationError(Tr("SaveToStream --the document is not spooled"));
-  if (!canvas_->Page()) throw PdfOperationError("GetPage --the Page is nil");
+  if (!canvas_->Page()) throw PdfOperationError(Tr("GetPage --the Page is nil"));
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
   spool_stream_->flush();

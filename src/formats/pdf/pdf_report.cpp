@@ -1,4 +1,5 @@
 #include "formats/pdf/pdf_report.h"
+#include "base/messages.h"
 #include "formats/output_format.h"
 
 #include <chrono>
@@ -80,7 +81,7 @@ void PdfReport::OpenDocument() {
 }
 
 void PdfReport::PrintPage(ReportPage& page) {
-  if (!doc_) throw PdfOperationError("document is null..");
+  if (!doc_) throw PdfOperationError(Tr("document is null.."));
   doc_->AddPage();
   ++page_count_;
   PdfCanvas& canvas = doc_->Canvas();
@@ -90,7 +91,7 @@ void PdfReport::PrintPage(ReportPage& page) {
 }
 
 void PdfReport::SaveDocument(std::ostream& out) {
-  if (!doc_) throw PdfOperationError("document is null..");
+  if (!doc_) throw PdfOperationError(Tr("document is null.."));
   doc_->SaveToStream(out);
   doc_.reset();
 }

@@ -1,4 +1,5 @@
 #include "formats/png/png_encoder.h"
+#include "base/messages.h"
 #include "formats/output_format.h"
 
 #include <zlib.h>
@@ -50,7 +51,7 @@ void PngEncoder::SetTransparentColor(ColorValue color) {
 }
 
 void PngEncoder::SetIdatSize(int size) {
-  if (size < 256 || size > 100000) throw PngEncoderError("Write PNG Param: Err IDAT Size(min:256  max:100000)");
+  if (size < 256 || size > 100000) throw PngEncoderError(Tr("Write PNG Param: Err IDAT Size(min:256  max:100000)"));
   idat_size_ = size;
 }
 
@@ -174,7 +175,7 @@ void PngEncoder::WriteRows(std::ostream& out, const ImageRows& src) const {
     }
     stream.Finish();
   } catch (const ZlibError&) {
-    throw PngEncoderError("Write Image (PNG): Write Error");
+    throw PngEncoderError(Tr("Write Image (PNG): Write Error"));
   }
 }
 

@@ -39,25 +39,38 @@ struct PngSink {
   void* self;
 };
 
+// A message that starts with this mark is one of our own texts (a catalog
+// key); any other is libpng's own, quoted as it is.
+constexpr char kOwnText = '\x01';
+
 struct Input {
   const uint8_t* data;
   size_t size;
   size_t pos;
   jmp_buf jump;
   char message[200];
+  bool own = false;  // the next png_error is ours
 };
 
 void OnPngError(png_structp png, png_const_charp text) {
   auto* in = static_cast<Input*>(png_get_error_ptr(png));
-  std::snprintf(in->message, sizeof in->message, "%s", text);
+  if (in->own)
+    std::snprintf(in->message, sizeof in->message, "%c%s", kOwnText, text);
+  else
+    std::snprintf(in->message, sizeof in->message, "%s", text);
   longjmp(in->jump, 1);
+}
+
+[[noreturn]] void OwnError(png_structp png, Input& in, const char* key) {
+  in.own = true;
+  png_error(png, key);
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
 void ReadInput(png_structp png, png_bytep dst, size_t n) {
   auto* in = static_cast<Input*>(png_get_io_ptr(png));
-  if (n > in->size - in->pos) png_error(png, "the data ends early");
+  if (n > in->size - in->pos) OwnError(png, *in, N_("the data ends early"));
   std::memcpy(dst, in->data + in->pos, n);
   in->pos += n;
 }
@@ -65,15 +78,18 @@ void ReadInput(png_structp png, png_bytep dst, size_t n) {
 // Returns 0 on success, or 1 with message filled.
 int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngSink* sink, char* message,
               size_t message_size) {
-  Input in{data, size, 0, {}, {}};
+  Input in{data, size, 0, {}, {}, false};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &in, OnPngError, OnPngWarning);
   if (!png) {
-    std::snprintf(message, message_size, "out of memory");
+    std::snprintf(message, message_size, "%c%s", kOwnText, N_("out of memory"));
     return 1;
   }
   png_infop info = png_create_info_struct(png);
   if (!info || setjmp(in.jump)) {
-    std::snprintf(message, message_size, "%s", info ? in.message : "out of memory");
+    if (info)
+      std::snprintf(message, message_size, "%s", in.message);
+    else
+      std::snprintf(message, message_size, "%c%s", kOwnText, N_("out of memory"));
     png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
     return 1;
   }
@@ -103,7 +119,7 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4) png_error(png, "unexpected row layout");
+  if (png_get_rowbytes(png, info) != static_cast<size_t>(width) * 4) OwnError(png, in, N_("unexpected row layout"));
   if (passes > 1) {
     png_read_image(png, sink->interlaced_rows(sink->self));
     png_bytep* rows = sink->interlaced_rows(sink->self);
@@ -133,7 +149,9 @@ class PngGraphic : public BitmapGraphic {
       rgba_.clear();
       rows_.clear();
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-      throw DecodeError(DecodeKind::kInvalidData, Tr("PNG image error: {1}", {message}));
+      const std::string reason = message[0] == kOwnText ? Tr(message + 1)
+                                                           : WithLibraryText(Tr("the data cannot be read"), "libpng", message);
+      throw DecodeError(DecodeKind::kInvalidData, Tr("PNG image error: {1}", {reason}));
     }
     rgba_.clear();
     rows_.clear();
@@ -191,8 +209,8 @@ const GraphicClass& PngEncoderClass() {
 const InputFormat& PngFormat() {
   static const InputFormat format{
       "PNG",
-      {{Registration::kSideFormat, PngSideClass, "png", "Portable network graphic images"},
-        {Registration::kLate, PngEncoderClass, "PNG", "PNG Format"}},
+      {{Registration::kSideFormat, PngSideClass, "png", N_("Portable network graphic images")},
+        {Registration::kLate, PngEncoderClass, "PNG", N_("PNG Format")}},
       RecognisesPng,
       true,
       true,

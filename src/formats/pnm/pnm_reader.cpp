@@ -158,9 +158,9 @@ const GraphicClass& PnmClass() {
 const InputFormat& PnmFormat() {
   static const InputFormat format{
       "PNM",
-      {{Registration::kSideFormat, PnmClass, "ppm", "Portable map images", "Portable pixel map images"},
-        {Registration::kSideFormat, PnmClass, "pgm", "Portable map images", "Portable gray map images"},
-        {Registration::kSideFormat, PnmClass, "pbm", "Portable map images", "Portable bitmap images"}},
+      {{Registration::kSideFormat, PnmClass, "ppm", N_("Portable map images"), N_("Portable pixel map images")},
+        {Registration::kSideFormat, PnmClass, "pgm", N_("Portable map images"), N_("Portable gray map images")},
+        {Registration::kSideFormat, PnmClass, "pbm", N_("Portable map images"), N_("Portable bitmap images")}},
       nullptr,
       true,
       true,

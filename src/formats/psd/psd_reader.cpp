@@ -271,8 +271,8 @@ const GraphicClass& PsdClass() {
 const InputFormat& PsdFormat() {
   static const InputFormat format{
       "Photoshop",
-      {{Registration::kSideFormat, PsdClass, "psd", "Photoshop images"},
-        {Registration::kSideFormat, PsdClass, "pdd", "Photoshop images"}},
+      {{Registration::kSideFormat, PsdClass, "psd", N_("Photoshop images")},
+        {Registration::kSideFormat, PsdClass, "pdd", N_("Photoshop images")}},
       nullptr,
       true,
       true,

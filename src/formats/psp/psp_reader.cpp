@@ -416,7 +416,7 @@ const GraphicClass& PspClass() {
 const InputFormat& PspFormat() {
   static const InputFormat format{
       "Paint Shop Pro",
-      {{Registration::kSideFormat, PspClass, "psp", "Paintshop Pro images"}},
+      {{Registration::kSideFormat, PspClass, "psp", N_("Paintshop Pro images")}},
       nullptr,
       true,
       true,

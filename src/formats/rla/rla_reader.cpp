@@ -141,8 +141,8 @@ const GraphicClass& RlaClass() {
 const InputFormat& RlaFormat() {
   static const InputFormat format{
       "RLA",
-      {{Registration::kSideFormat, RlaClass, "rpf", "Alias/Wavefront images"},
-        {Registration::kSideFormat, RlaClass, "rla", "Alias/Wavefront images"}},
+      {{Registration::kSideFormat, RlaClass, "rpf", N_("Alias/Wavefront images")},
+        {Registration::kSideFormat, RlaClass, "rla", N_("Alias/Wavefront images")}},
       nullptr,
       true,
       true,

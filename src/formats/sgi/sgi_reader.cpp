@@ -145,10 +145,10 @@ const GraphicClass& SgiClass() {
 const InputFormat& SgiFormat() {
   static const InputFormat format{
       "SGI",
-      {{Registration::kSideFormat, SgiClass, "sgi", "SGI images", "SGI true color images"},
-        {Registration::kSideFormat, SgiClass, "rgba", "SGI images", "SGI true color images with alpha"},
-        {Registration::kSideFormat, SgiClass, "rgb", "SGI images", "SGI true color images"},
-        {Registration::kSideFormat, SgiClass, "bw", "SGI images", "SGI black/white images"}},
+      {{Registration::kSideFormat, SgiClass, "sgi", N_("SGI images"), N_("SGI true color images")},
+        {Registration::kSideFormat, SgiClass, "rgba", N_("SGI images"), N_("SGI true color images with alpha")},
+        {Registration::kSideFormat, SgiClass, "rgb", N_("SGI images"), N_("SGI true color images")},
+        {Registration::kSideFormat, SgiClass, "bw", N_("SGI images"), N_("SGI black/white images")}},
       nullptr,
       true,
       true,

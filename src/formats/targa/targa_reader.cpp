@@ -237,11 +237,11 @@ const GraphicClass& TargaClass() {
 const InputFormat& TargaFormat() {
   static const InputFormat format{
       "Targa",
-      {{Registration::kSideFormat, TargaClass, "win", "Truevision images"},
-        {Registration::kSideFormat, TargaClass, "vst", "Truevision images"},
-        {Registration::kSideFormat, TargaClass, "vda", "Truevision images"},
-        {Registration::kSideFormat, TargaClass, "tga", "Truevision images"},
-        {Registration::kSideFormat, TargaClass, "icb", "Truevision images"}},
+      {{Registration::kSideFormat, TargaClass, "win", N_("Truevision images")},
+        {Registration::kSideFormat, TargaClass, "vst", N_("Truevision images")},
+        {Registration::kSideFormat, TargaClass, "vda", N_("Truevision images")},
+        {Registration::kSideFormat, TargaClass, "tga", N_("Truevision images")},
+        {Registration::kSideFormat, TargaClass, "icb", N_("Truevision images")}},
       nullptr,
       true,
       true,

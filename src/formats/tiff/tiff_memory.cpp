@@ -8,6 +8,8 @@
 #include "base/scratch.h"
 #include "formats/tiff/tiff_private.h"
 
+#include "base/messages.h"
+
 namespace velmora::tiff {
 
 OutputBuffer::OutputBuffer(size_t expected)
@@ -105,6 +107,10 @@ Handle Open(const char* mode, MemoryFile& file, Diagnostics& diagnostics, int64_
   return Handle(TIFFClientOpenExt(file.output ? "output" : "input", mode, &file, ReadProc, WriteProc, SeekProc,
                                   CloseProc, SizeProc, MapProc, UnmapProc, options.get()),
                 &TIFFClose);
+}
+
+std::string Diagnostics::Quoted(const std::string& lead) const {
+  return failed ? WithLibraryText(lead, "libtiff", first_error) : lead;
 }
 
 }  // namespace velmora::tiff

@@ -42,8 +42,8 @@ struct MemoryFile {
 struct Diagnostics {
   char first_error[256] = {};
   bool failed = false;
-  // " (the error)" when there was one, for appending to a message.
-  std::string Suffix() const { return failed ? std::string(" (") + first_error + ")" : std::string(); }
+  // The lead, with libtiff's own text quoted after it when there was one.
+  std::string Quoted(const std::string& lead) const;
 };
 
 using Handle = std::unique_ptr<TIFF, decltype(&TIFFClose)>;

@@ -66,7 +66,7 @@ class TiffGraphic : public BitmapGraphic {
     tiff::Handle tif = tiff::Open("r", memory, diagnostics, Limits().max_allocation);
     if (!tif)
       throw DecodeError(DecodeKind::kInvalidData,
-                        "TIFF image error: not a readable TIFF file" + diagnostics.Suffix());
+                        Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("not a readable TIFF file"))}));
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
@@ -75,8 +75,9 @@ class TiffGraphic : public BitmapGraphic {
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tif.get(), reason) || !TIFFRGBAImageBegin(&image, tif.get(), 1, reason))
       throw DecodeError(DecodeKind::kInvalidData,
-                        "TIFF image error: the image data cannot be decoded" +
-                            (diagnostics.failed ? diagnostics.Suffix() : " (" + std::string(reason) + ")"));
+                        Tr("TIFF image error: {1}",
+                           {diagnostics.failed ? diagnostics.Quoted(Tr("the image data cannot be decoded"))
+                                               : WithLibraryText(Tr("the image data cannot be decoded"), "libtiff", reason)}));
     std::unique_ptr<TIFFRGBAImage, void (*)(TIFFRGBAImage*)> ended(&image, TIFFRGBAImageEnd);
     image.req_orientation = ORIENTATION_TOPLEFT;
     Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
@@ -92,7 +93,7 @@ class TiffGraphic : public BitmapGraphic {
       // hand back a picture with the undecodable parts left blank.
       if (!TIFFRGBAImageGet(&image, raster.data(), width, rows) || diagnostics.failed)
         throw DecodeError(DecodeKind::kInvalidData,
-                          "TIFF image error: the image data cannot be decoded" + diagnostics.Suffix());
+                          Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("the image data cannot be decoded"))}));
       for (uint32_t y = 0; y < rows; ++y) {
         const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
         uint8_t* d = out.Row(static_cast<int>(top + y));
@@ -120,9 +121,9 @@ const GraphicClass& TiffClass() {
 const InputFormat& TiffFormat() {
   static const InputFormat format{
       "TIFF",
-      {{Registration::kSideFormat, TiffClass, "tiff", "Tagged image file format images", "Macintosh TIFF images"},
-        {Registration::kSideFormat, TiffClass, "tif", "Tagged image file format images", "PC TIF images"},
-        {Registration::kSideFormat, TiffClass, "fax", "Tagged image file format images", "GFI fax images"}},
+      {{Registration::kSideFormat, TiffClass, "tiff", N_("Tagged image file format images"), N_("Macintosh TIFF images")},
+        {Registration::kSideFormat, TiffClass, "tif", N_("Tagged image file format images"), N_("PC TIF images")},
+        {Registration::kSideFormat, TiffClass, "fax", N_("Tagged image file format images"), N_("GFI fax images")}},
       RecognisesTiff,
       true,
       true,

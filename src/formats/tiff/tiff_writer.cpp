@@ -28,7 +28,7 @@ void Encode(const ImageRows& b, std::ostream& out) {
     memory.output = &buffer;
     tiff::Diagnostics diagnostics;
     tiff::Handle tif = tiff::Open("w", memory, diagnostics);
-    if (!tif) throw TiffWriteError(Tr("TIFF error: cannot start the encoder{1}", {diagnostics.Suffix()}));
+    if (!tif) throw TiffWriteError(diagnostics.Quoted(Tr("TIFF error: cannot start the encoder")));
     TIFF* t = tif.get();
     const int bits = b.Bits();
     const bool rgb = bits == 24;

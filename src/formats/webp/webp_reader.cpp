@@ -110,7 +110,7 @@ const GraphicClass& WebpClass() {
 const InputFormat& WebpFormat() {
   static const InputFormat format{
       "WebP",
-      {{Registration::kSideFormat, WebpClass, "webp", "WebP images"}},
+      {{Registration::kSideFormat, WebpClass, "webp", N_("WebP images")}},
       RecognisesWebp,
       true,
       false,
