@@ -283,6 +283,120 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>すべてのファイル</source>
         <translation>All files</translation>
     </message>
+    <message>
+        <source>BMP (Windows ビットマップ) で書き出します</source>
+        <translation>Writes BMP (Windows bitmap)</translation>
+    </message>
+    <message>
+        <source>JPEG で書き出します</source>
+        <translation>Writes JPEG</translation>
+    </message>
+    <message>
+        <source>PNG で書き出します</source>
+        <translation>Writes PNG</translation>
+    </message>
+    <message>
+        <source>MAG (まきちゃんグラフィック) で書き出します</source>
+        <translation>Writes MAG (MAki chan Graphic)</translation>
+    </message>
+    <message>
+        <source>GIF で書き出します</source>
+        <translation>Writes GIF</translation>
+    </message>
+    <message>
+        <source>アイコン (ICO) で書き出します</source>
+        <translation>Writes an icon (ICO)</translation>
+    </message>
+    <message>
+        <source>PDF で書き出します</source>
+        <translation>Writes PDF</translation>
+    </message>
+    <message>
+        <source>TIFF で書き出します</source>
+        <translation>Writes TIFF</translation>
+    </message>
+    <message>
+        <source>書き出す画像の色数</source>
+        <translation>The colours of the written pictures</translation>
+    </message>
+    <message>
+        <source>左上の画素の色 (または選んだ色) を透明にします (png、gif、ico)</source>
+        <translation>Makes the colour of the top-left pixel (or the picked one) transparent (png, gif, ico)</translation>
+    </message>
+    <message>
+        <source>ドロップしたすべての画像を 1 つの PDF にまとめます</source>
+        <translation>Puts every dropped picture into one PDF</translation>
+    </message>
+    <message>
+        <source>ドロップしたすべての画像を 1 つのアニメーション GIF にまとめます</source>
+        <translation>Puts every dropped picture into one animated GIF</translation>
+    </message>
+    <message>
+        <source>アニメーション GIF のコマの表示時間 (1/100 秒)</source>
+        <translation>How long each frame of the animated GIF shows (1/100 s)</translation>
+    </message>
+    <message>
+        <source>JPEG の画質と PNG の圧縮: 左ほど小さく、右ほど美しく</source>
+        <translation>JPEG quality and PNG compression: smaller to the left, finer to the right</translation>
+    </message>
+    <message>
+        <source>JPEG の画質と PNG の圧縮 (1〜10)</source>
+        <translation>JPEG quality and PNG compression (1 to 10)</translation>
+    </message>
+    <message>
+        <source>アイコンの大きさ (ピクセル)</source>
+        <translation>Icon size (pixels)</translation>
+    </message>
+    <message>
+        <source>書き出す画像の大きさ</source>
+        <translation>The size of the written pictures</translation>
+    </message>
+    <message>
+        <source>ここに画像ファイルやフォルダをドロップすると変換します</source>
+        <translation>Drop picture files or folders here to convert them</translation>
+    </message>
+    <message>
+        <source>Ctrl+O</source>
+        <translation>Ctrl+O</translation>
+    </message>
+    <message>
+        <source>Ctrl+Q</source>
+        <translation>Ctrl+Q</translation>
+    </message>
+    <message>
+        <source>F1</source>
+        <translation>F1</translation>
+    </message>
+    <message>
+        <source>変換結果表示</source>
+        <translation>Show results</translation>
+    </message>
+    <message>
+        <source>%1 件</source>
+        <translation>%1 files</translation>
+    </message>
+    <message>
+        <source>ヘルプを開けませんでした。HTML を表示するブラウザーが見つかりません:
+%1</source>
+        <translation>The help could not be opened: no browser for HTML was found:
+%1</translation>
+    </message>
+    <message>
+        <source>変換できなかったファイル: %1 件</source>
+        <translation>Files that could not be converted: %1</translation>
+    </message>
+    <message>
+        <source>このバッチでは以降表示しない</source>
+        <translation>Don't show again for this batch</translation>
+    </message>
+    <message>
+        <source>残り約 %1 分 %2 秒</source>
+        <translation>about %1 min %2 s left</translation>
+    </message>
+    <message>
+        <source>残り約 %1 秒</source>
+        <translation>about %1 s left</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>
@@ -314,6 +428,34 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>並び替え終了</source>
         <translation>Done</translation>
     </message>
+    <message>
+        <source>見出しをクリックすると並べ替えます</source>
+        <translation>Click a heading to sort by it</translation>
+    </message>
+    <message>
+        <source>選んだファイルを 1 つ前に移動します</source>
+        <translation>Moves the chosen file one place up</translation>
+    </message>
+    <message>
+        <source>選んだファイルを 1 つ後に移動します</source>
+        <translation>Moves the chosen file one place down</translation>
+    </message>
+    <message>
+        <source>選んだファイルを一覧から外します</source>
+        <translation>Takes the chosen file out of the list</translation>
+    </message>
+    <message>
+        <source>まとめた出力のファイル名を指定します</source>
+        <translation>Gives the combined output a name of your choice</translation>
+    </message>
+    <message>
+        <source>まとめた出力のファイル名 (拡張子なし)</source>
+        <translation>The combined output's name (without extension)</translation>
+    </message>
+    <message>
+        <source>この順番で変換します</source>
+        <translation>Converts in this order</translation>
+    </message>
 </context>
 <context>
     <name>PickerWindow</name>
@@ -341,6 +483,18 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>透明にする色の画素をクリックします</source>
+        <translation>Click a pixel of the colour that becomes transparent</translation>
+    </message>
+    <message>
+        <source>選んだ色</source>
+        <translation>The picked colour</translation>
+    </message>
+    <message>
+        <source>この色で変換します</source>
+        <translation>Converts with this colour</translation>
+    </message>
 </context>
 <context>
     <name>ResultsWindow</name>
@@ -351,6 +505,14 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>閉じる</source>
         <translation>Close</translation>
+    </message>
+    <message>
+        <source>最後の変換で書き出したファイルと、変換できなかったファイル</source>
+        <translation>The files the last conversion wrote, and those it could not convert</translation>
+    </message>
+    <message>
+        <source>閉じます</source>
+        <translation>Closes this window</translation>
     </message>
 </context>
 <context>
@@ -426,6 +588,66 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>閉じる</source>
         <translation>Close</translation>
+    </message>
+    <message>
+        <source>変換元と同じフォルダに書き出します</source>
+        <translation>Writes beside the source</translation>
+    </message>
+    <message>
+        <source>プログラムのフォルダに書き出します</source>
+        <translation>Writes into the program's folder</translation>
+    </message>
+    <message>
+        <source>下で指定したフォルダに書き出します</source>
+        <translation>Writes into the folder below</translation>
+    </message>
+    <message>
+        <source>書き出し先のフォルダ</source>
+        <translation>The folder outputs are written into</translation>
+    </message>
+    <message>
+        <source>書き出し先のフォルダを選びます</source>
+        <translation>Chooses the folder outputs are written into</translation>
+    </message>
+    <message>
+        <source>変換後のメッセージや失敗のメッセージを表示しません</source>
+        <translation>Shows no message after a conversion or for a failure</translation>
+    </message>
+    <message>
+        <source>メインウインドウを常にほかのウインドウの前に表示します</source>
+        <translation>Keeps the main window in front of other windows</translation>
+    </message>
+    <message>
+        <source>ファイルマネージャーの「送る」メニューに Velmora を登録します</source>
+        <translation>Adds Velmora to the file manager's Send To menu</translation>
+    </message>
+    <message>
+        <source>クリップボードに画像がコピーされるたびに変換します</source>
+        <translation>Converts every picture copied to the clipboard</translation>
+    </message>
+    <message>
+        <source>すべての出力を書き出せた変換元をゴミ箱へ移動します</source>
+        <translation>Moves a source to the trash once all its outputs are written</translation>
+    </message>
+    <message>
+        <source>同じ名前のファイルがあっても確認せずに上書きします</source>
+        <translation>Replaces files of the same name without asking</translation>
+    </message>
+    <message>
+        <source>出力ファイル名の末尾に s を付けます (a.jpg → as.png)</source>
+        <translation>Adds "s" to output names (a.jpg → as.png)</translation>
+    </message>
+    <message>
+        <source>出力ファイルの日付を変換元の日付にします</source>
+        <translation>Gives outputs their source's date</translation>
+    </message>
+    <message>
+        <source>画像ごとに透明にする色をクリックで選びます</source>
+        <translation>Picks the transparent colour of each picture with a click</translation>
+    </message>
+    <message>
+        <source>設定を閉じます</source>
+        <translation>Closes the settings</translation>
     </message>
 </context>
 </TS>

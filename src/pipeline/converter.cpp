@@ -169,6 +169,7 @@ void Converter::StartBatch(const std::vector<std::string>& entries) {
   if (settings_.AnimatedGifOn()) animated_gif_ = CreateAnimatedGif(settings_);
   if (settings_.CombinedPdfOn()) combined_pdf_ = CreateCombinedPdf(settings_);
   gif_collected_ = pdf_collected_ = false;
+  converted_ = 0;
   for (const auto& entry : entries) {
     if (!platform::FolderExists(entry)) {
       guard_.ProtectSource(entry);
@@ -245,15 +246,18 @@ Converter::Tally Converter::ConvertEntries(const std::vector<std::string>& entri
 
 void Converter::EndStopped() {
   // What was done stays listed; nothing combined is written, so nothing
-  // waits for the trash.
+  // waits for the trash. The message says so, lines or none.
   last_stopped_ = true;
+  std::string note = Tr("Stopped: {1} of the files were converted.", {std::to_string(converted_)});
+  if (combined_pdf_ && pdf_collected_) note += kMessageBreak + std::string(Tr("The combined PDF collected so far was not written."));
+  if (animated_gif_ && gif_collected_) note += kMessageBreak + std::string(Tr("The animated GIF collected so far was not written."));
   animated_gif_.reset();
   combined_pdf_.reset();
   fate_.DropDeferred();
   ui_.ShowProgress(false);
   ui_.SetStatusText(Tr(kBatchStopped));
   ui_.SetDropCaption(Tr(kDropCaption));
-  ShowResults(MessageKind::kFinal);
+  ShowResults(MessageKind::kFinal, note);
 }
 
 void Converter::EndBatch(const std::vector<std::string>& entries, const Tally& tally) {
@@ -288,14 +292,17 @@ void Converter::AddLine(std::string line) {
   result_lines_.push_back(std::move(line));
 }
 
-void Converter::ShowResults(MessageKind kind) {
-  if (!result_lines_.empty()) {
-    if (!settings_.A_dialog) {
-      std::string text = std::string(Tr("次のファイルとして保存しました。")) + kMessageBreak;
+void Converter::ShowResults(MessageKind kind, const std::string& note) {
+  // The results window is filled first: the message may offer to open it.
+  if (!result_lines_.empty()) ui_.SetResults(result_lines_);
+  if (!settings_.A_dialog && (!result_lines_.empty() || !note.empty())) {
+    std::string text;
+    if (!result_lines_.empty()) {
+      text = std::string(Tr("次のファイルとして保存しました。")) + kMessageBreak;
       for (const auto& line : result_lines_) text += line + "\r\n";
-      ui_.ShowMessage(kind, text);
     }
-    ui_.SetResults(result_lines_);
+    if (!note.empty()) text += (text.empty() ? "" : kMessageBreak) + note;
+    ui_.ShowMessage(kind, text);
   }
   result_lines_.clear();
 }
@@ -373,6 +380,7 @@ void Converter::ConvertEntry(const std::string& source, Prepared* prepared) {
     ConvertPrepared(source, prepared);
     if (settings_.V_olddate && fate_.DateFound())
       for (const auto& path : written_) fate_.Stamp(path);
+    if (!outcome_.incomplete) ++converted_;
   } catch (const std::exception& e) {
     ReportFailure(source, e.what());
   }
@@ -500,13 +508,27 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
   guard_.Written(output_path_, source);
   const auto info = platform::LookUp(output_path_);
   const std::string size_text = info ? SizeText(info->size) : "? B";
-  AddLine(source + kArrow + output_path_ + " " + size_text);
+  AddLine(source + kArrow + output_path_ + " " + size_text +
+          (output_redirected_ ? Tr(" (the current folder cannot be written: saved in the pictures folder)") : ""));
 }
 
 void Converter::ResolveOutputPath(const std::string& source, const std::string& extension, bool combined) {
   fate_.RecordDate(settings_, source);
   output_allowed_ = true;
   output_path_ = OutputPathFor(settings_, naming_, source, extension, combined);
+  output_redirected_ = false;
+  if (output_path_.find('/') == std::string::npos) {
+    // A clipboard picture beside its source lands in the current folder,
+    // named in full; one the user cannot write to (a program started from a
+    // menu may stand in "/") gives way to the pictures folder.
+    const std::string here = platform::AbsolutePath(".");
+    if (platform::IsWritableFolder(here)) {
+      output_path_ = (here == "/" ? "" : here) + "/" + output_path_;
+    } else {
+      output_path_ = platform::PicturesFolder() + output_path_;
+      output_redirected_ = true;
+    }
+  }
   guard_.Check(output_path_);
   if (!settings_.V_over && platform::FileExists(output_path_)) {
     // A dry run asks nothing: an existing file counts as declined.

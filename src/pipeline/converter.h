@@ -138,8 +138,9 @@ class Converter {
   std::unique_ptr<Graphic> LoadClipboardPicture();
   void ReportFailure(const std::string& source, const std::string& reason);
   void AddLine(std::string line);
-  // The summary message (unless dialogs are off) and the results list; empties the lines.
-  void ShowResults(MessageKind kind);
+  // The summary message (unless dialogs are off), with note after the lines,
+  // and the results list; empties the lines.
+  void ShowResults(MessageKind kind, const std::string& note = "");
 
   // One source (converter.cpp).
   void ConvertEntry(const std::string& source, Prepared* prepared = nullptr);
@@ -176,6 +177,7 @@ class Converter {
   std::vector<std::string> result_lines_;
   std::string output_path_;
   bool output_allowed_ = true;
+  bool output_redirected_ = false;  // to the pictures folder: the current one cannot be written
   int clip_counter_ = 0;
   ColorValue picked_color_;
   int x_point_ = 0;
@@ -186,6 +188,7 @@ class Converter {
   bool gif_collected_ = false;  // a frame was added (also in a dry run)
   bool pdf_collected_ = false;
   SourceOutcome outcome_;
+  size_t converted_ = 0;  // sources of the batch converted whole
 
   bool busy_ = false;
   std::deque<Request> queue_;

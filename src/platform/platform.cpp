@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
 #include <memory>
 
 namespace velmora::platform {
@@ -95,6 +96,21 @@ std::string ProgramFolder() {
 
 std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config") + "/velmora/"; }
 std::string DataHome() { return EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); }
+
+std::string PicturesFolder() {
+  const std::string home = Home();
+  std::ifstream dirs(EnvOr("XDG_CONFIG_HOME", home + "/.config") + "/user-dirs.dirs");
+  for (std::string line; std::getline(dirs, line);) {
+    if (line.rfind("XDG_PICTURES_DIR=", 0) != 0) continue;
+    std::string value = line.substr(17);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    if (value.rfind("$HOME", 0) == 0) value = home + value.substr(5);
+    if (!value.empty() && value != home && value != home + "/" && FolderExists(value))
+      return value.back() == '/' ? value : value + "/";
+  }
+  if (FolderExists(home + "/Pictures")) return home + "/Pictures/";
+  return home + "/";
+}
 
 bool FileExists(const std::string& path) {
   struct stat st;

@@ -37,6 +37,10 @@ std::string ProgramFolder();
 std::string ConfigFolder();
 // $XDG_DATA_HOME (default ~/.local/share), without a trailing "/".
 std::string DataHome();
+// The user's pictures folder as the desktop names it (XDG_PICTURES_DIR in
+// user-dirs.dirs, as xdg-user-dir reads it), else ~/Pictures when it exists,
+// else the home folder; with a trailing "/".
+std::string PicturesFolder();
 
 bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);

@@ -2,7 +2,12 @@
 // platform: enabling rules, the delay field's key filter, the quality twins,
 // the bar toggles, settings in and out, drops and a command-line start that
 // go through the real pipeline, and the results list's horizontal extent.
+#include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QAction>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QScreen>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -22,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/gui/final_message.h"
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
@@ -109,6 +115,10 @@ class MainWindowTest : public QObject {
   void OpenFilterListsEveryFormatTheLoaderReads();
   void EnglishReplacesEveryJapaneseText();
   void WindowsKeepTheirCaptionsPlacesAndState();
+  void ALongFinalMessageFitsTheScreenAndScrolls();
+  void FailureBoxesCanBeQuietedForTheBatch();
+  void AWindowOffTheScreenComesBackWhole();
+  void EveryControlHasATooltip();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -467,6 +477,106 @@ void MainWindowTest::WindowsKeepTheirCaptionsPlacesAndState() {
   // A "Min" start leaves the window as laid out, and that is what is saved.
   const std::string saved = ReadText(ini);
   QVERIFY2(saved.find("Window_State=Normal\r\n") != std::string::npos, saved.c_str());
+}
+
+void MainWindowTest::ALongFinalMessageFitsTheScreenAndScrolls() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  std::vector<std::string> lines;
+  std::string text = "次のファイルとして保存しました。\n\r";
+  for (int i = 0; i < 500; ++i) {
+    lines.push_back("/photos/p" + std::to_string(i) + ".jpg → /photos/p" + std::to_string(i) + ".png 12 KB");
+    text += lines.back() + "\r\n";
+  }
+  app.Main().SetResults(lines);
+  bool seen = false, fits = false, scrolls = false, counted = false;
+  int listed = 0;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<FinalMessage*>(QApplication::activeModalWidget());
+    if (!box) {
+      if (auto* other = qobject_cast<QDialog*>(QApplication::activeModalWidget())) other->accept();
+      return;
+    }
+    seen = true;
+    fits = box->height() <= box->screen()->availableGeometry().height();
+    listed = box->List()->count();
+    scrolls = box->List()->verticalScrollBar()->maximum() > 0;
+    for (QLabel* label : box->findChildren<QLabel*>()) counted |= label->text() == "500 件";
+    box->accept();
+  });
+  app.Main().ShowMessage(MessageKind::kFinal, text);
+  QVERIFY(seen);
+  QVERIFY(fits);
+  QCOMPARE(listed, 500);
+  QVERIFY(scrolls);
+  QVERIFY(counted);
+}
+
+void MainWindowTest::FailureBoxesCanBeQuietedForTheBatch() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  WriteIni(ini, "[Format]\r\npng=1\r\n");
+  Picture(dir / "in/d.bmp");
+  for (const char* name : {"in/a.bmp", "in/b.bmp", "in/c.bmp"}) WriteIni(dir / name, "BM not a picture");
+  VelmoraApp app(ini, false);
+  int failure_boxes = 0;
+  QString final_text;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    if (box->checkBox()) {
+      ++failure_boxes;
+      box->checkBox()->setChecked(true);  // no more of these in this batch
+    } else {
+      final_text = box->text();
+    }
+    box->accept();
+  });
+  timer.start(10);
+  app.Main().DropFiles({dir / "in"});
+  QCOMPARE(failure_boxes, 1);
+  QVERIFY2(final_text.contains("変換できなかったファイル: 3 件"), qPrintable(final_text));
+  // The next batch shows its failures again.
+  app.Main().DropFiles({dir / "in/a.bmp"});
+  QCOMPARE(failure_boxes, 2);
+}
+
+void MainWindowTest::AWindowOffTheScreenComesBackWhole() {
+  Scratch dir;
+  const std::string ini = dir / "Velmora.ini";
+  const std::string stored = "[Window]\r\nPos.X=3000\r\nPos.Y=2000\r\nSize.XSize=5000\r\nSize.YSize=300\r\nWindow_State=Normal\r\n";
+  WriteIni(ini, stored);
+  {
+    VelmoraApp app(ini, false);
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(room.contains(app.Main().geometry()), qPrintable(QString("%1,%2 %3x%4").arg(app.Main().x()).arg(app.Main().y()).arg(app.Main().width()).arg(app.Main().height())));
+    QCOMPARE(app.Main().height(), 300);
+    app.Main().show();
+    app.Main().Activate();
+    app.Main().close();
+  }
+  // Brought back by the program, not moved by the user: the stored place stays.
+  QVERIFY(ReadText(ini).rfind(stored, 0) == 0);
+}
+
+void MainWindowTest::EveryControlHasATooltip() {
+  Scratch dir;
+  VelmoraApp app(dir / "Velmora.ini", false);
+  const QWidget* windows[] = {&app.Main(), &app.SettingsDlg(), &app.Order(), &app.Picker(), &app.Results()};
+  int checked = 0;
+  for (const QWidget* window : windows)
+    for (const QWidget* w : window->findChildren<QWidget*>()) {
+      const bool control = qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w) ||
+                           qobject_cast<const QLineEdit*>(w) || qobject_cast<const QSlider*>(w) ||
+                           qobject_cast<const QAbstractItemView*>(w);
+      // The widgets a control is made of (a combo box's list, a view's
+      // scroll bars) and the stop button's place in the status bar aside.
+      if (!control || w->objectName().isEmpty() || w->objectName().startsWith("qt_")) continue;
+      QVERIFY2(!w->toolTip().isEmpty(), qPrintable(w->objectName()));
+      ++checked;
+    }
+  QVERIFY(checked >= 35);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 
+#include "base/messages.h"
 #include "image/dib_image.h"
 #include "pipeline/fakes.h"
 #include "platform/platform.h"
@@ -88,8 +89,22 @@ TEST_F(ConverterTest, NamingRules) {
   c.ResolveOutputPath("/p.d/noext", "gif");
   EXPECT_EQ(c.OutputPath(), "/p.d/noexts.gif");
   settings.V_adds = false;
+  // A clipboard picture: in the current folder, named in full; in the
+  // pictures folder when the current one cannot be written (here: gone).
+  const fs::path here = fs::current_path();
+  fs::create_directories(dir / "cwd");
+  fs::current_path(dir / "cwd");
   c.ResolveOutputPath("Clip2", "png");
-  EXPECT_EQ(c.OutputPath(), "Clip2.png");
+  EXPECT_EQ(c.OutputPath(), (dir / "cwd") + "/Clip2.png");
+  fs::create_directories(dir / "home/Pictures");
+  {
+    test::ScopedEnv home("HOME", dir / "home");
+    test::ScopedEnv config("XDG_CONFIG_HOME", dir / "home/.config");
+    fs::remove(dir / "cwd");
+    c.ResolveOutputPath("Clip2", "png");
+    EXPECT_EQ(c.OutputPath(), (dir / "home/Pictures") + "/Clip2.png");
+  }
+  fs::current_path(here);
   settings.S_sourcefile = false;
   settings.S_folder = true;
   settings.S_folder_n = "/out/";
@@ -392,6 +407,28 @@ TEST_F(ConverterTest, EmptyCombinedBatchEndsSilently) {
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(ui.status_history.back().empty());
   EXPECT_FALSE(ui.progress_visible);
+}
+
+TEST_F(ConverterTest, StoppedBatchSaysHowFarItGotAndWritesNoCombinedPdf) {
+  settings.C_pdf = true;
+  settings.C_Multipdf = true;
+  const std::string a = File("a.dib"), b = File("b.dib");
+  Converter& c = C();
+  // Pressed while the first file is converted: seen before the second.
+  ui.on_pending_events = [&] { ui.on_pending_events = [&] { c.RequestStop(); }; };
+  c.RunBatch({a, b});
+  EXPECT_TRUE(c.LastBatchStopped());
+  EXPECT_TRUE(fs::exists(dir / "a.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "b.bmp"));
+  EXPECT_FALSE(fs::exists(dir / "b.pdf"));
+  ASSERT_EQ(ui.Count(MessageKind::kFinal), 1);
+  const std::string& text = ui.messages.back().second;
+  EXPECT_NE(text.find(Tr("Stopped: {1} of the files were converted.", {"1"}) + "\n\r" +
+                      Tr("The combined PDF collected so far was not written.")),
+            std::string::npos)
+      << text;
+  ASSERT_EQ(ui.results.size(), 1u);
+  EXPECT_EQ(ui.results[0].rfind(a + " → " + (dir / "a.bmp"), 0), 0u) << ui.results[0];
 }
 
 }  // namespace

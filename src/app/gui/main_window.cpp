@@ -16,6 +16,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -25,6 +27,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "app/gui/final_message.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
 #include "app/gui/qt_clipboard.h"
@@ -124,7 +127,8 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   ui_->StatusBar1->addWidget(status_, 1);
   progress_ = new QProgressBar(ui_->StatusBar1);
   progress_->setRange(0, 100);
-  progress_->setTextVisible(false);
+  progress_->setTextVisible(true);
+  progress_->setAlignment(Qt::AlignCenter);
   progress_->hide();
   stop_ = new QToolButton(ui_->StatusBar1);
   stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
@@ -268,6 +272,7 @@ void MainWindow::LoadSettings() {
   } else {
     move(235, 288);
   }
+  PlaceOnScreen();
   for (const OutputRow& row : OutputTable())
     if (QCheckBox* box = FormatBox(row)) box->setChecked(s.*row.ticked);
   u.Effect_Panel->setVisible(s.effect_panel);
@@ -310,6 +315,29 @@ void MainWindow::SaveSettings() {
   }
 }
 
+void MainWindow::PlaceOnScreen() {
+  // Beside another instance's window rather than on it.
+  const auto [x, y] = instances_.FreePlace(pos().x(), pos().y());
+  QRect place(QPoint(x, y), size());
+  // Wholly inside a screen's available area: the one the window is mostly
+  // on, else the primary one; moved first, then shrunk if it must be.
+  QScreen* screen = QGuiApplication::screenAt(place.center());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (screen) {
+    const QRect room = screen->availableGeometry();
+    place.setSize(place.size().boundedTo(room.size()).expandedTo(minimumSize()));
+    place.moveLeft(std::clamp(place.left(), room.left(), std::max(room.left(), room.right() - place.width() + 1)));
+    place.moveTop(std::clamp(place.top(), room.top(), std::max(room.top(), room.bottom() - place.height() + 1)));
+  }
+  move(place.topLeft());
+  resize(place.size());
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (isVisible()) instances_.Publish(x(), y(), settings_.A_front);
+}
+
 void MainWindow::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) Activate();
@@ -335,6 +363,7 @@ void MainWindow::ScheduleArguments() {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  instances_.Publish(x(), y(), settings_.A_front);
   // A window that is never made active (no window manager, or one that
   // refuses to move the focus to a program started from a file manager)
   // still converts its arguments and quits.
@@ -414,10 +443,18 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == ui_->Panel1) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
       auto* drag = static_cast<QDropEvent*>(event);
-      if (drag->mimeData()->hasUrls()) drag->acceptProposedAction();
+      if (drag->mimeData()->hasUrls()) {
+        drag->acceptProposedAction();
+        HighlightDropPanel(true);
+      }
+      return true;
+    }
+    if (event->type() == QEvent::DragLeave) {
+      HighlightDropPanel(false);
       return true;
     }
     if (event->type() == QEvent::Drop) {
+      HighlightDropPanel(false);
       auto* drop = static_cast<QDropEvent*>(event);
       std::vector<std::string> paths;
       for (const QUrl& url : drop->mimeData()->urls())
@@ -433,6 +470,17 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::HighlightDropPanel(bool on) {
+  // Files held over the panel light it, so the user sees where they go.
+  QWidget* panel = ui_->Panel1;
+  if (panel->property("dropHighlight").toBool() == on) return;
+  panel->setProperty("dropHighlight", on);
+  QPalette p = palette();
+  if (on) p.setColor(QPalette::Window, palette().color(QPalette::Highlight).lighter(170));
+  panel->setAutoFillBackground(on);
+  panel->setPalette(p);
 }
 
 void MainWindow::DropFiles(const std::vector<std::string>& paths) {
@@ -465,7 +513,14 @@ void MainWindow::ShowSettingsDialog() {
   if (settings_dialog_) settings_dialog_->exec();
 }
 
-void MainWindow::OpenHelp() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpFile())); }
+void MainWindow::OpenHelp() {
+  const QString file = HelpFile();
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(file))) return;
+  QMessageBox box(QMessageBox::Information, "Velmora",
+                  QCoreApplication::translate("MainWindow", "ヘルプを開けませんでした。HTML を表示するブラウザーが見つかりません:\n%1").arg(file),
+                  QMessageBox::Ok, this);
+  box.exec();
+}
 
 void MainWindow::ShowAbout() {
   QMessageBox box(this);
@@ -481,9 +536,45 @@ void MainWindow::ShowAbout() {
 void MainWindow::CaptureClipboard() { converter_->CaptureClipboard(); }
 
 void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
-  QMessageBox box(QMessageBox::Information, "Velmora", Display(text), QMessageBox::Ok, this);
-  if (kind == MessageKind::kFailure && !last_reason_.empty()) box.setInformativeText(Q(last_reason_));
+  if (kind == MessageKind::kFailure) {
+    ShowFailure(text);
+    return;
+  }
+  QString shown = Display(text);
+  if (kind == MessageKind::kFinal && failures_ > 0 && failures_quiet_)
+    shown += "\n" + QCoreApplication::translate("MainWindow", "変換できなかったファイル: %1 件").arg(failures_);
+  QStringList lines = shown.split('\n');
+  while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+  if (kind == MessageKind::kFinal && TooTallForABox(this, static_cast<int>(lines.size()))) {
+    const QString heading = lines.takeFirst();
+    FinalMessage box(this, heading, lines, results_ ? results_->List()->count() : static_cast<int>(lines.size()),
+                     [this] { ShowResultsWindow(); });
+    RaiseAboveOthers(box);
+    box.exec();
+    return;
+  }
+  QMessageBox box(QMessageBox::Information, "Velmora", shown, QMessageBox::Ok, this);
+  RaiseAboveOthers(box);
   box.exec();
+}
+
+void MainWindow::ShowFailure(const std::string& text) {
+  // Once the user asked for quiet, the batch's further failures only go to
+  // the results list.
+  if (failures_quiet_) return;
+  QMessageBox box(QMessageBox::Information, "Velmora", Display(text), QMessageBox::Ok, this);
+  if (!last_reason_.empty()) box.setInformativeText(Q(last_reason_));
+  auto* quiet = new QCheckBox(QCoreApplication::translate("MainWindow", "このバッチでは以降表示しない"), &box);
+  box.setCheckBox(quiet);
+  RaiseAboveOthers(box);
+  box.exec();
+  failures_quiet_ = quiet->isChecked();
+}
+
+void MainWindow::RaiseAboveOthers(QWidget& box) const {
+  // Above a first instance that stays on top, so that a second one's
+  // questions are seen.
+  if (settings_.A_front || instances_.OtherOnTop()) box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
 }
 
 bool MainWindow::ConfirmOverwrite(const std::string& text) {
@@ -509,20 +600,48 @@ void MainWindow::SetDropCaption(const std::string& text) { ui_->Panel1Caption->s
 void MainWindow::ShowProgress(bool visible) {
   progress_->setVisible(visible);
   stop_->setVisible(visible);
+  if (visible) batch_clock_.start();
   FitProgressBar();
+  taskbar_.Show(visible, 0);
 }
 
-void MainWindow::SetProgressMax(int max) { progress_->setMaximum(std::max(max, 0)); }
-void MainWindow::SetProgressPosition(int position) { progress_->setValue(std::min(position, progress_->maximum())); }
+void MainWindow::SetProgressMax(int max) {
+  progress_->setMaximum(std::max(max, 0));
+  UpdateProgressText();
+}
+
+void MainWindow::SetProgressPosition(int position) {
+  progress_->setValue(std::min(position, progress_->maximum()));
+  UpdateProgressText();
+}
 
 void MainWindow::StepProgress() {
   progress_->setValue(std::min(progress_->value() + 1, progress_->maximum()));
+  UpdateProgressText();
   progress_->repaint();
+}
+
+void MainWindow::UpdateProgressText() {
+  const int done = progress_->value(), all = progress_->maximum();
+  QString text = QString("%1 / %2").arg(done).arg(all);
+  // Once a file or two is done and a few seconds have passed, the pace so
+  // far tells how long the rest takes.
+  const qint64 elapsed = batch_clock_.isValid() ? batch_clock_.elapsed() : 0;
+  if (done > 0 && done < all && elapsed >= 2000) {
+    const qint64 left = elapsed * (all - done) / done / 1000;
+    text += "  " + (left >= 60 ? QCoreApplication::translate("MainWindow", "残り約 %1 分 %2 秒").arg(left / 60).arg(left % 60)
+                               : QCoreApplication::translate("MainWindow", "残り約 %1 秒").arg(left));
+  }
+  progress_->setFormat(text);
+  if (all > 0) taskbar_.Show(true, static_cast<double>(done) / all);
 }
 
 void MainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(); }
 
 void MainWindow::ClearResults() {
+  // A batch starts: its failures are shown again and counted afresh.
+  failures_ = 0;
+  failures_quiet_ = false;
   if (results_) results_->Clear();
 }
 
@@ -530,6 +649,9 @@ void MainWindow::SetResults(const std::vector<std::string>& lines) {
   if (results_) results_->SetLines(lines);
 }
 
-void MainWindow::LogFailure(const std::string&, const std::string& reason) { last_reason_ = reason; }
+void MainWindow::LogFailure(const std::string&, const std::string& reason) {
+  last_reason_ = reason;
+  ++failures_;
+}
 
 }  // namespace velmora::gui

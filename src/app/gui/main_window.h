@@ -4,13 +4,16 @@
 // order dialog, the picker and the results list.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenu>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/gui/taskbar_progress.h"
 #include "app/ini_store.h"
+#include "app/instances.h"
 #include "formats/loader.h"
 #include "pipeline/converter.h"
 #include "pipeline/ports.h"
@@ -105,6 +108,7 @@ class MainWindow : public QMainWindow, public UserInterface {
 
  protected:
   void changeEvent(QEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -121,6 +125,12 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ConnectControls();
   void ProcessArguments();
   void ScheduleArguments();
+  void ShowFailure(const std::string& text);
+  void PlaceOnScreen();
+  void HighlightDropPanel(bool on);
+  void UpdateProgressText();
+  // Message boxes of ours come above a window that stays on top.
+  void RaiseAboveOthers(QWidget& box) const;
 
   std::unique_ptr<Ui::MainWindow> ui_;
   Settings& settings_;
@@ -141,6 +151,11 @@ class MainWindow : public QMainWindow, public UserInterface {
   bool hint_shown_ = false;
   bool loading_ = false;
   std::string last_reason_;
+  int failures_ = 0;             // in the running batch
+  bool failures_quiet_ = false;  // the user asked for no more failure boxes in this batch
+  QElapsedTimer batch_clock_;
+  TaskbarProgress taskbar_;
+  Instances instances_;
   // The window as the settings left it, to tell whether the user changed it.
   QRect initial_geometry_;
   Qt::WindowStates initial_state_;
