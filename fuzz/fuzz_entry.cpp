@@ -22,7 +22,7 @@ void Decode(const GraphicClass& cls, const uint8_t* data, size_t size) {
 
 const std::vector<std::string>& Targets() {
   static const std::vector<std::string> targets = {"bmp", "dib", "jpg",  "png", "gif", "tif", "mag", "tga", "pcx",  "ppm", "sgi",    "psd",      "rla",
-                                                  "cel", "pcd", "cut", "psp", "eps", "webp", "heic", "loader", "clipboard"};
+                                                  "cel", "pcd", "cut", "psp", "eps", "webp", "heic", "jxl", "loader", "clipboard"};
   return targets;
 }
 

@@ -320,10 +320,6 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <translation>The colours of the written pictures</translation>
     </message>
     <message>
-        <source>左上の画素の色 (または選んだ色) を透明にします (png、gif、ico)</source>
-        <translation>Makes the colour of the top-left pixel (or the picked one) transparent (png, gif, ico)</translation>
-    </message>
-    <message>
         <source>ドロップしたすべての画像を 1 つの PDF にまとめます</source>
         <translation>Puts every dropped picture into one PDF</translation>
     </message>
@@ -334,14 +330,6 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>アニメーション GIF のコマの表示時間 (1/100 秒)</source>
         <translation>How long each frame of the animated GIF shows (1/100 s)</translation>
-    </message>
-    <message>
-        <source>JPEG の画質と PNG の圧縮: 左ほど小さく、右ほど美しく</source>
-        <translation>JPEG quality and PNG compression: smaller to the left, finer to the right</translation>
-    </message>
-    <message>
-        <source>JPEG の画質と PNG の圧縮 (1〜10)</source>
-        <translation>JPEG quality and PNG compression (1 to 10)</translation>
     </message>
     <message>
         <source>アイコンの大きさ (ピクセル)</source>
@@ -387,7 +375,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>このバッチでは以降表示しない</source>
-        <translation>Don't show again for this batch</translation>
+        <translation>Don&apos;t show again for this batch</translation>
     </message>
     <message>
         <source>残り約 %1 分 %2 秒</source>
@@ -396,6 +384,62 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>残り約 %1 秒</source>
         <translation>about %1 s left</translation>
+    </message>
+    <message>
+        <source>左上の画素の色 (または選んだ色) を透明にします (png、gif、ico、webp、avif、jxl)</source>
+        <translation>Makes the top-left pixel's colour (or the picked one) transparent (png, gif, ico, webp, avif, jxl)</translation>
+    </message>
+    <message>
+        <source>JPEG・WebP・AVIF・JPEG XL の画質と PNG の圧縮: 左ほど小さく、右ほど美しく</source>
+        <translation>JPEG, WebP, AVIF and JPEG XL quality and PNG compression: smaller to the left, finer to the right</translation>
+    </message>
+    <message>
+        <source>JPEG・WebP・AVIF・JPEG XL の画質と PNG の圧縮 (1〜10)</source>
+        <translation>JPEG, WebP, AVIF and JPEG XL quality and PNG compression (1 to 10)</translation>
+    </message>
+    <message>
+        <source>追加形式</source>
+        <translation>Extra formats</translation>
+    </message>
+    <message>
+        <source>WebP で書き出します</source>
+        <translation>Writes WebP</translation>
+    </message>
+    <message>
+        <source>webp</source>
+        <translation>webp</translation>
+    </message>
+    <message>
+        <source>AVIF (AV1 画像) で書き出します</source>
+        <translation>Writes AVIF (AV1 images)</translation>
+    </message>
+    <message>
+        <source>avif</source>
+        <translation>avif</translation>
+    </message>
+    <message>
+        <source>JPEG XL で書き出します</source>
+        <translation>Writes JPEG XL</translation>
+    </message>
+    <message>
+        <source>jxl</source>
+        <translation>jxl</translation>
+    </message>
+    <message>
+        <source>WebP と JPEG XL を可逆圧縮で書き出します (AVIF は非可逆のまま)</source>
+        <translation>Writes WebP and JPEG XL losslessly (AVIF stays lossy)</translation>
+    </message>
+    <message>
+        <source>可逆</source>
+        <translation>Lossless</translation>
+    </message>
+    <message>
+        <source>追加形式ﾊﾟﾈﾙを表示(&amp;X)</source>
+        <translation>Show the e&amp;xtra formats panel</translation>
+    </message>
+    <message>
+        <source>追加形式パネルを表示(&amp;X)</source>
+        <translation>Show the e&amp;xtra formats panel</translation>
     </message>
 </context>
 <context>
@@ -450,7 +494,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>まとめた出力のファイル名 (拡張子なし)</source>
-        <translation>The combined output's name (without extension)</translation>
+        <translation>The combined output&apos;s name (without extension)</translation>
     </message>
     <message>
         <source>この順番で変換します</source>
@@ -595,7 +639,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>プログラムのフォルダに書き出します</source>
-        <translation>Writes into the program's folder</translation>
+        <translation>Writes into the program&apos;s folder</translation>
     </message>
     <message>
         <source>下で指定したフォルダに書き出します</source>
@@ -619,7 +663,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>ファイルマネージャーの「送る」メニューに Velmora を登録します</source>
-        <translation>Adds Velmora to the file manager's Send To menu</translation>
+        <translation>Adds Velmora to the file manager&apos;s Send To menu</translation>
     </message>
     <message>
         <source>クリップボードに画像がコピーされるたびに変換します</source>
@@ -635,11 +679,11 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>出力ファイル名の末尾に s を付けます (a.jpg → as.png)</source>
-        <translation>Adds "s" to output names (a.jpg → as.png)</translation>
+        <translation>Adds &quot;s&quot; to output names (a.jpg → as.png)</translation>
     </message>
     <message>
         <source>出力ファイルの日付を変換元の日付にします</source>
-        <translation>Gives outputs their source's date</translation>
+        <translation>Gives outputs their source&apos;s date</translation>
     </message>
     <message>
         <source>画像ごとに透明にする色をクリックで選びます</source>

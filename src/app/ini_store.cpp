@@ -137,6 +137,8 @@ void LoadMainSettings(IniStore& store, Settings& s) {
   s.O_icosize = ListIndex(store.ReadInteger("Option", "icosize", s.O_icosize), 5);
   if (s.O_icosize < 0) s.O_icosize = 1;
   s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), 8);
+  s.extra_panel = store.ReadBool("Extra", "Panel", s.extra_panel);
+  s.C_lossless = store.ReadBool("Extra", "lossless", s.C_lossless);
 }
 
 void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
@@ -157,6 +159,8 @@ void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
   store.WriteInteger("Option", "quality", s.O_quality_c);
   store.WriteInteger("Option", "icosize", s.O_icosize);
   store.WriteInteger("Option", "gsize", s.O_gsize);
+  store.WriteBool("Extra", "Panel", s.extra_panel);
+  store.WriteBool("Extra", "lossless", s.C_lossless);
   store.Flush();
 }
 

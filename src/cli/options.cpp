@@ -146,7 +146,7 @@ void AddPictureOptions(std::vector<Option>& o) {
          Edit(line, [i](Settings& s) { s.O_gsize = i; });
        },
        [](const Settings& s, const DecodeLimits&) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
-      {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10)"),
+      {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10); WebP, AVIF and JPEG XL quality 10N-5 (JPEG XL: as cjxl -q)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
          if (!ParseNumber(v, 1, 10, n)) throw UsageError(Tr(kNotANumber, {option, v, "1", "10"}));
@@ -164,7 +164,7 @@ void AddPictureOptions(std::vector<Option>& o) {
 
 // Transparency and the batch-wide files.
 void AddCombinedOptions(std::vector<Option>& o) {
-  AddSwitch(o, "--trans", N_("transparent colour for png, gif and ico (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
+  AddSwitch(o, "--trans", N_("transparent colour for png, gif, ico, webp, avif and jxl (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
   o.insert(o.end(), {
       {{"--pick"}, "X,Y", N_("take the transparent colour at pixel X,Y of every source (needs --trans)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
@@ -178,6 +178,7 @@ void AddCombinedOptions(std::vector<Option>& o) {
        },
        nullptr}
   });
+  AddSwitch(o, "--lossless", N_("lossless WebP and JPEG XL (AVIF stays lossy)"), "--lossy", N_("lossy WebP and JPEG XL at --quality"), &Settings::C_lossless);
   AddSwitch(o, "--multipdf", N_("one combined PDF for the batch"), "--no-multipdf", N_("one PDF per source"), &Settings::C_Multipdf);
   AddSwitch(o, "--animgif", N_("one animated GIF for the batch"), "--no-animgif", N_("one GIF per source"), &Settings::C_animegif);
   o.insert(o.end(), {

@@ -24,6 +24,7 @@ const GraphicClass& CutClass();         // side format: cut, with its .pal
 const GraphicClass& PspClass();         // side format: psp
 const GraphicClass& WebpClass();        // webp, by content too
 const GraphicClass& HeifClass();        // heic, heif, avif, by content too
+const GraphicClass& JxlClass();         // jxl, by content too
 const GraphicClass& PngSideClass();     // side format: png, by signature
 const GraphicClass& PngEncoderClass();  // "PNG": PNG input the side decoder refused
 const GraphicClass& GifClass();         // "GIF": the first frame

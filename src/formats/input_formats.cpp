@@ -30,6 +30,7 @@ const InputFormat& PspFormat();
 const InputFormat& PngFormat();
 const InputFormat& WebpFormat();
 const InputFormat& HeifFormat();
+const InputFormat& JxlFormat();
 const InputFormat& GifFormat();
 const InputFormat& MagFormat();
 
@@ -39,7 +40,7 @@ const std::vector<const InputFormat*>& InputFormats() {
       &BmpFormat(),  &IconFormat(), &MetafileFormat(), &JpegFormat(),     &TargaFormat(), &TiffFormat(),
       &EpsFormat(),  &PcxFormat(),  &RlaFormat(),      &SgiFormat(),      &PsdFormat(),   &PnmFormat(),
       &AutodeskFormat(), &PcdFormat(), &CutFormat(),   &PspFormat(),      &PngFormat(),   &WebpFormat(),
-      &HeifFormat(), &GifFormat(),  &MagFormat(),
+      &HeifFormat(), &JxlFormat(),  &GifFormat(),  &MagFormat(),
   };
   return table;
 }

@@ -23,6 +23,7 @@ struct EncodeOptions {
   int x = -1, y = -1;         // the picked point on the prepared picture
   std::string delay = "30";   // a GIF frame's delay, as its field holds it
   int icon_size = 32;
+  bool lossless = false;      // the lossless switch, for the formats that have both kinds
 };
 
 struct OutputFormat {
@@ -32,6 +33,14 @@ struct OutputFormat {
   bool takes_transparency = false;
   bool takes_icon_size = false;
   void (*encode)(const DibImage& image, const EncodeOptions& options, std::ostream& out) = nullptr;
+  bool takes_lossless = false;
+  // The transparent-colour picker is shown for it when the picker is on.
+  bool picks_colour = false;
 };
+
+// The quality track bar (0..9) as the 1..100 scale of the newer encoders:
+// 5, 15, ..., 95, so that the middle of the bar is the middle of the scale
+// and neither end asks for the encoder's extremes.
+constexpr int ScaledQuality(int quality) { return 10 * (quality < 0 ? 0 : quality > 9 ? 9 : quality) + 5; }
 
 }  // namespace velmora

@@ -427,7 +427,7 @@ PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, 
   graphic.reset();
   ui_.StepProgress();
   bool picker_shown = false;
-  if ((settings_.C_png || settings_.C_gif) && settings_.V_transparent) {
+  if (settings_.PickerWanted()) {
     x_point_ = y_point_ = 0;
     if (auto click = ui_.PickTransparent(working)) {
       x_point_ = click->x;
@@ -473,6 +473,10 @@ void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture
         WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(picture.image, context, out); });
       }
     } catch (const OutputRefused& e) {
+      outcome_.incomplete = true;
+      ReportFailure(source, e.what());
+    } catch (const Error& e) {
+      if (!writer.fails_alone) throw;
       outcome_.incomplete = true;
       ReportFailure(source, e.what());
     }

@@ -14,7 +14,7 @@
 namespace velmora {
 
 void Converter::ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position) {
-  const bool picker = settings_.V_transparent && (settings_.C_png || settings_.C_gif);
+  const bool picker = settings_.PickerWanted();
   if (jobs_ > 1 && files.size() >= 2 && !dry_run_ && !picker && settings_.AnyFormat()) {
     ConvertGroupAside(files, progress_max, first_position);
     return;

@@ -24,6 +24,12 @@ struct Settings {
   bool C_ico = false;
   bool C_pdf = false;
   bool C_tif = false;
+  // The additions' bar ("Format" for the boxes, "Extra" for the rest).
+  bool C_webp = false;
+  bool C_avif = false;
+  bool C_jxl = false;
+  bool extra_panel = false;
+  bool C_lossless = false;  // WebP and JPEG XL lossless
 
   // Effect bar ("Effect"). List indexes are -1 when no item is selected.
   bool effect_panel = false;
@@ -65,6 +71,8 @@ struct Settings {
 
   // Whether any box of the output table is ticked (pipeline/writers.cpp).
   bool AnyFormat() const;
+  // Whether a ticked format asks for the transparent-colour picker.
+  bool PickerWanted() const;
   bool AnimatedGifOn() const { return C_gif && C_animegif; }
   bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
 };

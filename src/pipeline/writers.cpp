@@ -17,6 +17,9 @@ const OutputFormat& MagOutput();
 const OutputFormat& TiffOutput();
 const OutputFormat& GifOutput();
 const OutputFormat& PdfOutput();
+const OutputFormat& WebpOutput();
+const OutputFormat& AvifOutput();
+const OutputFormat& JxlOutput();
 
 namespace {
 
@@ -86,6 +89,7 @@ EncodeOptions OptionsFor(const Settings& s, const WriterContext& context) {
   options.delay = s.C_delay;
   // The list's text; without a selection the default, 32.
   options.icon_size = kIconSizes[s.O_icosize >= 0 && s.O_icosize <= 4 ? s.O_icosize : 1];
+  options.lossless = s.C_lossless;
   return options;
 }
 
@@ -99,6 +103,10 @@ const std::vector<OutputRow>& OutputTable() {
       {TiffOutput, &Settings::C_tif, 7},
       {GifOutput, &Settings::C_gif, 4, &Settings::C_animegif, CreateAnimatedGif},
       {PdfOutput, &Settings::C_pdf, 6, &Settings::C_Multipdf, CreateCombinedPdf},
+      // The additions' bar, after the desktop's eight.
+      {WebpOutput, &Settings::C_webp, 8, nullptr, nullptr, true},
+      {AvifOutput, &Settings::C_avif, 9, nullptr, nullptr, true},
+      {JxlOutput, &Settings::C_jxl, 10, nullptr, nullptr, true},
   };
   return table;
 }
@@ -117,7 +125,8 @@ std::vector<FormatWriter> DefaultWriters() {
     writers.push_back({format.extension, [field = row.ticked](const Settings& s) { return s.*field; },
                        [&format](const DibImage& image, const WriterContext& context, std::ostream& out) {
                          format.encode(image, OptionsFor(context.settings, context), out);
-                       }});
+                       },
+                       row.fails_alone});
   }
   return writers;
 }
@@ -125,6 +134,13 @@ std::vector<FormatWriter> DefaultWriters() {
 bool Settings::AnyFormat() const {
   for (const OutputRow& row : OutputTable())
     if (this->*row.ticked) return true;
+  return false;
+}
+
+bool Settings::PickerWanted() const {
+  if (!V_transparent) return false;
+  for (const OutputRow& row : OutputTable())
+    if (this->*row.ticked && row.format().picks_colour) return true;
   return false;
 }
 

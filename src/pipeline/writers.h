@@ -36,6 +36,10 @@ struct OutputRow {
   int bar_position;  // the box's place: the format bar's eight, then the additions bar's
   bool Settings::*combined_on = nullptr;
   std::unique_ptr<CombinedOutput> (*combine)(const Settings&) = nullptr;
+  // An encoder's failure fails this output alone, and the source's other
+  // formats are still written (the additions; a failure of one of the
+  // desktop's eight fails the whole source, as it always did).
+  bool fails_alone = false;
 };
 const std::vector<OutputRow>& OutputTable();
 // The same rows in the order the window and the settings file show them.
@@ -49,6 +53,7 @@ struct FormatWriter {
   std::string extension;  // "bmp", "jpg", ...
   std::function<bool(const Settings&)> ticked;
   std::function<void(const DibImage&, const WriterContext&, std::ostream&)> encode;
+  bool fails_alone = false;
 };
 
 // One per row of the output table, in its order.

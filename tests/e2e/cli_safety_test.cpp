@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -284,6 +285,24 @@ TEST_F(CliSafetyTest, DamagedInputIsReportedNotSilentlyConverted) {
   EXPECT_FALSE(fs::exists(dir / "bad.png"));
   EXPECT_TRUE(fs::exists(dir / "bad.tif"));
   EXPECT_NE(r.err.find("TIFF image error"), std::string::npos) << r.err;
+}
+
+TEST_F(CliSafetyTest, AFailingAdditionFailsItsOutputAloneAndLeavesNothing) {
+  // Wider than WebP allows: the WebP output fails, PNG and JPEG XL are still
+  // written, the source stays where it was.
+  test::SaveBmp(dir / "wide.bmp", Bitmap(16400, 2, Bitmap::Format::k1Bit));
+  Result r = Cli("-f webp,PNG,Jxl --trash-source wide.bmp", Data());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("wide.bmp: Cannot write the WebP image: the picture is larger than WebP allows (16383 x 16383 "
+                       "pixels) (libwebp: VP8_ENC_ERROR_BAD_DIMENSION)\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.out.find("wide.bmp × could not be converted"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(dir / "wide.png") && fs::exists(dir / "wide.jxl") && fs::exists(dir / "wide.bmp"));
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir.Path())) left.push_back(e.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"wide.bmp", "wide.jxl", "wide.png"}));
 }
 
 TEST_F(CliSafetyTest, DatesPastTheYear2038) {

@@ -21,7 +21,7 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("Usage: velmora-cli"), std::string::npos);
   for (const char* bad :
-       {"", "--size 1/7 x.bmp", "--bogus x.bmp", "-f webp x.bmp", "--quality 11 x.bmp", "--pick 3 x.bmp"}) {
+       {"", "--size 1/7 x.bmp", "--bogus x.bmp", "-f heic x.bmp", "--quality 11 x.bmp", "--pick 3 x.bmp"}) {
     r = Cli(bad);
     EXPECT_EQ(r.status, 2) << bad;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << bad << ": " << r.err;

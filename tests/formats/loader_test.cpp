@@ -40,7 +40,7 @@ TEST(RegistryTest, ResultingClassPerExtension) {
       {"pdd", "PsdGraphic"},   {"ppm", "PnmGraphic"},   {"pgm", "PnmGraphic"},   {"pbm", "PnmGraphic"},
       {"cel", "AutodeskGraphic"}, {"pic", "AutodeskGraphic"}, {"pcd", "PcdGraphic"}, {"cut", "CutGraphic"},
       {"psp", "PspGraphic"},   {"webp", "WebpGraphic"}, {"heic", "HeifGraphic"}, {"heif", "HeifGraphic"},
-      {"avif", "HeifGraphic"}};
+      {"avif", "HeifGraphic"}, {"jxl", "JxlGraphic"}};
   for (const auto& [ext, name] : expected) {
     const GraphicClass* cls = loader.Registry().FindExtension(ext);
     ASSERT_NE(cls, nullptr) << ext;
@@ -54,7 +54,8 @@ TEST(RegistryTest, ResultingClassPerExtension) {
   for (const GraphicClass* cls : loader.Formats().ContentDetectionOrder()) order.push_back(cls->name);
   EXPECT_EQ(order, (std::vector<std::string>{"TargaGraphic", "TiffGraphic", "EpsGraphic", "PcxGraphic", "RlaGraphic",
                                              "SgiGraphic", "PsdGraphic", "PnmGraphic", "AutodeskGraphic", "PcdGraphic",
-                                             "CutGraphic", "PspGraphic", "PNGGraphic", "WebpGraphic", "HeifGraphic"}));
+                                             "CutGraphic", "PspGraphic", "PNGGraphic", "WebpGraphic", "HeifGraphic",
+                                             "JxlGraphic"}));
   // Each extension's own description, or the common one.
   EXPECT_EQ(loader.Registry().DescriptionOf("scr"), "Word 5.x screen capture images");
   EXPECT_EQ(loader.Registry().DescriptionOf("rgba"), "SGI true color images with alpha");

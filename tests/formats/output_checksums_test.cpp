@@ -84,6 +84,9 @@ std::map<std::string, std::string> Compute() {
       settings.O_icosize = 1;
       const WriterContext context{settings, MakeColor(250, 250, 250), FrameOptions{trans, false, 0, 0}};
       for (const FormatWriter& writer : DefaultWriters()) {
+        // The newer codecs' bytes follow the library's version and the
+        // CPU it dispatches to: they are checked by round trip instead.
+        if (writer.extension == "webp" || writer.extension == "avif" || writer.extension == "jxl") continue;
         // Transparency only changes png, gif and ico.
         if (trans && writer.extension != "png" && writer.extension != "gif" && writer.extension != "ico") continue;
         std::ostringstream out;

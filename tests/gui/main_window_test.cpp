@@ -148,10 +148,11 @@ void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
   QVERIFY(filter.rfind(of_old, 0) == 0);
   QVERIFY(filter.find(pieces) != std::string::npos);
   const QStringList filters = MainWindow::OpenFilter().split(";;");
-  QCOMPARE(filters.size(), 1 + 37 + 5 + 1);
+  QCOMPARE(filters.size(), 1 + 37 + 6 + 1);
   QVERIFY(filters[0].startsWith("対応可能なファイル (*.bmp *.bw *.cel "));
   QCOMPARE(filters[38], QString("WebP images (*.webp)"));
-  QCOMPARE(filters[42], QString("GIF Image (*.gif)"));
+  QCOMPARE(filters[42], QString("JPEG XL images (*.jxl)"));
+  QCOMPARE(filters[43], QString("GIF Image (*.gif)"));
   QCOMPARE(filters.back(), QString("すべてのファイル (*)"));
   // Every pattern of the first entry names an extension some class reads.
   Loader loader;
@@ -235,6 +236,13 @@ void MainWindowTest::EnablingRulesFollowTheFormats() {
   u.C_pdf->setChecked(true);
   QVERIFY(u.C_Multipdf->isEnabled());
   QVERIFY(!u.C_bmp->isChecked() && !u.C_mag->isChecked() && !u.C_tif->isChecked());
+  // The additions: lossless for WebP and JPEG XL only; AVIF takes quality.
+  QVERIFY(!u.C_lossless->isEnabled());
+  u.C_avif->setChecked(true);
+  QVERIFY(!u.C_lossless->isEnabled() && app.CurrentSettings().C_avif);
+  u.C_jxl->setChecked(true);
+  u.C_lossless->setChecked(true);
+  QVERIFY(u.C_lossless->isEnabled() && app.CurrentSettings().C_jxl && app.CurrentSettings().C_lossless);
 }
 
 void MainWindowTest::DelayFieldTakesOnlyDigits() {
@@ -285,7 +293,12 @@ void MainWindowTest::BarTogglesSetBothCheckMarks() {
   QVERIFY(!u.E1->isChecked() && !u.P1->isChecked());
   u.O1->trigger();
   QVERIFY(u.option_Panel->isVisibleTo(&w) && u.O1->isChecked() && u.O2->isChecked());
-  QCOMPARE(w.popupMenu()->actions().size(), 2);
+  // The additions' bar, hidden at first, from either place.
+  QVERIFY(!u.Extra_Panel->isVisibleTo(&w));
+  u.X2->trigger();
+  QVERIFY(u.Extra_Panel->isVisibleTo(&w) && u.X1->isChecked() && u.X2->isChecked());
+  QVERIFY(app.CurrentSettings().extra_panel);
+  QCOMPARE(w.popupMenu()->actions().size(), 3);
   QCOMPARE(w.popupMenu()->actions()[0]->text(), QString("エフェクトパネルを表示(&P)"));
   QCOMPARE(u.File1->title(), QString("ﾌｧｲﾙ(&F)"));
   QCOMPARE(u.N2->text(), QString("ｸﾘｯﾌﾟﾎﾞｰﾄﾞからﾌｧｲﾙ作成(&C)"));
@@ -320,11 +333,16 @@ void MainWindowTest::EveryKeyLoadsAndSavesAndWindowKeysSurvive() {
     QVERIFY(s.S_folder && !s.S_sourcefile && s.S_folder_n == "/tmp/out/");
     QVERIFY(s.A_dialog && !s.A_front && s.A_clip && s.A_delete);
     QVERIFY(s.V_over && s.V_adds && s.V_olddate && s.V_transparent);
+    // A file of the desktop's own keys: the additions off, their bar hidden.
+    QVERIFY(!s.C_webp && !s.C_avif && !s.C_jxl && !s.C_lossless && !u.Extra_Panel->isVisibleTo(&app.Main()));
     app.Main().close();  // saves; the window was never moved or resized
   }
   const std::string saved = ReadText(ini);
   QVERIFY2(saved.rfind("[Window]\r\nPos.X=11\r\nPos.Y=22\r\nSize.XSize=500\r\nSize.YSize=400\r\nWindow_State=Max\r\n", 0) == 0,
            saved.c_str());
+  // The additions' keys come after the desktop's own, which stay as they were.
+  QVERIFY2(saved.find("pdf=1\r\ntif=0\r\nwebp=0\r\navif=0\r\njxl=0\r\n") != std::string::npos, saved.c_str());
+  QVERIFY2(saved.find("[Config_Conv]") < saved.find("[Extra]\r\nPanel=0\r\nlossless=0\r\n"), saved.c_str());
   for (const char* line : {"bmp=1\r\n", "ico=1\r\n", "PixelColor=2\r\n", "delay=45\r\n", "quality=7\r\n",
                            "icosize=3\r\n", "gsize=7\r\n", "animegif=1\r\n"})
     QVERIFY2(saved.find(line) != std::string::npos, line);

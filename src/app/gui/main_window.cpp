@@ -138,6 +138,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
 
   popup_.addAction(ui_->P1);
   popup_.addAction(ui_->O1);
+  popup_.addAction(ui_->X1);
   connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) { popup_.exec(mapToGlobal(at)); });
 
   // The hint comes before the window is shown, and only when there is no
@@ -201,7 +202,10 @@ QCheckBox* MainWindow::FormatBox(const OutputRow& row) const {
 void MainWindow::ConnectControls() {
   auto& u = *ui_;
   std::vector<std::pair<QCheckBox*, bool Settings::*>> boxes = {
-      {u.C_Trans, &Settings::C_Trans}, {u.C_Multipdf, &Settings::C_Multipdf}, {u.C_animegif, &Settings::C_animegif}};
+      {u.C_Trans, &Settings::C_Trans},
+      {u.C_Multipdf, &Settings::C_Multipdf},
+      {u.C_animegif, &Settings::C_animegif},
+      {u.C_lossless, &Settings::C_lossless}};
   for (const OutputRow& row : OutputTable())
     if (QCheckBox* box = FormatBox(row)) boxes.emplace_back(box, row.ticked);
   for (const auto& [box, field] : boxes) {
@@ -231,6 +235,8 @@ void MainWindow::ConnectControls() {
   connect(u.P1, &QAction::triggered, this, &MainWindow::ToggleEffectBar);
   connect(u.O2, &QAction::triggered, this, &MainWindow::ToggleOptionBar);
   connect(u.O1, &QAction::triggered, this, &MainWindow::ToggleOptionBar);
+  connect(u.X2, &QAction::triggered, this, &MainWindow::ToggleExtraBar);
+  connect(u.X1, &QAction::triggered, this, &MainWindow::ToggleExtraBar);
   connect(u.HowtoUseHelp1, &QAction::triggered, this, &MainWindow::OpenHelp);
   connect(u.About1, &QAction::triggered, this, &MainWindow::ShowAbout);
 }
@@ -240,13 +246,14 @@ void MainWindow::ApplyEnablingRules() {
   // An option is enabled while a ticked format takes it. Disabling never
   // unticks: the conversion honours a ticked dependent only together with
   // its format.
-  bool quality = false, transparency = false, icon_size = false;
+  bool quality = false, transparency = false, icon_size = false, lossless = false;
   for (const OutputRow& row : OutputTable()) {
     if (!(settings_.*row.ticked)) continue;
     const OutputFormat& format = row.format();
     quality |= format.takes_quality;
     transparency |= format.takes_transparency;
     icon_size |= format.takes_icon_size;
+    lossless |= format.takes_lossless;
   }
   for (QWidget* w : {static_cast<QWidget*>(u.O_quality_c), static_cast<QWidget*>(u.O_quality_t),
                      static_cast<QWidget*>(u.Label3), static_cast<QWidget*>(u.Label4)})
@@ -258,6 +265,7 @@ void MainWindow::ApplyEnablingRules() {
   u.O_icosize->setEnabled(icon_size);
   u.Label2->setEnabled(icon_size);
   u.C_Multipdf->setEnabled(settings_.C_pdf);
+  u.C_lossless->setEnabled(lossless);
 }
 
 void MainWindow::LoadSettings() {
@@ -290,6 +298,10 @@ void MainWindow::LoadSettings() {
   u.O_quality_t->setValue(s.O_quality_t);
   u.O_icosize->setCurrentIndex(s.O_icosize);
   u.O_gsize->setCurrentIndex(s.O_gsize);
+  u.Extra_Panel->setVisible(s.extra_panel);
+  u.X1->setChecked(s.extra_panel);
+  u.X2->setChecked(s.extra_panel);
+  u.C_lossless->setChecked(s.C_lossless);
   settings_ = s;
   ApplyEnablingRules();
   loading_ = false;
@@ -501,6 +513,14 @@ void MainWindow::ToggleOptionBar() {
   ui_->O1->setChecked(visible);
   ui_->O2->setChecked(visible);
   settings_.option_panel = visible;
+}
+
+void MainWindow::ToggleExtraBar() {
+  const bool visible = !ui_->Extra_Panel->isVisibleTo(this);
+  ui_->Extra_Panel->setVisible(visible);
+  ui_->X1->setChecked(visible);
+  ui_->X2->setChecked(visible);
+  settings_.extra_panel = visible;
 }
 
 void MainWindow::Open() { ui_->Open1->trigger(); }

@@ -100,6 +100,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ShowSettingsDialog();
   void ToggleEffectBar();
   void ToggleOptionBar();
+  void ToggleExtraBar();
   void OpenHelp();
   void ShowAbout();
   void CaptureClipboard();

@@ -788,7 +788,8 @@ const OutputFormat& GifOutput() {
                                      GifImage gif;
                                      AddFinishedFrame(gif, image, options);
                                      gif.SaveToStream(out);
-                                   }};
+                                   },
+                                   false, true};
   return format;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "formats/deflate.h"
+#include "formats/rgba_rows.h"
 #include "image/image_rows.h"
 #include "image/byte_order.h"
 #include "platform/platform.h"
@@ -135,14 +136,7 @@ void PngEncoder::WritePalette(std::ostream& out, const ImageRows& src) const {
     Chunk(out, "tRNS", std::vector<uint8_t>{0, ColorRed(c), 0, ColorGreen(c), 0, ColorBlue(c)});
     return;
   }
-  if (palette.empty()) return;
-  const size_t index =
-      (c & kPaletteIndexFlag) ? static_cast<size_t>(c & 0xFF)
-                              : static_cast<size_t>(NearestIndex(palette.data(), palette.size(), ColorRed(c),
-                                                                 ColorGreen(c), ColorBlue(c),
-                                                                 ColorDistance::kSumOfDifferences));
-  // An index beyond the palette has no colour to make transparent, and a
-  // tRNS longer than PLTE would make the file invalid.
+  const size_t index = TransparentIndex(palette, c);
   if (index < palette.size() && index < 256) {
     std::vector<uint8_t> trns(index + 1, 255);
     trns[index] = 0;
@@ -196,7 +190,7 @@ void EncodePng(const DibImage& image, const EncodeOptions& options, std::ostream
 }  // namespace
 
 const OutputFormat& PngOutput() {
-  static const OutputFormat format{"png", {}, true, true, false, EncodePng};
+  static const OutputFormat format{"png", {}, true, true, false, EncodePng, false, true};
   return format;
 }
 

@@ -1,0 +1,101 @@
+// JPEG XL output on libjxl: lossy at the distance cjxl gives the quality
+// bar's place on the JPEG-like quality scale, or lossless when asked; sRGB,
+// 8 bits, effort 7 (cjxl's default); a transparent colour becomes alpha.
+#include <jxl/encode.h>
+#include <jxl/encode_cxx.h>
+#include <jxl/thread_parallel_runner.h>
+#include <jxl/thread_parallel_runner_cxx.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "base/messages.h"
+#include "formats/output_format.h"
+#include "formats/rgba_rows.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+namespace {
+
+// cjxl's mapping of a JPEG-like quality to a distance: linear above 30, a
+// parabola below meeting it there.
+float JxlDistance(int quality) {
+  const float q = static_cast<float>(quality);
+  if (q >= 100) return 0.0f;
+  if (q >= 30) return 0.1f + (100 - q) * 0.09f;
+  return 53.0f / 3000.0f * q * q - 23.0f / 20.0f * q + 25.0f;
+}
+
+class JxlWriteError : public Error {
+ public:
+  using Error::Error;
+};
+
+[[noreturn]] void Fail(JxlEncoder* encoder) {
+  const JxlEncoderError error = JxlEncoderGetError(encoder);
+  const char* code = error == JXL_ENC_ERR_OOM             ? "JXL_ENC_ERR_OOM"
+                     : error == JXL_ENC_ERR_BAD_INPUT     ? "JXL_ENC_ERR_BAD_INPUT"
+                     : error == JXL_ENC_ERR_NOT_SUPPORTED ? "JXL_ENC_ERR_NOT_SUPPORTED"
+                     : error == JXL_ENC_ERR_API_USAGE     ? "JXL_ENC_ERR_API_USAGE"
+                                                          : "JXL_ENC_ERR_GENERIC";
+  const std::string reason = error == JXL_ENC_ERR_OOM ? Tr("not enough memory") : Tr("the encoder failed");
+  throw JxlWriteError(WithLibraryText(Tr("Cannot write the JPEG XL image: {1}", {reason}), "libjxl", code));
+}
+
+void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+  JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
+  if (!encoder) throw std::bad_alloc();
+  JxlEncoder* enc = encoder.get();
+  JxlThreadParallelRunnerPtr runner =
+      JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
+  if (runner && JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS) Fail(enc);
+
+  const RgbaRows rows(image, options);
+  JxlBasicInfo info;
+  JxlEncoderInitBasicInfo(&info);
+  info.xsize = static_cast<uint32_t>(rows.Width());
+  info.ysize = static_cast<uint32_t>(rows.Height());
+  info.bits_per_sample = 8;
+  info.num_color_channels = 3;
+  if (rows.Channels() == 4) {
+    info.alpha_bits = 8;
+    info.num_extra_channels = 1;
+  }
+  // Lossless keeps the samples as they are; lossy works in XYB.
+  info.uses_original_profile = options.lossless ? JXL_TRUE : JXL_FALSE;
+  if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS) Fail(enc);
+  JxlColorEncoding color;
+  JxlColorEncodingSetToSRGB(&color, JXL_FALSE);
+  if (JxlEncoderSetColorEncoding(enc, &color) != JXL_ENC_SUCCESS) Fail(enc);
+  JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
+  if (!frame) Fail(enc);
+  const JxlEncoderStatus set = options.lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)
+                                                : JxlEncoderSetFrameDistance(frame, JxlDistance(ScaledQuality(options.quality)));
+  if (set != JXL_ENC_SUCCESS) Fail(enc);
+  {
+    const std::vector<uint8_t> pixels = rows.Whole();
+    const JxlPixelFormat format{static_cast<uint32_t>(rows.Channels()), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
+    if (JxlEncoderAddImageFrame(frame, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS) Fail(enc);
+  }
+  JxlEncoderCloseInput(enc);
+  std::vector<uint8_t> buffer(1 << 16);
+  for (;;) {
+    uint8_t* next = buffer.data();
+    size_t room = buffer.size();
+    const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &room);
+    out.write(reinterpret_cast<const char*>(buffer.data()), next - buffer.data());
+    if (status == JXL_ENC_SUCCESS) return;
+    if (status != JXL_ENC_NEED_MORE_OUTPUT) Fail(enc);
+  }
+}
+
+}  // namespace
+
+const OutputFormat& JxlOutput() {
+  static const OutputFormat format{"jxl", {}, true, true, false, EncodeJxl, true, true};
+  return format;
+}
+
+}  // namespace velmora

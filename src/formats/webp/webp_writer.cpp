@@ -1,0 +1,91 @@
+// WebP output on libwebp. Lossy by default, at the quality bar's place on
+// libwebp's scale; lossless when asked, then as cwebp -lossless makes it
+// (effort 75, method 4) and with the colour under transparent pixels kept.
+#include <webp/encode.h>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+#include "base/error.h"
+#include "base/messages.h"
+#include "formats/output_format.h"
+#include "formats/rgba_rows.h"
+#include "image/dib_image.h"
+
+namespace velmora {
+namespace {
+
+class WebpWriteError : public Error {
+ public:
+  using Error::Error;
+};
+
+[[noreturn]] void Fail(const std::string& reason, const char* code) {
+  throw WebpWriteError(WithLibraryText(Tr("Cannot write the WebP image: {1}", {reason}), "libwebp", code));
+}
+
+[[noreturn]] void FailWith(WebPEncodingError error) {
+  switch (error) {
+    case VP8_ENC_ERROR_OUT_OF_MEMORY: Fail(Tr("not enough memory"), "VP8_ENC_ERROR_OUT_OF_MEMORY");
+    case VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY: Fail(Tr("not enough memory"), "VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY");
+    case VP8_ENC_ERROR_BAD_DIMENSION:
+      Fail(Tr("the picture is larger than WebP allows ({1} x {1} pixels)", {std::to_string(WEBP_MAX_DIMENSION)}),
+           "VP8_ENC_ERROR_BAD_DIMENSION");
+    case VP8_ENC_ERROR_PARTITION0_OVERFLOW:
+      Fail(Tr("the picture is too detailed for WebP at this quality"), "VP8_ENC_ERROR_PARTITION0_OVERFLOW");
+    case VP8_ENC_ERROR_PARTITION_OVERFLOW:
+      Fail(Tr("the picture is too detailed for WebP at this quality"), "VP8_ENC_ERROR_PARTITION_OVERFLOW");
+    case VP8_ENC_ERROR_BAD_WRITE: Fail(Tr("the output could not be written"), "VP8_ENC_ERROR_BAD_WRITE");
+    case VP8_ENC_ERROR_FILE_TOO_BIG: Fail(Tr("the file would be larger than WebP allows (4 GiB)"), "VP8_ENC_ERROR_FILE_TOO_BIG");
+    default: Fail(Tr("the encoder failed"), ("error " + std::to_string(static_cast<int>(error))).c_str());
+  }
+}
+
+struct PictureFree {
+  void operator()(WebPPicture* p) const { WebPPictureFree(p); }
+};
+
+// libwebp hands the file over in pieces; a failing stream stops it.
+int WriteToStream(const uint8_t* data, size_t size, const WebPPicture* picture) {
+  auto& out = *static_cast<std::ostream*>(picture->custom_ptr);
+  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  return out.good() ? 1 : 0;
+}
+
+void EncodeWebp(const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+  // Refused before the pixels are copied for it.
+  if (image.Width() > WEBP_MAX_DIMENSION || image.Height() > WEBP_MAX_DIMENSION) FailWith(VP8_ENC_ERROR_BAD_DIMENSION);
+  WebPConfig config;
+  if (!WebPConfigInit(&config)) FailWith(VP8_ENC_ERROR_INVALID_CONFIGURATION);
+  if (options.lossless) {
+    config.lossless = 1;
+    config.exact = 1;
+  } else {
+    config.quality = static_cast<float>(ScaledQuality(options.quality));
+  }
+  const RgbaRows rows(image, options);
+  const std::vector<uint8_t> pixels = rows.Whole();
+  WebPPicture picture;
+  if (!WebPPictureInit(&picture)) FailWith(VP8_ENC_ERROR_INVALID_CONFIGURATION);
+  picture.width = rows.Width();
+  picture.height = rows.Height();
+  picture.use_argb = options.lossless ? 1 : 0;
+  std::unique_ptr<WebPPicture, PictureFree> owner(&picture);
+  const int stride = static_cast<int>(rows.Stride());
+  const int imported = rows.Channels() == 4 ? WebPPictureImportRGBA(&picture, pixels.data(), stride)
+                                            : WebPPictureImportRGB(&picture, pixels.data(), stride);
+  if (!imported) FailWith(picture.error_code != VP8_ENC_OK ? picture.error_code : VP8_ENC_ERROR_OUT_OF_MEMORY);
+  picture.writer = WriteToStream;
+  picture.custom_ptr = &out;
+  if (!WebPEncode(&config, &picture)) FailWith(picture.error_code);
+}
+
+}  // namespace
+
+const OutputFormat& WebpOutput() {
+  static const OutputFormat format{"webp", {}, true, true, false, EncodeWebp, true, true};
+  return format;
+}
+
+}  // namespace velmora
