@@ -17,7 +17,11 @@ ROW_TITLES = {
     "gif": "→ GIF 256 colours",
     "bmp256": "→ 256-colour BMP",
     "big-bmp": "8000×6000 → BMP",
+    "webp": "→ WebP q75",
+    "avif": "→ AVIF q75",
+    "jxl": "→ JPEG XL q75",
 }
+LOSSY_ROWS = {"jpg", "webp", "avif", "jxl"}
 COLOURS = {"velmora": "#2f6db5", "imagemagick": "#c0504d", "graphicsmagick": "#9bbb59",
            "vips": "#8064a2", "djpeg": "#888888", "floor": "#888888"}
 
@@ -29,14 +33,16 @@ def main(log_path, svg_path):
             header.append(line[1:].strip())
             continue
         parts = line.split()
-        if len(parts) != 5:
+        if len(parts) not in (5, 6):
             continue
-        row, tool, per_picture, cpu, peak = parts
+        row, tool, per_picture, cpu, peak = parts[:5]
         count_cpu = float(cpu)
-        rows.setdefault(row, []).append((tool, float(per_picture), count_cpu, float(peak)))
+        # The output's size matters where the codec is lossy: it is shown there.
+        size = int(parts[5]) if len(parts) == 6 and row in LOSSY_ROWS else None
+        rows.setdefault(row, []).append((tool, float(per_picture), count_cpu, float(peak), size))
     rows = OrderedDict((k, v) for k, v in rows.items() if not k.startswith("jobs-"))
     bar_h, gap, left, width = 16, 14, 190, 520
-    scale_max = max(c for bars in rows.values() for (_, _, c, _) in bars) or 1.0
+    scale_max = max(c for bars in rows.values() for (_, _, c, _, _) in bars) or 1.0
     height = 70 + sum(len(b) * bar_h + gap + 18 for b in rows.values()) + 20
     out = [f'<svg xmlns="http://www.w3.org/2000/svg" width="{left + width + 170}" height="{height}" '
            'font-family="DejaVu Sans, sans-serif" font-size="12">',
@@ -49,14 +55,16 @@ def main(log_path, svg_path):
     for row, bars in rows.items():
         out.append(f'<text x="10" y="{y + 12}" font-weight="bold">{escape(ROW_TITLES.get(row, row))}</text>')
         y += 18
-        peers = [c for (t, _, c, _) in bars if t not in ("velmora", "floor", "djpeg")]
+        peers = [c for (t, _, c, _, _) in bars if t not in ("velmora", "floor", "djpeg")]
         best = min(peers) if peers else None
-        for tool, per_picture, cpu, peak in bars:
+        for tool, per_picture, cpu, peak, size in bars:
             w = max(1.0, width * cpu / scale_max)
             colour = COLOURS.get(tool, "#aaaaaa")
             out.append(f'<text x="{left - 8}" y="{y + 12}" text-anchor="end">{escape(tool)}</text>')
             out.append(f'<rect x="{left}" y="{y}" width="{w:.1f}" height="{bar_h - 3}" fill="{colour}"/>')
             label = f"{cpu:.2f} s, {peak:.0f} MB"
+            if size is not None:
+                label += f", {size} KiB out"
             if tool == "velmora" and best:
                 label += f"  ({cpu / best:.2f}×)"
             out.append(f'<text x="{left + w + 6:.1f}" y="{y + 11}">{escape(label)}</text>')

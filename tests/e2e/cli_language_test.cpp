@@ -40,8 +40,8 @@ TEST_F(CliLanguageTest, EveryFailureSpeaksOneLanguage) {
   WriteText(dir / "ro.png", "read-only");
   std::filesystem::permissions(dir / "ro.png", std::filesystem::perms::owner_read);
   Small("ro.bmp");
-  const char* runs[] = {"-f png --color full --overwrite a.bmp missing.bmp bad.pcx bad.png bad.jpg bad.gif bad.tif "
-                        "bad.bmp x.dat ro.bmp",
+  const char* runs[] = {("-f png --color full --overwrite a.bmp missing.bmp bad.pcx bad.png bad.jpg bad.gif bad.tif "
+                         "bad.bmp x.dat ro.bmp"),
                         "a.bmp --bogus", "a.bmp", "--quality 11 a.bmp", "--save --ini /proc/velmora.ini"};
   for (const char* env : {"LANG=C", "LANG=ja_JP.UTF-8", "LANG=en_US.UTF-8"}) {
     const bool japanese = std::string(env) != "LANG=en_US.UTF-8";
