@@ -330,16 +330,26 @@ void MainWindow::SaveSettings() {
 void MainWindow::PlaceOnScreen() {
   // Beside another instance's window rather than on it.
   const auto [x, y] = instances_.FreePlace(pos().x(), pos().y());
-  QRect place(QPoint(x, y), size());
-  // Wholly inside a screen's available area: the one the window is mostly
-  // on, else the primary one; moved first, then shrunk if it must be.
+  FitOnScreen(QRect(QPoint(x, y), size()));
+}
+
+void MainWindow::FitOnScreen(QRect place) {
+  // Wholly inside a screen's available area, frame included: the one the
+  // window is mostly on, else the primary one; moved first, then shrunk if
+  // it must be. Before the window manager has framed the window its frame
+  // is not known: a title bar's height is kept free above it meanwhile.
   QScreen* screen = QGuiApplication::screenAt(place.center());
   if (!screen) screen = QGuiApplication::primaryScreen();
   if (screen) {
-    const QRect room = screen->availableGeometry();
+    QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    if (frame.isNull()) frame = QMargins(0, qRound(32 / screen->devicePixelRatio()), 0, 0);
+    const QRect room = screen->availableGeometry().marginsRemoved(frame);
     place.setSize(place.size().boundedTo(room.size()).expandedTo(minimumSize()));
-    place.moveLeft(std::clamp(place.left(), room.left(), std::max(room.left(), room.right() - place.width() + 1)));
-    place.moveTop(std::clamp(place.top(), room.top(), std::max(room.top(), room.bottom() - place.height() + 1)));
+    // place holds the frame's corner (where move() puts it) and the inside's size.
+    place.moveLeft(std::clamp(place.left(), room.left() - frame.left(),
+                              std::max(room.left(), room.right() - place.width() + 1) - frame.left()));
+    place.moveTop(std::clamp(place.top(), room.top() - frame.top(),
+                             std::max(room.top(), room.bottom() - place.height() + 1) - frame.top()));
   }
   move(place.topLeft());
   resize(place.size());
@@ -376,6 +386,17 @@ void MainWindow::ScheduleArguments() {
 void MainWindow::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   instances_.Publish(x(), y(), settings_.A_front);
+  // Once framed, the real frame decides; a place the program corrects is
+  // not one the user chose.
+  if (!event->spontaneous() && !frame_checked_) {
+    frame_checked_ = true;
+    QTimer::singleShot(250, this, [this] {
+      if (isMaximized() || isMinimized() || !windowHandle() || windowHandle()->frameMargins().isNull()) return;
+      const QRect before = geometry();
+      FitOnScreen(QRect(pos(), size()));
+      if (initial_recorded_ && initial_geometry_ == before) initial_geometry_ = geometry();
+    });
+  }
   // A window that is never made active (no window manager, or one that
   // refuses to move the focus to a program started from a file manager)
   // still converts its arguments and quits.

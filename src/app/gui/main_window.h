@@ -128,6 +128,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ScheduleArguments();
   void ShowFailure(const std::string& text);
   void PlaceOnScreen();
+  void FitOnScreen(QRect place);
   void HighlightDropPanel(bool on);
   void UpdateProgressText();
   // Message boxes of ours come above a window that stays on top.
@@ -161,6 +162,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   QRect initial_geometry_;
   Qt::WindowStates initial_state_;
   bool initial_recorded_ = false;
+  bool frame_checked_ = false;
 };
 
 }  // namespace velmora::gui
