@@ -387,7 +387,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>左上の画素の色 (または選んだ色) を透明にします (png、gif、ico、webp、avif、jxl)</source>
-        <translation>Makes the top-left pixel's colour (or the picked one) transparent (png, gif, ico, webp, avif, jxl)</translation>
+        <translation>Makes the top-left pixel&apos;s colour (or the picked one) transparent (png, gif, ico, webp, avif, jxl)</translation>
     </message>
     <message>
         <source>JPEG・WebP・AVIF・JPEG XL の画質と PNG の圧縮: 左ほど小さく、右ほど美しく</source>
@@ -440,6 +440,14 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>追加形式パネルを表示(&amp;X)</source>
         <translation>Show the e&amp;xtra formats panel</translation>
+    </message>
+    <message>
+        <source>指定…</source>
+        <translation>Custom…</translation>
+    </message>
+    <message>
+        <source>長辺 %1</source>
+        <translation>long edge %1</translation>
     </message>
 </context>
 <context>
@@ -692,6 +700,61 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>設定を閉じます</source>
         <translation>Closes the settings</translation>
+    </message>
+    <message>
+        <source>撮影日時・カメラ・著作権などの EXIF と XMP を jpg、png、tif、webp、avif、jxl に引き継ぎます (向きは 1 に、サムネイルは除きます)</source>
+        <translation>Copies EXIF and XMP (date taken, camera, copyright) into jpg, png, tif, webp, avif and jxl (orientation set to 1, no thumbnail)</translation>
+    </message>
+    <message>
+        <source>EXIF・XMP を引き継ぐ</source>
+        <translation>Keep EXIF and XMP</translation>
+    </message>
+</context>
+<context>
+    <name>SizeFitDialog</name>
+    <message>
+        <source>画像サイズ指定</source>
+        <translation>Picture size</translation>
+    </message>
+    <message>
+        <source>幅x高さ (その中に収める)、幅だけ、x高さ、または 50% のような割合。縦横比は保ちます</source>
+        <translation>Width x height (fit inside), a width, x height, or a percentage such as 50%. The aspect is kept</translation>
+    </message>
+    <message>
+        <source>使わない</source>
+        <translation>not used</translation>
+    </message>
+    <message>
+        <source>長いほうの辺のピクセル数。指定すると上の大きさより優先します</source>
+        <translation>Pixels on the longer side; when given, it takes the place of the size above</translation>
+    </message>
+    <message>
+        <source>小さい画像は拡大する</source>
+        <translation>Enlarge smaller pictures</translation>
+    </message>
+    <message>
+        <source>指定より小さい画像も指定の大きさまで拡大します</source>
+        <translation>Pictures smaller than the size are enlarged to it too</translation>
+    </message>
+    <message>
+        <source>この大きさで変換します</source>
+        <translation>Converts at this size</translation>
+    </message>
+    <message>
+        <source>大きさを変えずに閉じます</source>
+        <translation>Closes without changing the size</translation>
+    </message>
+    <message>
+        <source>大きさ</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>長辺</source>
+        <translation>Long edge</translation>
+    </message>
+    <message>
+        <source>大きさは 1920x1080、800、x600、50% のように入力してください</source>
+        <translation>Enter the size as 1920x1080, 800, x600 or 50%</translation>
     </message>
 </context>
 </TS>

@@ -1,6 +1,7 @@
 #include "app/ini_store.h"
 #include "pipeline/writers.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "base/paths.h"
@@ -136,9 +137,16 @@ void LoadMainSettings(IniStore& store, Settings& s) {
   // selection would leave every icon without a size.
   s.O_icosize = ListIndex(store.ReadInteger("Option", "icosize", s.O_icosize), 5);
   if (s.O_icosize < 0) s.O_icosize = 1;
-  s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), 8);
+  // The ninth entry, "指定…", takes its size from [Extra].
+  s.O_gsize = ListIndex(store.ReadInteger("Option", "gsize", s.O_gsize), Settings::kSizeFitIndex + 1);
   s.extra_panel = store.ReadBool("Extra", "Panel", s.extra_panel);
   s.C_lossless = store.ReadBool("Extra", "lossless", s.C_lossless);
+  s.keep_profile = store.ReadBool("Extra", "keep_profile", s.keep_profile);
+  s.keep_alpha = store.ReadBool("Extra", "keep_alpha", s.keep_alpha);
+  s.strip_location = store.ReadBool("Extra", "strip_location", s.strip_location);
+  s.size_fit = store.ReadString("Extra", "size", s.size_fit);
+  s.long_edge = std::max(0, store.ReadInteger("Extra", "long_edge", s.long_edge));
+  s.enlarge = store.ReadBool("Extra", "enlarge", s.enlarge);
 }
 
 void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
@@ -161,6 +169,12 @@ void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
   store.WriteInteger("Option", "gsize", s.O_gsize);
   store.WriteBool("Extra", "Panel", s.extra_panel);
   store.WriteBool("Extra", "lossless", s.C_lossless);
+  store.WriteBool("Extra", "keep_profile", s.keep_profile);
+  store.WriteBool("Extra", "keep_alpha", s.keep_alpha);
+  store.WriteBool("Extra", "strip_location", s.strip_location);
+  store.WriteString("Extra", "size", s.size_fit);
+  store.WriteInteger("Extra", "long_edge", s.long_edge);
+  store.WriteBool("Extra", "enlarge", s.enlarge);
   store.Flush();
 }
 
@@ -184,6 +198,14 @@ void LoadDialogSettings(IniStore& store, Settings& s) {
   s.V_adds = store.ReadBool("Config_Conv", "adds", s.V_adds);
   s.V_olddate = store.ReadBool("Config_Conv", "olddate", s.V_olddate);
   s.V_transparent = store.ReadBool("Config_Conv", "transparent", s.V_transparent);
+  s.V_metadata = store.ReadBool("Config_Conv", "metadata", s.V_metadata);
+}
+
+DecodeRequest StandardRequest() {
+  DecodeRequest request;
+  std::vector<uint8_t> cmyk = platform::StandardCmykProfile();
+  if (!cmyk.empty()) request.standard_cmyk = std::make_shared<const std::vector<uint8_t>>(std::move(cmyk));
+  return request;
 }
 
 void LoadLimits(IniStore& store, DecodeLimits& limits) {
@@ -213,6 +235,7 @@ void SaveDialogSettings(IniStore& store, const Settings& s) {
   store.WriteBool("Config_Conv", "adds", s.V_adds);
   store.WriteBool("Config_Conv", "olddate", s.V_olddate);
   store.WriteBool("Config_Conv", "transparent", s.V_transparent);
+  store.WriteBool("Config_Conv", "metadata", s.V_metadata);
   store.Flush();
 }
 

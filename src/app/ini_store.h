@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/ini_file.h"
+#include "formats/graphic.h"
 #include "image/limits.h"
 #include "pipeline/settings.h"
 
@@ -61,6 +62,10 @@ void SaveMainSettings(IniStore& store, const Settings& settings, bool window = t
 void LoadDialogSettings(IniStore& store, Settings& settings);
 // The decoding limits of section "Limits" (MaxPixels, MaxSide,
 // MaxAllocation, MaxFileSize); a missing or unusable value keeps the default.
+// What every load asks of the decoders: the standard CMYK profile, when one
+// is installed.
+DecodeRequest StandardRequest();
+
 void LoadLimits(IniStore& store, DecodeLimits& limits);
 void SaveDialogSettings(IniStore& store, const Settings& settings);
 

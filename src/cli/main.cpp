@@ -193,6 +193,7 @@ int Convert(const CommandLine& line, Session& session) {
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
            "--color full keeps full colour"));
   Loader loader(session.limits);
+  loader.SetRequest(StandardRequest());
   // Plug-ins join before the first file, as in the desktop program.
   SusiePlugins plugins(loader.Registry());
   plugins.Loaded();

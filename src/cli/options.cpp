@@ -9,6 +9,7 @@
 #include "base/messages.h"
 #include "base/text.h"
 #include "image/limits.h"
+#include "image/prepare.h"
 #include "pipeline/writers.h"
 
 namespace velmora::cli {
@@ -137,15 +138,33 @@ void AddPictureOptions(std::vector<Option>& o) {
          Edit(line, [i](Settings& s) { s.C_PixelColor = i; });
        },
        [](const Settings& s, const DecodeLimits&) { return ItemOr(kColors, s.C_PixelColor, Tr("as loaded")); }},
-      {{"--size"}, "S", N_("size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x"),
+      {{"--size"}, "S",
+       N_("size: 1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x, or WxH (fit inside), W or xH (one side), N% "
+          "(the other side follows the aspect, rounded to the nearest pixel; never larger unless --enlarge)"),
        [](CommandLine& line, const std::string& option, const std::string& value) {
          std::string v = value;
          if (v == "2×") v = "2x";
          if (v == "3×") v = "3x";
+         if (ParseSizeFit(v)) {
+           Edit(line, [v](Settings& s) { s.O_gsize = Settings::kSizeFitIndex, s.size_fit = v, s.long_edge = 0; });
+           return;
+         }
+         if (std::find(kSizes.begin(), kSizes.end(), v) == kSizes.end())
+           throw UsageError(Tr("{1}: '{2}' is not one of {3}", {option, value, "1/1 | 1/2 | 1/3 | 1/5 | 2/3 | 3/4 | 2x | 3x | WxH | W | xH | N%"}));
          const int i = IndexIn(v, kSizes, option);
          Edit(line, [i](Settings& s) { s.O_gsize = i; });
        },
-       [](const Settings& s, const DecodeLimits&) { return ItemOr(kSizes, s.O_gsize, "1/1"); }},
+       [](const Settings& s, const DecodeLimits&) {
+         if (s.O_gsize != Settings::kSizeFitIndex) return ItemOr(kSizes, s.O_gsize, "1/1");
+         return s.long_edge > 0 ? Tr("long edge {1}", {std::to_string(s.long_edge)}) : s.size_fit;
+       }},
+      {{"--long-edge"}, "N", N_("the longest side N pixels (1..1048576), the other following the aspect"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         long n = 0;
+         if (!ParseNumber(v, 1, 1 << 20, n)) throw UsageError(Tr(kNotANumber, {option, v, "1", "1048576"}));
+         Edit(line, [n](Settings& s) { s.O_gsize = Settings::kSizeFitIndex, s.long_edge = static_cast<int>(n); });
+       },
+       nullptr},
       {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10); WebP, AVIF and JPEG XL quality 10N-5 (JPEG XL: as cjxl -q)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          long n = 0;
@@ -179,6 +198,19 @@ void AddCombinedOptions(std::vector<Option>& o) {
        nullptr}
   });
   AddSwitch(o, "--lossless", N_("lossless WebP and JPEG XL (AVIF stays lossy)"), "--lossy", N_("lossy WebP and JPEG XL at --quality"), &Settings::C_lossless);
+  AddSwitch(o, "--enlarge", N_("let --size and --long-edge make a picture larger"), "--no-enlarge",
+            N_("never make a picture larger with --size or --long-edge"), &Settings::enlarge);
+  AddSwitch(o, "--keep-profile",
+            N_("carry an embedded RGB colour profile into jpg, png, tif, webp, avif and jxl outputs, the pixels as they are"),
+            "--srgb", N_("convert pictures with a colour profile to sRGB (perceptual)"), &Settings::keep_profile);
+  AddSwitch(o, "--keep-metadata",
+            N_("copy EXIF and XMP into jpg, png, tif, webp, avif and jxl outputs (orientation 1, the output's size, no thumbnail)"),
+            "--no-metadata", N_("write no EXIF or XMP"), &Settings::V_metadata);
+  AddSwitch(o, "--strip-location", N_("with --keep-metadata, leave the GPS fields out"), "--keep-location",
+            N_("with --keep-metadata, keep the GPS fields too"), &Settings::strip_location);
+  AddSwitch(o, "--keep-alpha",
+            N_("keep the alpha channel in png, tif, webp, avif and jxl outputs (the others composite over white)"),
+            "--flatten-alpha", N_("composite transparent areas over white in every output"), &Settings::keep_alpha);
   AddSwitch(o, "--multipdf", N_("one combined PDF for the batch"), "--no-multipdf", N_("one PDF per source"), &Settings::C_Multipdf);
   AddSwitch(o, "--animgif", N_("one animated GIF for the batch"), "--no-animgif", N_("one GIF per source"), &Settings::C_animegif);
   o.insert(o.end(), {

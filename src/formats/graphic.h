@@ -18,6 +18,23 @@
 
 namespace velmora {
 
+// What a file carries beside its pixels, as stored: the colour profile, the
+// EXIF block (TIFF-structured, without JPEG's "Exif\0\0") and the XMP packet.
+struct Embedded {
+  std::vector<uint8_t> icc;
+  std::vector<uint8_t> exif;
+  std::string xmp;
+};
+
+// What the caller asks of a decoder beyond the pixels.
+struct DecodeRequest {
+  // Keep the alpha channel apart instead of compositing over white.
+  bool keep_alpha = false;
+  // A standard CMYK profile for CMYK pictures that carry none; none: the
+  // decoders' own arithmetic.
+  std::shared_ptr<const std::vector<uint8_t>> standard_cmyk;
+};
+
 // A graphic that cannot be assigned to the requested target.
 class ConvertError : public Error {
  public:
@@ -64,6 +81,16 @@ class Graphic {
   // What decoding may spend: the loader's limits (the defaults otherwise).
   void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
   const DecodeLimits& Limits() const { return limits_; }
+  void SetRequest(const DecodeRequest& request) { request_ = request; }
+  const DecodeRequest& Request() const { return request_; }
+
+  // The profile, EXIF and XMP the file carried (what the decoder found).
+  const Embedded& Carried() const { return embedded_; }
+  Embedded& Carried() { return embedded_; }
+  // The alpha channel, straight, as an 8-bit grey bitmap of the picture's
+  // size, when keep_alpha was asked and the picture has one; the picture's
+  // colours are then the straight colours, not composited. Empty otherwise.
+  Bitmap TakeAlpha() { return std::move(alpha_); }
 
  protected:
   virtual void OnLoad(const uint8_t* data, size_t size) = 0;
@@ -72,11 +99,14 @@ class Graphic {
   }
   const std::string& FileName() const { return file_name_; }
   std::vector<std::string> warnings_;
+  Embedded embedded_;
+  Bitmap alpha_;
 
  private:
   Companion companion_;
   std::string file_name_;
   DecodeLimits limits_;
+  DecodeRequest request_;
 };
 
 // A graphic that keeps its picture in a Bitmap: the decoders' common base.

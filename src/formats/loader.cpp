@@ -1,4 +1,6 @@
 #include "formats/loader.h"
+
+#include "formats/metadata.h"
 #include "base/messages.h"
 
 #include <cstring>
@@ -80,11 +82,12 @@ bool SameFormat(const GraphicClass* a, const GraphicClass* b) {
 }  // namespace
 
 std::unique_ptr<Graphic> Loader::Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data,
-                                        size_t size) const {
+                                        size_t size, const DecodeRequest& request) const {
   auto graphic = cls.create();
   graphic->SetCompanion(CompanionOf(path));
   graphic->SetFileName(path);
   graphic->SetLimits(limits_);
+  graphic->SetRequest(request);
   graphic->LoadFromMemory(data, size);
   return graphic;
 }
@@ -100,16 +103,16 @@ const GraphicClass* ClassFromSignature(const uint8_t* data, size_t size) {
 }
 
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size) const {
-  return LoadByExtension(path, data, size, nullptr);
+  return LoadByExtension(path, data, size, nullptr, request_);
 }
 
 std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const uint8_t* data, size_t size,
-                                                 const GraphicClass* tried) const {
+                                                 const GraphicClass* tried, const DecodeRequest& request) const {
   const std::string extension = ExtensionOf(path);
   const GraphicClass* cls = registry_.FindExtension(extension);
   if (!cls) throw InvalidGraphicError(Tr("拡張子 .{1} の画像形式は処理できません", {extension}));
   try {
-    return Decode(*cls, path, data, size);
+    return Decode(*cls, path, data, size, request);
   } catch (const Error&) {
     // A picture saved under another format's extension (a JPEG named .png
     // is common in downloads) is read by what its signature says. When that
@@ -118,17 +121,23 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
     if (!sniffed || SameFormat(sniffed, cls) || (tried && SameFormat(sniffed, tried))) throw;
     const std::exception_ptr first = std::current_exception();
     try {
-      return Decode(*sniffed, path, data, size);
+      return Decode(*sniffed, path, data, size, request);
     } catch (const Error&) {
       std::rethrow_exception(first);
     }
   }
 }
 
-std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const {
+std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const { return LoadFile(path, request_); }
+
+std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path, const DecodeRequest& request,
+                                          bool with_metadata) const {
   // Read once: content detection and every attempt work on the same bytes.
   const std::vector<uint8_t> data = platform::ReadRegularFile(path, limits_.max_file);
-  return Load(path, data.data(), data.size());
+  std::unique_ptr<Graphic> graphic = Load(path, data.data(), data.size(), request);
+  // What the decoder did not keep of EXIF and XMP, exiv2 reads.
+  if (with_metadata) ReadMetadata(data.data(), data.size(), graphic->Carried());
+  return graphic;
 }
 
 namespace {
@@ -149,11 +158,16 @@ bool MayBeAnotherFormat(const std::exception_ptr& refusal) {
 }  // namespace
 
 std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size) const {
+  return Load(path, data, size, request_);
+}
+
+std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size,
+                                      const DecodeRequest& request) const {
   const GraphicClass* content = ClassFromContent(data, size);
-  if (!content) return LoadByExtension(path, data, size);
+  if (!content) return LoadByExtension(path, data, size, nullptr, request);
   std::exception_ptr refusal;
   try {
-    return Decode(*content, path, data, size);
+    return Decode(*content, path, data, size, request);
   } catch (const Error&) {
     // A file claimed by content but not decodable gets a second chance by
     // its extension, unless that names the same format. Running out of
@@ -163,7 +177,7 @@ std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* da
   const GraphicClass* by_extension = registry_.FindExtension(ExtensionOf(path));
   if (!by_extension || SameFormat(by_extension, content)) std::rethrow_exception(refusal);
   try {
-    return LoadByExtension(path, data, size, content);
+    return LoadByExtension(path, data, size, content, request);
   } catch (const Error&) {
     if (MayBeAnotherFormat(refusal)) throw;
     std::rethrow_exception(refusal);

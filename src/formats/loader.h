@@ -32,9 +32,15 @@ class Loader {
   // "拡張子 .<ext> の画像形式は処理できません" when no class has the
   // extension.
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
+  // The same with what the caller asks beyond the pixels; with_metadata:
+  // EXIF and XMP read by exiv2 where the decoder kept none.
+  std::unique_ptr<Graphic> LoadFile(const std::string& path, const DecodeRequest& request,
+                                    bool with_metadata = false) const;
   // LoadFile on bytes already read; path names the file for its extension
   // and for the files that travel with it.
   std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size) const;
+  std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size,
+                                const DecodeRequest& request) const;
   // Loads a file by its extension only.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
   // Decodes data with the class registered for path's extension.
@@ -42,6 +48,9 @@ class Loader {
 
   const DecodeLimits& Limits() const { return limits_; }
   void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
+  // What every load asks by default (the standard CMYK profile found).
+  const DecodeRequest& Request() const { return request_; }
+  void SetRequest(const DecodeRequest& request) { request_ = request; }
 
   GraphicRegistry& Registry() { return registry_; }
   const GraphicRegistry& Registry() const { return registry_; }
@@ -50,12 +59,13 @@ class Loader {
 
  private:
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path, const uint8_t* data, size_t size,
-                                           const GraphicClass* tried) const;
+                                           const GraphicClass* tried, const DecodeRequest& request) const;
 
   std::unique_ptr<Graphic> Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data,
-                                  size_t size) const;
+                                  size_t size, const DecodeRequest& request) const;
 
   DecodeLimits limits_;
+  DecodeRequest request_;
   GraphicRegistry registry_;
   FileFormatList formats_{registry_};
 };

@@ -5,7 +5,9 @@
 // (pipeline/outputs.h) lists these values with the controls that tick them.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,16 @@
 #include "image/dib_image.h"
 
 namespace velmora {
+
+// What the source carries into the outputs that can hold it; each empty
+// unless asked for. The EXIF block is TIFF-structured and already made to
+// fit the output (orientation 1, its size, no thumbnail).
+struct OutputExtras {
+  std::shared_ptr<const std::vector<uint8_t>> icc;  // an RGB profile, as the source had it
+  std::shared_ptr<const std::vector<uint8_t>> exif;
+  std::shared_ptr<const std::string> xmp;
+  bool Any() const { return icc || exif || xmp; }
+};
 
 // What an encoder is told beside the picture.
 struct EncodeOptions {
@@ -24,6 +36,7 @@ struct EncodeOptions {
   std::string delay = "30";   // a GIF frame's delay, as its field holds it
   int icon_size = 32;
   bool lossless = false;      // the lossless switch, for the formats that have both kinds
+  OutputExtras extras;
 };
 
 struct OutputFormat {

@@ -1,5 +1,6 @@
 #include "image/prepare.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "image/resample.h"
@@ -41,6 +42,82 @@ void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits) {
   // instead of failing on a zero size.
   if (w < 1) w = 1;
   if (h < 1) h = 1;
+  CheckImageSize(limits, w, h, "Bitmap");
+  bitmap = ResampleBitmap(bitmap, w, h);
+}
+
+namespace {
+
+bool ParseSide(const std::string& text, int max, int& value) {
+  if (text.empty() || text.size() > 7) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  if (v < 1 || v > max) return false;
+  value = v;
+  return true;
+}
+
+// a * b / c to the nearest integer, at least 1.
+int Scaled(int64_t a, int64_t b, int64_t c) { return static_cast<int>(std::max<int64_t>(1, (a * b + c / 2) / c)); }
+
+}  // namespace
+
+std::optional<SizeFit> ParseSizeFit(const std::string& text) {
+  constexpr int kSide = 1 << 20;
+  SizeFit fit;
+  if (!text.empty() && text.back() == '%') {
+    fit.kind = SizeFit::Kind::kPercent;
+    if (!ParseSide(text.substr(0, text.size() - 1), 1000, fit.value)) return std::nullopt;
+    return fit;
+  }
+  const size_t x = text.find_first_of("xX");
+  if (x == std::string::npos) {
+    fit.kind = SizeFit::Kind::kWidth;
+    if (!ParseSide(text, kSide, fit.width)) return std::nullopt;
+    return fit;
+  }
+  if (x == 0) {
+    fit.kind = SizeFit::Kind::kHeight;
+    if (!ParseSide(text.substr(1), kSide, fit.height)) return std::nullopt;
+    return fit;
+  }
+  fit.kind = SizeFit::Kind::kBox;
+  if (!ParseSide(text.substr(0, x), kSide, fit.width) || !ParseSide(text.substr(x + 1), kSide, fit.height))
+    return std::nullopt;
+  return fit;
+}
+
+void FittedSize(const SizeFit& fit, int w0, int h0, int& w, int& h) {
+  w = w0, h = h0;
+  if (w0 < 1 || h0 < 1) return;
+  switch (fit.kind) {
+    case SizeFit::Kind::kBox:
+      // The side that binds takes the box's size exactly.
+      if (int64_t{fit.width} * h0 <= int64_t{fit.height} * w0)
+        w = fit.width, h = Scaled(h0, fit.width, w0);
+      else
+        h = fit.height, w = Scaled(w0, fit.height, h0);
+      break;
+    case SizeFit::Kind::kWidth: w = fit.width, h = Scaled(h0, fit.width, w0); break;
+    case SizeFit::Kind::kHeight: h = fit.height, w = Scaled(w0, fit.height, h0); break;
+    case SizeFit::Kind::kPercent: w = Scaled(w0, fit.value, 100), h = Scaled(h0, fit.value, 100); break;
+    case SizeFit::Kind::kLongEdge:
+      if (w0 >= h0)
+        w = fit.value, h = Scaled(h0, fit.value, w0);
+      else
+        h = fit.value, w = Scaled(w0, fit.value, h0);
+      break;
+  }
+  if (!fit.enlarge && (w > w0 || h > h0)) w = w0, h = h0;
+}
+
+void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits) {
+  int w = 0, h = 0;
+  FittedSize(fit, bitmap.Width(), bitmap.Height(), w, h);
+  if (w == bitmap.Width() && h == bitmap.Height()) return;
   CheckImageSize(limits, w, h, "Bitmap");
   bitmap = ResampleBitmap(bitmap, w, h);
 }

@@ -1,6 +1,9 @@
 // The preparation step between loading and writing: size, then colour depth.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "image/bitmap.h"
 #include "image/dib_image.h"
 #include "image/limits.h"
@@ -11,6 +14,23 @@ namespace velmora {
 // selected) resamples at the bitmap's own size. A result beyond limits (the
 // loader's) is refused before it is made.
 void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits = DecodeLimits{});
+
+// Any size: inside a box (WxH), one side (W, xH), a percentage (N%) or the
+// longest side, the other side following the picture's aspect, rounded to
+// the nearest pixel (at least 1).
+struct SizeFit {
+  enum class Kind { kBox, kWidth, kHeight, kPercent, kLongEdge } kind = Kind::kBox;
+  int width = 0, height = 0;  // kBox, kWidth, kHeight
+  int value = 0;              // kPercent: the percentage; kLongEdge: the side
+  bool enlarge = false;       // otherwise a picture already smaller stays as it is
+};
+// "1920x1080", "800", "x600" or "50%" (sides 1..1048576, 1..1000 percent);
+// nothing for anything else.
+std::optional<SizeFit> ParseSizeFit(const std::string& text);
+// The size a w x h picture gets.
+void FittedSize(const SizeFit& fit, int w, int h, int& out_w, int& out_h);
+// Resamples to the fitted size (the limits as for the factors).
+void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits = DecodeLimits{});
 
 // Colour depth by list index: 0 full colour, 1 256 colours, 2 black and white;
 // any other index takes the capture as it is. bitmap is not changed.

@@ -419,12 +419,14 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
 }
 
 PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, const std::string& shown_name) {
-  std::unique_ptr<Graphic> graphic = clip ? LoadClipboardPicture() : loader_.LoadFile(source);
+  std::unique_ptr<Graphic> graphic = clip ? LoadClipboardPicture() : loader_.LoadFile(source, DecodeAsked(), settings_.V_metadata);
   const std::string name = clip ? "Clip" + std::to_string(++clip_counter_) : shown_name;
   for (const auto& warning : graphic->Warnings()) ui_.LogWarning(name, warning);
   Bitmap working;
   graphic->MoveTo(working);
+  const Embedded graphic_carried = std::move(graphic->Carried());
   graphic.reset();
+  ApplyProfile(working, graphic_carried, settings_);
   ui_.StepProgress();
   bool picker_shown = false;
   if (settings_.PickerWanted()) {
@@ -438,13 +440,14 @@ PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, 
     picker_shown = true;
   }
   // The point was picked on the picture as loaded; the frames use the prepared one.
-  PreparedPicture picture = PreparePicture(std::move(working), settings_, x_point_, y_point_, loader_.Limits());
+  PreparedPicture picture =
+      PreparePicture(std::move(working), graphic_carried, settings_, x_point_, y_point_, loader_.Limits());
   picture.frame.picker_shown = picker_shown;
   return picture;
 }
 
 void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture, Prepared* ready) {
-  const WriterContext context{settings_, picked_color_, picture.frame};
+  const WriterContext context{settings_, picked_color_, picture.frame, picture.extras};
   for (const FormatWriter& writer : writers_) {
     if (!writer.ticked(settings_)) continue;
     if (writer.extension == "gif" && animated_gif_) {

@@ -164,6 +164,13 @@ class Converter {
   UserInterface& ui_;
   Clipboard* clipboard_;
   const Loader& loader_;
+  // What a load asks of the decoders under these settings.
+  DecodeRequest DecodeAsked(const Settings& settings) const {
+    DecodeRequest request = loader_.Request();
+    request.keep_alpha = settings.keep_alpha;
+    return request;
+  }
+  DecodeRequest DecodeAsked() const { return DecodeAsked(settings_); }
   std::vector<FormatWriter> writers_;
   NamingContext naming_;
   BatchGuard guard_;

@@ -71,13 +71,15 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
   try {
     // Our own temporaries are refused when committed; nothing to make.
     if (platform::IsOurTemporary(FileNameOf(source))) return p;
-    std::unique_ptr<Graphic> graphic = loader_.LoadFile(source);
+    std::unique_ptr<Graphic> graphic = loader_.LoadFile(source, DecodeAsked(settings), settings.V_metadata);
     p.warnings = graphic->Warnings();
     Bitmap working;
     graphic->MoveTo(working);
+    const Embedded carried = std::move(graphic->Carried());
     graphic.reset();
-    p.picture = PreparePicture(std::move(working), settings, x_point, y_point, loader_.Limits());
-    const WriterContext context{settings, picked, p.picture.frame};
+    ApplyProfile(working, carried, settings);
+    p.picture = PreparePicture(std::move(working), carried, settings, x_point, y_point, loader_.Limits());
+    const WriterContext context{settings, picked, p.picture.frame, p.picture.extras};
     p.bytes.resize(writers_.size());
     p.encode_errors.resize(writers_.size());
     for (size_t k = 0; k < writers_.size(); ++k) {

@@ -3,9 +3,14 @@
 // from the picture as loaded to the prepared one.
 #pragma once
 
+#include <optional>
+
+#include "formats/graphic.h"
+#include "formats/output_format.h"
 #include "image/bitmap.h"
 #include "image/dib_image.h"
 #include "image/limits.h"
+#include "image/prepare.h"
 #include "pipeline/combined.h"
 #include "pipeline/settings.h"
 
@@ -14,11 +19,26 @@ namespace velmora {
 struct PreparedPicture {
   DibImage image;
   FrameOptions frame;
+  OutputExtras extras;  // the profile, EXIF and XMP the outputs carry
 };
 
-// x_point and y_point: the picked point on the picture as loaded; a point
-// outside it stays outside (-1), so that the GIF frame step fails.
-PreparedPicture PreparePicture(Bitmap working, const Settings& settings, int x_point, int y_point,
-                               const DecodeLimits& limits);
+// An RGB profile travels with the pixels as they are when asked; any other
+// is applied to them, so that every picture without a kept profile is sRGB.
+bool KeepsProfile(const Embedded& carried, const Settings& settings);
+// The size the settings ask for beyond the eight factors: the longest side,
+// or the fit, when the list's "指定…" is chosen; nothing otherwise (or for a
+// fit that does not read, which keeps the size).
+std::optional<SizeFit> SizeFitOf(const Settings& settings);
+// The loaded picture in sRGB, before anything else sees it (the picker
+// included).
+void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& settings);
+
+// The loaded picture (ApplyProfile done) with what its file carried: sized
+// and reduced; the kept profile, and EXIF and XMP fitted to the result when
+// asked. x_point and y_point: the picked
+// point on the picture as loaded; a point outside it stays outside (-1), so
+// that the GIF frame step fails.
+PreparedPicture PreparePicture(Bitmap working, const Embedded& carried, const Settings& settings, int x_point,
+                               int y_point, const DecodeLimits& limits);
 
 }  // namespace velmora

@@ -30,6 +30,17 @@ struct Settings {
   bool C_jxl = false;
   bool extra_panel = false;
   bool C_lossless = false;  // WebP and JPEG XL lossless
+  // What a picture carries ("Extra"; the metadata tick is the settings
+  // dialog's, in "Config_Conv").
+  bool keep_profile = false;    // carry an RGB profile instead of converting to sRGB
+  bool V_metadata = false;      // carry EXIF and XMP
+  bool strip_location = false;  // ... without the GPS fields
+  bool keep_alpha = false;      // alpha into the formats that hold it
+  // Any size: O_gsize 8 ("指定…") takes the longest side or this fit
+  // ("WxH", "W", "xH", "N%"); never larger than the source unless enlarge.
+  std::string size_fit;
+  int long_edge = 0;
+  bool enlarge = false;
 
   // Effect bar ("Effect"). List indexes are -1 when no item is selected.
   bool effect_panel = false;
@@ -75,6 +86,8 @@ struct Settings {
   bool PickerWanted() const;
   bool AnimatedGifOn() const { return C_gif && C_animegif; }
   bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
+  // The size list's last entry, "指定…".
+  static constexpr int kSizeFitIndex = 8;
 };
 
 }  // namespace velmora

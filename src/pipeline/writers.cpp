@@ -90,6 +90,7 @@ EncodeOptions OptionsFor(const Settings& s, const WriterContext& context) {
   // The list's text; without a selection the default, 32.
   options.icon_size = kIconSizes[s.O_icosize >= 0 && s.O_icosize <= 4 ? s.O_icosize : 1];
   options.lossless = s.C_lossless;
+  options.extras = context.extras;
   return options;
 }
 

@@ -24,6 +24,7 @@ struct WriterContext {
   const Settings& settings;
   ColorValue picked_color;
   FrameOptions frame;
+  OutputExtras extras = {};
 };
 
 // One row of the output table: a format (defined beside its codec), the box

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <memory>
 
 namespace velmora::platform {
@@ -96,6 +97,20 @@ std::string ProgramFolder() {
 
 std::string ConfigFolder() { return EnvOr("XDG_CONFIG_HOME", Home() + "/.config") + "/velmora/"; }
 std::string DataHome() { return EnvOr("XDG_DATA_HOME", Home() + "/.local/share"); }
+
+std::vector<uint8_t> StandardCmykProfile() {
+  std::vector<std::string> candidates = {"/usr/share/color/icc/ghostscript/default_cmyk.icc",
+                                         "/usr/share/color/icc/ghostscript/ps_cmyk.icc"};
+  if (const char* chosen = std::getenv("VELMORA_CMYK_PROFILE"); chosen && *chosen) candidates.insert(candidates.begin(), chosen);
+  for (const std::string& path : candidates) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) continue;
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A profile is small; anything else there is not one.
+    if (bytes.size() >= 132 && bytes.size() <= (16u << 20)) return bytes;
+  }
+  return {};
+}
 
 std::string PicturesFolder() {
   const std::string home = Home();

@@ -42,6 +42,11 @@ std::string DataHome();
 // else the home folder; with a trailing "/".
 std::string PicturesFolder();
 
+// A standard CMYK colour profile for CMYK pictures that carry none: the one
+// $VELMORA_CMYK_PROFILE names, else the first installed of the usual places
+// (Ghostscript's default press profile); empty when there is none.
+std::vector<uint8_t> StandardCmykProfile();
+
 bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);

@@ -83,7 +83,8 @@ TEST(SettingsFileTest, RoundTripInKeyOrder) {
   s.S_folder = true;
   s.S_folder_n = "/out/";
   s.V_adds = s.A_clip = true;
-  s.C_jxl = s.C_lossless = true;
+  s.C_jxl = s.C_lossless = s.keep_alpha = s.V_metadata = true;
+  s.size_fit = "800x600";
   {
     IniStore store;
     store.FileName = dir / "Velmora.ini";
@@ -95,16 +96,19 @@ TEST(SettingsFileTest, RoundTripInKeyOrder) {
             "[Format]\r\nbmp=0\r\njpg=0\r\npng=1\r\nmag=0\r\ngif=0\r\nico=0\r\npdf=0\r\ntif=1\r\nwebp=0\r\navif=0\r\njxl=1\r\n\r\n"
             "[Effect]\r\nPanel=0\r\nTrans=0\r\nMultipdf=0\r\nanimegif=0\r\nPixelColor=2\r\ndelay=12\r\n\r\n"
             "[Option]\r\nPanel=0\r\nquality=9\r\nicosize=1\r\ngsize=7\r\n\r\n"
-            "[Extra]\r\nPanel=0\r\nlossless=1\r\n\r\n"
+            "[Extra]\r\nPanel=0\r\nlossless=1\r\nkeep_profile=0\r\nkeep_alpha=1\r\nstrip_location=0\r\nsize=800x600\r\n"
+            "long_edge=0\r\nenlarge=0\r\n\r\n"
             "[Config_Save]\r\nsourcefile=0\r\napp=0\r\nfolder=1\r\nfolder_n=/out/\r\n\r\n"
             "[Config_Active]\r\ndialog=0\r\nfront=0\r\nsend=0\r\nclip=1\r\ndelete=0\r\n\r\n"
-            "[Config_Conv]\r\nover=0\r\nadds=1\r\nolddate=0\r\ntransparent=0\r\n");
+            "[Config_Conv]\r\nover=0\r\nadds=1\r\nolddate=0\r\ntransparent=0\r\nmetadata=1\r\n");
   IniStore store;
   store.FileName = dir / "Velmora.ini";
   Settings back;
   LoadMainSettings(store, back);
   LoadDialogSettings(store, back);
   EXPECT_TRUE(back.C_png && back.C_tif && !back.C_bmp && back.C_jxl && !back.C_webp && back.C_lossless);
+  EXPECT_TRUE(back.keep_alpha && back.V_metadata && !back.keep_profile);
+  EXPECT_EQ(back.size_fit, "800x600");
   EXPECT_EQ(back.C_PixelColor, 2);
   EXPECT_EQ(back.O_gsize, 7);
   EXPECT_EQ(back.O_quality_t, 9);

@@ -216,7 +216,22 @@ void MainWindow::ConnectControls() {
   }
   connect(u.C_PixelColor, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.C_PixelColor = i; });
   connect(u.O_icosize, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.O_icosize = i; });
-  connect(u.O_gsize, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.O_gsize = i; });
+  connect(u.O_gsize, &QComboBox::activated, this, [this](int i) {
+    // "指定…" asks for the size each time it is chosen; cancelled, the
+    // list goes back to what it was.
+    if (i != Settings::kSizeFitIndex) return;
+    if (!size_fit_) size_fit_ = new SizeFitDialog(this);
+    if (size_fit_->Ask(settings_))
+      settings_.O_gsize = i;
+    else
+      ui_->O_gsize->setCurrentIndex(settings_.O_gsize);
+    ShowSizeFit();
+  });
+  connect(u.O_gsize, &QComboBox::currentIndexChanged, this, [this](int i) {
+    // The size entry counts once its size is given (or when it is loaded).
+    if (i != Settings::kSizeFitIndex || loading_) settings_.O_gsize = i;
+    ShowSizeFit();
+  });
   connect(u.C_delay, &QLineEdit::textChanged, this, [this](const QString& t) { settings_.C_delay = S(t); });
   // The quality twins: the track bar and the list follow each other.
   connect(u.O_quality_t, &QSlider::valueChanged, this, [this](int v) {
@@ -298,6 +313,7 @@ void MainWindow::LoadSettings() {
   u.O_quality_t->setValue(s.O_quality_t);
   u.O_icosize->setCurrentIndex(s.O_icosize);
   u.O_gsize->setCurrentIndex(s.O_gsize);
+  ShowSizeFit();
   u.Extra_Panel->setVisible(s.extra_panel);
   u.X1->setChecked(s.extra_panel);
   u.X2->setChecked(s.extra_panel);
@@ -534,6 +550,18 @@ void MainWindow::ToggleOptionBar() {
   ui_->O1->setChecked(visible);
   ui_->O2->setChecked(visible);
   settings_.option_panel = visible;
+}
+
+void MainWindow::ShowSizeFit() {
+  // The list's entry keeps its text; the chosen size shows in its tip.
+  QString tip = QCoreApplication::translate("MainWindow", "書き出す画像の大きさ");
+  if (settings_.O_gsize == Settings::kSizeFitIndex) {
+    const QString size = settings_.long_edge > 0
+                             ? QCoreApplication::translate("MainWindow", "長辺 %1").arg(settings_.long_edge)
+                             : QString::fromStdString(settings_.size_fit);
+    tip += " (" + size + ")";
+  }
+  ui_->O_gsize->setToolTip(tip);
 }
 
 void MainWindow::ToggleExtraBar() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/size_fit_dialog.h"
 #include "app/gui/taskbar_progress.h"
 #include "app/ini_store.h"
 #include "app/instances.h"
@@ -101,6 +102,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ToggleEffectBar();
   void ToggleOptionBar();
   void ToggleExtraBar();
+  void ShowSizeFit();
   void OpenHelp();
   void ShowAbout();
   void CaptureClipboard();
@@ -163,6 +165,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   Qt::WindowStates initial_state_;
   bool initial_recorded_ = false;
   bool frame_checked_ = false;
+  SizeFitDialog* size_fit_ = nullptr;  // made when "指定…" is first chosen
 };
 
 }  // namespace velmora::gui

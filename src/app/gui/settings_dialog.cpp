@@ -40,12 +40,13 @@ SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string 
       store_(store),
       program_path_(std::move(program_path)) {
   ui_->setupUi(this);
-  setFixedSize(324, 423);
+  setFixedSize(324, 443);
   auto& u = *ui_;
   const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
       {u.A_dialog, &Settings::A_dialog}, {u.A_front, &Settings::A_front},     {u.A_clip, &Settings::A_clip},
       {u.A_delete, &Settings::A_delete}, {u.V_over, &Settings::V_over},       {u.V_adds, &Settings::V_adds},
-      {u.V_olddate, &Settings::V_olddate}, {u.V_transparent, &Settings::V_transparent}};
+      {u.V_olddate, &Settings::V_olddate}, {u.V_transparent, &Settings::V_transparent},
+      {u.V_metadata, &Settings::V_metadata}};
   for (const auto& [box, field] : boxes)
     connect(box, &QCheckBox::toggled, this, [this, field = field](bool on) { settings_.*field = on; });
   connect(u.A_send, &QCheckBox::toggled, this, [this](bool on) {
@@ -85,6 +86,7 @@ void SettingsDialog::Load() {
   u.V_adds->setChecked(s.V_adds);
   u.V_olddate->setChecked(s.V_olddate);
   u.V_transparent->setChecked(s.V_transparent);
+  u.V_metadata->setChecked(s.V_metadata);
   ApplyRadioRules();
 }
 

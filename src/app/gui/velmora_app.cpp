@@ -68,6 +68,7 @@ VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   DecodeLimits limits;
   LoadLimits(store_, limits);
   loader_.SetLimits(limits);
+  loader_.SetRequest(StandardRequest());
   settings_.S_folder_n = platform::ProgramFolder();
   main_ = std::make_unique<MainWindow>(settings_, store_, loader_, &clipboard_, show_hint);
   order_ = std::make_unique<OrderDialog>(main_.get());

@@ -69,10 +69,16 @@ void EncodeAvif(const DibImage& image, const EncodeOptions& options, std::ostrea
   uint8_t* plane = heif_image_get_plane(picture.get(), heif_channel_interleaved, &stride);
   if (!plane || stride < static_cast<int>(rows.Stride())) throw std::bad_alloc();
   for (int y = 0; y < rows.Height(); ++y) rows.Row(y, plane + static_cast<size_t>(stride) * static_cast<size_t>(y));
+  const OutputExtras& extras = options.extras;
+  if (extras.icc) Check(heif_image_set_raw_color_profile(picture.get(), "prof", extras.icc->data(), extras.icc->size()));
 
   heif_image_handle* raw_handle = nullptr;
   Check(heif_context_encode_image(context.get(), picture.get(), encoder.get(), nullptr, &raw_handle));
   std::unique_ptr<heif_image_handle, HandleFree> handle(raw_handle);
+  if (extras.exif)
+    Check(heif_context_add_exif_metadata(context.get(), handle.get(), extras.exif->data(), static_cast<int>(extras.exif->size())));
+  if (extras.xmp)
+    Check(heif_context_add_XMP_metadata(context.get(), handle.get(), extras.xmp->data(), static_cast<int>(extras.xmp->size())));
   heif_writer writer{1, WriteToStream};
   Check(heif_context_write(context.get(), &writer, &out));
 }

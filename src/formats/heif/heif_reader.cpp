@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "formats/byte_reader.h"
 #include "base/messages.h"
@@ -84,6 +85,7 @@ class HeifGraphic : public BitmapGraphic {
     // picture is coded as one 64 x 64 block.
     heif_context_set_maximum_image_size_limit(
         context.get(), static_cast<int>(std::max(declared_width, declared_height)) + 64 + 1);
+    KeepCarried(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get());
     std::unique_ptr<heif_decoding_options, OptionsDeleter> options(heif_decoding_options_alloc());
     heif_image* raw_image = nullptr;
@@ -112,6 +114,36 @@ class HeifGraphic : public BitmapGraphic {
   }
 
  private:
+  // The raw ICC profile, and the EXIF and XMP items of the primary picture.
+  void KeepCarried(const heif_image_handle* handle) {
+    const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
+    if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
+      const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
+      std::vector<uint8_t> icc(size);
+      if (size > 0 && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+        embedded_.icc = std::move(icc);
+    }
+    const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
+    std::vector<heif_item_id> ids(static_cast<size_t>(std::max(count, 0)));
+    heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
+    for (heif_item_id id : ids) {
+      const char* type_text = heif_image_handle_get_metadata_type(handle, id);
+      const char* content_text = heif_image_handle_get_metadata_content_type(handle, id);
+      const std::string kind = type_text ? type_text : "", content = content_text ? content_text : "";
+      const size_t size = heif_image_handle_get_metadata_size(handle, id);
+      if (size == 0 || static_cast<int64_t>(size) > Limits().max_allocation) continue;
+      std::vector<uint8_t> block(size);
+      if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) continue;
+      if (kind == "Exif" && size > 4) {
+        // The block starts with the offset of the TIFF header within it.
+        const uint32_t offset = (uint32_t{block[0]} << 24) | (block[1] << 16) | (block[2] << 8) | block[3];
+        if (offset < size - 4) embedded_.exif.assign(block.begin() + 4 + offset, block.end());
+      } else if (kind == "mime" && content == "application/rdf+xml") {
+        embedded_.xmp.assign(block.begin(), block.end());
+      }
+    }
+  }
+
   static void Check(const heif_error& error, const ByteReader& in) {
     if (error.code == heif_error_Ok) return;
     std::string what = error.message ? error.message : "unknown error";

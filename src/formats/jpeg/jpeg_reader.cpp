@@ -4,7 +4,9 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <exception>
 #include <utility>
 #include <istream>
@@ -19,6 +21,7 @@
 #include "formats/exif.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
+#include "image/color_profile.h"
 #include "image/orientation.h"
 #include "formats/jpeg/jpeg_private.h"
 
@@ -33,6 +36,8 @@ bool RecognisesJpeg(const uint8_t* data, size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
+enum { kCarriedExif, kCarriedXmp, kCarriedIcc };
+
 struct JpegSink {
   // Called once the output size and colour space are known, before any
   // scan is decoded; returns the row buffer of width * components bytes per
@@ -40,9 +45,9 @@ struct JpegSink {
   // arithmetic: the file's entropy coding, which decides how densely it can
   // describe its size.
   uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe, bool arithmetic);
-  // Keeps a copy of the EXIF block; the marker's memory dies with libjpeg's
-  // object. Must not throw.
-  void (*keep_exif)(void* self, const uint8_t* data, unsigned size);
+  // Keeps a copy of what the file carries (EXIF, XMP, the colour profile);
+  // the markers' memory dies with libjpeg's object. Must not throw.
+  void (*keep)(void* self, int what, const uint8_t* data, size_t size);
   void* self;
   int64_t max_memory = 0;
   size_t data_size = 0;
@@ -70,12 +75,26 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
   cinfo.mem->max_memory_to_use = static_cast<long>(sink->max_memory);
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
   jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
   jpeg_read_header(&cinfo, TRUE);
+  static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";
+  bool exif = false, xmp = false;
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
-    if (m->marker == JPEG_APP0 + 1 && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
-      sink->keep_exif(sink->self, m->data + 6, m->data_length - 6);
-      break;
+    if (m->marker != JPEG_APP0 + 1) continue;
+    if (!exif && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      sink->keep(sink->self, kCarriedExif, m->data + 6, m->data_length - 6);
+      exif = true;
+    } else if (!xmp && m->data_length > sizeof kXmp && std::memcmp(m->data, kXmp, sizeof kXmp) == 0) {
+      sink->keep(sink->self, kCarriedXmp, m->data + sizeof kXmp, m->data_length - sizeof kXmp);
+      xmp = true;
     }
+  }
+  // The profile may be cut into several markers; libjpeg joins them.
+  JOCTET* icc = nullptr;
+  unsigned icc_size = 0;
+  if (jpeg_read_icc_profile(&cinfo, &icc, &icc_size)) {
+    const std::unique_ptr<JOCTET, void (*)(void*)> owned(icc, std::free);
+    sink->keep(sink->self, kCarriedIcc, icc, icc_size);
   }
   if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
     cinfo.out_color_space = JCS_CMYK;
@@ -112,7 +131,7 @@ class JpegGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::KeepExif, this, Limits().max_allocation, size};
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::Keep, this, Limits().max_allocation, size};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
     char warning[JMSG_LENGTH_MAX] = {};
@@ -125,7 +144,7 @@ class JpegGraphic : public BitmapGraphic {
     if (warning[0])
       warnings_.push_back(
           Tr("JPEG warning: {1}", {WithLibraryText(Tr("the picture is damaged; what could be read is converted"), "libjpeg", warning)}));
-    Finish(ExifOrientation(exif_.data(), exif_.size()));
+    Finish(ExifOrientation(embedded_.exif.data(), embedded_.exif.size()));
   }
 
  private:
@@ -155,10 +174,12 @@ class JpegGraphic : public BitmapGraphic {
     }
   }
 
-  static void KeepExif(void* self, const uint8_t* data, unsigned size) {
+  static void Keep(void* self, int what, const uint8_t* data, size_t size) {
     auto* me = static_cast<JpegGraphic*>(self);
     try {
-      me->exif_.assign(data, data + size);
+      if (what == kCarriedExif) me->embedded_.exif.assign(data, data + size);
+      if (what == kCarriedXmp) me->embedded_.xmp.assign(reinterpret_cast<const char*>(data), size);
+      if (what == kCarriedIcc) me->embedded_.icc.assign(data, data + size);
     } catch (...) {
       me->pending_ = std::current_exception();
     }
@@ -167,9 +188,17 @@ class JpegGraphic : public BitmapGraphic {
   void Finish(int orientation) {
     if (components_ == 1) bitmap_.SetPalette(GreyRamp(256));
     if (components_ == 4) bitmap_ = Bitmap(width_, height_, Bitmap::Format::k24Bit);
+    // CMYK through the file's profile, or the standard one; without either,
+    // the inks' product as it always was.
+    const CmykToSrgb managed(components_ == 4 ? &embedded_.icc : nullptr,
+                             components_ == 4 ? Request().standard_cmyk.get() : nullptr, adobe_);
     for (int y = 0; y < height_ && components_ == 4; ++y) {
       const uint8_t* s = raw_.data() + static_cast<size_t>(y) * width_ * components_;
       uint8_t* d = bitmap_.Row(y);
+      if (managed.Managed()) {
+        managed.Row(s, d, width_);
+        continue;
+      }
       for (int x = 0; x < width_; ++x) {
         // Adobe writes CMYK inverted; plain CMYK stores ink amounts.
         int c = s[x * 4], m = s[x * 4 + 1], yy = s[x * 4 + 2], k = s[x * 4 + 3];
@@ -185,7 +214,6 @@ class JpegGraphic : public BitmapGraphic {
   }
 
   std::vector<uint8_t> raw_;
-  std::vector<uint8_t> exif_;
   int width_ = 0, height_ = 0, components_ = 3;
   bool adobe_ = false;
   std::exception_ptr pending_;

@@ -23,6 +23,25 @@ namespace {
 using jpeg::ErrorManager;
 using jpeg::OnError;
 
+// The markers written after the header: plain pointers, for the frames
+// that libjpeg may jump out of.
+struct Markers {
+  const uint8_t* exif = nullptr;
+  size_t exif_size = 0;
+  const char* xmp = nullptr;
+  size_t xmp_size = 0;
+  const uint8_t* icc = nullptr;
+  size_t icc_size = 0;
+};
+
+Markers MarkersOf(const OutputExtras& extras) {
+  Markers m;
+  if (extras.exif) m.exif = extras.exif->data(), m.exif_size = extras.exif->size();
+  if (extras.xmp) m.xmp = extras.xmp->data(), m.xmp_size = extras.xmp->size();
+  if (extras.icc) m.icc = extras.icc->data(), m.icc_size = extras.icc->size();
+  return m;
+}
+
 struct RowSource {
   // Fills one row of width * components bytes; must not throw.
   void (*fill)(void* self, int y, uint8_t* row);
@@ -31,8 +50,26 @@ struct RowSource {
   const uint8_t* (*bgr)(void* self, int y) = nullptr;
 };
 
+void WriteMarkers(jpeg_compress_struct* cinfo, const Markers& m, int components) {
+  // A marker holds at most 65533 bytes: a larger EXIF or XMP block is left out.
+  static const char kExif[] = "Exif\0";  // with its terminator: "Exif\0\0"
+  static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";
+  if (m.exif && m.exif_size + sizeof kExif <= 65533) {
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, static_cast<unsigned>(m.exif_size + sizeof kExif));
+    for (size_t i = 0; i < sizeof kExif; ++i) jpeg_write_m_byte(cinfo, kExif[i]);
+    for (size_t i = 0; i < m.exif_size; ++i) jpeg_write_m_byte(cinfo, m.exif[i]);
+  }
+  if (m.xmp && m.xmp_size + sizeof kXmp <= 65533) {
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 1, static_cast<unsigned>(m.xmp_size + sizeof kXmp));
+    for (size_t i = 0; i < sizeof kXmp; ++i) jpeg_write_m_byte(cinfo, kXmp[i]);
+    for (size_t i = 0; i < m.xmp_size; ++i) jpeg_write_m_byte(cinfo, static_cast<uint8_t>(m.xmp[i]));
+  }
+  // An RGB profile describes colour pixels only.
+  if (m.icc && components == 3) jpeg_write_icc_profile(cinfo, m.icc, static_cast<unsigned>(m.icc_size));
+}
+
 int Compress(int width, int height, int components, int quality, RowSource* source, uint8_t* row, unsigned char** out,
-             unsigned long* out_size, char* message) {
+             unsigned long* out_size, char* message, const Markers& markers) {
   jpeg_compress_struct cinfo;
   ErrorManager err;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -51,6 +88,7 @@ int Compress(int width, int height, int components, int quality, RowSource* sour
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, quality, TRUE);
   jpeg_start_compress(&cinfo, TRUE);
+  WriteMarkers(&cinfo, markers, components);
   while (cinfo.next_scanline < cinfo.image_height) {
     const int y = static_cast<int>(cinfo.next_scanline);
     JSAMPROW rows[1] = {row};
@@ -95,7 +133,7 @@ struct Fill {
 
 }  // namespace
 
-void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
+void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out, const OutputExtras& extras) {
   bool grey = bitmap.Bits() <= 8 && !bitmap.Palette().empty();
   for (const RgbQuad& q : bitmap.Palette()) grey = grey && q.red == q.green && q.green == q.blue;
   Fill fill{&bitmap, grey};
@@ -106,17 +144,18 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out) {
   char message[JMSG_LENGTH_MAX] = {};
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
   const int rc =
-      Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message);
+      Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message,
+               MarkersOf(extras));
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
   if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 
-void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
+void EncodeJpeg(const DibImage& image, int quality, std::ostream& out, const OutputExtras& extras) {
   if (image.GetPixelFormat() != PixelFormat::k24Bit) {
     Bitmap bitmap;
     image.AssignTo(bitmap);
-    EncodeJpeg(bitmap, quality, out);
+    EncodeJpeg(bitmap, quality, out, extras);
     return;
   }
   // True colour goes from the DIB's own rows to the compressor, which reads
@@ -127,7 +166,8 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out) {
   unsigned long size = 0;
   char message[JMSG_LENGTH_MAX] = {};
   const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-  const int rc = Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message);
+  const int rc =
+      Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message, MarkersOf(extras));
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
   if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
@@ -137,7 +177,7 @@ const OutputFormat& JpegOutput() {
   // The track bar's position is the quality in tens.
   static const OutputFormat format{"jpg", {"jpeg"}, true, false, false,
                                    [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
-                                     EncodeJpeg(image, options.quality * 10, out);
+                                     EncodeJpeg(image, options.quality * 10, out, options.extras);
                                    }};
   return format;
 }

@@ -3,7 +3,9 @@
 // codestream's orientation says, alpha composited over white. Both a bare
 // codestream and the ISO container are read.
 #include <jxl/decode.h>
+#include <jxl/color_encoding.h>
 #include <jxl/decode_cxx.h>
+#include <jxl/encode.h>
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/thread_parallel_runner_cxx.h>
 
@@ -41,7 +43,8 @@ class JxlGraphic : public BitmapGraphic {
     JxlThreadParallelRunnerPtr runner =
         JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
     if (runner) JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get());
-    if (JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
+    if (JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE) !=
+            JXL_DEC_SUCCESS ||
         JxlDecoderSetInput(decoder.get(), data, size) != JXL_DEC_SUCCESS)
       in.Invalid(Tr("the file cannot be decoded"));
     // The input is left open: a file that ends early then asks for more
@@ -70,6 +73,16 @@ class JxlGraphic : public BitmapGraphic {
         const bool turned = info.orientation >= JXL_ORIENT_TRANSPOSE;
         width = static_cast<int>(turned ? info.ysize : info.xsize);
         height = static_cast<int>(turned ? info.xsize : info.ysize);
+      } else if (status == JXL_DEC_COLOR_ENCODING) {
+        // A lossy picture is coded in XYB: libjxl makes its sRGB itself. A
+        // lossless one comes out as stored, with its profile.
+        if (info.uses_original_profile) {
+          KeepProfile(decoder.get(), format);
+        } else {
+          JxlColorEncoding srgb;
+          JxlColorEncodingSetToSRGB(&srgb, info.num_color_channels == 1 ? JXL_TRUE : JXL_FALSE);
+          JxlDecoderSetPreferredColorProfile(decoder.get(), &srgb);
+        }
       } else if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
         size_t bytes = 0;
         if (JxlDecoderImageOutBufferSize(decoder.get(), &format, &bytes) != JXL_DEC_SUCCESS ||
@@ -96,6 +109,20 @@ class JxlGraphic : public BitmapGraphic {
       }
     }
     bitmap_ = std::move(out);
+  }
+
+ private:
+  // The profile of the pixels as they are handed out (an XYB picture's come
+  // out in its original space when that is representable, else in sRGB).
+  void KeepProfile(const JxlDecoder* decoder, const JxlPixelFormat& format) {
+    size_t size = 0;
+    if (JxlDecoderGetICCProfileSize(decoder, &format, JXL_COLOR_PROFILE_TARGET_DATA, &size) != JXL_DEC_SUCCESS ||
+        size == 0 || static_cast<int64_t>(size) > Limits().max_allocation)
+      return;
+    std::vector<uint8_t> icc(size);
+    if (JxlDecoderGetColorAsICCProfile(decoder, &format, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), size) ==
+        JXL_DEC_SUCCESS)
+      embedded_.icc = std::move(icc);
   }
 };
 

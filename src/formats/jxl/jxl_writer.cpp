@@ -66,9 +66,29 @@ void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream
   // Lossless keeps the samples as they are; lossy works in XYB.
   info.uses_original_profile = options.lossless ? JXL_TRUE : JXL_FALSE;
   if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS) Fail(enc);
-  JxlColorEncoding color;
-  JxlColorEncodingSetToSRGB(&color, JXL_FALSE);
-  if (JxlEncoderSetColorEncoding(enc, &color) != JXL_ENC_SUCCESS) Fail(enc);
+  const OutputExtras& extras = options.extras;
+  if (extras.icc) {
+    if (JxlEncoderSetICCProfile(enc, extras.icc->data(), extras.icc->size()) != JXL_ENC_SUCCESS) Fail(enc);
+  } else {
+    JxlColorEncoding color;
+    JxlColorEncodingSetToSRGB(&color, JXL_FALSE);
+    if (JxlEncoderSetColorEncoding(enc, &color) != JXL_ENC_SUCCESS) Fail(enc);
+  }
+  if (extras.exif || extras.xmp) {
+    // Boxes beside the codestream: "Exif" starts with the offset of the
+    // TIFF header within it.
+    if (JxlEncoderUseBoxes(enc) != JXL_ENC_SUCCESS) Fail(enc);
+    if (extras.exif) {
+      std::vector<uint8_t> box(4, 0);
+      box.insert(box.end(), extras.exif->begin(), extras.exif->end());
+      if (JxlEncoderAddBox(enc, "Exif", box.data(), box.size(), JXL_FALSE) != JXL_ENC_SUCCESS) Fail(enc);
+    }
+    if (extras.xmp &&
+        JxlEncoderAddBox(enc, "xml ", reinterpret_cast<const uint8_t*>(extras.xmp->data()), extras.xmp->size(),
+                         JXL_FALSE) != JXL_ENC_SUCCESS)
+      Fail(enc);
+    JxlEncoderCloseBoxes(enc);
+  }
   JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
   if (!frame) Fail(enc);
   const JxlEncoderStatus set = options.lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)

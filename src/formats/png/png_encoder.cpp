@@ -69,6 +69,7 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   out.write(reinterpret_cast<const char*>(kSignature), 8);
   WriteHeader(out, src);
   WriteInformation(out);
+  WriteExtras(out);
   WritePalette(out, src);
   WriteRows(out, src);
   Chunk(out, "IEND", nullptr, 0);
@@ -114,6 +115,28 @@ void PngEncoder::WriteInformation(std::ostream& out) const {
     std::vector<uint8_t> g;
     AppendBe32(g, gamma);
     Chunk(out, "gAMA", g);
+  }
+}
+
+void PngEncoder::WriteExtras(std::ostream& out) const {
+  if (Extras.icc) {
+    // A name, its end, the method (zlib), then the compressed profile.
+    std::vector<uint8_t> data = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
+    uLongf size = compressBound(static_cast<uLong>(Extras.icc->size()));
+    std::vector<uint8_t> packed(size);
+    if (compress2(packed.data(), &size, Extras.icc->data(), static_cast<uLong>(Extras.icc->size()), 9) != Z_OK)
+      throw PngEncoderError(Tr("Write Image (PNG): Write Error"));
+    data.insert(data.end(), packed.begin(), packed.begin() + static_cast<long>(size));
+    Chunk(out, "iCCP", data);
+  }
+  if (Extras.exif) Chunk(out, "eXIf", *Extras.exif);
+  if (Extras.xmp) {
+    // Uncompressed international text under Adobe's keyword, no language.
+    static const char kKeyword[] = "XML:com.adobe.xmp";
+    std::vector<uint8_t> data(kKeyword, kKeyword + sizeof kKeyword);
+    data.insert(data.end(), {0, 0, 0, 0});
+    data.insert(data.end(), Extras.xmp->begin(), Extras.xmp->end());
+    Chunk(out, "iTXt", data);
   }
 }
 
@@ -181,6 +204,7 @@ void EncodePng(const DibImage& image, const EncodeOptions& options, std::ostream
   PngEncoder encoder;
   encoder.Assign(image);
   encoder.CompressionLevel = kLevel[std::clamp(options.quality, 0, 9)];
+  encoder.Extras = options.extras;
   encoder.SetTransparent(options.transparent);
   // The picked colour, or the top-left pixel's.
   if (options.transparent) encoder.SetTransparentColor(options.picker ? options.picked_color : image.GetPixel(0, 0));

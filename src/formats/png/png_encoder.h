@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/error.h"
+#include "formats/output_format.h"
 #include "image/bitmap.h"
 #include "image/color.h"
 #include "image/dib_image.h"
@@ -53,6 +54,8 @@ class PngEncoder {
   std::string Comment;
   // The time for tIME; the current UTC time when not set.
   std::optional<std::tm> Time;
+  // The profile (iCCP), EXIF (eXIf) and XMP (iTXt) to carry; none by default.
+  OutputExtras Extras;
 
   // Writes the whole PNG data stream. Raises PngEncoderError
   // "Write Image (PNG): Write Error" when the compressor fails.
@@ -62,6 +65,7 @@ class PngEncoder {
   void WriteHeader(std::ostream& out, const ImageRows& src) const;
   void WriteInformation(std::ostream& out) const;
   void WritePalette(std::ostream& out, const ImageRows& src) const;
+  void WriteExtras(std::ostream& out) const;
   void WriteRows(std::ostream& out, const ImageRows& src) const;
   Bitmap bitmap_;
   DibImage image_;

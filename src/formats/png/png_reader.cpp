@@ -36,6 +36,8 @@ struct PngSink {
   png_bytep* (*interlaced_rows)(void* self);
   // One decoded RGBA row. Must not throw.
   void (*row)(void* self, png_uint_32 y, const png_byte* rgba);
+  // The colour profile, uncompressed. Must not throw.
+  void (*keep_icc)(void* self, const png_byte* data, size_t size);
   void* self;
 };
 
@@ -101,9 +103,17 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   // libpng treats a chunk over the limit as a "benign" error, which it only
   // warns about on reading before allocating the chunk anyway.
   png_set_benign_errors(png, 0);
-  png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(std::min<int64_t>(limits.max_allocation,
-                                                                                 static_cast<int64_t>(size) + 1)));
+  // A compressed chunk (a colour profile in iCCP) may inflate beyond the
+  // file: up to 16 MiB, the largest profiles in use being a few.
+  png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(std::min<int64_t>(
+                                    limits.max_allocation, std::max<int64_t>(static_cast<int64_t>(size) + 1, 16 << 20))));
   png_read_info(png, info);
+  png_charp icc_name = nullptr;
+  png_bytep icc = nullptr;
+  png_uint_32 icc_size = 0;
+  int icc_compression = 0;
+  if (png_get_iCCP(png, info, &icc_name, &icc_compression, &icc, &icc_size) && icc && icc_size > 0)
+    sink->keep_icc(sink->self, icc, icc_size);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const int interlace = png_get_interlace_type(png, info);
@@ -143,7 +153,7 @@ class PngGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, this};
+    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, &PngGraphic::KeepIcc, this};
     char message[200] = {};
     if (DecodePng(data, size, Limits(), &sink, message, sizeof message) != 0) {
       rgba_.clear();
@@ -155,6 +165,7 @@ class PngGraphic : public BitmapGraphic {
     }
     rgba_.clear();
     rows_.clear();
+    if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
   }
 
  private:
@@ -177,6 +188,14 @@ class PngGraphic : public BitmapGraphic {
     }
   }
   static png_bytep* Rows(void* self) { return static_cast<PngGraphic*>(self)->rows_.data(); }
+  static void KeepIcc(void* self, const png_byte* data, size_t size) {
+    auto* me = static_cast<PngGraphic*>(self);
+    try {
+      me->embedded_.icc.assign(data, data + size);
+    } catch (...) {
+      me->pending_ = std::current_exception();
+    }
+  }
   static void Row(void* self, png_uint_32 y, const png_byte* rgba) {
     auto* me = static_cast<PngGraphic*>(self);
     uint8_t* out = me->bitmap_.Row(static_cast<int>(y));

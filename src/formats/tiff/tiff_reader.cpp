@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "image/color_profile.h"
 #include "image/limits.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
@@ -71,6 +72,11 @@ class TiffGraphic : public BitmapGraphic {
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
     CheckClaimedSize(Limits(), width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
+    uint32_t icc_size = 0;
+    const uint8_t* icc = nullptr;
+    if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &icc_size, &icc) && icc && icc_size > 0)
+      embedded_.icc.assign(icc, icc + icc_size);
+    if (ReadCmyk(tif.get(), width, height, diagnostics)) return;
     char reason[1024] = {};
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tif.get(), reason) || !TIFFRGBAImageBegin(&image, tif.get(), 1, reason))
@@ -108,6 +114,39 @@ class TiffGraphic : public BitmapGraphic {
       }
     }
     bitmap_ = std::move(out);
+  }
+
+ private:
+  // 8-bit CMYK in strips, through the file's profile or the standard one;
+  // false for any other layout, or with no profile to use (libtiff's own
+  // arithmetic then).
+  bool ReadCmyk(TIFF* tif, uint32_t width, uint32_t height, const tiff::Diagnostics& diagnostics) {
+    uint16_t photometric = 0, bits = 0, samples = 0, planar = PLANARCONFIG_CONTIG, inkset = INKSET_CMYK;
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkset);
+    if (photometric != PHOTOMETRIC_SEPARATED || bits != 8 || samples != 4 || planar != PLANARCONFIG_CONTIG ||
+        inkset != INKSET_CMYK || orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif))
+      return false;
+    const CmykToSrgb managed(&embedded_.icc, Request().standard_cmyk.get(), false);
+    if (!managed.Managed()) return false;
+    const tmsize_t line = TIFFScanlineSize(tif);
+    if (line < static_cast<tmsize_t>(width) * 4) return false;
+    CheckAllocation(Limits(), int64_t{width} * height * 3, N_("TIFF image"));
+    std::vector<uint8_t> cmyk(static_cast<size_t>(line));
+    Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
+    for (uint32_t y = 0; y < height; ++y) {
+      if (TIFFReadScanline(tif, cmyk.data(), y, 0) < 0 || diagnostics.failed)
+        throw DecodeError(DecodeKind::kInvalidData,
+                          Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("the image data cannot be decoded"))}));
+      managed.Row(cmyk.data(), out.Row(static_cast<int>(y)), static_cast<int>(width));
+    }
+    bitmap_ = std::move(out);
+    return true;
   }
 };
 

@@ -10,13 +10,14 @@
 #include "formats/output_format.h"
 #include "base/messages.h"
 #include "formats/tiff/tiff_writer.h"
+#include "formats/metadata.h"
 #include "image/image_rows.h"
 
 namespace velmora {
 
 namespace {
 
-void Encode(const ImageRows& b, std::ostream& out) {
+void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras) {
   // libtiff seeks back to patch offsets, so the file is made in memory and
   // handed to the stream in one piece. Room for the whole picture uncompressed and then some: LZW with the
   // predictor rarely needs more, and pages never written cost nothing. Past
@@ -58,6 +59,8 @@ void Encode(const ImageRows& b, std::ostream& out) {
       }
       TIFFSetField(t, TIFFTAG_COLORMAP, red.data(), green.data(), blue.data());
     }
+    if (extras.icc) TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(extras.icc->size()), extras.icc->data());
+    if (extras.xmp) TIFFSetField(t, TIFFTAG_XMLPACKET, static_cast<uint32_t>(extras.xmp->size()), extras.xmp->data());
     TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
     const size_t row_bytes = (static_cast<size_t>(b.Width()) * bits + 7) / 8;
     std::vector<uint8_t> row(row_bytes);
@@ -74,20 +77,29 @@ void Encode(const ImageRows& b, std::ostream& out) {
     }
     if (!TIFFWriteDirectory(t)) throw TiffWriteError(Tr("TIFF error: cannot write the directory"));
   }
+  if (extras.exif) {
+    // libtiff writes no EXIF directory from a block: exiv2 adds it.
+    std::vector<uint8_t> file(buffer.Data(), buffer.Data() + buffer.Size());
+    AddExifToTiff(file, *extras.exif);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    return;
+  }
   out.write(reinterpret_cast<const char*>(buffer.Data()), static_cast<std::streamsize>(buffer.Size()));
 }
 
 }  // namespace
 
-void EncodeTiff(const Bitmap& bitmap, std::ostream& out) { Encode(ImageRows(bitmap), out); }
+void EncodeTiff(const Bitmap& bitmap, std::ostream& out) { Encode(ImageRows(bitmap), out, {}); }
 
 // The DIB's own rows go to the encoder: no copy of the picture.
-void EncodeTiff(const DibImage& image, std::ostream& out) { Encode(ImageRows(image), out); }
+void EncodeTiff(const DibImage& image, std::ostream& out, const OutputExtras& extras) {
+  Encode(ImageRows(image), out, extras);
+}
 
 const OutputFormat& TiffOutput() {
   static const OutputFormat format{"tif", {"tiff"}, false, false, false,
-                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
-                                     EncodeTiff(image, out);
+                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+                                     EncodeTiff(image, out, options.extras);
                                    }};
   return format;
 }

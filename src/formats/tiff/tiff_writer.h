@@ -4,6 +4,7 @@
 #include <iosfwd>
 
 #include "base/error.h"
+#include "formats/output_format.h"
 #include "image/bitmap.h"
 #include "image/dib_image.h"
 
@@ -18,6 +19,7 @@ class TiffWriteError : public Error {
 // RGB; LZW compression (with the horizontal predictor for RGB).
 void EncodeTiff(const Bitmap& bitmap, std::ostream& out);
 // The same file from a DIB, read in place.
-void EncodeTiff(const DibImage& image, std::ostream& out);
+// extras: the profile and XMP as tags, EXIF as its own directory.
+void EncodeTiff(const DibImage& image, std::ostream& out, const OutputExtras& extras = {});
 
 }  // namespace velmora

@@ -91,10 +91,23 @@ class WebpGraphic : public BitmapGraphic {
     // listed simply has none.
     int orientation = 1;
     std::unique_ptr<WebPDemuxer, DemuxDeleter> demux(WebPDemux(&whole));
-    WebPChunkIterator exif;
-    if (demux && WebPDemuxGetChunk(demux.get(), "EXIF", 1, &exif)) {
-      orientation = ExifOrientation(exif.chunk.bytes, exif.chunk.size);
-      WebPDemuxReleaseChunkIterator(&exif);
+    // What the file carries: EXIF (its orientation read here), XMP, profile.
+    for (const char* fourcc : {"EXIF", "XMP ", "ICCP"}) {
+      WebPChunkIterator chunk;
+      if (!demux || !WebPDemuxGetChunk(demux.get(), fourcc, 1, &chunk)) continue;
+      const uint8_t* bytes = chunk.chunk.bytes;
+      const size_t length = chunk.chunk.size;
+      if (fourcc[0] == 'E') {
+        // Some writers keep JPEG's "Exif\0\0" before the TIFF block.
+        const size_t skip = length > 6 && std::memcmp(bytes, "Exif\0\0", 6) == 0 ? 6 : 0;
+        embedded_.exif.assign(bytes + skip, bytes + length);
+        orientation = ExifOrientation(embedded_.exif.data(), embedded_.exif.size());
+      } else if (fourcc[0] == 'X') {
+        embedded_.xmp.assign(reinterpret_cast<const char*>(bytes), length);
+      } else {
+        embedded_.icc.assign(bytes, bytes + length);
+      }
+      WebPDemuxReleaseChunkIterator(&chunk);
     }
     bitmap_ = Oriented(out, orientation);
   }

@@ -2,6 +2,7 @@
 // libwebp's scale; lossless when asked, then as cwebp -lossless makes it
 // (effort 75, method 4) and with the colour under transparent pixels kept.
 #include <webp/encode.h>
+#include <webp/mux.h>
 
 #include <memory>
 #include <ostream>
@@ -45,6 +46,35 @@ class WebpWriteError : public Error {
 struct PictureFree {
   void operator()(WebPPicture* p) const { WebPPictureFree(p); }
 };
+struct MemoryFree {
+  void operator()(WebPMemoryWriter* w) const { WebPMemoryWriterClear(w); }
+};
+struct MuxDelete {
+  void operator()(WebPMux* m) const { WebPMuxDelete(m); }
+};
+struct DataClear {
+  void operator()(WebPData* d) const { WebPDataClear(d); }
+};
+
+// The encoded file with the profile, EXIF and XMP chunks added by libwebp's
+// own muxer (which also writes the extended header they need).
+void WriteWithChunks(const WebPMemoryWriter& encoded, const OutputExtras& extras, std::ostream& out) {
+  const WebPData image{encoded.mem, encoded.size};
+  std::unique_ptr<WebPMux, MuxDelete> mux(WebPMuxCreate(&image, 0));
+  if (!mux) FailWith(VP8_ENC_ERROR_OUT_OF_MEMORY);
+  auto set = [&](const char* fourcc, const uint8_t* data, size_t size) {
+    const WebPData chunk{data, size};
+    if (WebPMuxSetChunk(mux.get(), fourcc, &chunk, 1) != WEBP_MUX_OK) FailWith(VP8_ENC_ERROR_OUT_OF_MEMORY);
+  };
+  if (extras.icc) set("ICCP", extras.icc->data(), extras.icc->size());
+  if (extras.exif) set("EXIF", extras.exif->data(), extras.exif->size());
+  if (extras.xmp) set("XMP ", reinterpret_cast<const uint8_t*>(extras.xmp->data()), extras.xmp->size());
+  WebPData assembled;
+  WebPDataInit(&assembled);
+  std::unique_ptr<WebPData, DataClear> owned(&assembled);
+  if (WebPMuxAssemble(mux.get(), &assembled) != WEBP_MUX_OK) FailWith(VP8_ENC_ERROR_OUT_OF_MEMORY);
+  out.write(reinterpret_cast<const char*>(assembled.bytes), static_cast<std::streamsize>(assembled.size));
+}
 
 // libwebp hands the file over in pieces; a failing stream stops it.
 int WriteToStream(const uint8_t* data, size_t size, const WebPPicture* picture) {
@@ -76,9 +106,19 @@ void EncodeWebp(const DibImage& image, const EncodeOptions& options, std::ostrea
   const int imported = rows.Channels() == 4 ? WebPPictureImportRGBA(&picture, pixels.data(), stride)
                                             : WebPPictureImportRGB(&picture, pixels.data(), stride);
   if (!imported) FailWith(picture.error_code != VP8_ENC_OK ? picture.error_code : VP8_ENC_ERROR_OUT_OF_MEMORY);
-  picture.writer = WriteToStream;
-  picture.custom_ptr = &out;
+  if (!options.extras.Any()) {
+    picture.writer = WriteToStream;
+    picture.custom_ptr = &out;
+    if (!WebPEncode(&config, &picture)) FailWith(picture.error_code);
+    return;
+  }
+  WebPMemoryWriter memory;
+  WebPMemoryWriterInit(&memory);
+  std::unique_ptr<WebPMemoryWriter, MemoryFree> held(&memory);
+  picture.writer = WebPMemoryWrite;
+  picture.custom_ptr = &memory;
   if (!WebPEncode(&config, &picture)) FailWith(picture.error_code);
+  WriteWithChunks(memory, options.extras, out);
 }
 
 }  // namespace
