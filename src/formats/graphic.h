@@ -87,9 +87,10 @@ class Graphic {
   // The profile, EXIF and XMP the file carried (what the decoder found).
   const Embedded& Carried() const { return embedded_; }
   Embedded& Carried() { return embedded_; }
-  // The alpha channel, straight, as an 8-bit grey bitmap of the picture's
-  // size, when keep_alpha was asked and the picture has one; the picture's
-  // colours are then the straight colours, not composited. Empty otherwise.
+  // When keep_alpha was asked and the picture has an alpha channel: the
+  // straight colours and the alpha (32 bits: blue, green, red, alpha) of
+  // the picture as Picture shows it, beside the picture composited over
+  // white as always. Empty otherwise.
   Bitmap TakeAlpha() { return std::move(alpha_); }
 
  protected:
@@ -98,6 +99,16 @@ class Graphic {
     return companion_ ? companion_(extension) : std::nullopt;
   }
   const std::string& FileName() const { return file_name_; }
+  // A reader of a picture with alpha calls this once it knows the size:
+  // true when the caller wants the alpha kept (the plane is then made, rows
+  // for AlphaRow); every pixel still goes to the picture over white.
+  bool StartAlpha(int width, int height) {
+    if (!request_.keep_alpha) return false;
+    alpha_ = Bitmap(width, height, Bitmap::Format::k32Bit);
+    return true;
+  }
+  // Row y of the plane, or nullptr when none was started.
+  uint8_t* AlphaRow(int y) { return alpha_.Empty() ? nullptr : alpha_.Row(y); }
   std::vector<std::string> warnings_;
   Embedded embedded_;
   Bitmap alpha_;
@@ -129,6 +140,20 @@ struct GraphicClass {
   std::function<std::unique_ptr<Graphic>()> create;
   std::function<bool(const uint8_t* data, size_t size)> recognises;  // empty: not a side-format class
 };
+
+// A pixel of straight colour and alpha: over white into bgr, and as it is
+// into bgra when the alpha is kept (bgra not null).
+inline void PutPixel(uint8_t* bgr, uint8_t* bgra, int b, int g, int r, int a) {
+  bgr[0] = OverWhite(b, a);
+  bgr[1] = OverWhite(g, a);
+  bgr[2] = OverWhite(r, a);
+  if (bgra) {
+    bgra[0] = static_cast<uint8_t>(b);
+    bgra[1] = static_cast<uint8_t>(g);
+    bgra[2] = static_cast<uint8_t>(r);
+    bgra[3] = static_cast<uint8_t>(a);
+  }
+}
 
 // Raises the decoder's truncation error when size is below needed.
 void RequireBytes(size_t size, size_t needed, const char* who);

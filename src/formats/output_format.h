@@ -16,6 +16,15 @@
 
 namespace velmora {
 
+// A picture whose alpha was kept: its straight colours, prepared as the
+// picture itself was (size, colour depth), and the alpha of each pixel,
+// rows top first. The picture handed to every writer is the same pixels
+// over white.
+struct AlphaPicture {
+  DibImage straight;
+  std::vector<uint8_t> alpha;  // straight.Width() * straight.Height()
+};
+
 // What the source carries into the outputs that can hold it; each empty
 // unless asked for. The EXIF block is TIFF-structured and already made to
 // fit the output (orientation 1, its size, no thumbnail).
@@ -23,6 +32,7 @@ struct OutputExtras {
   std::shared_ptr<const std::vector<uint8_t>> icc;  // an RGB profile, as the source had it
   std::shared_ptr<const std::vector<uint8_t>> exif;
   std::shared_ptr<const std::string> xmp;
+  std::shared_ptr<const AlphaPicture> alpha;  // for the formats with an alpha channel
   bool Any() const { return icc || exif || xmp; }
 };
 
@@ -49,6 +59,8 @@ struct OutputFormat {
   bool takes_lossless = false;
   // The transparent-colour picker is shown for it when the picker is on.
   bool picks_colour = false;
+  // It holds an alpha channel: a kept alpha (EncodeOptions::extras) goes into it.
+  bool takes_alpha = false;
 };
 
 // The quality track bar (0..9) as the 1..100 scale of the newer encoders:

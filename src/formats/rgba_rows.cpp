@@ -16,18 +16,20 @@ size_t TransparentIndex(const std::vector<RgbQuad>& palette, ColorValue c) {
   return index < palette.size() ? index : palette.size();
 }
 
-RgbaRows::RgbaRows(const DibImage& image, const EncodeOptions& options) : rows_(image) {
+RgbaRows::RgbaRows(const DibImage& image, const EncodeOptions& options)
+    : rows_(options.extras.alpha ? options.extras.alpha->straight : image), kept_(options.extras.alpha.get()) {
+  const DibImage& colours = kept_ ? kept_->straight : image;
   const ColorValue key = !options.transparent ? kNoColor
                          : options.picker     ? options.picked_color
-                                              : image.GetPixel(0, 0);
+                                              : colours.GetPixel(0, 0);
   if (rows_.Bits() > 8) {
     key_ = key;
-    channels_ = key == kNoColor ? 3 : 4;
+    channels_ = key == kNoColor && !kept_ ? 3 : 4;
     return;
   }
   const std::vector<RgbQuad>& palette = rows_.Palette();
   const size_t key_index = key == kNoColor ? palette.size() : TransparentIndex(palette, key);
-  channels_ = key_index < palette.size() ? 4 : 3;
+  channels_ = key_index < palette.size() || kept_ ? 4 : 3;
   // An index beyond the palette is black, as the picture model reads it.
   for (size_t i = 0; i < 256; ++i) {
     if (i < palette.size()) {
@@ -40,13 +42,21 @@ RgbaRows::RgbaRows(const DibImage& image, const EncodeOptions& options) : rows_(
 }
 
 void RgbaRows::Row(int y, uint8_t* d) const {
+  Colours(y, d);
+  if (!kept_) return;
+  // The kept alpha, and the transparent colour's pixels clear as well.
+  const uint8_t* a = kept_->alpha.data() + static_cast<size_t>(y) * static_cast<size_t>(Width());
+  for (int x = 0; x < Width(); ++x) d[x * 4 + 3] = std::min(d[x * 4 + 3], a[x]);
+}
+
+void RgbaRows::Colours(int y, uint8_t* d) const {
   const uint8_t* s = rows_.Row(y);
   const int n = channels_, width = Width();
   switch (rows_.Bits()) {
     case 24:
       for (int x = 0; x < width; ++x, s += 3, d += n) {
         d[0] = s[2], d[1] = s[1], d[2] = s[0];
-        if (n == 4) d[3] = MakeColor(s[2], s[1], s[0]) == (key_ & 0xFFFFFF) ? 0 : 255;
+        if (n == 4) d[3] = key_ != kNoColor && MakeColor(s[2], s[1], s[0]) == (key_ & 0xFFFFFF) ? 0 : 255;
       }
       return;
     case 8:

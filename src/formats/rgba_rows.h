@@ -24,14 +24,16 @@ size_t TransparentIndex(const std::vector<RgbQuad>& palette, ColorValue color);
 
 // options.transparent makes the colour transparent: the picked one, or the
 // top-left pixel's. In an indexed picture every pixel of that entry; in a
-// full-colour one every pixel of exactly that colour.
+// full-colour one every pixel of exactly that colour. A kept alpha
+// (options.extras.alpha) gives the straight colours and their alpha
+// instead of the picture over white.
 class RgbaRows {
  public:
   RgbaRows(const DibImage& image, const EncodeOptions& options);
 
   int Width() const { return rows_.Width(); }
   int Height() const { return rows_.Height(); }
-  int Channels() const { return channels_; }  // 3, or 4 with the transparent colour at alpha 0
+  int Channels() const { return channels_; }  // 3, or 4 with a transparent colour or a kept alpha
   size_t Stride() const { return static_cast<size_t>(Width()) * static_cast<size_t>(channels_); }
   // Row y into out, Stride() bytes.
   void Row(int y, uint8_t* out) const;
@@ -39,7 +41,9 @@ class RgbaRows {
   std::vector<uint8_t> Whole() const;
 
  private:
+  void Colours(int y, uint8_t* out) const;
   ImageRows rows_;
+  const AlphaPicture* kept_ = nullptr;
   int channels_ = 3;
   ColorValue key_ = kNoColor;             // full colour: the transparent colour
   std::array<uint8_t, 256 * 4> lookup_{};  // indexed: each entry as output, alpha included

@@ -97,7 +97,17 @@ bool ConvertToSrgb(Bitmap& picture, const IccBytes& icc) {
     picture.SetPalette(palette);
     return true;
   }
-  if (picture.Bits() == 32) return false;
+  if (picture.Bits() == 32) {
+    // Blue, green, red and alpha: the colours go through a row of their own.
+    std::vector<uint8_t> bgr(static_cast<size_t>(picture.Width()) * 3);
+    for (int y = 0; y < picture.Height(); ++y) {
+      uint8_t* row = picture.Row(y);
+      for (int x = 0; x < picture.Width(); ++x) std::copy_n(row + x * 4, 3, &bgr[size_t(x) * 3]);
+      cmsDoTransform(transform.get(), bgr.data(), bgr.data(), static_cast<cmsUInt32Number>(picture.Width()));
+      for (int x = 0; x < picture.Width(); ++x) std::copy_n(&bgr[size_t(x) * 3], 3, row + x * 4);
+    }
+    return true;
+  }
   for (int y = 0; y < picture.Height(); ++y)
     cmsDoTransform(transform.get(), picture.Row(y), picture.Row(y), static_cast<cmsUInt32Number>(picture.Width()));
   return true;

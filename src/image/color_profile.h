@@ -23,7 +23,7 @@ ProfileSpace SpaceOf(const IccBytes& icc);
 // take one level: such a picture's bytes stay as they are.
 bool IsSrgbLike(const IccBytes& icc);
 
-// The picture (24-bit, or indexed: its palette) converted from the profile's
+// The picture (24-bit, 32-bit with alpha beside, or indexed: its palette) converted from the profile's
 // RGB or grey space to sRGB with the perceptual intent. Returns false and
 // leaves the picture alone for a profile it cannot use (unreadable, CMYK,
 // sRGB already).

@@ -422,11 +422,9 @@ PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, 
   std::unique_ptr<Graphic> graphic = clip ? LoadClipboardPicture() : loader_.LoadFile(source, DecodeAsked(), settings_.V_metadata);
   const std::string name = clip ? "Clip" + std::to_string(++clip_counter_) : shown_name;
   for (const auto& warning : graphic->Warnings()) ui_.LogWarning(name, warning);
-  Bitmap working;
-  graphic->MoveTo(working);
-  const Embedded graphic_carried = std::move(graphic->Carried());
+  LoadedPicture loaded = TakeLoaded(*graphic, settings_);
   graphic.reset();
-  ApplyProfile(working, graphic_carried, settings_);
+  const Bitmap& working = loaded.working;
   ui_.StepProgress();
   bool picker_shown = false;
   if (settings_.PickerWanted()) {
@@ -441,7 +439,7 @@ PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, 
   }
   // The point was picked on the picture as loaded; the frames use the prepared one.
   PreparedPicture picture =
-      PreparePicture(std::move(working), graphic_carried, settings_, x_point_, y_point_, loader_.Limits());
+      PreparePicture(std::move(loaded), settings_, x_point_, y_point_, loader_.Limits());
   picture.frame.picker_shown = picker_shown;
   return picture;
 }

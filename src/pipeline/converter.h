@@ -167,7 +167,7 @@ class Converter {
   // What a load asks of the decoders under these settings.
   DecodeRequest DecodeAsked(const Settings& settings) const {
     DecodeRequest request = loader_.Request();
-    request.keep_alpha = settings.keep_alpha;
+    request.keep_alpha = settings.AlphaWanted();
     return request;
   }
   DecodeRequest DecodeAsked() const { return DecodeAsked(settings_); }

@@ -73,12 +73,9 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
     if (platform::IsOurTemporary(FileNameOf(source))) return p;
     std::unique_ptr<Graphic> graphic = loader_.LoadFile(source, DecodeAsked(settings), settings.V_metadata);
     p.warnings = graphic->Warnings();
-    Bitmap working;
-    graphic->MoveTo(working);
-    const Embedded carried = std::move(graphic->Carried());
+    LoadedPicture loaded = TakeLoaded(*graphic, settings);
     graphic.reset();
-    ApplyProfile(working, carried, settings);
-    p.picture = PreparePicture(std::move(working), carried, settings, x_point, y_point, loader_.Limits());
+    p.picture = PreparePicture(std::move(loaded), settings, x_point, y_point, loader_.Limits());
     const WriterContext context{settings, picked, p.picture.frame, p.picture.extras};
     p.bytes.resize(writers_.size());
     p.encode_errors.resize(writers_.size());

@@ -39,16 +39,80 @@ void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& sett
   if (!carried.icc.empty() && !KeepsProfile(carried, settings)) ConvertToSrgb(working, carried.icc);
 }
 
-PreparedPicture PreparePicture(Bitmap working, const Embedded& carried, const Settings& settings, int x_point,
-                               int y_point, const DecodeLimits& limits) {
+namespace {
+
+bool Opaque(const Bitmap& alpha) {
+  for (int y = 0; y < alpha.Height(); ++y) {
+    const uint8_t* row = alpha.Row(y);
+    for (int x = 0; x < alpha.Width(); ++x)
+      if (row[x * 4 + 3] != 255) return false;
+  }
+  return true;
+}
+
+// Sized as the picture, whichever way asked.
+void Resize(Bitmap& bitmap, const std::optional<SizeFit>& fit, const Settings& settings, const DecodeLimits& limits) {
+  if (fit)
+    PrepareSize(bitmap, *fit, limits);
+  else
+    PrepareSize(bitmap, settings.O_gsize, limits);
+}
+
+// The straight colours and the alpha sized and reduced as the picture is:
+// the colours and the alpha (as grey) resampled apart.
+std::shared_ptr<const AlphaPicture> PrepareAlpha(Bitmap kept, const std::optional<SizeFit>& fit, const Settings& settings,
+                                                 const DecodeLimits& limits) {
+  const int w = kept.Width(), h = kept.Height();
+  Bitmap colours(w, h, Bitmap::Format::k24Bit), alpha(w, h, Bitmap::Format::k8Bit);
+  alpha.SetPalette(GreyRamp(256));
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* s = kept.Row(y);
+    uint8_t* c = colours.Row(y);
+    uint8_t* a = alpha.Row(y);
+    for (int x = 0; x < w; ++x, s += 4, c += 3) c[0] = s[0], c[1] = s[1], c[2] = s[2], a[x] = s[3];
+  }
+  kept = Bitmap();
+  Resize(colours, fit, settings, limits);
+  Resize(alpha, fit, settings, limits);
+  auto out = std::make_shared<AlphaPicture>();
+  PreparePixelColor(std::move(colours), out->straight, settings.C_PixelColor);
+  const int ow = out->straight.Width(), oh = out->straight.Height();
+  out->alpha.resize(static_cast<size_t>(ow) * static_cast<size_t>(oh));
+  // A resampled alpha is 24-bit grey; one as it was, indexed.
+  for (int y = 0; y < oh; ++y) {
+    const uint8_t* row = alpha.Row(y);
+    const int step = alpha.Bits() / 8;
+    for (int x = 0; x < ow; ++x) out->alpha[size_t(y) * ow + x] = row[x * step];
+  }
+  return out;
+}
+
+}  // namespace
+
+LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings) {
+  LoadedPicture loaded;
+  graphic.MoveTo(loaded.working);
+  loaded.carried = std::move(graphic.Carried());
+  loaded.alpha = graphic.TakeAlpha();
+  if (!loaded.alpha.Empty() && (loaded.alpha.Width() != loaded.working.Width() ||
+                                loaded.alpha.Height() != loaded.working.Height() || Opaque(loaded.alpha)))
+    loaded.alpha = Bitmap();
+  ApplyProfile(loaded.working, loaded.carried, settings);
+  if (!loaded.alpha.Empty()) ApplyProfile(loaded.alpha, loaded.carried, settings);
+  return loaded;
+}
+
+PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, int x_point, int y_point,
+                               const DecodeLimits& limits) {
+  Bitmap& working = loaded.working;
+  const Embedded& carried = loaded.carried;
   PreparedPicture p;
   if (KeepsProfile(carried, settings)) p.extras.icc = std::make_shared<const IccBytes>(carried.icc);
   const int loaded_w = working.Width(), loaded_h = working.Height();
   const bool inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
-  if (const std::optional<SizeFit> fit = SizeFitOf(settings))
-    PrepareSize(working, *fit, limits);
-  else
-    PrepareSize(working, settings.O_gsize, limits);
+  const std::optional<SizeFit> fit = SizeFitOf(settings);
+  if (!loaded.alpha.Empty()) p.extras.alpha = PrepareAlpha(std::move(loaded.alpha), fit, settings, limits);
+  Resize(working, fit, settings, limits);
   PreparePixelColor(std::move(working), p.image, settings.C_PixelColor);
   p.frame.trans = settings.C_Trans;
   p.frame.x = inside ? Scale(x_point, p.image.Width(), loaded_w) : -1;

@@ -33,12 +33,23 @@ std::optional<SizeFit> SizeFitOf(const Settings& settings);
 // included).
 void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& settings);
 
-// The loaded picture (ApplyProfile done) with what its file carried: sized
-// and reduced; the kept profile, and EXIF and XMP fitted to the result when
-// asked. x_point and y_point: the picked
-// point on the picture as loaded; a point outside it stays outside (-1), so
-// that the GIF frame step fails.
-PreparedPicture PreparePicture(Bitmap working, const Embedded& carried, const Settings& settings, int x_point,
-                               int y_point, const DecodeLimits& limits);
+// What a decoder handed over, in sRGB unless its profile is kept: the
+// picture over white (what the picker shows), what the file carried, and
+// when the alpha was asked for and some pixel is not opaque, the straight
+// colours with their alpha (32 bits).
+struct LoadedPicture {
+  Bitmap working;
+  Embedded carried;
+  Bitmap alpha;
+};
+LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings);
+
+// The loaded picture with what its file carried: sized and reduced; the
+// kept profile, EXIF and XMP fitted to the result, and the alpha prepared
+// the same way, when asked. x_point and y_point: the picked point on the
+// picture as loaded; a point outside it stays outside (-1), so that the GIF
+// frame step fails.
+PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, int x_point, int y_point,
+                               const DecodeLimits& limits);
 
 }  // namespace velmora

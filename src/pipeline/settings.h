@@ -84,6 +84,8 @@ struct Settings {
   bool AnyFormat() const;
   // Whether a ticked format asks for the transparent-colour picker.
   bool PickerWanted() const;
+  // The alpha is kept and some ticked format holds it.
+  bool AlphaWanted() const;
   bool AnimatedGifOn() const { return C_gif && C_animegif; }
   bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
   // The size list's last entry, "指定…".

@@ -138,6 +138,13 @@ bool Settings::AnyFormat() const {
   return false;
 }
 
+bool Settings::AlphaWanted() const {
+  if (!keep_alpha) return false;
+  for (const OutputRow& row : OutputTable())
+    if (this->*row.ticked && row.format().takes_alpha) return true;
+  return false;
+}
+
 bool Settings::PickerWanted() const {
   if (!V_transparent) return false;
   for (const OutputRow& row : OutputTable())

@@ -154,6 +154,37 @@ TEST_F(CliPhotoTest, MetadataOnlyOnRequestFittedToTheOutput) {
   }
 }
 
+TEST_F(CliPhotoTest, AKeptAlphaGoesIntoTheFormatsThatHoldItAndTheOthersStayAsBefore) {
+  Shell("convert -size 64x48 gradient:red-blue \\( -size 64x48 gradient:white-black \\) -alpha off "
+        "-compose CopyOpacity -composite -depth 8 -define png:color-type=6 rgba.png && "
+        "convert rgba.png -alpha extract a.pgm && convert rgba.png -alpha off rgb.ppm && "
+        "convert rgba.png -channel A -threshold 50% +channel clear.gif && convert clear.gif -alpha extract g.pgm");
+  Result r = Cli("-f png,tif,webp,jxl,avif,bmp,jpg --color full --keep-alpha --lossless --out kept rgba.png clear.gif");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Cli("-f png,bmp,jpg --color full --out flat rgba.png");
+  ASSERT_EQ(r.status, 0) << r.err;
+  if (test::HaveTool("djxl")) Shell("djxl kept/rgba.jxl kept/jxl.png");
+  for (const char* out : {"kept/rgba.png", "kept/rgba.tif", "kept/rgba.webp", "kept/jxl.png"}) {
+    if (!fs::exists(dir / out)) continue;
+    Shell(std::string("convert ") + out + " -alpha extract ka.pgm && convert " + out + " -alpha off krgb.ppm");
+    EXPECT_EQ(Mean("ka.pgm", "a.pgm"), 0.0) << out;
+    EXPECT_EQ(Mean("krgb.ppm", "rgb.ppm"), 0.0) << out;
+  }
+  if (test::HaveTool("heif-convert")) {
+    Shell("heif-convert kept/rgba.avif avif.png && convert avif.png -alpha extract ka.pgm");
+    EXPECT_LE(Mean("ka.pgm", "a.pgm"), 1.0);
+  }
+  // GIF's transparent colour is alpha 0, everything else opaque.
+  Shell("convert kept/clear.png -alpha extract ka.pgm");
+  EXPECT_EQ(Mean("ka.pgm", "g.pgm"), 0.0);
+  // The formats without alpha get the same bytes as without the option.
+  for (const char* ext : {"bmp", "jpg"})
+    EXPECT_EQ(test::ReadFile(dir / (std::string("kept/rgba.") + ext)), test::ReadFile(dir / (std::string("flat/rgba.") + ext))) << ext;
+  std::string has_alpha;
+  test::Run("identify -format %A '" + (dir / "flat/rgba.png") + "'", &has_alpha);
+  EXPECT_EQ(has_alpha, "False");
+}
+
 TEST_F(CliPhotoTest, AnySizeKeepsTheAspectAndNeverEnlargesUnlessAsked) {
   Shell("convert -size 100x50 gradient:red-blue src.bmp");
   const struct {

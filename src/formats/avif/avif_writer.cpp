@@ -86,7 +86,7 @@ void EncodeAvif(const DibImage& image, const EncodeOptions& options, std::ostrea
 }  // namespace
 
 const OutputFormat& AvifOutput() {
-  static const OutputFormat format{"avif", {}, true, true, false, EncodeAvif, false, true};
+  static const OutputFormat format{"avif", {}, true, true, false, EncodeAvif, false, true, true};
   return format;
 }
 

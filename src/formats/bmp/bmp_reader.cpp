@@ -236,16 +236,16 @@ class BmpGraphic : public BitmapGraphic {
     bool use_alpha = false;
     for (int y = 0; y < h && alpha.Mask() && !use_alpha; ++y)
       for (int x = 0; x < w && !use_alpha; ++x) use_alpha = (pixel(src_row(y), x) & alpha.Mask()) != 0;
+    if (use_alpha) StartAlpha(w, h);
     for (int y = 0; y < h; ++y) {
       const uint8_t* s = src_row(y);
       uint8_t* o = bitmap_.Row(y);
+      uint8_t* kept = AlphaRow(y);
       for (int x = 0; x < w; ++x) {
         const uint32_t p = pixel(s, x);
         // Over white, as transparent areas of every input become white.
-        const int a = use_alpha ? alpha.Of(p) : 255;
-        o[x * 3] = OverWhite(blue.Of(p), a);
-        o[x * 3 + 1] = OverWhite(green.Of(p), a);
-        o[x * 3 + 2] = OverWhite(red.Of(p), a);
+        PutPixel(o + x * 3, kept ? kept + x * 4 : nullptr, blue.Of(p), green.Of(p), red.Of(p),
+                 use_alpha ? alpha.Of(p) : 255);
       }
     }
   }

@@ -115,14 +115,18 @@ class GifGraphic : public BitmapGraphic {
     std::vector<RgbQuad> palette(256);
     for (int i = 0; i < map->ColorCount && i < 256; ++i)
       palette[i] = RgbQuad{map->Colors[i].Blue, map->Colors[i].Green, map->Colors[i].Red, 0};
+    const std::vector<RgbQuad> stored = palette;
     // Areas the frame does not cover show through as transparent: white.
     int fill = gif->SBackGroundColor;
+    bool see_through = true;
     if (gcb.TransparentColor >= 0 && gcb.TransparentColor < 256) {
       palette[gcb.TransparentColor] = RgbQuad{255, 255, 255, 0};
       fill = gcb.TransparentColor;
     } else if (desc.Left != 0 || desc.Top != 0 || desc.Width != width || desc.Height != height) {
       fill = map->ColorCount < 256 ? map->ColorCount : fill;
       palette[fill] = RgbQuad{255, 255, 255, 0};
+    } else {
+      see_through = false;
     }
     const int colors = std::max(map->ColorCount, fill + 1);
     palette.resize(static_cast<size_t>(std::min(colors, 256)));
@@ -138,6 +142,18 @@ class GifGraphic : public BitmapGraphic {
       }
     }
     out.SetPalette(palette);
+    if (see_through && StartAlpha(width, height)) {
+      for (int y = 0; y < height; ++y) {
+        const uint8_t* s = out.Row(y);
+        uint8_t* kept = AlphaRow(y);
+        for (int x = 0; x < width; ++x, kept += 4) {
+          const RgbQuad& c = stored[s[x]];
+          const bool clear = s[x] == fill;
+          kept[0] = clear ? 0 : c.blue, kept[1] = clear ? 0 : c.green, kept[2] = clear ? 0 : c.red;
+          kept[3] = clear ? 0 : 255;
+        }
+      }
+    }
     bitmap_ = std::move(out);
   }
 };

@@ -100,15 +100,13 @@ class HeifGraphic : public BitmapGraphic {
     if (!pixels || w <= 0 || h <= 0) in.Invalid(Tr("the decoder returned no picture"));
     const int step = alpha ? 4 : 3;
     Bitmap out(w, h, Bitmap::Format::k24Bit);
+    if (alpha) StartAlpha(w, h);
     for (int y = 0; y < h; ++y) {
       const uint8_t* s = pixels + static_cast<size_t>(stride) * y;
       uint8_t* d = out.Row(y);
-      for (int x = 0; x < w; ++x, s += step) {
-        const int a = alpha ? s[3] : 255;
-        d[x * 3] = OverWhite(s[2], a);
-        d[x * 3 + 1] = OverWhite(s[1], a);
-        d[x * 3 + 2] = OverWhite(s[0], a);
-      }
+      uint8_t* kept = AlphaRow(y);
+      for (int x = 0; x < w; ++x, s += step)
+        PutPixel(d + x * 3, kept ? kept + x * 4 : nullptr, s[2], s[1], s[0], alpha ? s[3] : 255);
     }
     bitmap_ = std::move(out);
   }

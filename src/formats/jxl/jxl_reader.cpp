@@ -98,15 +98,13 @@ class JxlGraphic : public BitmapGraphic {
     if (pixels.empty()) in.Invalid(Tr("the file holds no picture"));
     const int step = static_cast<int>(format.num_channels);
     Bitmap out(width, height, Bitmap::Format::k24Bit);
+    if (step == 4) StartAlpha(width, height);
     for (int y = 0; y < height; ++y) {
       const uint8_t* s = pixels.data() + static_cast<size_t>(width) * step * y;
       uint8_t* d = out.Row(y);
-      for (int x = 0; x < width; ++x, s += step) {
-        const int a = step == 4 ? s[3] : 255;
-        d[x * 3] = OverWhite(s[2], a);
-        d[x * 3 + 1] = OverWhite(s[1], a);
-        d[x * 3 + 2] = OverWhite(s[0], a);
-      }
+      uint8_t* kept = AlphaRow(y);
+      for (int x = 0; x < width; ++x, s += step)
+        PutPixel(d + x * 3, kept ? kept + x * 4 : nullptr, s[2], s[1], s[0], step == 4 ? s[3] : 255);
     }
     bitmap_ = std::move(out);
   }

@@ -114,7 +114,7 @@ void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream
 }  // namespace
 
 const OutputFormat& JxlOutput() {
-  static const OutputFormat format{"jxl", {}, true, true, false, EncodeJxl, true, true};
+  static const OutputFormat format{"jxl", {}, true, true, false, EncodeJxl, true, true, true};
   return format;
 }
 

@@ -67,22 +67,37 @@ void PngEncoder::SaveToStream(std::ostream& out) const {
   const ImageRows src = from_image_ ? ImageRows(image_) : ImageRows(bitmap_);
   static const uint8_t kSignature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
   out.write(reinterpret_cast<const char*>(kSignature), 8);
-  WriteHeader(out, src);
-  WriteInformation(out);
-  WriteExtras(out);
-  WritePalette(out, src);
-  WriteRows(out, src);
+  if (Extras.alpha) {
+    // A kept alpha: 8-bit RGBA of the straight colours, the transparent
+    // colour's pixels clear too.
+    EncodeOptions options;
+    options.transparent = transparent_color_ != kNoColor;
+    options.picker = true;
+    options.picked_color = transparent_color_;
+    options.extras.alpha = Extras.alpha;
+    const RgbaRows rgba(image_, options);
+    WriteHeader(out, src, true);
+    WriteInformation(out);
+    WriteExtras(out);
+    WriteRows(out, rgba.Height(), rgba.Stride(), [&](int y, uint8_t* row) { rgba.Row(y, row); });
+  } else {
+    WriteHeader(out, src, false);
+    WriteInformation(out);
+    WriteExtras(out);
+    WritePalette(out, src);
+    WriteRows(out, src);
+  }
   Chunk(out, "IEND", nullptr, 0);
 }
 
-void PngEncoder::WriteHeader(std::ostream& out, const ImageRows& src) const {
+void PngEncoder::WriteHeader(std::ostream& out, const ImageRows& src, bool alpha) const {
   const int bits = src.Bits();
-  const bool indexed = bits <= 8;
+  const bool indexed = bits <= 8 && !alpha;
   std::vector<uint8_t> ihdr;
   AppendBe32(ihdr, static_cast<uint32_t>(src.Width()));
   AppendBe32(ihdr, static_cast<uint32_t>(src.Height()));
   ihdr.push_back(static_cast<uint8_t>(indexed ? bits : 8));
-  ihdr.push_back(indexed ? 3 : 2);
+  ihdr.push_back(indexed ? 3 : alpha ? 6 : 2);
   ihdr.push_back(0);
   ihdr.push_back(0);
   ihdr.push_back(0);
@@ -171,24 +186,31 @@ void PngEncoder::WritePalette(std::ostream& out, const ImageRows& src) const {
 // idat_size_ bytes (the last one shorter).
 void PngEncoder::WriteRows(std::ostream& out, const ImageRows& src) const {
   const int bits = src.Bits();
-  const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
   const size_t row_bytes = (static_cast<size_t>(src.Width()) * bits + 7) / 8;
+  WriteRows(out, src.Height(), row_bytes, [&](int y, uint8_t* row) {
+    const uint8_t* in = src.Row(y);
+    if (bits == 24) {
+      for (int x = 0; x < src.Width(); ++x) {
+        row[x * 3] = in[x * 3 + 2];
+        row[1 + x * 3] = in[x * 3 + 1];
+        row[2 + x * 3] = in[x * 3];
+      }
+    } else {
+      std::memcpy(row, in, row_bytes);
+    }
+  });
+}
+
+void PngEncoder::WriteRows(std::ostream& out, int height, size_t row_bytes,
+                           const std::function<void(int, uint8_t*)>& fill) const {
+  const int level = CompressionLevel >= 0 && CompressionLevel <= 9 ? CompressionLevel : Z_DEFAULT_COMPRESSION;
   try {
-    ZlibRows stream((row_bytes + 1) * static_cast<size_t>(src.Height()), level, static_cast<size_t>(idat_size_),
+    ZlibRows stream((row_bytes + 1) * static_cast<size_t>(height), level, static_cast<size_t>(idat_size_),
                     [&](const uint8_t* data, size_t size) { Chunk(out, "IDAT", data, size); });
-    for (int y = 0; y < src.Height(); ++y) {
+    for (int y = 0; y < height; ++y) {
       uint8_t* row = stream.NextRow(row_bytes + 1);
       row[0] = 0;  // filter type None on every row
-      const uint8_t* in = src.Row(y);
-      if (bits == 24) {
-        for (int x = 0; x < src.Width(); ++x) {
-          row[1 + x * 3] = in[x * 3 + 2];
-          row[2 + x * 3] = in[x * 3 + 1];
-          row[3 + x * 3] = in[x * 3];
-        }
-      } else {
-        std::memcpy(row + 1, in, row_bytes);
-      }
+      fill(y, row + 1);
     }
     stream.Finish();
   } catch (const ZlibError&) {
@@ -207,14 +229,15 @@ void EncodePng(const DibImage& image, const EncodeOptions& options, std::ostream
   encoder.Extras = options.extras;
   encoder.SetTransparent(options.transparent);
   // The picked colour, or the top-left pixel's.
-  if (options.transparent) encoder.SetTransparentColor(options.picker ? options.picked_color : image.GetPixel(0, 0));
+  const DibImage& colours = options.extras.alpha ? options.extras.alpha->straight : image;
+  if (options.transparent) encoder.SetTransparentColor(options.picker ? options.picked_color : colours.GetPixel(0, 0));
   encoder.SaveToStream(out);
 }
 
 }  // namespace
 
 const OutputFormat& PngOutput() {
-  static const OutputFormat format{"png", {}, true, true, false, EncodePng, false, true};
+  static const OutputFormat format{"png", {}, true, true, false, EncodePng, false, true, true};
   return format;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <iosfwd>
 #include <optional>
 #include <stdexcept>
@@ -62,11 +63,13 @@ class PngEncoder {
   void SaveToStream(std::ostream& out) const;
 
  private:
-  void WriteHeader(std::ostream& out, const ImageRows& src) const;
+  void WriteHeader(std::ostream& out, const ImageRows& src, bool alpha) const;
   void WriteInformation(std::ostream& out) const;
   void WritePalette(std::ostream& out, const ImageRows& src) const;
   void WriteExtras(std::ostream& out) const;
   void WriteRows(std::ostream& out, const ImageRows& src) const;
+  // One zlib stream over height rows of row_bytes, each filled by fill.
+  void WriteRows(std::ostream& out, int height, size_t row_bytes, const std::function<void(int, uint8_t*)>& fill) const;
   Bitmap bitmap_;
   DibImage image_;
   bool from_image_ = false;

@@ -31,7 +31,7 @@ struct PngSink {
   // Called with the size once the header is read; returns false to refuse
   // (the reason is kept by the sink). Must not throw.
   // bits: per stored pixel; left: the bytes of the file still unread.
-  bool (*begin)(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, size_t left);
+  bool (*begin)(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, bool alpha, size_t left);
   // Rows to read the whole interlaced image into (RGBA), after begin.
   png_bytep* (*interlaced_rows)(void* self);
   // One decoded RGBA row. Must not throw.
@@ -118,7 +118,8 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   const png_uint_32 height = png_get_image_height(png, info);
   const int interlace = png_get_interlace_type(png, info);
   const int bits = png_get_bit_depth(png, info) * png_get_channels(png, info);
-  if (!sink->begin(sink->self, width, height, bits, interlace != PNG_INTERLACE_NONE, in.size - in.pos)) {
+    const bool alpha = (png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  if (!sink->begin(sink->self, width, height, bits, interlace != PNG_INTERLACE_NONE, alpha, in.size - in.pos)) {
     png_destroy_read_struct(&png, &info, nullptr);
     message[0] = 0;
     return 1;
@@ -169,13 +170,15 @@ class PngGraphic : public BitmapGraphic {
   }
 
  private:
-  static bool Begin(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, size_t left) {
+  static bool Begin(void* self, png_uint_32 width, png_uint_32 height, int bits, bool interlaced, bool alpha,
+                    size_t left) {
     auto* me = static_cast<PngGraphic*>(self);
     try {
       // zlib inflates at most 1032 bytes from one.
       CheckClaimedSize(me->Limits(), width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
       CheckAllocation(me->Limits(), static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
+      if (alpha) me->StartAlpha(static_cast<int>(width), static_cast<int>(height));
       const size_t row_bytes = static_cast<size_t>(width) * 4;
       me->rgba_.assign(interlaced ? row_bytes * height : row_bytes, 0);
       me->rows_.resize(interlaced ? height : 1);
@@ -199,12 +202,10 @@ class PngGraphic : public BitmapGraphic {
   static void Row(void* self, png_uint_32 y, const png_byte* rgba) {
     auto* me = static_cast<PngGraphic*>(self);
     uint8_t* out = me->bitmap_.Row(static_cast<int>(y));
-    for (int x = 0; x < me->bitmap_.Width(); ++x, rgba += 4, out += 3) {
-      // Over white, in the stored values.
-      out[0] = OverWhite(rgba[2], rgba[3]);
-      out[1] = OverWhite(rgba[1], rgba[3]);
-      out[2] = OverWhite(rgba[0], rgba[3]);
-    }
+    uint8_t* kept = me->AlphaRow(static_cast<int>(y));
+    // Over white, in the stored values.
+    for (int x = 0; x < me->bitmap_.Width(); ++x, rgba += 4, out += 3)
+      PutPixel(out, kept ? kept + x * 4 : nullptr, rgba[2], rgba[1], rgba[0], rgba[3]);
   }
 
   std::string name_;

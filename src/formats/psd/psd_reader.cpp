@@ -225,8 +225,10 @@ class PsdGraphic : public BitmapGraphic {
       return;
     }
     Bitmap out(w, h, Bitmap::Format::k24Bit);
+    if (alpha) StartAlpha(w, h);
     for (int y = 0; y < h; ++y) {
       uint8_t* d = out.Row(y);
+      uint8_t* kept = AlphaRow(y);
       for (int x = 0; x < w; ++x) {
         uint8_t rgb[3];
         switch (mode) {
@@ -251,10 +253,7 @@ class PsdGraphic : public BitmapGraphic {
             rgb[0] = rgb[1] = rgb[2] = sample(0, x, y);
             break;
         }
-        const int a = alpha ? sample(colour, x, y) : 255;
-        d[x * 3] = OverWhite(rgb[2], a);
-        d[x * 3 + 1] = OverWhite(rgb[1], a);
-        d[x * 3 + 2] = OverWhite(rgb[0], a);
+        PutPixel(d + x * 3, kept ? kept + x * 4 : nullptr, rgb[2], rgb[1], rgb[0], alpha ? sample(colour, x, y) : 255);
       }
     }
     bitmap_ = std::move(out);

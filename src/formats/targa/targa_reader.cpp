@@ -148,9 +148,11 @@ class TargaGraphic : public BitmapGraphic {
       return;
     }
     Bitmap out(h.width, h.height, Bitmap::Format::k24Bit);
+    if (alpha || MapHasAlpha(map)) StartAlpha(h.width, h.height);
     for (int y = 0; y < h.height; ++y) {
       const uint8_t* s = raw.data() + size_t{h.width} * pixel_bytes * (top_down ? y : h.height - 1 - y);
       uint8_t* d = out.Row(y);
+      uint8_t* kept = AlphaRow(y);
       for (int x = 0; x < h.width; ++x) {
         const uint8_t* p = s + static_cast<size_t>(pixel_bytes) * (right_to_left ? h.width - 1 - x : x);
         Bgra c;
@@ -165,8 +167,12 @@ class TargaGraphic : public BitmapGraphic {
         }
         if (premultiplied_) {
           for (int i = 0; i < 3; ++i) d[x * 3 + i] = static_cast<uint8_t>(std::min(255, c[i] + 255 - c[3]));
+          // Kept straight: the colour divided by its coverage.
+          for (int i = 0; kept && i < 3; ++i)
+            kept[x * 4 + i] = c[3] ? static_cast<uint8_t>(std::min(255, (c[i] * 255 + c[3] / 2) / c[3])) : 0;
+          if (kept) kept[x * 4 + 3] = c[3];
         } else {
-          for (int i = 0; i < 3; ++i) d[x * 3 + i] = OverWhite(c[i], c[3]);
+          PutPixel(d + x * 3, kept ? kept + x * 4 : nullptr, c[0], c[1], c[2], c[3]);
         }
       }
     }

@@ -91,6 +91,7 @@ class TiffGraphic : public BitmapGraphic {
     // cost a third more than the picture itself.
     const uint32_t band = std::max<uint32_t>(1, std::min<uint32_t>(height, (1u << 22) / std::max<uint32_t>(width, 1)));
     std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
+    if (image.alpha) StartAlpha(static_cast<int>(width), static_cast<int>(height));
     for (uint32_t top = 0; top < height; top += band) {
       const uint32_t rows = std::min(band, height - top);
       image.row_offset = static_cast<int>(top);
@@ -103,13 +104,17 @@ class TiffGraphic : public BitmapGraphic {
       for (uint32_t y = 0; y < rows; ++y) {
         const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
         uint8_t* d = out.Row(static_cast<int>(top + y));
+        uint8_t* kept = AlphaRow(static_cast<int>(top + y));
         for (uint32_t x = 0; x < width; ++x) {
           // libtiff hands out premultiplied alpha: over white adds the rest.
           const uint32_t p = s[x];
           const int a = TIFFGetA(p);
-          d[x * 3] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetB(p)) + 255 - a));
-          d[x * 3 + 1] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetG(p)) + 255 - a));
-          d[x * 3 + 2] = static_cast<uint8_t>(std::min(255, static_cast<int>(TIFFGetR(p)) + 255 - a));
+          const int c[3] = {static_cast<int>(TIFFGetB(p)), static_cast<int>(TIFFGetG(p)), static_cast<int>(TIFFGetR(p))};
+          for (int i = 0; i < 3; ++i) d[x * 3 + i] = static_cast<uint8_t>(std::min(255, c[i] + 255 - a));
+          if (!kept) continue;
+          // Kept straight: the colour divided by its coverage.
+          for (int i = 0; i < 3; ++i) kept[x * 4 + i] = a ? static_cast<uint8_t>(std::min(255, (c[i] * 255 + a / 2) / a)) : 0;
+          kept[x * 4 + 3] = static_cast<uint8_t>(a);
         }
       }
     }

@@ -11,18 +11,19 @@
 #include "base/messages.h"
 #include "formats/tiff/tiff_writer.h"
 #include "formats/metadata.h"
+#include "formats/rgba_rows.h"
 #include "image/image_rows.h"
 
 namespace velmora {
 
 namespace {
 
-void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras) {
+void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras, const RgbaRows* rgba = nullptr) {
   // libtiff seeks back to patch offsets, so the file is made in memory and
   // handed to the stream in one piece. Room for the whole picture uncompressed and then some: LZW with the
   // predictor rarely needs more, and pages never written cost nothing. Past
   // 128 MiB the file grows on the heap instead of being promised up front.
-  const size_t raw = (static_cast<size_t>(b.Width()) * b.Bits() + 7) / 8 * static_cast<size_t>(b.Height());
+  const size_t raw = (static_cast<size_t>(b.Width()) * (rgba ? 32 : b.Bits()) + 7) / 8 * static_cast<size_t>(b.Height());
   tiff::OutputBuffer buffer(std::min<size_t>(raw + raw / 8 + 4096, size_t{128} << 20));
   {
     tiff::MemoryFile memory;
@@ -31,12 +32,17 @@ void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras) {
     tiff::Handle tif = tiff::Open("w", memory, diagnostics);
     if (!tif) throw TiffWriteError(diagnostics.Quoted(Tr("TIFF error: cannot start the encoder")));
     TIFF* t = tif.get();
-    const int bits = b.Bits();
-    const bool rgb = bits == 24;
+    // With a kept alpha: RGB and the alpha as an extra, unassociated sample.
+    const int bits = rgba ? 32 : b.Bits();
+    const bool rgb = bits >= 24;
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(b.Width()));
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(b.Height()));
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(rgb ? 8 : bits));
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(rgb ? 3 : 1));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(rgb ? bits / 8 : 1));
+    if (rgba) {
+      const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+      TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
+    }
     TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
@@ -66,7 +72,9 @@ void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras) {
     std::vector<uint8_t> row(row_bytes);
     for (int y = 0; y < b.Height(); ++y) {
       const uint8_t* s = b.Row(y);
-      if (rgb) {
+      if (rgba) {
+        rgba->Row(y, row.data());
+      } else if (rgb) {
         for (int x = 0; x < b.Width(); ++x)
           row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
       } else {
@@ -93,6 +101,13 @@ void EncodeTiff(const Bitmap& bitmap, std::ostream& out) { Encode(ImageRows(bitm
 
 // The DIB's own rows go to the encoder: no copy of the picture.
 void EncodeTiff(const DibImage& image, std::ostream& out, const OutputExtras& extras) {
+  if (extras.alpha) {
+    EncodeOptions options;
+    options.extras.alpha = extras.alpha;
+    const RgbaRows rgba(image, options);
+    Encode(ImageRows(image), out, extras, &rgba);
+    return;
+  }
   Encode(ImageRows(image), out, extras);
 }
 
@@ -100,7 +115,8 @@ const OutputFormat& TiffOutput() {
   static const OutputFormat format{"tif", {"tiff"}, false, false, false,
                                    [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
                                      EncodeTiff(image, out, options.extras);
-                                   }};
+                                   },
+                                   false, false, true};
   return format;
 }
 

@@ -78,14 +78,12 @@ class WebpGraphic : public BitmapGraphic {
     }
 
     Bitmap out(width, height, Bitmap::Format::k24Bit);
+    if (features.has_alpha) StartAlpha(width, height);
     for (int y = 0; y < height; ++y) {
       const uint8_t* s = rgba + size_t(width) * 4 * y;
       uint8_t* d = out.Row(y);
-      for (int x = 0; x < width; ++x, s += 4) {
-        d[x * 3] = OverWhite(s[2], s[3]);
-        d[x * 3 + 1] = OverWhite(s[1], s[3]);
-        d[x * 3 + 2] = OverWhite(s[0], s[3]);
-      }
+      uint8_t* kept = AlphaRow(y);
+      for (int x = 0; x < width; ++x, s += 4) PutPixel(d + x * 3, kept ? kept + x * 4 : nullptr, s[2], s[1], s[0], s[3]);
     }
     // The orientation lives in an EXIF chunk; a file whose chunks cannot be
     // listed simply has none.
@@ -110,6 +108,7 @@ class WebpGraphic : public BitmapGraphic {
       WebPDemuxReleaseChunkIterator(&chunk);
     }
     bitmap_ = Oriented(out, orientation);
+    if (!alpha_.Empty()) alpha_ = Oriented(alpha_, orientation);
   }
 };
 

@@ -124,7 +124,7 @@ void EncodeWebp(const DibImage& image, const EncodeOptions& options, std::ostrea
 }  // namespace
 
 const OutputFormat& WebpOutput() {
-  static const OutputFormat format{"webp", {}, true, true, false, EncodeWebp, true, true};
+  static const OutputFormat format{"webp", {}, true, true, false, EncodeWebp, true, true, true};
   return format;
 }
 
