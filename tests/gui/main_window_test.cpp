@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -33,6 +35,7 @@
 #include "app/gui/picker_window.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
+#include "app/gui/size_fit_dialog.h"
 #include "app/gui/velmora_app.h"
 #include "base/messages.h"
 #include "formats/input_format.h"
@@ -119,6 +122,7 @@ class MainWindowTest : public QObject {
   void FailureBoxesCanBeQuietedForTheBatch();
   void AWindowOffTheScreenComesBackWhole();
   void EveryControlHasATooltip();
+  void TheSizeListsLastEntryAsksForAnySize();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -599,3 +603,39 @@ void MainWindowTest::EveryControlHasATooltip() {
 
 QTEST_MAIN(MainWindowTest)
 #include "main_window_test.moc"
+
+void MainWindowTest::TheSizeListsLastEntryAsksForAnySize() {
+  Scratch dir;
+  WriteIni(dir / "Velmora.ini", "[Format]\r\npng=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  VelmoraApp app(dir / "Velmora.ini", false);
+  Ui::MainWindow& u = app.Main().ui();
+  QCOMPARE(u.O_gsize->count(), 9);
+  QCOMPARE(u.O_gsize->itemText(8), QString("指定…"));
+  u.O_gsize->setCurrentIndex(1);
+  // A size that does not read keeps OK off; cancelled, the list goes back.
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<SizeFitDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    dialog->fitEdit()->setText("12y4");
+    QVERIFY(!dialog->buttons()->button(QDialogButtonBox::Ok)->isEnabled());
+    dialog->reject();
+  });
+  emit u.O_gsize->activated(8);
+  QCOMPARE(u.O_gsize->currentIndex(), 1);
+  QCOMPARE(app.CurrentSettings().O_gsize, 1);
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<SizeFitDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    dialog->fitEdit()->setText("x2");
+    dialog->buttons()->button(QDialogButtonBox::Ok)->click();
+  });
+  u.O_gsize->setCurrentIndex(8);
+  emit u.O_gsize->activated(8);
+  QCOMPARE(app.CurrentSettings().O_gsize, 8);
+  QCOMPARE(app.CurrentSettings().size_fit, std::string("x2"));
+  QVERIFY(u.O_gsize->toolTip().contains("x2"));
+  // A conversion in the window gets that size.
+  app.Main().DropFiles({Picture(dir / "in/p.bmp", 6, 4)});
+  QImage out(QString::fromStdString(dir / "in/p.png"));
+  QCOMPARE(out.size(), QSize(3, 2));
+}
