@@ -5,8 +5,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -21,6 +27,9 @@
 #include "formats/input_format.h"
 #include "formats/loader.h"
 #include "formats/susie/susie_host.h"
+#include "formats/metadata.h"
+#include "pipeline/prepare_source.h"
+#include "pipeline/writers.h"
 
 namespace velmora::cli {
 namespace {
@@ -179,7 +188,113 @@ bool SaveSettings(const CommandLine& line, Session& session) {
   return true;
 }
 
+// The CPU time of the run so far, user and system, in seconds.
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// Everything a stream holds, up to limit bytes; more raises.
+std::vector<uint8_t> ReadAll(std::FILE* in, int64_t limit, const std::string& name) {
+  std::vector<uint8_t> data;
+  uint8_t buffer[1 << 16];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    if (static_cast<int64_t>(data.size() + n) > limit)
+      throw Error(Tr("{1}: more than {2} bytes, the input limit", {name, std::to_string(limit)}));
+    data.insert(data.end(), buffer, buffer + n);
+  }
+  if (std::ferror(in)) throw Error(Tr("{1}: cannot be read", {name}));
+  return data;
+}
+
+// --files-from: the paths of a list, one per line (a CR before the line end
+// is kept: it may be part of a name) or NUL-separated; empty entries skipped.
+std::vector<std::string> ReadList(const std::string& file, bool null_separated) {
+  std::FILE* in = file == "-" ? stdin : std::fopen(file.c_str(), "rb");
+  if (!in) throw UsageError(Tr("--files-from: '{1}' cannot be opened", {file}));
+  std::vector<uint8_t> bytes;
+  try {
+    bytes = ReadAll(in, int64_t{1} << 30, file == "-" ? Tr("standard input") : file);
+  } catch (...) {
+    if (in != stdin) std::fclose(in);
+    throw;
+  }
+  if (in != stdin) std::fclose(in);
+  std::vector<std::string> paths;
+  const char separator = null_separated ? '\0' : '\n';
+  std::string current;
+  for (uint8_t b : bytes) {
+    if (static_cast<char>(b) != separator) {
+      current += static_cast<char>(b);
+      continue;
+    }
+    if (!current.empty()) paths.push_back(std::move(current));
+    current.clear();
+  }
+  if (!current.empty()) paths.push_back(std::move(current));
+  return paths;
+}
+
+// --stdout: one picture, from a file or standard input, to standard output
+// in the one format asked; none of the batch's rules (names, trash, dates)
+// apply. Nothing reaches stdout unless the whole output was made.
+int ConvertToStdout(const CommandLine& line, Session& session) {
+  if (isatty(STDOUT_FILENO))
+    throw UsageError(Tr("--stdout: standard output is a terminal; send it to a file or a pipe"));
+  const Settings& settings = session.settings;
+  const OutputRow* row = nullptr;
+  for (const OutputRow& r : OutputTable())
+    if (settings.*r.ticked) row = &r;
+  Loader loader(session.limits);
+  DecodeRequest request = StandardRequest();
+  request.keep_alpha = settings.AlphaWanted();
+  loader.SetRequest(request);
+  SusiePlugins plugins(loader.Registry());
+  plugins.Loaded();
+  const std::string& path = line.paths.front();
+  std::unique_ptr<Graphic> graphic;
+  if (path == "-") {
+    const std::string name = Tr("standard input");
+    const std::vector<uint8_t> data = ReadAll(stdin, session.limits.max_file, name);
+    // No name to go by: the content alone says what it is.
+    const GraphicClass* cls = loader.ClassFromContent(data.data(), data.size());
+    if (!cls) cls = ClassFromSignature(data.data(), data.size());
+    if (!cls) throw Error(Tr("{1}: not a picture in a format read here", {name}));
+    graphic = cls->create();
+    graphic->SetLimits(loader.Limits());
+    graphic->SetRequest(request);
+    graphic->LoadFromMemory(data.data(), data.size());
+    if (settings.V_metadata) ReadMetadata(data.data(), data.size(), graphic->Carried());
+  } else {
+    graphic = loader.LoadFile(path, request, settings.V_metadata);
+  }
+  for (const auto& warning : graphic->Warnings())
+    if (!line.quiet) std::cerr << Tr("velmora-cli: warning: {1}: {2}", {path, EscapeControls(warning)}) << '\n';
+  LoadedPicture loaded = TakeLoaded(*graphic, settings);
+  graphic.reset();
+  ColorValue picked = MakeColor(240, 240, 240);
+  int x = -1, y = -1;
+  if (settings.PickerWanted()) {
+    x = y = 0;
+    if (line.pick) x = line.pick->x, y = line.pick->y;
+    if (x >= 0 && y >= 0 && x < loaded.working.Width() && y < loaded.working.Height())
+      picked = loaded.working.GetPixel(x, y);
+  }
+  PreparedPicture picture = PreparePicture(std::move(loaded), settings, x, y, session.limits);
+  const WriterContext context{settings, picked, picture.frame, picture.extras};
+  std::ostringstream out;
+  row->format().encode(picture.image, OptionsFor(settings, context), out);
+  const std::string bytes = out.str();
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
+    throw Error(Tr("standard output cannot be written"));
+  return 0;
+}
+
 int Convert(const CommandLine& line, Session& session) {
+  const auto started = std::chrono::steady_clock::now();
   std::vector<std::string> entries;
   for (const auto& p : line.paths) {
     // A path that does not resolve stays as given, so its failure names it.
@@ -188,6 +303,7 @@ int Convert(const CommandLine& line, Session& session) {
   }
   TerminalUi ui(line.quiet, line.skip_existing);
   ui.pick = line.pick;
+  ui.json = line.json;
   if (session.colour_from_default && session.settings.C_PixelColor == 1 && !line.quiet && !line.dry_run)
     ui.Note(
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
@@ -203,8 +319,14 @@ int Convert(const CommandLine& line, Session& session) {
   converter.SetHidden(line.hidden);
   converter.SetDryRun(line.dry_run);
   converter.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
+  converter.SetShard(line.shard_part, line.shard_parts);
   InstallSignalHandlers(converter);
   converter.RunBatch(entries);
+  if (line.json) {
+    ui.summary.wall_s = MillisecondsSince(started) / 1000;
+    ui.summary.cpu_s = CpuSeconds();
+    std::cout << ui.summary.Line() << '\n' << std::flush;
+  }
   if (!line.quiet && !ui.StatusText().empty()) ui.Note(ui.StatusText());
   if (converter.LastBatchStopped()) return 128 + SIGINT;
   return ui.failures > 0 ? 1 : 0;
@@ -233,11 +355,17 @@ int Run(const std::vector<std::string>& args) {
   }
   CheckEffective(line, session.settings);
   if (line.save && !SaveSettings(line, session)) return 1;
-  if (line.paths.empty()) {
+  if (line.paths.empty() && line.files_from.empty()) {
     if (line.save) return 0;
     throw UsageError(Tr("no files or folders given"));
   }
   if (!session.settings.AnyFormat()) throw UsageError(Tr("{1} (-f chooses the formats)", {Tr(kNoFormat)}));
+  if (line.to_stdout) return ConvertToStdout(line, session);
+  if (!line.files_from.empty()) {
+    CommandLine with_list = line;
+    for (auto& path : ReadList(line.files_from, line.null_separated)) with_list.paths.push_back(std::move(path));
+    return Convert(with_list, session);
+  }
   return Convert(line, session);
 }
 

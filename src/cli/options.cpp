@@ -288,6 +288,29 @@ void AddRunOptions(std::vector<Option>& o) {
       {{"-j", "--jobs"}, "N", N_("convert N sources at once (1..256); outputs and lines keep the batch's order"),
        [](CommandLine& line, const std::string& name, const std::string& v) { line.jobs = ParseJobs(name, v); },
        [](const Settings&, const DecodeLimits&) { return std::to_string(DefaultJobs()); }},
+      {{"--json"}, nullptr,
+       N_("print one JSON object per file on standard output instead of the results list, and a summary at the end (see the README)"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.json = true; }, nullptr},
+      {{"--files-from"}, "FILE", N_("also convert the paths listed in FILE (- for standard input), one per line, in that order"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         if (v.empty()) throw UsageError(Tr("{1}: the file name is empty", {option}));
+         line.files_from = v;
+       },
+       nullptr},
+      {{"-0", "--null"}, nullptr, N_("with --files-from, the paths are separated by NUL characters instead of lines"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.null_separated = true; }, nullptr},
+      {{"--shard"}, "K/N", N_("convert only the K-th of N parts of the files (every N-th file from the K-th), so that N runs convert each file once"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const size_t slash = v.find('/');
+         long k = 0, n = 0;
+         if (slash == std::string::npos || !ParseNumber(v.substr(slash + 1), 1, 1000000, n) ||
+             !ParseNumber(v.substr(0, slash), 1, n, k))
+           throw UsageError(Tr("{1}: '{2}' is not K/N with 1 <= K <= N", {option, v}));
+         line.shard_part = static_cast<int>(k), line.shard_parts = static_cast<int>(n);
+       },
+       nullptr},
+      {{"--stdout"}, nullptr, N_("write the one output of one picture (a path, or - for standard input) to standard output"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.to_stdout = true; }, nullptr},
       {{"-n", "--dry-run"}, nullptr, N_("list the outputs that would be written; read and change nothing"),
        [](CommandLine& line, const std::string&, const std::string&) { line.dry_run = true; }, nullptr},
       {{"-q", "--quiet"}, nullptr, N_("print only the results list, failures and questions"),
@@ -374,6 +397,22 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 void CheckEffective(const CommandLine& line, const Settings& s) {
   if (line.pick && !s.C_Trans) throw UsageError(Tr("--pick needs --trans: without a transparent colour nothing is picked"));
+  if (line.shard_parts > 0 && (s.AnimatedGifOn() || s.CombinedPdfOn()))
+    throw UsageError(Tr("--shard cannot make one combined PDF or animated GIF: each part would write its own (--no-multipdf, --no-animgif)"));
+  if (line.null_separated && line.files_from.empty()) throw UsageError(Tr("-0 needs --files-from"));
+  const bool stdin_picture = std::find(line.paths.begin(), line.paths.end(), "-") != line.paths.end();
+  if (stdin_picture && line.files_from == "-")
+    throw UsageError(Tr("standard input cannot hold both the picture and the list of files"));
+  if (stdin_picture && !line.to_stdout) throw UsageError(Tr("a picture from standard input (-) needs --stdout"));
+  if (line.to_stdout) {
+    if (line.paths.size() != 1 || !line.files_from.empty())
+      throw UsageError(Tr("--stdout writes one picture: give exactly one path, or - for standard input"));
+    int ticked = 0;
+    for (const OutputRow& row : OutputTable()) ticked += s.*row.ticked ? 1 : 0;
+    if (ticked != 1) throw UsageError(Tr("--stdout writes one format: choose exactly one with -f"));
+    if (line.json || line.shard_parts > 0 || line.dry_run)
+      throw UsageError(Tr("--stdout cannot be used with --json, --shard or --dry-run"));
+  }
   long delay = 0;
   if ((s.AnimatedGifOn() || s.C_gif) && !ParseNumber(s.C_delay, 0, 65535, delay))
     throw UsageError(Tr("--delay: the settings file holds '{1}', not a number from 0 to 65535", {s.C_delay}));

@@ -40,6 +40,13 @@ struct CommandLine {
   std::optional<PickerClick> pick;
   int64_t max_pixels = 0;  // --max-pixels, 0 when not given
   std::string out_folder;  // --out as given (made absolute and created later)
+  // For scripts: results as JSON lines, paths from a list, one part of many,
+  // a picture to standard output.
+  bool json = false;
+  std::string files_from;  // "-": standard input
+  bool null_separated = false;
+  int shard_part = 0, shard_parts = 0;
+  bool to_stdout = false;
   // Changes to the settings, in the order given.
   std::vector<std::function<void(Settings&)>> edits;
 };

@@ -77,8 +77,16 @@ void TerminalUi::LogFailure(const std::string& source, const std::string& reason
 }
 
 void TerminalUi::ResultLine(const std::string& line) {
+  if (json) return;  // the reports say it
   ClearProgress();
   std::cout << EscapeControls(line) << '\n' << std::flush;
+}
+
+void TerminalUi::SourceDone(const SourceReport& report) {
+  if (!json) return;
+  summary.Count(report);
+  ClearProgress();
+  std::cout << JsonLine(report) << '\n' << std::flush;
 }
 
 void TerminalUi::LogWarning(const std::string& source, const std::string& text) {

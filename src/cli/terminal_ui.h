@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/json_lines.h"
 #include "pipeline/ports.h"
 
 namespace velmora::cli {
@@ -22,6 +23,9 @@ class TerminalUi : public UserInterface {
   // The picker's answer for every source (--pick), if any.
   std::optional<PickerClick> pick;
   int failures = 0;
+  // --json: a JSON line per source on stdout in place of the results list.
+  bool json = false;
+  JsonSummary summary;
 
   void ShowMessage(MessageKind kind, const std::string& text) override;
   bool ConfirmOverwrite(const std::string& text) override;
@@ -41,6 +45,7 @@ class TerminalUi : public UserInterface {
   void ResultLine(const std::string& line) override;
   void LogWarning(const std::string& source, const std::string& text) override;
   void OutputSkipped(const std::string& source, const std::string& path) override;
+  void SourceDone(const SourceReport& report) override;
 
   // A line on stderr, after the progress line has been cleared.
   void Note(const std::string& text);

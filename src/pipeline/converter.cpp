@@ -1,6 +1,7 @@
 #include "pipeline/converter.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ostream>
 #include <set>
 #include <stdexcept>
@@ -151,6 +152,7 @@ std::vector<std::string> Converter::CollectFolder(const std::string& folder) con
 void Converter::RunOneBatch(std::vector<std::string> entries) {
   StartBatch(entries);
   entries = OrderEntries(std::move(entries));
+  shard_index_ = 0;
   last_stopped_ = false;
   const Tally tally = ConvertEntries(entries);
   if (stop_.exchange(false)) {
@@ -226,7 +228,7 @@ Converter::Tally Converter::ConvertEntries(const std::vector<std::string>& entri
     if (stop_) break;
     if (platform::FolderExists(entry)) {
       ++tally.folders;
-      const std::vector<std::string> files = OrderFolderFiles(CollectFolder(entry));
+      const std::vector<std::string> files = InShard(OrderFolderFiles(CollectFolder(entry)));
       tally.folder_files += files.size();
       naming_.folder_base = entry.back() == '/' ? entry : entry + "/";
       ConvertGroup(files, static_cast<int>(files.size()), 0);
@@ -237,11 +239,20 @@ Converter::Tally Converter::ConvertEntries(const std::vector<std::string>& entri
     // The files up to the next folder form one group.
     size_t end = r + 1;
     while (end < entries.size() && !platform::FolderExists(entries[end])) ++end;
-    ConvertGroup(std::vector<std::string>(entries.begin() + static_cast<long>(r), entries.begin() + static_cast<long>(end)),
+    ConvertGroup(InShard(std::vector<std::string>(entries.begin() + static_cast<long>(r),
+                                                  entries.begin() + static_cast<long>(end))),
                  static_cast<int>(entries.size()), r);
     r = end;
   }
   return tally;
+}
+
+std::vector<std::string> Converter::InShard(const std::vector<std::string>& files) {
+  if (shard_parts_ < 1) return files;
+  std::vector<std::string> mine;
+  for (const auto& file : files)
+    if (static_cast<int>(shard_index_++ % static_cast<size_t>(shard_parts_)) == shard_part_ - 1) mine.push_back(file);
+  return mine;
 }
 
 void Converter::EndStopped() {
@@ -312,6 +323,9 @@ bool Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, bool col
   if (!output) return false;
   std::unique_ptr<CombinedOutput> owned = std::move(output);
   if (!collected) return false;  // nothing collected: skipped silently
+  report_ = SourceReport{};
+  report_.source = last_entry;
+  bool written = false;
   try {
     written_.clear();
     outcome_ = SourceOutcome{};
@@ -320,14 +334,28 @@ bool Converter::FinishCombined(std::unique_ptr<CombinedOutput>& output, bool col
         last_entry, extension, [&](std::ostream& out) { owned->Save(out); }, /*combined=*/true);
     if (settings_.V_olddate && fate_.DateFound())
       for (const auto& path : written_) fate_.Stamp(path);
-    return !outcome_.incomplete;
+    written = !outcome_.incomplete;
   } catch (const std::exception& e) {
     ReportFailure(last_entry, e.what());
   }
-  return false;
+  SendReport();
+  return written;
 }
 
-void Converter::ReportFailure(const std::string& source, const std::string& reason) {
+void Converter::NoteFailure(const std::string& reason, SourceReport::Status status) {
+  report_.reason += (report_.reason.empty() ? "" : "; ") + reason;
+  if (report_.status != SourceReport::Status::kFailed) report_.status = status;
+}
+
+void Converter::SendReport() {
+  // Nothing written and nothing wrong: every output existed and was kept.
+  if (report_.status == SourceReport::Status::kWritten && report_.outputs.empty() && outcome_.incomplete)
+    report_.status = SourceReport::Status::kSkipped;
+  ui_.SourceDone(report_);
+}
+
+void Converter::ReportFailure(const std::string& source, const std::string& reason, SourceReport::Status status) {
+  NoteFailure(reason, status);
   // The reason first, so that a window can show it with the message.
   ui_.LogFailure(source, reason);
   if (!settings_.A_dialog)
@@ -374,6 +402,13 @@ std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
 // --- one source ---------------------------------------------------------------
 
 void Converter::ConvertEntry(const std::string& source, Prepared* prepared) {
+  report_ = SourceReport{};
+  report_.source = source;
+  if (prepared) report_.decode_ms = prepared->decode_ms, report_.encode_ms = prepared->encode_ms;
+  struct Send {
+    Converter& c;
+    ~Send() { c.SendReport(); }
+  } send{*this};
   try {
     written_.clear();
     fate_.ForgetDate();
@@ -408,13 +443,21 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
     ui_.StepProgress();
     picture = std::move(ready->picture);
   } else if (!dry_run_) {
+    const auto started = std::chrono::steady_clock::now();
     picture = LoadAndPrepare(source_in, clip, source);
+    report_.decode_ms = MillisecondsSince(started);
     if (clip) source = "Clip" + std::to_string(clip_counter_);
   } else {
     picture.frame.trans = settings_.C_Trans;  // a dry run reads no picture: it only resolves the outputs
     if (clip) source = "Clip" + std::to_string(++clip_counter_);
   }
+  report_.width = picture.loaded_width, report_.height = picture.loaded_height;
+  const bool dropped = ready && ready->out_width > 0;  // made aside, its pixels gone
+  report_.out_width = dropped ? ready->out_width : picture.image.Width();
+  report_.out_height = dropped ? ready->out_height : picture.image.Height();
+  const auto started = std::chrono::steady_clock::now();
   WriteOutputs(source, picture, ready);
+  if (!ready) report_.encode_ms = MillisecondsSince(started);
   DecideFate(source_in, clip);
 }
 
@@ -475,7 +518,7 @@ void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture
       }
     } catch (const OutputRefused& e) {
       outcome_.incomplete = true;
-      ReportFailure(source, e.what());
+      ReportFailure(source, e.what(), SourceReport::Status::kRefused);
     } catch (const Error& e) {
       if (!writer.fails_alone) throw;
       outcome_.incomplete = true;
@@ -504,6 +547,7 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
     return;
   }
   if (dry_run_) {
+    report_.outputs.push_back({output_path_, extension, -1});
     AddLine(source + kArrow + output_path_);
     return;
   }
@@ -512,6 +556,7 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
   written_.push_back(output_path_);
   guard_.Written(output_path_, source);
   const auto info = platform::LookUp(output_path_);
+  report_.outputs.push_back({output_path_, extension, info ? static_cast<int64_t>(info->size) : -1});
   const std::string size_text = info ? SizeText(info->size) : "? B";
   AddLine(source + kArrow + output_path_ + " " + size_text +
           (output_redirected_ ? Tr(" (the current folder cannot be written: saved in the pictures folder)") : ""));

@@ -4,6 +4,8 @@
 // everything it asks of the user goes through the ports.
 #pragma once
 
+#include <chrono>
+
 #include <atomic>
 #include <deque>
 #include <exception>
@@ -25,6 +27,11 @@
 #include "pipeline/writers.h"
 
 namespace velmora {
+
+// Wall-clock milliseconds from a point, for the reports.
+inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
 
 // Shown through Tr(); the constants are the keys.
 inline constexpr const char* kDropCaption = N_("ここにファイルをドロップしてね。");
@@ -87,6 +94,10 @@ class Converter {
   // those of one job. A batch with the per-picture colour picker, a dry run
   // and the clipboard run as one job.
   void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
+  // Converts only the part-th (1..parts) of parts: every parts-th file of the
+  // batch as its folders expand, so that parts runs with the same entries
+  // convert each file once. 0 parts: every file.
+  void SetShard(int part, int parts) { shard_part_ = part, shard_parts_ = parts; }
   int Jobs() const { return jobs_; }
 
   // Stops the running batch before its next file: the files done stay
@@ -115,6 +126,8 @@ class Converter {
     PreparedPicture picture;   // the image kept only for the combined outputs
     std::vector<std::string> bytes;                 // per writer: the encoded file
     std::vector<std::exception_ptr> encode_errors;  // per writer: why it could not be encoded
+    double decode_ms = 0, encode_ms = 0;
+    int out_width = 0, out_height = 0;  // the prepared size, once the image is dropped
   };
   // How a batch's entries turned out, for its end.
   struct Tally {
@@ -136,7 +149,8 @@ class Converter {
                       const char* extension);
   void CaptureOnce();
   std::unique_ptr<Graphic> LoadClipboardPicture();
-  void ReportFailure(const std::string& source, const std::string& reason);
+  void ReportFailure(const std::string& source, const std::string& reason,
+                     SourceReport::Status status = SourceReport::Status::kFailed);
   void AddLine(std::string line);
   // The summary message (unless dialogs are off), with note after the lines,
   // and the results list; empties the lines.
@@ -201,6 +215,14 @@ class Converter {
   std::deque<Request> queue_;
   std::atomic<bool> stop_{false};
   bool last_stopped_ = false;
+  int shard_part_ = 0, shard_parts_ = 0;
+  size_t shard_index_ = 0;  // files of the batch met so far
+  // The files of a list that fall in this run's part.
+  std::vector<std::string> InShard(const std::vector<std::string>& files);
+  // The source being converted, as SourceDone reports it.
+  SourceReport report_;
+  void NoteFailure(const std::string& reason, SourceReport::Status status);
+  void SendReport();
 };
 
 }  // namespace velmora

@@ -71,11 +71,14 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
   try {
     // Our own temporaries are refused when committed; nothing to make.
     if (platform::IsOurTemporary(FileNameOf(source))) return p;
+    const auto started = std::chrono::steady_clock::now();
     std::unique_ptr<Graphic> graphic = loader_.LoadFile(source, DecodeAsked(settings), settings.V_metadata);
     p.warnings = graphic->Warnings();
     LoadedPicture loaded = TakeLoaded(*graphic, settings);
     graphic.reset();
     p.picture = PreparePicture(std::move(loaded), settings, x_point, y_point, loader_.Limits());
+    p.decode_ms = MillisecondsSince(started);
+    const auto encoding = std::chrono::steady_clock::now();
     const WriterContext context{settings, picked, p.picture.frame, p.picture.extras};
     p.bytes.resize(writers_.size());
     p.encode_errors.resize(writers_.size());
@@ -91,7 +94,13 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
         p.encode_errors[k] = std::current_exception();
       }
     }
-    if (!gif_combined && !pdf_combined) p.picture.image = DibImage();
+    p.encode_ms = MillisecondsSince(encoding);
+    // The sizes stay for the report when the pixels go.
+    if (!gif_combined && !pdf_combined) {
+      const int w = p.picture.image.Width(), h = p.picture.image.Height();
+      p.picture.image = DibImage();
+      p.out_width = w, p.out_height = h;
+    }
   } catch (...) {
     p.error = std::current_exception();
   }

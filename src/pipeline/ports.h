@@ -35,6 +35,24 @@ struct PickerClick {
   int y = 0;
 };
 
+// What became of one source, as a script reads it: sent once per source
+// when it is done (and once for each combined output at the end).
+struct SourceReport {
+  struct Output {
+    std::string path;
+    std::string format;  // the extension: "png"
+    int64_t bytes = -1;  // -1: not written (a dry run)
+  };
+  enum class Status { kWritten, kSkipped, kFailed, kRefused };
+  std::string source;
+  std::vector<Output> outputs;
+  Status status = Status::kWritten;
+  std::string reason;  // the failures' and refusals' reasons, joined by "; "
+  double decode_ms = 0, encode_ms = 0;
+  int width = 0, height = 0;          // as loaded (0: not loaded)
+  int out_width = 0, out_height = 0;  // as prepared
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
@@ -70,6 +88,8 @@ class UserInterface {
   // An output that was not written because the file exists and overwriting
   // was declined.
   virtual void OutputSkipped(const std::string& /*source*/, const std::string& /*path*/) {}
+  // A source is done: what was written, skipped or failed.
+  virtual void SourceDone(const SourceReport& /*report*/) {}
 };
 
 // Clipboard formats of the desktop this system stands in for.

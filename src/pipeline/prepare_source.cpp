@@ -107,6 +107,7 @@ PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, i
   Bitmap& working = loaded.working;
   const Embedded& carried = loaded.carried;
   PreparedPicture p;
+  p.loaded_width = working.Width(), p.loaded_height = working.Height();
   if (KeepsProfile(carried, settings)) p.extras.icc = std::make_shared<const IccBytes>(carried.icc);
   const int loaded_w = working.Width(), loaded_h = working.Height();
   const bool inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;

@@ -20,6 +20,7 @@ struct PreparedPicture {
   DibImage image;
   FrameOptions frame;
   OutputExtras extras;  // the profile, EXIF and XMP the outputs carry
+  int loaded_width = 0, loaded_height = 0;  // before sizing
 };
 
 // An RGB profile travels with the pixels as they are when asked; any other

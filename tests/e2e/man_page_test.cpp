@@ -23,8 +23,8 @@ TEST_F(CliTest, TheManPageAndHelpListTheSameOptions) {
   const test::Result help = Cli("--help");
   ASSERT_EQ(help.status, 0);
   // Help: "  -f, --formats LIST" or "      --color C" at the start of a line.
-  std::set<std::string> in_help = Matches(help.out, std::regex(R"(\n +(?:-[a-z], )?(--[a-z-]+))"));
-  const std::set<std::string> short_help = Matches(help.out, std::regex(R"(\n  (-[a-z]),)"));
+  std::set<std::string> in_help = Matches(help.out, std::regex(R"(\n +(?:-[a-z0-9], )?(--[a-z-]+))"));
+  const std::set<std::string> short_help = Matches(help.out, std::regex(R"(\n  (-[a-z0-9]),)"));
   in_help.insert(short_help.begin(), short_help.end());
   const auto bytes = test::ReadFile(std::string(VELMORA_SOURCE_DIR) + "/docs/velmora-cli.1");
   std::string man(bytes.begin(), bytes.end());
@@ -33,7 +33,7 @@ TEST_F(CliTest, TheManPageAndHelpListTheSameOptions) {
   for (size_t at = man.find(".TP\n"); at != std::string::npos; at = man.find(".TP\n", at + 1)) {
     const size_t start = at + 4, end = man.find('\n', start);
     std::string line = std::regex_replace(man.substr(start, end - start), std::regex(R"(\\-)"), "-");
-    for (const auto& option : Matches(" " + line, std::regex(R"([ "](--?[a-z][a-z-]*))"))) in_man.insert(option);
+    for (const auto& option : Matches(" " + line, std::regex(R"([ "](--?[a-z0-9][a-z-]*))"))) in_man.insert(option);
   }
   EXPECT_GT(in_help.size(), 30u);
   EXPECT_EQ(in_man, in_help);
