@@ -39,7 +39,7 @@ TEST_F(CliScaleTest, ShardsSideBySideMakeExactlyTheOneRunsOutputs) {
     Small("in/p" + std::to_string(i) + ".bmp", MakeColor(i % 256, (i / 4) % 256, 90));
   ASSERT_EQ(Cli("-f bmp,gif --color full --out whole in").status, 0);
   if (test::HaveTool("parallel")) {
-    ASSERT_EQ(Shell("parallel -j4 " + Command("-f bmp,gif --color full --shard {}/4 --json --out parts in") +
+    ASSERT_EQ(Shell("parallel --will-cite -j4 " + Command("-f bmp,gif --color full --shard {}/4 --json --out parts in") +
                     " ::: 1 2 3 4 > parts.json 2>/dev/null"), 0);
   } else {
     for (int k = 1; k <= 4; ++k)
