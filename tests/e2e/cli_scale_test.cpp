@@ -61,7 +61,8 @@ TEST_F(CliScaleTest, JsonLinesMatchTheFilesAndListsGiveNamesAsTheyAre) {
   Small("new\nline.bmp");
   Small(std::string("caf\xE9.bmp"));  // Latin-1, not UTF-8
   Write("broken.jpg", "not");
-  Write("list", std::string("a b.bmp\0new\nline.bmp\0caf\xE9.bmp\0broken.jpg\0", 45));
+  static const char kList[] = "a b.bmp\0new\nline.bmp\0caf\xE9.bmp\0broken.jpg";
+  Write("list", std::string(kList, sizeof kList));  // the last NUL ends the last name
   const Result r = Cli("-f png,gif --color full --files-from list -0 --json");
   EXPECT_EQ(r.status, 1);
   std::string check;
