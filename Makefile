@@ -43,7 +43,8 @@ test-asan: asan-build
 # GCC's optimised build without tests: it must compile warning-free too.
 release:
 	@bash scripts/install-deps
-	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+	  $(CMAKE_FLAGS) >/dev/null
 	@cmake --build build-release -j$(JOBS)
 
 bench: build
@@ -59,15 +60,26 @@ fuzz: asan-build
 fuzz-long: asan-build
 	@bash scripts/run-fuzz-long build-asan $(or $(FUZZ_SECONDS),300) $(or $(FUZZ_RUNS),0) $(FUZZ_TARGETS)
 
-# A .deb of the build (CPack, dependencies from dpkg-shlibdeps).
-package: programs
-	@cd $(BUILD) && cpack -G DEB >/dev/null && ls velmora_*.deb
+# A .deb and its velmora-dbgsym .ddeb from a Release build of its own (-O2 -g
+# and the distribution's hardening flags, no tests or benchmarks), building only
+# what is installed, in parallel; dependencies from dpkg-shlibdeps.
+PACKAGE_BUILD ?= build-release
+package:
+	@bash scripts/install-deps
+	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELMORA_BENCH=OFF \
+	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -g -DNDEBUG" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON $(CMAKE_FLAGS) >/dev/null
+	@cmake --build $(PACKAGE_BUILD) -j$(JOBS) --target velmora velmora-cli
+	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
+	@bash scripts/fix-dbgsym $(PACKAGE_BUILD)
+	@ls $(PACKAGE_BUILD)/velmora*_*.deb $(PACKAGE_BUILD)/velmora*_*.ddeb
 
-# Installs the release build into a temporary prefix, validates the desktop
-# entry and the AppStream metainfo, and converts samples/ with the installed
-# velmora-cli; then unpacks the .deb and does the same with its velmora-cli.
+# Installs the package's build into a temporary prefix, validates the desktop
+# entry, the AppStream metainfo and the MIME package, converts samples/ with
+# the installed velmora-cli, runs lintian on the package (an error or a
+# warning fails), installs it into a throw-away root, runs it there and
+# purges it, which must leave nothing behind.
 install-check: package
-	@bash scripts/install-check $(BUILD)
+	@bash scripts/install-check $(PACKAGE_BUILD)
 
 clean:
 	rm -rf $(BUILD) build-asan build-release out fuzz/artifacts

@@ -32,7 +32,13 @@ std::string SettingsFilePath(const std::string& program_path) {
   const std::string name = SettingsFileName(program_path);
   const std::string folder = FolderOf(program_path);
   const std::string beside = folder.empty() ? "./" : folder;
-  if (platform::FileExists(beside + name) || platform::IsWritableFolder(beside)) return beside + name;
+  // Beside the program only where the program is the user's own (a build
+  // tree, an unpacked copy): an installed program, root's included, keeps
+  // every user's settings in their configuration folder, so that removing
+  // the package leaves nothing behind in the system's folders.
+  if (!platform::IsSystemFolder(platform::AbsolutePath(beside)) &&
+      (platform::FileExists(beside + name) || (platform::IsWritableFolder(beside) && platform::OwnFolder(beside))))
+    return beside + name;
   return platform::ConfigFolder() + name;  // IniFile makes the folder on its first write
 }
 

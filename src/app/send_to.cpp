@@ -55,7 +55,7 @@ std::string SendToEntryText(const std::string& program_path) {
          "Comment=画像を変換します\n"
          "Exec=" + EntryValue(ExecQuoted(program_path)) + " %F\n" +
          "Path=" + EntryValue(FolderOf(program_path)) + "\n" +
-         "Icon=velmora\n"
+         "Icon=io.github.velmora.Velmora\n"
          "Terminal=false\n"
          "NoDisplay=true\n"
          "MimeType=" + DesktopMimeTypes() + "\n";

@@ -144,6 +144,23 @@ bool PathExists(const std::string& path) {
 
 bool IsWritableFolder(const std::string& path) { return FolderExists(path) && access(path.c_str(), W_OK) == 0; }
 
+bool IsSystemFolder(const std::string& path) {
+  const std::string folder = path.empty() || path.back() == '/' ? path : path + "/";
+  for (const char* prefix : {"/usr/", "/opt/", "/bin/", "/sbin/"})
+    if (folder.compare(0, std::char_traits<char>::length(prefix), prefix) == 0) return true;
+  // A package's layout under another root (dpkg --root, a chroot seen from outside).
+  for (const char* inside : {"/usr/bin/", "/usr/sbin/", "/usr/games/", "/usr/local/bin/"})
+    if (folder.size() >= std::char_traits<char>::length(inside) &&
+        folder.compare(folder.size() - std::char_traits<char>::length(inside), std::string::npos, inside) == 0)
+      return true;
+  return false;
+}
+
+bool OwnFolder(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
 void MakeFolders(const std::string& path, mode_t mode) {
   if (path.empty() || FolderExists(path)) return;
   std::string partial;

@@ -51,6 +51,12 @@ bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
 bool PathExists(const std::string& path);
 bool IsWritableFolder(const std::string& path);
+// A folder a program lives in when a package installed it (/usr, /usr/local,
+// /opt, /bin, /sbin and below, or a .../usr/bin of another root): nothing of
+// a user's belongs there.
+bool IsSystemFolder(const std::string& path);
+// Whether the folder belongs to the user running the program.
+bool OwnFolder(const std::string& path);
 // Creates a folder and its parents (mode less the umask); raises FileError.
 void MakeFolders(const std::string& path, mode_t mode = 0777);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/platform.h"
 #include "test_util.h"
 
 namespace velmora {
@@ -48,6 +49,17 @@ TEST(SettingsFileTest, NameFollowsTheProgramFile) {
   EXPECT_EQ(SettingsFileName("/opt/VELMORA.EXE"), "Velmora.ini");
   EXPECT_EQ(SettingsFileName("/usr/bin/velmora"), "Velmora.ini");
   EXPECT_EQ(SettingsFileName("/x/1tool.bin"), "1tool.ini");
+}
+
+TEST(SettingsFileTest, BesideTheProgramOnlyWhereTheProgramIsTheUsers) {
+  // Installed: the configuration folder, even for root, who could write /usr/bin.
+  EXPECT_EQ(SettingsFilePath("/usr/bin/velmora"), platform::ConfigFolder() + "Velmora.ini");
+  EXPECT_EQ(SettingsFilePath("/usr/local/bin/velmora"), platform::ConfigFolder() + "Velmora.ini");
+  EXPECT_EQ(SettingsFilePath("/opt/velmora/velmora"), platform::ConfigFolder() + "Velmora.ini");
+  EXPECT_EQ(SettingsFilePath("/srv/root/usr/bin/velmora"), platform::ConfigFolder() + "Velmora.ini");
+  // A copy in a folder of the user's own: beside it, as always.
+  test::TempDir dir;
+  EXPECT_EQ(SettingsFilePath(dir / "velmora"), dir / "Velmora.ini");
 }
 
 TEST(SettingsFileTest, DefaultsWhenFileIsMissing) {

@@ -17,7 +17,7 @@ void TaskbarProgress::Show(bool visible, double progress) {
   if (!bus.isConnected()) return;
   QDBusMessage signal =
       QDBusMessage::createSignal("/io/github/velmora/Velmora", "com.canonical.Unity.LauncherEntry", "Update");
-  signal << QString("application://velmora.desktop")
+  signal << QString("application://io.github.velmora.Velmora.desktop")
          << QVariantMap{{"progress", percent / 100.0}, {"progress-visible", visible}};
   bus.send(signal);
 }

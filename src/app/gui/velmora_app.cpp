@@ -26,7 +26,7 @@ void SetUpApplication(QApplication& app) {
   // No display name: on X11 Qt would append it to every caption ("設定 —
   // Velmora"), and each window's caption is its own text alone.
   app.setApplicationName("Velmora");
-  app.setDesktopFileName("velmora");
+  app.setDesktopFileName("io.github.velmora.Velmora");
   app.setQuitOnLastWindowClosed(true);
   // The window font is "ＭＳ Ｐゴシック" at 12 pixels; IPA P Gothic has its
   // metrics where the original is not installed.
