@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "formats/output_format.h"
 #include "image/dib_image.h"
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
@@ -25,7 +26,9 @@ struct FrameOptions {
 class CombinedOutput {
  public:
   virtual ~CombinedOutput() = default;
-  virtual void Add(const DibImage& image, const FrameOptions& options) = 0;
+  // extras: what the source carries that the output can hold (a PDF page
+  // keeps the picture's kept profile).
+  virtual void Add(const DibImage& image, const FrameOptions& options, const OutputExtras& extras = {}) = 0;
   virtual int Count() const = 0;
   virtual void Save(std::ostream& out) = 0;
 };

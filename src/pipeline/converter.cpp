@@ -492,12 +492,12 @@ void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture
   for (const FormatWriter& writer : writers_) {
     if (!writer.ticked(settings_)) continue;
     if (writer.extension == "gif" && animated_gif_) {
-      if (!dry_run_) animated_gif_->Add(picture.image, picture.frame);
+      if (!dry_run_) animated_gif_->Add(picture.image, picture.frame, picture.extras);
       gif_collected_ = outcome_.in_gif = true;
       continue;
     }
     if (writer.extension == "pdf" && combined_pdf_) {
-      if (!dry_run_) combined_pdf_->Add(picture.image, picture.frame);
+      if (!dry_run_) combined_pdf_->Add(picture.image, picture.frame, picture.extras);
       pdf_collected_ = outcome_.in_pdf = true;
       continue;
     }

@@ -29,7 +29,7 @@ namespace {
 class AnimatedGif : public CombinedOutput {
  public:
   explicit AnimatedGif(const Settings& settings) : settings_(settings) { gif_.SpoolFrames(); }
-  void Add(const DibImage& image, const FrameOptions& frame) override {
+  void Add(const DibImage& image, const FrameOptions& frame, const OutputExtras&) override {
     EncodeOptions options = OptionsFor(settings_, WriterContext{settings_, kNoColor, frame});
     options.transparent = frame.trans;  // as the frame was prepared
     AddFinishedFrame(gif_, image, options);
@@ -55,8 +55,8 @@ class CombinedPdf : public CombinedOutput {
     pdf_.report.OpenDocument();
     pdf_.report.Document()->StartSpooling(spool_.Out());
   }
-  void Add(const DibImage& image, const FrameOptions&) override {
-    pdf_.SetPicture(image);
+  void Add(const DibImage& image, const FrameOptions&, const OutputExtras& extras) override {
+    pdf_.SetPicture(image, extras.icc);
     // Each page gets its own XObject under a numbered name.
     pdf_.element.SharedImage = false;
     pdf_.report.PrintPage(pdf_.page);

@@ -123,6 +123,21 @@ TEST_F(CliPhotoTest, AKeptProfileTravelsByteForByteWithThePixelsAsTheyAre) {
     EXPECT_EQ(Mean("jxl.png", "wide.tif"), 0.0);
   }
   EXPECT_EQ(Mean("out/wide.bmp", "wide.tif"), 0.0);
+  // A PDF page keeps it as an ICCBased space (PDF 1.3), one profile object
+  // for a combined PDF's pages: poppler then shows the colours the sRGB
+  // conversion gives, and the bare pixels it would show without it differ.
+  if (test::HaveTool("pdftoppm")) {
+    ASSERT_EQ(Cli("-f pdf --color full --keep-profile --multipdf --name kept --out pdf wide.png wide.tif").status, 0);
+    ASSERT_EQ(Cli("-f pdf --color full --out srgb wide.png").status, 0);
+    std::string kept;
+    test::Run("qpdf --qdf '" + (dir / "pdf/kept.pdf") + "' - | grep -a -c '/N 3'", &kept);
+    EXPECT_EQ(kept, "1\n");
+    EXPECT_EQ(test::ReadFile(dir / "pdf/kept.pdf").at(7), '3');
+    Shell("pdftoppm -png -r 72 -f 1 -l 1 pdf/kept.pdf k && pdftoppm -png -r 72 srgb/wide.pdf s && "
+          "convert wide.tif +profile '*' bare.png");
+    EXPECT_LE(Mean("k-1.png", "s-1.png"), 1.0);
+    EXPECT_GT(Mean("k-1.png", "bare.png"), 3.0);
+  }
 }
 
 TEST_F(CliPhotoTest, MetadataOnlyOnRequestFittedToTheOutput) {

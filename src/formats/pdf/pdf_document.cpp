@@ -483,6 +483,19 @@ void PdfDocument::AddImage(const std::string& name, std::unique_ptr<PdfStream> i
   registered->dict.Set("Name", std::make_unique<PdfName>(name));
 }
 
+const PdfObject* PdfDocument::IccProfile(const std::vector<uint8_t>& icc) {
+  for (const auto& [bytes, object] : profiles_)
+    if (bytes == icc) return object;
+  auto stream = std::make_unique<PdfStream>();
+  stream->dict.Set("N", std::make_unique<PdfNumber>(3));
+  stream->dict.Set("Alternate", std::make_unique<PdfName>("DeviceRGB"));
+  static_cast<PdfArray*>(stream->dict.Get("Filter"))->Add(std::make_unique<PdfName>("FlateDecode"));
+  stream->buffer.assign(icc.begin(), icc.end());
+  const PdfObject* object = xref_->AddObject(std::move(stream));
+  profiles_.emplace_back(icc, object);
+  return object;
+}
+
 void PdfDocument::WriteObjects(PdfWriter& out) {
   const auto& objects = xref_->Objects();
   offsets_.assign(objects.size(), 0);
@@ -515,7 +528,7 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
   catalog_->Remove("OpenAction");
   PdfWriter out(stream);
   out.xref = xref_.get();
-  out.Put(std::string("%PDF-1.2 ") + kCrLf);
+  out.Put(std::string(Header()) + kCrLf);
   WriteObjects(out);
   WriteTail(out);
   if (!stream) throw PdfOperationError(Tr("PDF write error"));
@@ -564,7 +577,7 @@ void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(
   offsets_.resize(objects.size(), 0);
   PdfWriter out(stream);
   out.xref = xref_.get();
-  out.Put(std::string("%PDF-1.2 ") + kCrLf);
+  out.Put(std::string(Header()) + kCrLf);
   for (size_t i = 0; i < head_; ++i) {
     offsets_[i] = out.Position();
     WriteNumbered(out, *objects[i]);
@@ -582,7 +595,7 @@ void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(
   if (!stream) throw PdfOperationError(Tr("PDF write error"));
 }
 
-std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
+std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const PdfObject* icc) {
   DibImage image;
   image.Assign(source);  // shares the pixels; only RLE data is decoded into a copy
   if (image.GetPixelFormat() == PixelFormat::k4BitRLE) image.SetPixelFormat(PixelFormat::k4Bit);
@@ -592,10 +605,18 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
   stream->dict.Set("Subtype", std::make_unique<PdfName>("Image"));
   const int bits = image.BitCount();
   const bool indexed = bits <= 8;
+  // RGB, or with a kept profile the profile's own RGB.
+  auto rgb = [icc]() -> std::unique_ptr<PdfObject> {
+    if (!icc) return std::make_unique<PdfName>("DeviceRGB");
+    auto based = std::make_unique<PdfArray>();
+    based->Add(std::make_unique<PdfName>("ICCBased"));
+    based->Add(icc);
+    return based;
+  };
   if (indexed) {
     auto space = std::make_unique<PdfArray>();
     space->Add(std::make_unique<PdfName>("Indexed"));
-    space->Add(std::make_unique<PdfName>("DeviceRGB"));
+    space->Add(rgb());
     space->Add(std::make_unique<PdfNumber>(255));
     auto table = std::make_unique<PdfBinary>();
     table->bytes = "<";
@@ -609,7 +630,7 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source) {
     space->Add(std::move(table));
     stream->dict.Set("ColorSpace", std::move(space));
   } else {
-    stream->dict.Set("ColorSpace", std::make_unique<PdfName>("DeviceRGB"));
+    stream->dict.Set("ColorSpace", rgb());
   }
   const int w = image.Width(), h = image.Height();
   stream->dict.Set("Width", std::make_unique<PdfNumber>(w));

@@ -188,6 +188,10 @@ class PdfDocument {
   void AddPage();
   // Registers an image XObject under a name.
   void AddImage(const std::string& name, std::unique_ptr<PdfStream> image);
+  // The ICC profile stream of an RGB profile, made once per document for the
+  // same bytes; a document that has one is written as PDF 1.3, where
+  // ICCBased colour spaces begin.
+  const PdfObject* IccProfile(const std::vector<uint8_t>& icc);
   bool HasXObject(const std::string& name) const;
   PdfObject* FindXObject(const std::string& name) const;
   PdfDictionary& GetFont(const std::string& name);
@@ -225,6 +229,8 @@ class PdfDocument {
   PdfDictionary* pages_ = nullptr;
   std::vector<std::pair<std::string, PdfDictionary*>> fonts_;
   std::vector<PdfStream*> xobjects_;
+  std::vector<std::pair<std::vector<uint8_t>, const PdfObject*>> profiles_;
+  const char* Header() const { return profiles_.empty() ? "%PDF-1.2 " : "%PDF-1.3 "; }
   std::unique_ptr<PdfCanvas> canvas_;
   std::unique_ptr<PdfWriter> spool_;
   std::ostream* spool_stream_ = nullptr;
@@ -250,7 +256,8 @@ std::string PdfDateNow();
 
 // An image XObject from a DibImage ("Pdf-Bitmap"): 1, 4 and 8-bit images
 // become 8-bit indexed with a 256-entry table, others 24-bit DeviceRGB. The
-// pixels are compressed straight from the image's rows.
-std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& image);
+// pixels are compressed straight from the image's rows. With icc (an
+// IccProfile of the document) the RGB is that profile's, as an ICCBased space.
+std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& image, const PdfObject* icc = nullptr);
 
 }  // namespace velmora

@@ -24,8 +24,9 @@ ReportImage::ReportImage() : random_(Seed()) {}
 void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_right*/, int r_bottom) {
   if (!has_picture || picture.Width() == 0) return;
   std::string xname = name;
+  const PdfObject* profile = icc ? doc.IccProfile(*icc) : nullptr;
   if (SharedImage) {
-    if (!doc.HasXObject(xname)) doc.AddImage(xname, CreatePdfBitmapImage(picture));
+    if (!doc.HasXObject(xname)) doc.AddImage(xname, CreatePdfBitmapImage(picture, profile));
   } else {
     int k = static_cast<int>(random_() % 65534);
     xname = name + std::to_string(k);
@@ -33,7 +34,7 @@ void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_rig
       k = k >= 65534 ? 0 : k + 1;
       xname = name + std::to_string(k);
     }
-    doc.AddImage(xname, CreatePdfBitmapImage(picture));
+    doc.AddImage(xname, CreatePdfBitmapImage(picture, profile));
   }
   PdfCanvas& canvas = doc.Canvas();
   if (Stretch)
@@ -98,9 +99,9 @@ void PdfReport::SaveDocument(std::ostream& out) {
 
 const OutputFormat& PdfOutput() {
   static const OutputFormat format{"pdf", {}, false, false, false,
-                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
+                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
                                      PdfAssembly pdf;
-                                     pdf.SetPicture(image);
+                                     pdf.SetPicture(image, options.extras.icc);
                                      pdf.report.OpenDocument();
                                      pdf.report.PrintPage(pdf.page);
                                      pdf.report.SaveDocument(out);

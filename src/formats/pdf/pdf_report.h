@@ -21,6 +21,8 @@ class ReportImage {
   std::string name = "PDFCLIP";
   DibImage picture;
   bool has_picture = false;
+  // The picture's own RGB profile, kept as it came: an ICCBased image.
+  std::shared_ptr<const std::vector<uint8_t>> icc;
   bool SharedImage = true;
   bool Stretch = true;
   bool printable = true;
@@ -89,11 +91,12 @@ struct PdfAssembly {
     page.panels.push_back(&panel);
   }
   // Sizes the page and the element to the image and gives it the picture.
-  void SetPicture(const DibImage& image) {
+  void SetPicture(const DibImage& image, std::shared_ptr<const std::vector<uint8_t>> icc = nullptr) {
     page.width = element.width = image.Width();
     page.height = element.height = image.Height();
     element.picture.Assign(image);
     element.has_picture = true;
+    element.icc = std::move(icc);
   }
   PdfReport report;
   ReportPage page;
