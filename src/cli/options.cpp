@@ -201,7 +201,7 @@ void AddCombinedOptions(std::vector<Option>& o) {
   AddSwitch(o, "--enlarge", N_("let --size and --long-edge make a picture larger"), "--no-enlarge",
             N_("never make a picture larger with --size or --long-edge"), &Settings::enlarge);
   AddSwitch(o, "--keep-profile",
-            N_("carry an embedded RGB colour profile into jpg, png, tif, webp, avif and jxl outputs, the pixels as they are"),
+            N_("carry an embedded RGB colour profile into jpg, png, tif, webp, avif, jxl and pdf outputs, the pixels as they are"),
             "--srgb", N_("convert pictures with a colour profile to sRGB (perceptual)"), &Settings::keep_profile);
   AddSwitch(o, "--keep-metadata",
             N_("copy EXIF and XMP into jpg, png, tif, webp, avif and jxl outputs (orientation 1, the output's size, no thumbnail)"),
