@@ -141,7 +141,7 @@
     </message>
     <message>
         <source>icoｻｲｽﾞ</source>
-        <translation>Icon size</translation>
+        <translation>Icon</translation>
     </message>
     <message>
         <source>1/1</source>
@@ -177,7 +177,7 @@
     </message>
     <message>
         <source>画像ｻｲｽﾞ</source>
-        <translation>Picture size</translation>
+        <translation>Size</translation>
     </message>
     <message>
         <source>ここにファイルをドロップしてね。</source>
