@@ -709,6 +709,22 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>EXIF・XMP を引き継ぐ</source>
         <translation>Keep EXIF and XMP</translation>
     </message>
+    <message>
+        <source>埋め込まれたカラープロファイルを sRGB に変換せず、jpg、png、tif、webp、avif、jxl、pdf にそのまま付けます</source>
+        <translation>Carry an embedded colour profile into jpg, png, tif, webp, avif, jxl and pdf outputs as it is, without converting to sRGB</translation>
+    </message>
+    <message>
+        <source>カラープロファイルをそのまま付ける</source>
+        <translation>Keep colour profiles as they are</translation>
+    </message>
+    <message>
+        <source>透明な部分を白で埋めず、png、tif、webp、avif、jxl にアルファチャンネルとして残します</source>
+        <translation>Keep transparent areas as an alpha channel in png, tif, webp, avif and jxl outputs instead of filling them with white</translation>
+    </message>
+    <message>
+        <source>アルファチャンネルを残す</source>
+        <translation>Keep the alpha channel</translation>
+    </message>
 </context>
 <context>
     <name>SizeFitDialog</name>

@@ -281,7 +281,8 @@ void DialogsTest::SettingsDialogRoundTripAndFolderRules() {
     QVERIFY(!u.S_folder_n->isEnabled() && !u.Button1->isEnabled());
     QCOMPARE(u.S_folder_n->text(), QString("/tmp/out/"));  // the text stays
     u.S_folder->setChecked(true);
-    for (QCheckBox* box : {u.A_dialog, u.A_delete, u.V_over, u.V_adds, u.V_olddate, u.V_transparent})
+    for (QCheckBox* box : {u.A_dialog, u.A_delete, u.V_over, u.V_adds, u.V_olddate, u.V_transparent, u.V_metadata,
+                           u.V_profile, u.V_alpha})
       box->setChecked(true);
     // Changes take effect at once.
     QVERIFY(app.CurrentSettings().V_over && app.CurrentSettings().S_folder);
@@ -294,11 +295,13 @@ void DialogsTest::SettingsDialogRoundTripAndFolderRules() {
   }
   const std::string saved = ReadText(ini);
   for (const char* line : {"sourcefile=0\r\n", "folder=1\r\n", "folder_n=/tmp/out/\r\n", "dialog=1\r\n", "front=1\r\n",
-                           "delete=1\r\n", "over=1\r\n", "adds=1\r\n", "olddate=1\r\n", "transparent=1\r\n"})
-    QVERIFY2(saved.find(line) != std::string::npos, line);
+                           "delete=1\r\n", "over=1\r\n", "adds=1\r\n", "olddate=1\r\n", "transparent=1\r\n",
+                           "metadata=1\r\n", "keep_profile=1\r\n", "keep_alpha=1\r\n"})
+    QVERIFY2(saved.find(line) != std::string::npos, (std::string(line) + saved).c_str());
   VelmoraApp again(ini, false);
   QVERIFY(again.SettingsDlg().ui().S_folder->isChecked());
   QVERIFY(again.SettingsDlg().ui().V_transparent->isChecked());
+  QVERIFY(again.SettingsDlg().ui().V_alpha->isChecked() && again.CurrentSettings().keep_profile);
   QCOMPARE(again.SettingsDlg().ui().S_folder_n->text(), QString("/tmp/out/"));
 }
 

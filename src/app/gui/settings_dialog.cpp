@@ -40,13 +40,14 @@ SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string 
       store_(store),
       program_path_(std::move(program_path)) {
   ui_->setupUi(this);
-  setFixedSize(324, 443);
+  setFixedSize(324, 483);
   auto& u = *ui_;
   const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
       {u.A_dialog, &Settings::A_dialog}, {u.A_front, &Settings::A_front},     {u.A_clip, &Settings::A_clip},
       {u.A_delete, &Settings::A_delete}, {u.V_over, &Settings::V_over},       {u.V_adds, &Settings::V_adds},
       {u.V_olddate, &Settings::V_olddate}, {u.V_transparent, &Settings::V_transparent},
-      {u.V_metadata, &Settings::V_metadata}};
+      {u.V_metadata, &Settings::V_metadata}, {u.V_profile, &Settings::keep_profile},
+      {u.V_alpha, &Settings::keep_alpha}};
   for (const auto& [box, field] : boxes)
     connect(box, &QCheckBox::toggled, this, [this, field = field](bool on) { settings_.*field = on; });
   connect(u.A_send, &QCheckBox::toggled, this, [this](bool on) {
@@ -87,6 +88,8 @@ void SettingsDialog::Load() {
   u.V_olddate->setChecked(s.V_olddate);
   u.V_transparent->setChecked(s.V_transparent);
   u.V_metadata->setChecked(s.V_metadata);
+  u.V_profile->setChecked(s.keep_profile);
+  u.V_alpha->setChecked(s.keep_alpha);
   ApplyRadioRules();
 }
 
@@ -117,6 +120,10 @@ void SettingsDialog::showEvent(QShowEvent* event) {
 }
 
 void SettingsDialog::done(int result) {
+  // The two ticks kept among the main window's additions ([Extra]) are
+  // saved with the rest of this dialog's (which flushes), when it closes.
+  store_.WriteBool("Extra", "keep_profile", settings_.keep_profile);
+  store_.WriteBool("Extra", "keep_alpha", settings_.keep_alpha);
   SaveDialogSettings(store_, settings_);
   QDialog::done(result);
   if (on_close_) on_close_();
