@@ -2,6 +2,8 @@
 
 #include "base/error.h"
 #include "formats/loader.h"
+#include "formats/metadata.h"
+#include "image/color_profile.h"
 
 namespace velmora::fuzz {
 namespace {
@@ -11,11 +13,32 @@ const Loader& TheLoader() {
   return loader;
 }
 
+// What a conversion does with a file's picture and what it carries: the
+// alpha kept beside the picture over white (so both ways of every reader
+// run), the embedded profile applied, EXIF and XMP fitted to an output.
+void Use(Graphic& graphic) {
+  Bitmap bitmap;
+  graphic.MoveTo(bitmap);
+  Bitmap alpha = graphic.TakeAlpha();
+  const Embedded& carried = graphic.Carried();
+  if (!carried.icc.empty()) {
+    ConvertToSrgb(bitmap, carried.icc);
+    if (!alpha.Empty()) ConvertToSrgb(alpha, carried.icc);
+  }
+  if (!carried.exif.empty() || !carried.xmp.empty()) FitMetadata(carried, bitmap.Width(), bitmap.Height(), true);
+}
+
+DecodeRequest KeepingAlpha() {
+  DecodeRequest request;
+  request.keep_alpha = true;
+  return request;
+}
+
 void Decode(const GraphicClass& cls, const uint8_t* data, size_t size) {
   auto graphic = cls.create();
+  graphic->SetRequest(KeepingAlpha());
   graphic->LoadFromMemory(data, size);
-  Bitmap bitmap;
-  graphic->AssignTo(bitmap);
+  Use(*graphic);
 }
 
 }  // namespace
@@ -33,9 +56,10 @@ void FuzzOne(const std::string& target, const uint8_t* data, size_t size) {
       // LoadFile on the bytes, the name's extension chosen by the first byte
       // so that every chance is reached.
       static const char* kNames[] = {"f.png", "f.jpg", "f.bmp", "f.gif", "f.tif", "f.mag", "f.dib", "f.dat"};
-      auto graphic = loader.Load(kNames[size ? data[0] % 8 : 0], data, size);
-      Bitmap bitmap;
-      graphic->AssignTo(bitmap);
+      auto graphic = loader.Load(kNames[size ? data[0] % 8 : 0], data, size, KeepingAlpha());
+      // --keep-metadata: exiv2 reads the whole file as well.
+      ReadMetadata(data, size, graphic->Carried());
+      Use(*graphic);
     } else if (target == "clipboard") {
       const std::vector<uint8_t> packed(data, data + size);
       for (uint32_t format : {8u, 2u}) {
