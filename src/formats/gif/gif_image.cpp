@@ -1,4 +1,5 @@
 #include "formats/gif/gif_image.h"
+#include "image/image_rows.h"
 #include "formats/output_format.h"
 #include "base/messages.h"
 
@@ -282,8 +283,8 @@ void GifImage::SpoolFrames() {
 }
 
 int GifImage::AddFrame(const DibImage& dib) {
-  Bitmap b;
-  dib.AssignTo(b);
+  // The DIB's rows where they are: a copy of a big picture would double it.
+  const ImageRows b(dib);
   if (b.Width() > 65535 || b.Height() > 65535)
     throw GifError(Tr("Image of {1} x {2} pixels exceeds the GIF limit of 65535 pixels per side",
                       {std::to_string(b.Width()), std::to_string(b.Height())}));
@@ -297,18 +298,22 @@ int GifImage::AddFrame(const DibImage& dib) {
     const auto& palette = b.Palette();
     for (size_t i = 0; i < palette.size() && i < 256; ++i)
       frame->local.Add(palette[i].red, palette[i].green, palette[i].blue);
-    for (int y = 0; y < b.Height(); ++y)
-      for (int x = 0; x < b.Width(); ++x) *p++ = static_cast<uint8_t>(b.GetIndex(x, y));
+    for (int y = 0; y < b.Height(); ++y) {
+      const uint8_t* s = b.Row(y);
+      for (int x = 0; x < b.Width(); ++x)
+        *p++ = b.Bits() == 8   ? s[x]
+               : b.Bits() == 4 ? static_cast<uint8_t>((x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4))
+                               : static_cast<uint8_t>((s[x >> 3] >> (7 - (x & 7))) & 1);
+    }
   } else {
     // The 216-colour cube; entries 216..255 only fill the table.
     for (int k = 0; k < 216; ++k)
       frame->local.Add(static_cast<uint8_t>(51 * (k / 36)), static_cast<uint8_t>(51 * ((k / 6) % 6)),
                        static_cast<uint8_t>(51 * (k % 6)));
     for (int k = 216; k < 256; ++k) frame->local.Add(0, 0, 0);
-    const int step = b.Bits() / 8;
     for (int y = 0; y < b.Height(); ++y) {
       const uint8_t* s = b.Row(y);
-      for (int x = 0; x < b.Width(); ++x, s += step)
+      for (int x = 0; x < b.Width(); ++x, s += 3)
         // +3, not the +25 of a nearest level: 0..47 is level 0, 48..98 level 1, ...
         *p++ = static_cast<uint8_t>(36 * ((s[2] + 3) / 51) + 6 * ((s[1] + 3) / 51) + (s[0] + 3) / 51);
     }
