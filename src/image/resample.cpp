@@ -98,17 +98,17 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height) {
   return ResampleBitmap(source, width, height, kRingBytes);
 }
 
-Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes) {
-  const int sw = source.Width();
-  const int sh = source.Height();
+namespace {
+
+// The resampler over 24-bit rows wherever they are held: row(j) gives
+// source row j (top first, blue first).
+template <typename RowOf>
+Bitmap Resample(int sw, int sh, const RowOf& row, int width, int height, size_t ring_bytes) {
   if (sw < 1 || sh < 1) throw std::logic_error("Assertion failed: ResampleBitmap on an empty bitmap");
   if (width <= 0 || height <= 0) throw std::domain_error("Floating point division by zero");
   const double sx = static_cast<double>(sw) / width;
   const double sy = static_cast<double>(sh) / height;
   const double area = static_cast<double>(static_cast<int64_t>(sw) * sh) / width / height;
-
-  const Bitmap copy = source.PixelFormat() == Bitmap::Format::k24Bit ? Bitmap() : source.To24Bit();
-  const Bitmap& src = source.PixelFormat() == Bitmap::Format::k24Bit ? source : copy;
   Bitmap out(width, height, Bitmap::Format::k24Bit);
 
   const auto columns = AxisSpans(width, sw, sx);
@@ -130,16 +130,31 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_b
       const size_t slot = static_cast<size_t>(j) % depth;
       double* d = ring.data() + slot * row_values;
       if (held[slot] != j) {
-        const uint8_t* r = src.Row(j);
+        const uint8_t* r = row(j);
         for (size_t k = 0; k < row_values; ++k) d[k] = r[k];
         held[slot] = j;
       }
       return d;
     });
   } else {
-    Accumulate(columns, rows, area, out, [&](int j) { return src.Row(j); });
+    Accumulate(columns, rows, area, out, [&](int j) { return row(j); });
   }
   return out;
+}
+
+}  // namespace
+
+Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes) {
+  if (source.Width() < 1 || source.Height() < 1)
+    throw std::logic_error("Assertion failed: ResampleBitmap on an empty bitmap");
+  const Bitmap copy = source.PixelFormat() == Bitmap::Format::k24Bit ? Bitmap() : source.To24Bit();
+  const Bitmap& src = source.PixelFormat() == Bitmap::Format::k24Bit ? source : copy;
+  return Resample(src.Width(), src.Height(), [&](int j) { return src.Row(j); }, width, height, ring_bytes);
+}
+
+Bitmap ResampleRows(const ImageRows& source, int width, int height) {
+  if (source.Bits() != 24) throw std::logic_error("ResampleRows needs 24-bit rows");
+  return Resample(source.Width(), source.Height(), [&](int j) { return source.Row(j); }, width, height, kRingBytes);
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "image/bitmap.h"
+#include "image/image_rows.h"
 
 namespace velmora {
 
@@ -15,5 +16,9 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height);
 // most ring_bytes (the default is what ResampleBitmap uses); for tests,
 // which hold both ways to the same bits.
 Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes);
+
+// The same over 24-bit rows read where they are (a DIB's own): no copy of
+// a big source. Raises std::logic_error for rows of another depth.
+Bitmap ResampleRows(const ImageRows& source, int width, int height);
 
 }  // namespace velmora

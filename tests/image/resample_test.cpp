@@ -64,12 +64,20 @@ TEST(ResampleTest, ConstantImageStaysConstantForEveryFactor) {
 // downscaling, odd sizes and a footprint of many rows.
 TEST(ResampleTest, RowsAsDoublesOrAsBytesGiveTheSameBits) {
   const Bitmap source = test::NoiseBitmap(37, 53, Bitmap::Format::k24Bit, 11);
+  // The same picture as a DIB, its rows bottom first, read in place.
+  DibImage dib;
+  dib.Assign(source);
+  const ImageRows in_place(dib);
   for (const auto& [w, h] : std::vector<std::pair<int, int>>{{18, 26}, {12, 17}, {74, 106}, {7, 10}, {1, 1}, {111, 159}, {28, 40}}) {
     const Bitmap doubles = ResampleBitmap(source, w, h);
     const Bitmap bytes = ResampleBitmap(source, w, h, 0);
+    const Bitmap rows = ResampleRows(in_place, w, h);
     ASSERT_EQ(doubles.Width(), w);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) ASSERT_EQ(doubles.GetPixel(x, y), bytes.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
+      for (int x = 0; x < w; ++x) {
+        ASSERT_EQ(doubles.GetPixel(x, y), bytes.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
+        ASSERT_EQ(doubles.GetPixel(x, y), rows.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
+      }
   }
 }
 

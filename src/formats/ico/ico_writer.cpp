@@ -7,6 +7,7 @@
 
 #include "image/byte_order.h"
 #include "image/palettes.h"
+#include "image/image_rows.h"
 #include "image/resample.h"
 
 namespace velmora {
@@ -133,10 +134,16 @@ void WriteTransparentIconFile(const MaskedIcon& icon, std::ostream& out) {
 }
 
 void EncodeIco(const DibImage& image, int size, bool trans, std::ostream& out) {
-  Bitmap source;
-  image.AssignTo(source);
-  Bitmap square = ResampleBitmap(source, size, size);
-  source = Bitmap();
+  // A full-colour picture is shrunk from its own rows: a copy of a big
+  // photo would double it for an icon of a few pixels.
+  Bitmap square;
+  if (const ImageRows rows(image); rows.Bits() == 24) {
+    square = ResampleRows(rows, size, size);
+  } else {
+    Bitmap source;
+    image.AssignTo(source);
+    square = ResampleBitmap(source, size, size);
+  }
   DibImage quantized;
   quantized.Assign(square);
   quantized.SetPixelFormat(PixelFormat::k8Bit);
