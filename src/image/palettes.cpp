@@ -1,6 +1,7 @@
 #include "image/palettes.h"
 
 #include <cstddef>
+#include <stdexcept>
 
 namespace velmora {
 
@@ -65,6 +66,18 @@ Bitmap MapToPalette(const Bitmap& bitmap, const std::vector<RgbQuad>& palette, B
       const ColorValue c = bitmap.GetPixel(x, y);
       out.SetIndex(x, y, map.IndexOf(ColorRed(c), ColorGreen(c), ColorBlue(c)));
     }
+  return out;
+}
+
+Bitmap MapToPalette(const ImageRows& rows, const std::vector<RgbQuad>& palette, Bitmap::Format format) {
+  if (rows.Bits() != 24) throw std::logic_error("MapToPalette needs 24-bit rows");
+  Bitmap out(rows.Width(), rows.Height(), format);
+  out.SetPalette(palette);
+  NearestColorMap map(palette, int64_t{rows.Width()} * rows.Height());
+  for (int y = 0; y < rows.Height(); ++y) {
+    const uint8_t* s = rows.Row(y);
+    for (int x = 0; x < rows.Width(); ++x, s += 3) out.SetIndex(x, y, map.IndexOf(s[2], s[1], s[0]));
+  }
   return out;
 }
 

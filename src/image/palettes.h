@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/bitmap.h"
+#include "image/image_rows.h"
 #include "image/color.h"
 
 namespace velmora {
@@ -35,5 +36,7 @@ class NearestColorMap {
 
 // A copy of bitmap with 4 or 8 bits per pixel on the given palette.
 Bitmap MapToPalette(const Bitmap& bitmap, const std::vector<RgbQuad>& palette, Bitmap::Format format);
+// The same from 24-bit rows read where they are (a DIB's own).
+Bitmap MapToPalette(const ImageRows& rows, const std::vector<RgbQuad>& palette, Bitmap::Format format);
 
 }  // namespace velmora

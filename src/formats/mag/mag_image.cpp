@@ -142,30 +142,37 @@ void MagImage::Assign(const MagImage& other) {
 }
 
 void MagImage::Assign(const DibImage& image) {
+  // A full-colour picture is mapped from its own rows, without a copy.
+  if (const ImageRows rows(image); rows.Bits() == 24) {
+    Adopt(MapToPalette(rows, HalftonePalette256(), Bitmap::Format::k8Bit));
+    return;
+  }
   Bitmap b;
   image.AssignTo(b);
   Assign(b);
 }
 
 void MagImage::Assign(const Bitmap& picture) {
+  switch (picture.PixelFormat()) {
+    case Bitmap::Format::k1Bit:
+      Adopt(MapToPalette(picture, SystemPalette16(), Bitmap::Format::k4Bit));
+      break;
+    case Bitmap::Format::k4Bit:
+    case Bitmap::Format::k8Bit:
+      Adopt(picture);
+      break;
+    default:
+      Adopt(MapToPalette(picture, HalftonePalette256(), Bitmap::Format::k8Bit));
+      break;
+  }
+}
+
+void MagImage::Adopt(Bitmap b) {
   data_ = std::make_shared<MagData>();
   UserName = ">?\?<";
   Comment = "orv's TMAGImage Ver 1.01";
   ScreenModeBit0 = false;
   OriginX = OriginY = 0;
-  Bitmap b;
-  switch (picture.PixelFormat()) {
-    case Bitmap::Format::k1Bit:
-      b = MapToPalette(picture, SystemPalette16(), Bitmap::Format::k4Bit);
-      break;
-    case Bitmap::Format::k4Bit:
-    case Bitmap::Format::k8Bit:
-      b = picture;
-      break;
-    default:
-      b = MapToPalette(picture, HalftonePalette256(), Bitmap::Format::k8Bit);
-      break;
-  }
   Color256 = b.PixelFormat() == Bitmap::Format::k8Bit;
   const int g = Group();
   if (b.Width() % g != 0) {

@@ -75,6 +75,8 @@ class MagImage {
   const MagData& Data() const { return *data_; }
 
  private:
+  // The mapped picture becomes the image: width padded with white.
+  void Adopt(Bitmap picture);
   void Parse();
   void Decode(const DecodeLimits& limits);
   void Encode();
