@@ -259,14 +259,8 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
   if (path == "-") {
     const std::string name = Tr("standard input");
     const std::vector<uint8_t> data = ReadAll(stdin, session.limits.max_file, name);
-    // No name to go by: the content alone says what it is.
-    const GraphicClass* cls = loader.ClassFromContent(data.data(), data.size());
-    if (!cls) cls = ClassFromSignature(data.data(), data.size());
-    if (!cls) throw Error(Tr("{1}: not a picture in a format read here", {name}));
-    graphic = cls->create();
-    graphic->SetLimits(loader.Limits());
-    graphic->SetRequest(request);
-    graphic->LoadFromMemory(data.data(), data.size());
+    graphic = loader.LoadByContent(data.data(), data.size(), request);
+    if (!graphic) throw Error(Tr("{1}: not a picture in a format read here", {name}));
     if (settings.V_metadata) ReadMetadata(data.data(), data.size(), graphic->Carried());
   } else {
     graphic = loader.LoadFile(path, request, settings.V_metadata);

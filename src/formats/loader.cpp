@@ -84,7 +84,7 @@ bool SameFormat(const GraphicClass* a, const GraphicClass* b) {
 std::unique_ptr<Graphic> Loader::Decode(const GraphicClass& cls, const std::string& path, const uint8_t* data,
                                         size_t size, const DecodeRequest& request) const {
   auto graphic = cls.create();
-  graphic->SetCompanion(CompanionOf(path));
+  if (!path.empty()) graphic->SetCompanion(CompanionOf(path));  // nameless bytes have no files beside them
   graphic->SetFileName(path);
   graphic->SetLimits(limits_);
   graphic->SetRequest(request);
@@ -156,6 +156,12 @@ bool MayBeAnotherFormat(const std::exception_ptr& refusal) {
 }
 
 }  // namespace
+
+std::unique_ptr<Graphic> Loader::LoadByContent(const uint8_t* data, size_t size, const DecodeRequest& request) const {
+  const GraphicClass* cls = ClassFromContent(data, size);
+  if (!cls) cls = ClassFromSignature(data, size);
+  return cls ? Decode(*cls, "", data, size, request) : nullptr;
+}
 
 std::unique_ptr<Graphic> Loader::Load(const std::string& path, const uint8_t* data, size_t size) const {
   return Load(path, data, size, request_);

@@ -41,6 +41,9 @@ class Loader {
   std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size) const;
   std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size,
                                 const DecodeRequest& request) const;
+  // Bytes with no name to go by (a pipe): the class their content or their
+  // signature names; nullptr when none does.
+  std::unique_ptr<Graphic> LoadByContent(const uint8_t* data, size_t size, const DecodeRequest& request) const;
   // Loads a file by its extension only.
   std::unique_ptr<Graphic> LoadByExtension(const std::string& path) const;
   // Decodes data with the class registered for path's extension.
