@@ -64,27 +64,35 @@ ProfileSpace SpaceOf(const IccBytes& icc) {
   return profile ? SpaceOf(profile.get()) : ProfileSpace::kNone;
 }
 
+namespace {
+
+// Whether the transform of an RGB or grey profile to sRGB keeps every colour
+// within one level (grey profiles on grey input only).
+bool KeepsColours(void* profile, void* transform) {
+  if (SpaceOf(profile) != ProfileSpace::kGray) return MapsToItself(transform);
+  uint8_t in[256 * 3], out[256 * 3];
+  for (int v = 0; v < 256; ++v) in[v * 3] = in[v * 3 + 1] = in[v * 3 + 2] = static_cast<uint8_t>(v);
+  cmsDoTransform(transform, in, out, 256);
+  for (int i = 0; i < 256 * 3; ++i)
+    if (std::abs(int(in[i]) - int(out[i])) > 1) return false;
+  return true;
+}
+
+}  // namespace
+
 bool IsSrgbLike(const IccBytes& icc) {
   const Profile profile = Open(icc);
   if (!profile) return false;
   const Transform transform = ToSrgb(profile.get());
-  // Grey ramps are checked on grey input only.
-  if (transform && SpaceOf(profile.get()) == ProfileSpace::kGray) {
-    uint8_t in[256 * 3], out[256 * 3];
-    for (int v = 0; v < 256; ++v) in[v * 3] = in[v * 3 + 1] = in[v * 3 + 2] = static_cast<uint8_t>(v);
-    cmsDoTransform(transform.get(), in, out, 256);
-    for (int i = 0; i < 256 * 3; ++i)
-      if (std::abs(int(in[i]) - int(out[i])) > 1) return false;
-    return true;
-  }
-  return transform && MapsToItself(transform.get());
+  return transform && KeepsColours(profile.get(), transform.get());
 }
 
 bool ConvertToSrgb(Bitmap& picture, const IccBytes& icc) {
   const Profile profile = Open(icc);
   if (!profile) return false;
+  // One transform, both to test and to convert with.
   const Transform transform = ToSrgb(profile.get());
-  if (!transform || IsSrgbLike(icc)) return false;
+  if (!transform || KeepsColours(profile.get(), transform.get())) return false;
   if (picture.Bits() <= 8) {
     // An indexed picture's colours are its palette.
     std::vector<RgbQuad> palette = picture.Palette();
