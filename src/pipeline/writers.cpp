@@ -132,25 +132,20 @@ std::vector<FormatWriter> DefaultWriters() {
   return writers;
 }
 
-bool Settings::AnyFormat() const {
+namespace {
+
+// Whether a ticked format has the property (any ticked format: none given).
+bool AnyTicked(const Settings& s, bool OutputFormat::*property = nullptr) {
   for (const OutputRow& row : OutputTable())
-    if (this->*row.ticked) return true;
+    if (s.*row.ticked && (!property || row.format().*property)) return true;
   return false;
 }
 
-bool Settings::AlphaWanted() const {
-  if (!keep_alpha) return false;
-  for (const OutputRow& row : OutputTable())
-    if (this->*row.ticked && row.format().takes_alpha) return true;
-  return false;
-}
+}  // namespace
 
-bool Settings::PickerWanted() const {
-  if (!V_transparent) return false;
-  for (const OutputRow& row : OutputTable())
-    if (this->*row.ticked && row.format().picks_colour) return true;
-  return false;
-}
+bool Settings::AnyFormat() const { return AnyTicked(*this); }
+bool Settings::AlphaWanted() const { return keep_alpha && AnyTicked(*this, &OutputFormat::takes_alpha); }
+bool Settings::PickerWanted() const { return V_transparent && AnyTicked(*this, &OutputFormat::picks_colour); }
 
 std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings& settings) {
   return std::make_unique<AnimatedGif>(settings);
