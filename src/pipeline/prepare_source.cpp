@@ -15,8 +15,9 @@ int Scale(int v, int new_size, int old_size) {
   return old_size > 0 ? static_cast<int>(static_cast<int64_t>(v) * new_size / old_size) : v;
 }
 
-}  // namespace
-
+// The size the settings ask for beyond the eight factors: the longest side,
+// or the fit, when the list's "指定…" is chosen; nothing otherwise (or for a
+// fit that does not read, which keeps the size).
 std::optional<SizeFit> SizeFitOf(const Settings& settings) {
   if (settings.O_gsize != Settings::kSizeFitIndex) return std::nullopt;
   std::optional<SizeFit> fit;
@@ -31,15 +32,17 @@ std::optional<SizeFit> SizeFitOf(const Settings& settings) {
   return fit;
 }
 
+// An RGB profile travels with the pixels as they are when asked; any other
+// is applied to them, so that every picture without a kept profile is sRGB.
 bool KeepsProfile(const Embedded& carried, const Settings& settings) {
   return settings.keep_profile && !carried.icc.empty() && SpaceOf(carried.icc) == ProfileSpace::kRgb;
 }
 
+// The loaded picture in sRGB, before anything else sees it (the picker
+// included).
 void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& settings) {
   if (!carried.icc.empty() && !KeepsProfile(carried, settings)) ConvertToSrgb(working, carried.icc);
 }
-
-namespace {
 
 bool Opaque(const Bitmap& alpha) {
   for (int y = 0; y < alpha.Height(); ++y) {

@@ -23,17 +23,6 @@ struct PreparedPicture {
   int loaded_width = 0, loaded_height = 0;  // before sizing
 };
 
-// An RGB profile travels with the pixels as they are when asked; any other
-// is applied to them, so that every picture without a kept profile is sRGB.
-bool KeepsProfile(const Embedded& carried, const Settings& settings);
-// The size the settings ask for beyond the eight factors: the longest side,
-// or the fit, when the list's "指定…" is chosen; nothing otherwise (or for a
-// fit that does not read, which keeps the size).
-std::optional<SizeFit> SizeFitOf(const Settings& settings);
-// The loaded picture in sRGB, before anything else sees it (the picker
-// included).
-void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& settings);
-
 // What a decoder handed over, in sRGB unless its profile is kept: the
 // picture over white (what the picker shows), what the file carried, and
 // when the alpha was asked for and some pixel is not opaque, the straight
