@@ -106,6 +106,7 @@ int main(int argc, char** argv) {
     main.ui().C_Multipdf->setChecked(false);
     settings.A_dialog = true;
     main.DropFiles(files);
+    main.WaitUntilIdle();
     ResultsWindow& results = velmora.Results();
     results.show();
     ok &= Save(results, out / "results-window.png");

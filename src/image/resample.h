@@ -17,6 +17,17 @@ Bitmap ResampleBitmap(const Bitmap& source, int width, int height);
 // which hold both ways to the same bits.
 Bitmap ResampleBitmap(const Bitmap& source, int width, int height, size_t ring_bytes);
 
+// How the sums are taken: one channel at a time, or the three channels of a
+// pixel side by side in vector lanes (SSE2, or AVX2 where the processor has
+// it). Each lane does the same operations in the same order as the scalar
+// code, without fused multiply-add, so every kernel gives the same bits.
+enum class ResampleKernel { kScalar, kSse2, kAvx2 };
+// The kernel the resampler uses on this processor.
+ResampleKernel BestResampleKernel();
+// ResampleBitmap with a chosen kernel (one the processor has), for tests
+// and benchmarks.
+Bitmap ResampleBitmapWith(ResampleKernel kernel, const Bitmap& source, int width, int height);
+
 // The same over 24-bit rows read where they are (a DIB's own): no copy of
 // a big source. Raises std::logic_error for rows of another depth.
 Bitmap ResampleRows(const ImageRows& source, int width, int height);

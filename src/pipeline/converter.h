@@ -104,6 +104,8 @@ class Converter {
   // listed, the combined outputs are not written and no source of theirs is
   // moved. Safe to call from a signal handler.
   void RequestStop() { stop_.store(true); }
+  // Forgets a stop requested while no batch ran.
+  void ClearStop() { stop_.store(false); }
   // Whether the last batch ended because of RequestStop.
   bool LastBatchStopped() const { return last_stopped_; }
 

@@ -221,8 +221,10 @@ void DialogsTest::NameBoxCarriesToTheNextBatch() {
   });
   timer.start(20);
   app.Main().DropFiles({dir / "trip"});
+  QVERIFY(app.Main().WaitUntilIdle());
   QVERIFY(fs::exists(dir / "holiday.gif"));
   app.Main().DropFiles({dir / "more"});
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(shown, 2);
   QVERIFY(fs::exists(dir / "more.gif"));
   QVERIFY(ReadText(dir / "holiday.gif").size() > 6);
@@ -372,14 +374,17 @@ void DialogsTest::ClipboardCaptureWithPictureTextAndNothing() {
   QVERIFY(port.HasBitmap());
   QVERIFY(!port.Formats().empty() && port.Formats().front() == kCfDib);
   app.Main().ui().N2->trigger();
+  QVERIFY(app.Main().WaitUntilIdle());
   QVERIFY(fs::exists(dir / "Clip1.png"));
   QVERIFY(messages.size() == 1 && messages[0].startsWith("次のファイルとして保存しました。\n"));
   QCOMPARE(app.Results().List()->count(), 1);
   app.Main().CaptureClipboard();
+  QVERIFY(app.Main().WaitUntilIdle());
   QVERIFY(fs::exists(dir / "Clip2.png"));
   // Text: no picture.
   QGuiApplication::clipboard()->setText("just words");
   app.Main().CaptureClipboard();
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(messages.back(), QString("クリップボードに画像が入っていません。"));
   QCOMPARE(app.Main().StatusText(), std::string("クリップボードに画像が入っていません。"));
   QCOMPARE(app.Results().List()->count(), 0);
@@ -387,6 +392,7 @@ void DialogsTest::ClipboardCaptureWithPictureTextAndNothing() {
   QGuiApplication::clipboard()->clear();
   messages.clear();
   app.Main().CaptureClipboard();
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(messages, QStringList{"クリップボードに画像が入っていません。"});
 }
 

@@ -395,6 +395,7 @@ void MainWindowTest::DroppedFilesAndFolderConvert() {
   Picture(dir / "folder/d.bmp");
   VelmoraApp app(ini, false);
   app.Main().DropFiles({a, b, dir / "folder"});
+  QVERIFY(app.Main().WaitUntilIdle());
   for (const char* out : {"in/a.png", "in/b.png", "folder/c.png", "folder/d.png"})
     QVERIFY2(fs::exists(dir / out), out);
   QCOMPARE(app.Results().List()->count(), 4);
@@ -445,20 +446,46 @@ void MainWindowTest::ResultsListScrollsToItsWidestLine() {
 void MainWindowTest::StopEndsTheBatchBeforeTheNextFile() {
   Scratch dir;
   const std::string ini = dir / "Velmora.ini";
-  WriteIni(ini, "[Format]\r\npng=1\r\npdf=1\r\n[Effect]\r\nMultipdf=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  WriteIni(ini, "[Format]\r\npng=1\r\npdf=1\r\n[Effect]\r\nMultipdf=1\r\n");
   for (const char* name : {"p/1.bmp", "p/2.bmp", "p/3.bmp"}) Picture(dir / name);
+  WriteIni(dir / "p/1.png", "kept");
   VelmoraApp app(ini, false);
-  AcceptModals accept;  // the order dialog of the combined PDF
-  // The stop button is pressed while the first file is converted.
-  QObject::connect(app.Main().progressBar(), &QProgressBar::valueChanged, [&](int value) {
-    if (value == 1) app.Main().stopButton()->click();
+  // The batch runs on its own thread: it is held at the first file's
+  // overwrite question while the window stays live, and the stop button is
+  // pressed there. The order dialog of the combined PDF is accepted.
+  int events = 0;
+  bool stop_shown = false;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    ++events;
+    auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->windowTitle() == "確認") {
+      stop_shown = !app.Main().stopButton()->isHidden();
+      app.Main().stopButton()->click();
+      box->buttons().front()->click();  // OK: overwrite
+    } else if (modal) {
+      modal->accept();
+    }
   });
-  app.Main().DropFiles({dir / "p"});
+  timer.start(20);
+  app.Main().DropFiles({dir / "p/1.bmp", dir / "p/2.bmp", dir / "p/3.bmp"});
+  QVERIFY(app.Main().Busy());
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(app.Main().StatusText(), std::string("変換を中止しました。"));
-  QVERIFY(fs::exists(dir / "p/1.png"));
+  QVERIFY(ReadText(dir / "p/1.png") != "kept");
   QVERIFY(!fs::exists(dir / "p/2.png"));
   QVERIFY(!fs::exists(dir / "p/3.png"));
-  QVERIFY(!fs::exists(dir / "p.pdf"));  // the combined PDF of a stopped batch is not written
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path))  // the combined PDF of a stopped batch is not written
+    QVERIFY2(entry.path().extension() != ".pdf", entry.path().c_str());
+  QVERIFY(events > 1);
+  QVERIFY(stop_shown);
+  // Closing the window in the middle of a batch stops it and answers its
+  // question without showing it.
+  timer.stop();
+  app.Main().DropFiles({dir / "p/1.bmp", dir / "p/2.bmp"});
+  app.Main().close();
+  QVERIFY(!app.Main().Busy());
+  QVERIFY(!fs::exists(dir / "p/2.png"));
 }
 
 void MainWindowTest::WindowsKeepTheirCaptionsPlacesAndState() {
@@ -557,10 +584,12 @@ void MainWindowTest::FailureBoxesCanBeQuietedForTheBatch() {
   });
   timer.start(10);
   app.Main().DropFiles({dir / "in"});
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(failure_boxes, 1);
   QVERIFY2(final_text.contains("変換できなかったファイル: 3 件"), qPrintable(final_text));
   // The next batch shows its failures again.
   app.Main().DropFiles({dir / "in/a.bmp"});
+  QVERIFY(app.Main().WaitUntilIdle());
   QCOMPARE(failure_boxes, 2);
 }
 
@@ -636,6 +665,7 @@ void MainWindowTest::TheSizeListsLastEntryAsksForAnySize() {
   QVERIFY(u.O_gsize->toolTip().contains("x2"));
   // A conversion in the window gets that size.
   app.Main().DropFiles({Picture(dir / "in/p.bmp", 6, 4)});
+  QVERIFY(app.Main().WaitUntilIdle());
   QImage out(QString::fromStdString(dir / "in/p.png"));
   QCOMPARE(out.size(), QSize(3, 2));
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
+
 #include "image/prepare.h"
 #include "test_util.h"
 
@@ -78,6 +81,26 @@ TEST(ResampleTest, RowsAsDoublesOrAsBytesGiveTheSameBits) {
         ASSERT_EQ(doubles.GetPixel(x, y), bytes.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
         ASSERT_EQ(doubles.GetPixel(x, y), rows.GetPixel(x, y)) << w << "x" << h << " at " << x << "," << y;
       }
+  }
+}
+
+// The vector kernels against the scalar one on random sizes, up and down,
+// and random pixels: every byte the same.
+TEST(ResampleTest, VectorKernelsGiveTheScalarBits) {
+  std::mt19937 random(20261208);
+  std::vector<ResampleKernel> kernels{ResampleKernel::kSse2};
+  if (BestResampleKernel() == ResampleKernel::kAvx2) kernels.push_back(ResampleKernel::kAvx2);
+  for (int round = 0; round < 40; ++round) {
+    const int sw = 1 + static_cast<int>(random() % 90), sh = 1 + static_cast<int>(random() % 90);
+    const int w = 1 + static_cast<int>(random() % 120), h = 1 + static_cast<int>(random() % 120);
+    const Bitmap source = test::NoiseBitmap(sw, sh, Bitmap::Format::k24Bit, static_cast<uint32_t>(random()));
+    const Bitmap scalar = ResampleBitmapWith(ResampleKernel::kScalar, source, w, h);
+    for (ResampleKernel kernel : kernels) {
+      const Bitmap lanes = ResampleBitmapWith(kernel, source, w, h);
+      for (int y = 0; y < h; ++y)
+        ASSERT_EQ(0, std::memcmp(scalar.Row(y), lanes.Row(y), static_cast<size_t>(w) * 3))
+            << sw << "x" << sh << " -> " << w << "x" << h << " row " << y << " kernel " << static_cast<int>(kernel);
+    }
   }
 }
 

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QGuiApplication>
 #include <QStatusBar>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -134,7 +135,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
   stop_->setToolTip(QCoreApplication::translate("MainWindow", "変換を中止します (Esc)"));
   stop_->hide();
-  connect(stop_, &QToolButton::clicked, this, [this] { converter_->RequestStop(); });
+  connect(stop_, &QToolButton::clicked, this, [this] { runner_->RequestStop(); });
 
   popup_.addAction(ui_->P1);
   popup_.addAction(ui_->O1);
@@ -148,9 +149,12 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
     QMessageBox::information(nullptr, "Velmora", Display(QCoreApplication::translate("MainWindow", kFirstStartHint).toStdString()));
   }
   started_with_arguments_ = false;
-  converter_ = std::make_unique<Converter>(settings_, *this, clipboard, loader);
-  // One source per core; the window commits them in order and stays live.
-  converter_->SetJobs(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  runner_ = std::make_unique<BatchRunner>(*this, clipboard, settings_, loader);
+  runner_->SetOnIdle([this] {
+    if (close_when_idle_) close();
+  });
+  // One source per core; the batch's thread commits them in order.
+  runner_->converter().SetJobs(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
   ConnectControls();
   LoadSettings();
   ui_->Panel1->installEventFilter(this);
@@ -158,12 +162,12 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   const auto open_dialog = [this, &loader] {
     PictureOpenDialog dialog(this, loader);
     if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      converter_->RunBatch({S(dialog.selectedFiles().front())});
+      runner_->RunBatch({S(dialog.selectedFiles().front())});
   };
   connect(ui_->Open1, &QAction::triggered, this, open_dialog);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() { runner_->Shutdown(); }
 
 void MainWindow::SetWindows(OrderDialog* order, SettingsDialog* settings, PickerWindow* picker,
                             ResultsWindow* results) {
@@ -432,9 +436,13 @@ void MainWindow::ProcessArguments() {
       QMessageBox::information(this, "Velmora", Q(Tr(kNoFormat)));
     exit_status_ = 1;
   } else if (!list.empty()) {
-    converter_->RunBatch(list);
+    runner_->RunBatch(list);
   }
-  if (started_with_arguments_) close();
+  if (!started_with_arguments_) return;
+  if (runner_->Busy())
+    close_when_idle_ = true;
+  else
+    close();
 }
 
 void MainWindow::ApplyTopmost() {
@@ -466,13 +474,16 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closing stops the batch before its next file, as the stop button does,
+  // and waits for the file in hand.
+  runner_->StopAndWait();
   SaveSettings();
   event->accept();
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && progress_->isVisible()) {
-    converter_->RequestStop();
+    runner_->RequestStop();
     return;
   }
   QMainWindow::keyPressEvent(event);
@@ -533,7 +544,7 @@ void MainWindow::HighlightDropPanel(bool on) {
 }
 
 void MainWindow::DropFiles(const std::vector<std::string>& paths) {
-  if (!paths.empty()) converter_->RunBatch(paths);
+  if (!paths.empty()) runner_->RunBatch(paths);
 }
 
 void MainWindow::ToggleEffectBar() {
@@ -602,7 +613,7 @@ void MainWindow::ShowAbout() {
   box.exec();
 }
 
-void MainWindow::CaptureClipboard() { converter_->CaptureClipboard(); }
+void MainWindow::CaptureClipboard() { runner_->CaptureClipboard(); }
 
 void MainWindow::ShowMessage(MessageKind kind, const std::string& text) {
   if (kind == MessageKind::kFailure) {
@@ -705,7 +716,21 @@ void MainWindow::UpdateProgressText() {
   if (all > 0) taskbar_.Show(true, static_cast<double>(done) / all);
 }
 
-void MainWindow::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+bool MainWindow::Busy() const { return runner_->Busy(); }
+
+bool MainWindow::WaitUntilIdle(int timeout_ms) {
+  QElapsedTimer clock;
+  clock.start();
+  while (Busy()) {
+    if (clock.elapsed() > timeout_ms) return false;
+    QCoreApplication::processEvents();
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+// The batch runs on its own thread (BatchRunner): the window's events never wait.
+void MainWindow::ProcessPendingEvents() {}
 
 void MainWindow::ClearResults() {
   // A batch starts: its failures are shown again and counted afresh.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/batch_runner.h"
 #include "app/gui/size_fit_dialog.h"
 #include "app/gui/taskbar_progress.h"
 #include "app/ini_store.h"
@@ -59,13 +60,18 @@ class MainWindow : public QMainWindow, public UserInterface {
   // Command-line arguments: converted, then the program quits.
   void SetArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
 
-  Converter& converter() { return *converter_; }
+  Converter& converter() { return runner_->converter(); }
   Ui::MainWindow& ui() { return *ui_; }
   QProgressBar* progressBar() const { return progress_; }
   QToolButton* stopButton() const { return stop_; }
   QMenu* popupMenu() { return &popup_; }
   // The open dialog's filter in the toolkit's syntax.
   static QString OpenFilter();
+  // Whether a batch (or a clipboard capture) is queued or running.
+  bool Busy() const;
+  // Serves the window's events until the batches have ended; false when
+  // timeout_ms passed first. For tests and tools that drive the window.
+  bool WaitUntilIdle(int timeout_ms = 120000);
   // The first-start hint was shown at creation.
   bool HintShown() const { return hint_shown_; }
   // What the program returns: 1 when a command-line start could not
@@ -139,7 +145,8 @@ class MainWindow : public QMainWindow, public UserInterface {
   std::unique_ptr<Ui::MainWindow> ui_;
   Settings& settings_;
   IniStore& store_;
-  std::unique_ptr<Converter> converter_;
+  // The pipeline's thread; made last and shut down first of all.
+  std::unique_ptr<BatchRunner> runner_;
   OrderDialog* order_ = nullptr;
   SettingsDialog* settings_dialog_ = nullptr;
   PickerWindow* picker_ = nullptr;
@@ -151,6 +158,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   std::vector<std::string> arguments_;
   bool started_with_arguments_ = false;
   bool arguments_done_ = false;
+  bool close_when_idle_ = false;  // a command-line start quits after its batch
   int exit_status_ = 0;
   bool hint_shown_ = false;
   bool loading_ = false;

@@ -1,0 +1,77 @@
+// How long the desktop window goes without serving its events while a batch
+// runs: a 10 ms timer ticks on the window's thread, and the longest gap
+// between two ticks (less the 10 ms) is what a user feels as a freeze.
+//
+//   ui_latency PICTURE... [-f FORMAT]
+//
+// Runs on Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise;
+// the outputs go beside the pictures.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/gui/main_window.h"
+#include "app/gui/velmora_app.h"
+
+int main(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication qt(argc, argv);
+  std::vector<std::string> pictures;
+  std::string format = "png";
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-f" && i + 1 < argc)
+      format = argv[++i];
+    else
+      pictures.push_back(std::filesystem::absolute(arg).string());
+  }
+  if (pictures.empty()) {
+    std::fprintf(stderr, "usage: ui_latency PICTURE... [-f FORMAT]\n");
+    return 2;
+  }
+  const std::string ini = (std::filesystem::temp_directory_path() / "velmora-ui-latency.ini").string();
+  {
+    std::FILE* f = std::fopen(ini.c_str(), "wb");
+    std::fprintf(f, "[Format]\r\nbmp=0\r\n%s=1\r\n[Config_Active]\r\ndialog=1\r\n[Config_Conv]\r\nover=1\r\n", format.c_str());
+    std::fclose(f);
+  }
+  velmora::gui::VelmoraApp app(ini, false);
+  app.Show();
+
+  QElapsedTimer clock;
+  qint64 last = 0, worst = 0;
+  QTimer tick;
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    worst = std::max(worst, now - last);
+    last = now;
+  });
+  bool done = false;
+  QTimer::singleShot(50, [&] {
+    clock.start();
+    tick.start(10);
+    app.Main().DropFiles(pictures);
+    // The window says so when the batch is over, however it ran it.
+    QTimer* watch = new QTimer(&tick);
+    QObject::connect(watch, &QTimer::timeout, [&] {
+      if (app.Main().StatusText() == "変換が終了しました。" && !app.Main().Busy()) {
+        done = true;
+        qt.quit();
+      }
+    });
+    watch->start(5);
+  });
+  qt.exec();
+  std::remove(ini.c_str());
+  if (!done) return 1;
+  std::printf("files %zu  wall %.0f ms  longest event gap %.1f ms (lateness %.1f ms)\n", pictures.size(),
+              clock.nsecsElapsed() / 1e6, worst / 1e6, std::max<qint64>(0, worst - 10'000'000) / 1e6);
+  return 0;
+}
