@@ -1,6 +1,7 @@
 // Several sources at once: each is loaded, prepared and encoded on a worker
 // while the batch's thread commits the ones before it, in order, as one job
 // would have.
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <future>
@@ -12,6 +13,21 @@
 #include "platform/platform.h"
 
 namespace velmora {
+namespace {
+
+// What the sources made ahead may hold while they wait to be committed:
+// their encoded files, and their pictures when a combined output takes
+// them. Past it no further source is started until the batch's thread has
+// caught up, however many jobs there are.
+constexpr size_t kAheadBudget = size_t{256} << 20;
+
+}  // namespace
+
+size_t Converter::Prepared::Footprint() const {
+  size_t bytes_held = picture.image.ImageSize();
+  for (const std::string& b : bytes) bytes_held += b.size();
+  return bytes_held;
+}
 
 void Converter::ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position) {
   const bool picker = settings_.PickerWanted();
@@ -36,13 +52,17 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
   const int x_point = x_point_, y_point = y_point_;
   const bool gif_combined = animated_gif_ != nullptr, pdf_combined = combined_pdf_ != nullptr;
   std::deque<std::future<Prepared>> ahead;
+  std::atomic<size_t> held{0};  // by the sources made and not yet committed
   // Declared after the futures: it ends first, running what it was given.
   WorkerPool pool(jobs_);
   size_t launched = 0;
   auto launch = [&] {
-    while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_)) {
+    while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_) &&
+           (ahead.empty() || held.load() < kAheadBudget)) {
       ahead.push_back(pool.Submit<Prepared>([&, file = files[launched]] {
-        return PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
+        Prepared p = PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
+        held += p.Footprint();
+        return p;
       }));
       ++launched;
     }
@@ -58,6 +78,7 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
     while (next.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) ui_.ProcessPendingEvents();
     launch();
     Prepared prepared = next.get();
+    held -= prepared.Footprint();
     ConvertEntry(files[i], &prepared);
     ui_.SetProgressPosition(static_cast<int>(first_position + i + 1));
   }
