@@ -3,8 +3,11 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "base/messages.h"
 #include "image/errors.h"
@@ -19,10 +22,76 @@ namespace {
 // instead of some 36,000, which took more time than decoding it.
 constexpr size_t kHugeFrom = size_t{4} << 20;
 
+// Mappings of pictures that are gone, kept for the next pictures of a batch
+// (the same size, as a camera's photos are): taking a mapping back costs
+// clearing its bytes, where a new one costs a page fault per page and,
+// with several threads, unmapping the old one costs every processor a TLB
+// flush. Only pictures up to kKeepUpTo are kept, at most kKept of them, and
+// a request that fits none of them unmaps them all first, so that memory
+// never holds more than it would without them.
+constexpr size_t kKeepUpTo = size_t{64} << 20;
+constexpr size_t kKept = 4;
+
+struct Mapping {
+  void* data;
+  size_t size;
+};
+
+class KeptMappings {
+ public:
+  // A kept mapping of reserved bytes in [size, size + size / 4], or none.
+  void* Take(size_t size, size_t& reserved) {
+    std::lock_guard lock(mutex_);
+    for (size_t i = 0; i < kept_.size(); ++i) {
+      if (kept_[i].size >= size && kept_[i].size - size <= size / 4) {
+        const Mapping m = kept_[i];
+        kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(i));
+        reserved = m.size;
+        return m.data;
+      }
+    }
+    for (const Mapping& m : kept_) munmap(m.data, m.size);
+    kept_.clear();
+    return nullptr;
+  }
+  bool Keep(void* data, size_t size) {
+    if (size > kKeepUpTo) return false;
+    std::lock_guard lock(mutex_);
+    if (kept_.size() >= kKept) return false;
+    kept_.push_back(Mapping{data, size});
+    return true;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    for (const Mapping& m : kept_) munmap(m.data, m.size);
+    kept_.clear();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Mapping> kept_;
+};
+
+KeptMappings& Kept() {
+  static KeptMappings* kept = new KeptMappings;  // never destroyed: freed at exit anyway
+  return *kept;
+}
+
 }  // namespace
+
+void ReleaseKeptPixelMemory() { Kept().Release(); }
 
 PixelMemory::PixelMemory(size_t size, bool mapped)
     : size_(size), reserved_(size ? size : 1), mapped_(mapped || size >= kHugeFrom) {
+  if (mapped_ && reserved_ >= kHugeFrom) {
+    size_t kept_size = 0;
+    if (void* p = Kept().Take(reserved_, kept_size)) {
+      data_ = static_cast<uint8_t*>(p);
+      reserved_ = kept_size;
+      std::memset(data_, 0, size_);
+      return;
+    }
+  }
   if (mapped_) {
     void* p = mmap(nullptr, reserved_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw OutOfResourcesError(Tr("GetMemory: Cannot Make View of File Map"));
@@ -55,10 +124,10 @@ PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
 
 void PixelMemory::Release() noexcept {
   if (!data_) return;
-  if (mapped_)
-    munmap(data_, reserved_);
-  else
+  if (!mapped_)
     std::free(data_);
+  else if (reserved_ < kHugeFrom || !Kept().Keep(data_, reserved_))
+    munmap(data_, reserved_);
   data_ = nullptr;
 }
 

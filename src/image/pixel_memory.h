@@ -7,6 +7,9 @@
 
 namespace velmora {
 
+// Unmaps the memory of pictures kept for reuse (an idle program holds none).
+void ReleaseKeptPixelMemory();
+
 class PixelMemory {
  public:
   PixelMemory() = default;

@@ -9,6 +9,7 @@
 #include "base/paths.h"
 #include "base/scratch.h"
 #include "base/text.h"
+#include "image/pixel_memory.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -115,6 +116,7 @@ void Converter::Serve(Request request) {
       // The encoders' buffers are kept through a batch, not after it: an idle
       // desktop program holds no picture-sized memory.
       ReleaseScratch();
+      ReleaseKeptPixelMemory();
       spare.Release();
     }
   } idle{busy_, spare_strings_};

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <streambuf>
 
@@ -46,7 +47,11 @@ class FdBuffer final : public std::streambuf {
       if (!Drain()) return 0;
       std::streamsize done = 0;
       while (done < n) {
-        const ssize_t w = ::write(fd_, s + done, static_cast<size_t>(n - done));
+        // In slices: one write() of a whole encoded photo costs the kernel
+        // several times the system time of the same bytes in 256 KiB calls
+        // (9 MB on ext4: 33 ms in one call, 8 ms in slices).
+        const size_t slice = std::min(static_cast<size_t>(n - done), kMaxWrite);
+        const ssize_t w = ::write(fd_, s + done, slice);
         if (w < 0) {
           if (errno == EINTR) continue;
           error_ = errno;
@@ -60,6 +65,7 @@ class FdBuffer final : public std::streambuf {
   }
 
  private:
+  static constexpr size_t kMaxWrite = size_t{256} << 10;
   int fd_;
   int error_ = 0;
   char buffer_[1 << 16];

@@ -260,11 +260,31 @@ void PdfStream::Write(PdfWriter& out) const {
     bytes = &data;
   }
   // Length comes from the data as written; the stored entry keeps its place.
-  const PdfNumber length(static_cast<int32_t>(bytes->size()));
+  size_t size = bytes->size();
+  for (const std::string& piece : pieces) size += piece.size();
+  const PdfNumber length(static_cast<int32_t>(size));
   dict.WriteReplacing(out, "Length", &length);
   out.Put(std::string(kCrLf) + "stream" + kCrLf);
   out.Put(*bytes);
+  for (const std::string& piece : pieces) out.Put(piece);
   out.Put("\nendstream");
+}
+
+std::string PdfStream::Data() const {
+  std::string all = buffer;
+  for (const std::string& piece : pieces) all += piece;
+  return all;
+}
+
+void PdfStream::Append(const uint8_t* data, size_t size) {
+  constexpr size_t kPiece = size_t{1} << 20;
+  while (size > 0) {
+    if (pieces.empty() || pieces.back().size() == kPiece) pieces.emplace_back().reserve(kPiece);
+    std::string& last = pieces.back();
+    const size_t take = std::min(size, kPiece - last.size());
+    last.append(reinterpret_cast<const char*>(data), take);
+    data += take, size -= take;
+  }
 }
 
 PdfXref::PdfXref() = default;
@@ -556,7 +576,10 @@ void PdfDocument::SpoolFinishedObjects() {
     offsets_[next_spooled_] = spool_->Position();
     WriteNumbered(*spool_, *object);
     // A spooled object's data lives in the spool from now on.
-    if (auto* stream = dynamic_cast<PdfStream*>(object)) std::string().swap(stream->buffer);
+    if (auto* stream = dynamic_cast<PdfStream*>(object)) {
+      std::string().swap(stream->buffer);
+      std::vector<std::string>().swap(stream->pieces);
+    }
   }
 }
 
@@ -643,9 +666,8 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const Pd
   const int64_t stride = RowBytes(w, bits);
   const bool bottom_up = image.Header().biHeight > 0;
   const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
-  std::string& data = stream->buffer;
-  ZlibRows rows(row_size * static_cast<size_t>(h), 9, 0,
-                [&](const uint8_t* bytes, size_t size) { data.append(reinterpret_cast<const char*>(bytes), size); });
+  PdfStream& data = *stream;
+  ZlibRows rows(row_size * static_cast<size_t>(h), 9, 0, [&](const uint8_t* bytes, size_t size) { data.Append(bytes, size); });
   for (int y = 0; y < h; ++y) {
     const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);
     uint8_t* row = rows.NextRow(row_size);

@@ -136,6 +136,13 @@ class PdfStream : public PdfObject {
   std::string buffer;
   // Bytes already compressed with Flate (image data is compressed as it is made).
   bool precompressed = false;
+  // More precompressed data after buffer, in pieces of at most a mebibyte:
+  // a big picture's stream grows without the slack and the copies of one
+  // string doubling its room.
+  std::vector<std::string> pieces;
+  void Append(const uint8_t* data, size_t size);
+  // buffer and the pieces after it, as the file holds them.
+  std::string Data() const;
   void Write(PdfWriter& out) const override;
 };
 

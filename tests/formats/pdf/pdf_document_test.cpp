@@ -132,7 +132,7 @@ TEST(PdfDocumentTest, BigImageStreamsKeepTheirContentLevelBitsAndSize) {
   const Bitmap noise = test::NoiseBitmap(500, 400, Bitmap::Format::k24Bit, 3);
   DibImage image;
   image.Assign(noise);
-  const std::string stream = CreatePdfBitmapImage(image)->buffer;
+  const std::string stream = CreatePdfBitmapImage(image)->Data();
   std::string rows;
   for (int y = 0; y < noise.Height(); ++y)
     for (int x = 0; x < noise.Width(); ++x) {
