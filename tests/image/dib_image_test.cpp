@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <sstream>
 
 #include "image/errors.h"
+#include "image/pixel_memory.h"
 #include "test_util.h"
 
 namespace velmora {
@@ -455,6 +457,36 @@ TEST(DibImageTest, OurBmpsOpenInImageMagick) {
     image.AssignTo(expected);
     EXPECT_EQ(test::ReadWithMagick(path).rgb, test::ToRgb(expected).rgb) << static_cast<int>(f);
   }
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A picture's mapping taken back for the next picture comes zero-filled,
+// as a new one does, whatever the last picture left in it; a size that fits
+// no kept mapping gets a new one.
+TEST(PixelMemoryTest, AKeptMappingComesBackCleared) {
+  constexpr size_t kSize = size_t{6} << 20;
+  ReleaseKeptPixelMemory();  // whatever earlier tests left
+  const uint8_t* first = nullptr;
+  {
+    PixelMemory used(kSize, false);
+    ASSERT_TRUE(used.Mapped());
+    std::memset(used.Data(), 0xA5, kSize);
+    first = used.Data();
+  }
+  PixelMemory again(kSize - 4096, false);
+  EXPECT_EQ(again.Data(), first) << "the mapping was not kept";
+  EXPECT_EQ(again.Size(), kSize - 4096);
+  const std::vector<uint8_t> zeros(again.Size(), 0);
+  EXPECT_EQ(0, std::memcmp(again.Data(), zeros.data(), zeros.size()));
+  PixelMemory bigger(kSize * 2, false);
+  EXPECT_NE(bigger.Data(), first);
+  EXPECT_EQ(0, std::memcmp(bigger.Data(), zeros.data(), zeros.size()));
+  ReleaseKeptPixelMemory();
 }
 
 }  // namespace
