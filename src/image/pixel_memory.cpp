@@ -81,8 +81,27 @@ KeptMappings& Kept() {
 
 void ReleaseKeptPixelMemory() { Kept().Release(); }
 
+namespace {
+thread_local PixelBudget* t_budget = nullptr;
+}  // namespace
+
+void SetThreadPixelBudget(PixelBudget* budget) { t_budget = budget; }
+
 PixelMemory::PixelMemory(size_t size, bool mapped)
     : size_(size), reserved_(size ? size : 1), mapped_(mapped || size >= kHugeFrom) {
+  if (t_budget && size_ >= PixelBudget::kBudgetFrom) {
+    t_budget->Acquire(size_);
+    budget_ = t_budget;
+  }
+  try {
+    Allocate();
+  } catch (...) {
+    if (budget_) budget_->Release(size_);
+    throw;
+  }
+}
+
+void PixelMemory::Allocate() {
   if (mapped_ && reserved_ >= kHugeFrom) {
     size_t kept_size = 0;
     if (void* p = Kept().Take(reserved_, kept_size)) {
@@ -109,7 +128,8 @@ PixelMemory::PixelMemory(PixelMemory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       reserved_(std::exchange(other.reserved_, 0)),
-      mapped_(other.mapped_) {}
+      mapped_(other.mapped_),
+      budget_(std::exchange(other.budget_, nullptr)) {}
 
 PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
   if (this != &other) {
@@ -118,6 +138,7 @@ PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     reserved_ = std::exchange(other.reserved_, 0);
     mapped_ = other.mapped_;
+    budget_ = std::exchange(other.budget_, nullptr);
   }
   return *this;
 }
@@ -129,6 +150,7 @@ void PixelMemory::Release() noexcept {
   else if (reserved_ < kHugeFrom || !Kept().Keep(data_, reserved_))
     munmap(data_, reserved_);
   data_ = nullptr;
+  if (budget_) std::exchange(budget_, nullptr)->Release(size_);
 }
 
 }  // namespace velmora

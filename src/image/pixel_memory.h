@@ -10,6 +10,19 @@ namespace velmora {
 // Unmaps the memory of pictures kept for reuse (an idle program holds none).
 void ReleaseKeptPixelMemory();
 
+// What the pictures made at once may take: picture memory of kBudgetFrom
+// bytes or more made on a thread given a budget is acquired from it first
+// (which may wait) and given back when freed, on whatever thread.
+class PixelBudget {
+ public:
+  static constexpr size_t kBudgetFrom = size_t{4} << 20;
+  virtual ~PixelBudget() = default;
+  virtual void Acquire(size_t bytes) = 0;
+  virtual void Release(size_t bytes) = 0;
+};
+// The budget of the pictures made on this thread from now on (nullptr: none).
+void SetThreadPixelBudget(PixelBudget* budget);
+
 class PixelMemory {
  public:
   PixelMemory() = default;
@@ -27,11 +40,13 @@ class PixelMemory {
   bool Mapped() const { return mapped_; }
 
  private:
+  void Allocate();
   void Release() noexcept;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t reserved_ = 0;
   bool mapped_ = false;
+  PixelBudget* budget_ = nullptr;  // where size_ was acquired from
 };
 
 }  // namespace velmora

@@ -130,8 +130,8 @@ class Converter {
     std::vector<std::exception_ptr> encode_errors;  // per writer: why it could not be encoded
     double decode_ms = 0, encode_ms = 0;
     int out_width = 0, out_height = 0;  // the prepared size, once the image is dropped
-    // Bytes held until committed: the encoded files and a kept picture.
-    size_t Footprint() const;
+    // What the encoded files hold until committed.
+    size_t EncodedBytes() const;
   };
   // How a batch's entries turned out, for its end.
   struct Tally {

@@ -1,13 +1,18 @@
 // Several sources at once: each is loaded, prepared and encoded on a worker
 // while the batch's thread commits the ones before it, in order, as one job
 // would have.
-#include <atomic>
+#include <algorithm>
+#include <cstdint>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <future>
+#include <mutex>
+#include <set>
 
 #include "base/paths.h"
 #include "base/string_sink.h"
+#include "image/pixel_memory.h"
 #include "pipeline/converter.h"
 #include "pipeline/worker_pool.h"
 #include "platform/platform.h"
@@ -15,18 +20,102 @@
 namespace velmora {
 namespace {
 
-// What the sources made ahead may hold while they wait to be committed:
-// their encoded files, and their pictures when a combined output takes
-// them. Past it no further source is started until the batch's thread has
-// caught up, however many jobs there are.
-constexpr size_t kAheadBudget = size_t{256} << 20;
+constexpr size_t kMiB = size_t{1} << 20;
+
+// The memory of the sources being made at once, so that --jobs N takes no
+// more than N single jobs would: each job one picture at 1.2 times its
+// pixels and 20 MB, sized by the largest picture of the group so far. A
+// job's first picture waits while the others hold too much; a job that
+// holds a picture never waits (it would wait on itself), and neither does
+// the source next in line, so the batch always moves on. Jobs take their
+// first pictures in the batch's order, so that a later source cannot take
+// the room an earlier one then has to overrun. A job reserves
+// room for its outputs too, in the proportion the last finished source's
+// outputs took to its picture (all of it, at first), since they are
+// encoded into memory while the picture is still held.
+class JobsBudget : public PixelBudget {
+ public:
+  explicit JobsBudget(int jobs) : jobs_(static_cast<size_t>(jobs)) {}
+
+  void StartJob(size_t index) {
+    t_index = index;
+    t_holding = false;
+    t_reserved = t_largest = 0;
+    SetThreadPixelBudget(this);
+  }
+  // The job is done; its encoded files stay counted until committed.
+  void EndJob(size_t encoded) {
+    SetThreadPixelBudget(nullptr);
+    std::lock_guard lock(mutex_);
+    if (!t_holding) Pass(t_index);
+    used_ = used_ - std::min(used_, t_reserved) + encoded;
+    if (t_largest > 0) ratio_ = static_cast<double>(encoded) / static_cast<double>(t_largest);
+    room_.notify_all();
+  }
+  // No job waits any more: the group ends, committed or not.
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    room_.notify_all();
+  }
+  // The source at index was committed and its encoded files written.
+  void Committed(size_t index, size_t encoded) {
+    std::lock_guard lock(mutex_);
+    used_ -= std::min(used_, encoded);
+    next_ = index + 1;
+    room_.notify_all();
+  }
+
+  void Acquire(size_t bytes) override {
+    std::unique_lock lock(mutex_);
+    largest_ = std::max(largest_, bytes);
+    t_largest = std::max(t_largest, bytes);
+    if (!t_holding) {
+      const size_t outputs = static_cast<size_t>(static_cast<double>(bytes) * ratio_);
+      room_.wait(lock, [&] { return open_ || (t_index == admitted_ && (used_ + bytes + outputs <= Limit() || t_index <= next_)); });
+      Pass(t_index);
+      t_holding = true;
+      t_reserved = outputs;
+      used_ += outputs;
+    }
+    used_ += bytes;
+  }
+  void Release(size_t bytes) override {
+    std::lock_guard lock(mutex_);
+    used_ -= std::min(used_, bytes);
+    room_.notify_all();
+  }
+
+ private:
+  size_t Limit() const { return jobs_ * (largest_ + largest_ / 5 + 20 * kMiB); }
+  // The source at index has taken its first picture, or ended without one.
+  void Pass(size_t index) {
+    passed_.insert(index);
+    while (passed_.erase(admitted_)) ++admitted_;
+    room_.notify_all();
+  }
+
+  static thread_local size_t t_index, t_reserved, t_largest;
+  static thread_local bool t_holding;
+  const size_t jobs_;
+  std::mutex mutex_;
+  std::condition_variable room_;
+  size_t used_ = 0, largest_ = 0, next_ = 0;
+  size_t admitted_ = 0;       // every source before it has passed
+  bool open_ = false;
+  std::set<size_t> passed_;  // passed out of order
+  double ratio_ = 1.0;
+};
+
+thread_local size_t JobsBudget::t_index = 0, JobsBudget::t_reserved = 0, JobsBudget::t_largest = 0;
+thread_local bool JobsBudget::t_holding = false;
 
 }  // namespace
 
-size_t Converter::Prepared::Footprint() const {
-  size_t bytes_held = picture.image.ImageSize();
-  for (const std::string& b : bytes) bytes_held += b.size();
-  return bytes_held;
+size_t Converter::Prepared::EncodedBytes() const {
+  size_t n = 0;
+  for (const std::string& b : bytes) n += b.size();
+  return n;
 }
 
 void Converter::ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position) {
@@ -51,17 +140,24 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
   const ColorValue picked = picked_color_;
   const int x_point = x_point_, y_point = y_point_;
   const bool gif_combined = animated_gif_ != nullptr, pdf_combined = combined_pdf_ != nullptr;
+  // Before the futures: the pictures they hold are given back to it.
+  JobsBudget budget(jobs_);
   std::deque<std::future<Prepared>> ahead;
-  std::atomic<size_t> held{0};  // by the sources made and not yet committed
   // Declared after the futures: it ends first, running what it was given.
   WorkerPool pool(jobs_);
+  // After the pool: a stopped group lets the jobs still waiting for room
+  // run (and be dropped) before the pool joins them.
+  struct OpenAtEnd {
+    JobsBudget& budget;
+    ~OpenAtEnd() { budget.Open(); }
+  } open_at_end{budget};
   size_t launched = 0;
   auto launch = [&] {
-    while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_) &&
-           (ahead.empty() || held.load() < kAheadBudget)) {
-      ahead.push_back(pool.Submit<Prepared>([&, file = files[launched]] {
+    while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_)) {
+      ahead.push_back(pool.Submit<Prepared>([&, file = files[launched], index = launched] {
+        budget.StartJob(index);
         Prepared p = PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
-        held += p.Footprint();
+        budget.EndJob(p.EncodedBytes());
         return p;
       }));
       ++launched;
@@ -78,11 +174,13 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
     while (next.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) ui_.ProcessPendingEvents();
     launch();
     Prepared prepared = next.get();
-    held -= prepared.Footprint();
+    const size_t encoded = prepared.EncodedBytes();
     ConvertEntry(files[i], &prepared);
+    budget.Committed(i, encoded);
     ui_.SetProgressPosition(static_cast<int>(first_position + i + 1));
   }
   // A stopped group lets the work already started end, and drops it.
+  budget.Open();
   for (auto& f : ahead) f.wait();
 }
 
@@ -108,7 +206,12 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
       if (!writer.ticked(settings) || !writer.encode) continue;
       if ((writer.extension == "gif" && gif_combined) || (writer.extension == "pdf" && pdf_combined)) continue;
       try {
-        StringSink out(spare_strings_.Take());
+        // Room for as many bytes as the picture holds, which most files
+        // never touch: reserved, not yet memory, and the file does not grow
+        // by doubling (a copy, old and new held at once) on its way there.
+        std::string room = spare_strings_.Take();
+        room.reserve(p.picture.image.ImageSize() + (size_t{64} << 10));
+        StringSink out(std::move(room));
         writer.encode(p.picture.image, context, out);
         p.bytes[k] = out.Take();
       } catch (...) {

@@ -1,6 +1,7 @@
 // Several sources at once give what one at a time gives: the same files,
 // byte for byte, and the same lines in the same order, on a batch with
-// failures, a name collision, a combined PDF and an animated GIF.
+// failures, a name collision, a combined PDF, an animated GIF and pictures
+// that wait for memory.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -34,6 +35,10 @@ TEST_F(CliTest, JobsChangeNothingButTheTimeTaken) {
     test::SaveBmp(dir / ("in/p" + std::to_string(i) + ".bmp"), test::NoiseBitmap(40 + i * 7, 30 + i, Bitmap::Format::k24Bit, i));
   }
   test::SaveBmp(dir / "in/sub/deep.bmp", test::NoiseBitmap(20, 20, Bitmap::Format::k8Bit, 99));
+  // Pictures big enough to count against the jobs' memory budget (4 MiB and
+  // more), kept for the combined outputs while later ones wait for room.
+  for (int i = 0; i < 2; ++i)
+    test::SaveBmp(dir / ("in/big" + std::to_string(i) + ".bmp"), test::NoiseBitmap(1300, 1100 + i, Bitmap::Format::k24Bit, 50 + i));
   test::WriteText(dir / "in/broken.png", "\x89PNG\r\n\x1a\n not really");
   // p3.bmp and p3.tif both become p3.png: the second is refused.
   test::WriteFile(dir / "in/p3.tif", test::ReadFile(dir / "in/p0.bmp"));
