@@ -3,15 +3,23 @@
 // between two ticks (less the 10 ms) is what a user feels as a freeze.
 //
 //   ui_latency PICTURE... [-f FORMAT]
+//   ui_latency --startup
+//
+// With --startup it builds the window as the desktop program does and
+// prints the time from the process's start (VELMORA_T0, nanoseconds of
+// CLOCK_REALTIME, set by the caller just before it starts us) to the main
+// window's first paint, then quits.
 //
 // Runs on Qt's offscreen platform unless QT_QPA_PLATFORM says otherwise;
 // the outputs go beside the pictures.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,7 +27,43 @@
 #include "app/gui/main_window.h"
 #include "app/gui/velmora_app.h"
 
+namespace {
+
+// The first paint of a widget ends the run.
+class FirstPaint : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !seen) {
+      seen = true;
+      timespec now{};
+      clock_gettime(CLOCK_REALTIME, &now);
+      const double t0 = std::strtod(std::getenv("VELMORA_T0"), nullptr);
+      std::printf("first paint %.1f ms after start\n", (now.tv_sec * 1e9 + now.tv_nsec - t0) / 1e6);
+      QApplication::exit(0);
+    }
+    return false;
+  }
+  bool seen = false;
+};
+
+int Startup(int argc, char** argv) {
+  if (!std::getenv("VELMORA_T0")) {
+    std::fprintf(stderr, "ui_latency --startup: set VELMORA_T0\n");
+    return 2;
+  }
+  QApplication app(argc, argv);
+  velmora::gui::SetUpApplication(app);
+  velmora::gui::VelmoraApp velmora;
+  FirstPaint first;
+  velmora.Main().installEventFilter(&first);
+  velmora.Show();
+  return QApplication::exec();
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--startup") return Startup(argc, argv);
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication qt(argc, argv);
   std::vector<std::string> pictures;

@@ -209,8 +209,7 @@ void LoadDialogSettings(IniStore& store, Settings& s) {
 
 DecodeRequest StandardRequest() {
   DecodeRequest request;
-  std::vector<uint8_t> cmyk = platform::StandardCmykProfile();
-  if (!cmyk.empty()) request.standard_cmyk = std::make_shared<const std::vector<uint8_t>>(std::move(cmyk));
+  request.standard_cmyk = std::make_shared<LazyProfile>([] { return platform::StandardCmykProfile(); });
   return request;
 }
 

@@ -9,6 +9,12 @@
 
 namespace velmora {
 
+const std::vector<uint8_t>* DecodeRequest::StandardCmyk() const {
+  if (!standard_cmyk) return nullptr;
+  const std::vector<uint8_t>& bytes = standard_cmyk->Get();
+  return bytes.empty() ? nullptr : &bytes;
+}
+
 void Graphic::LoadFromFile(const std::string& path) {
   const std::vector<uint8_t> data = platform::ReadRegularFile(path, Limits().max_file);
   LoadFromMemory(data.data(), data.size());

@@ -6,6 +6,7 @@
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -26,13 +27,31 @@ struct Embedded {
   std::string xmp;
 };
 
+// Profile bytes made by read() the first time they are wanted, on whatever
+// thread.
+class LazyProfile {
+ public:
+  explicit LazyProfile(std::function<std::vector<uint8_t>()> read) : read_(std::move(read)) {}
+  const std::vector<uint8_t>& Get() {
+    std::call_once(once_, [this] { bytes_ = read_(); });
+    return bytes_;
+  }
+
+ private:
+  std::function<std::vector<uint8_t>()> read_;
+  std::once_flag once_;
+  std::vector<uint8_t> bytes_;
+};
+
 // What the caller asks of a decoder beyond the pixels.
 struct DecodeRequest {
   // Keep the alpha channel apart instead of compositing over white.
   bool keep_alpha = false;
-  // A standard CMYK profile for CMYK pictures that carry none; none: the
-  // decoders' own arithmetic.
-  std::shared_ptr<const std::vector<uint8_t>> standard_cmyk;
+  // A standard CMYK profile for CMYK pictures that carry none; none (or an
+  // empty one): the decoders' own arithmetic. Read when first asked for, so
+  // that the many pictures that are not CMYK never wait for it.
+  std::shared_ptr<LazyProfile> standard_cmyk;
+  const std::vector<uint8_t>* StandardCmyk() const;
 };
 
 // A graphic that cannot be assigned to the requested target.

@@ -191,7 +191,7 @@ class JpegGraphic : public BitmapGraphic {
     // CMYK through the file's profile, or the standard one; without either,
     // the inks' product as it always was.
     const CmykToSrgb managed(components_ == 4 ? &embedded_.icc : nullptr,
-                             components_ == 4 ? Request().standard_cmyk.get() : nullptr, adobe_);
+                             components_ == 4 ? Request().StandardCmyk() : nullptr, adobe_);
     for (int y = 0; y < height_ && components_ == 4; ++y) {
       const uint8_t* s = raw_.data() + static_cast<size_t>(y) * width_ * components_;
       uint8_t* d = bitmap_.Row(y);

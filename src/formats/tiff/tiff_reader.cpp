@@ -137,7 +137,7 @@ class TiffGraphic : public BitmapGraphic {
     if (photometric != PHOTOMETRIC_SEPARATED || bits != 8 || samples != 4 || planar != PLANARCONFIG_CONTIG ||
         inkset != INKSET_CMYK || orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif))
       return false;
-    const CmykToSrgb managed(&embedded_.icc, Request().standard_cmyk.get(), false);
+    const CmykToSrgb managed(&embedded_.icc, Request().StandardCmyk(), false);
     if (!managed.Managed()) return false;
     const tmsize_t line = TIFFScanlineSize(tif);
     if (line < static_cast<tmsize_t>(width) * 4) return false;
