@@ -1,116 +1,18 @@
 // Several sources at once: each is loaded, prepared and encoded on a worker
 // while the batch's thread commits the ones before it, in order, as one job
 // would have.
-#include <algorithm>
-#include <cstdint>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <future>
-#include <mutex>
-#include <set>
 
 #include "base/paths.h"
 #include "base/string_sink.h"
-#include "image/pixel_memory.h"
 #include "pipeline/converter.h"
+#include "pipeline/jobs_budget.h"
 #include "pipeline/worker_pool.h"
 #include "platform/platform.h"
 
 namespace velmora {
-namespace {
-
-constexpr size_t kMiB = size_t{1} << 20;
-
-// The memory of the sources being made at once, so that --jobs N takes no
-// more than N single jobs would: each job one picture at 1.2 times its
-// pixels and 20 MB, sized by the largest picture of the group so far. A
-// job's first picture waits while the others hold too much; a job that
-// holds a picture never waits (it would wait on itself), and neither does
-// the source next in line, so the batch always moves on. Jobs take their
-// first pictures in the batch's order, so that a later source cannot take
-// the room an earlier one then has to overrun. A job reserves
-// room for its outputs too, in the proportion the last finished source's
-// outputs took to its picture (all of it, at first), since they are
-// encoded into memory while the picture is still held.
-class JobsBudget : public PixelBudget {
- public:
-  explicit JobsBudget(int jobs) : jobs_(static_cast<size_t>(jobs)) {}
-
-  void StartJob(size_t index) {
-    t_index = index;
-    t_holding = false;
-    t_reserved = t_largest = 0;
-    SetThreadPixelBudget(this);
-  }
-  // The job is done; its encoded files stay counted until committed.
-  void EndJob(size_t encoded) {
-    SetThreadPixelBudget(nullptr);
-    std::lock_guard lock(mutex_);
-    if (!t_holding) Pass(t_index);
-    used_ = used_ - std::min(used_, t_reserved) + encoded;
-    if (t_largest > 0) ratio_ = static_cast<double>(encoded) / static_cast<double>(t_largest);
-    room_.notify_all();
-  }
-  // No job waits any more: the group ends, committed or not.
-  void Open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    room_.notify_all();
-  }
-  // The source at index was committed and its encoded files written.
-  void Committed(size_t index, size_t encoded) {
-    std::lock_guard lock(mutex_);
-    used_ -= std::min(used_, encoded);
-    next_ = index + 1;
-    room_.notify_all();
-  }
-
-  void Acquire(size_t bytes) override {
-    std::unique_lock lock(mutex_);
-    largest_ = std::max(largest_, bytes);
-    t_largest = std::max(t_largest, bytes);
-    if (!t_holding) {
-      const size_t outputs = static_cast<size_t>(static_cast<double>(bytes) * ratio_);
-      room_.wait(lock, [&] { return open_ || (t_index == admitted_ && (used_ + bytes + outputs <= Limit() || t_index <= next_)); });
-      Pass(t_index);
-      t_holding = true;
-      t_reserved = outputs;
-      used_ += outputs;
-    }
-    used_ += bytes;
-  }
-  void Release(size_t bytes) override {
-    std::lock_guard lock(mutex_);
-    used_ -= std::min(used_, bytes);
-    room_.notify_all();
-  }
-
- private:
-  size_t Limit() const { return jobs_ * (largest_ + largest_ / 5 + 20 * kMiB); }
-  // The source at index has taken its first picture, or ended without one.
-  void Pass(size_t index) {
-    passed_.insert(index);
-    while (passed_.erase(admitted_)) ++admitted_;
-    room_.notify_all();
-  }
-
-  static thread_local size_t t_index, t_reserved, t_largest;
-  static thread_local bool t_holding;
-  const size_t jobs_;
-  std::mutex mutex_;
-  std::condition_variable room_;
-  size_t used_ = 0, largest_ = 0, next_ = 0;
-  size_t admitted_ = 0;       // every source before it has passed
-  bool open_ = false;
-  std::set<size_t> passed_;  // passed out of order
-  double ratio_ = 1.0;
-};
-
-thread_local size_t JobsBudget::t_index = 0, JobsBudget::t_reserved = 0, JobsBudget::t_largest = 0;
-thread_local bool JobsBudget::t_holding = false;
-
-}  // namespace
 
 size_t Converter::Prepared::EncodedBytes() const {
   size_t n = 0;
