@@ -69,6 +69,9 @@ class MainWindow : public QMainWindow, public UserInterface {
   static QString OpenFilter();
   // Whether a batch (or a clipboard capture) is queued or running.
   bool Busy() const;
+  // Stops the batch, drops the queued ones and ends the batch thread: before
+  // the windows, the loader and the plug-ins the batch uses go away.
+  void EndBatches() { runner_->Shutdown(); }
   // Serves the window's events until the batches have ended; false when
   // timeout_ms passed first. For tests and tools that drive the window.
   bool WaitUntilIdle(int timeout_ms = 120000);

@@ -88,7 +88,10 @@ VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   });
 }
 
-VelmoraApp::~VelmoraApp() { watcher_.SetOnClipChange(nullptr); }
+VelmoraApp::~VelmoraApp() {
+  watcher_.SetOnClipChange(nullptr);
+  main_->EndBatches();
+}
 
 void VelmoraApp::Show() {
   if (settings_.window_state == "Max")
