@@ -1,6 +1,7 @@
 #include "image/resample.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <stdexcept>
@@ -54,12 +55,23 @@ std::vector<std::vector<Span>> AxisSpans(int target, int source_size, double sca
 
 constexpr size_t kRingBytes = size_t{16} << 20;
 
+// Four doubles, of which a pixel's three channels use the first three: the
+// fourth reads the next pixel's blue (or the ring's padding) and is thrown
+// away. Without AVX the compiler splits each operation into two SSE2 ones.
+typedef double Lanes __attribute__((vector_size(32)));
+
+// By reference: a vector returned by value would change the ABI with AVX.
+[[gnu::always_inline]] inline void LoadLanes(Lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
+
 // Every target pixel: the area-weighted sum of the bilinear surface over
 // its footprint, cell by cell. row(j) gives source row j as bytes or as
-// doubles; the arithmetic is the same either way.
-template <typename RowOf>
-void Accumulate(const std::vector<std::vector<Span>>& columns, const std::vector<std::vector<Span>>& rows,
-                double area, Bitmap& out, RowOf row) {
+// doubles; the arithmetic is the same either way. With kLanes (rows of
+// doubles only) a pixel's channels are summed side by side, each lane
+// computing exactly the scalar expression for its channel.
+template <bool kLanes, typename RowOf>
+[[gnu::always_inline]] inline void Accumulate(const std::vector<std::vector<Span>>& columns,
+                                              const std::vector<std::vector<Span>>& rows, double area, Bitmap& out,
+                                              RowOf row) {
   using Sample = std::remove_cv_t<std::remove_pointer_t<decltype(row(0))>>;
   std::vector<std::pair<const Sample*, const Sample*>> row_pairs;
   for (int y = 0; y < out.Height(); ++y) {
@@ -71,7 +83,7 @@ void Accumulate(const std::vector<std::vector<Span>>& columns, const std::vector
       row_pairs.emplace_back(lo, row(v.hi));
     }
     for (int x = 0; x < out.Width(); ++x) {
-      double sum[3] = {0, 0, 0};
+      std::conditional_t<kLanes, Lanes, std::array<double, 3>> sum{};
       for (const Span& u : columns[static_cast<size_t>(x)]) {
         const int i0 = u.lo * 3, i1 = u.hi * 3;
         for (size_t k = 0; k < row_spans.size(); ++k) {
@@ -79,58 +91,19 @@ void Accumulate(const std::vector<std::vector<Span>>& columns, const std::vector
           const Sample* r0 = row_pairs[k].first;
           const Sample* r1 = row_pairs[k].second;
           const double weight = u.w * v.w;
-          for (int c = 0; c < 3; ++c) {
-            const double p00 = r0[i0 + c], p10 = r0[i1 + c], p01 = r1[i0 + c], p11 = r1[i1 + c];
-            sum[c] += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
+          if constexpr (kLanes) {
+            Lanes p00, p10, p01, p11;
+            LoadLanes(p00, r0 + i0);
+            LoadLanes(p10, r0 + i1);
+            LoadLanes(p01, r1 + i0);
+            LoadLanes(p11, r1 + i1);
+            sum += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
+          } else {
+            for (int c = 0; c < 3; ++c) {
+              const double p00 = r0[i0 + c], p10 = r0[i1 + c], p01 = r1[i0 + c], p11 = r1[i1 + c];
+              sum[c] += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
+            }
           }
-        }
-      }
-      for (int c = 0; c < 3; ++c) {
-        const double value = std::nearbyint(sum[c] / area);
-        dst[x * 3 + c] = static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value);
-      }
-    }
-  }
-}
-
-// Four doubles, of which a pixel's three channels use the first three: the
-// fourth reads the next pixel's blue (or the ring's padding) and is thrown
-// away. Without AVX the compiler splits each operation into two SSE2 ones.
-typedef double Lanes __attribute__((vector_size(32)));
-
-// By reference: a vector returned by value would change the ABI with AVX.
-[[gnu::always_inline]] inline void LoadLanes(Lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
-
-// Accumulate over rows of doubles, the channels side by side: each lane
-// computes exactly the scalar expression for its channel.
-template <typename RowOf>
-[[gnu::always_inline]] inline void AccumulateLanes(const std::vector<std::vector<Span>>& columns,
-                                                   const std::vector<std::vector<Span>>& rows, double area, Bitmap& out,
-                                                   RowOf row) {
-  std::vector<std::pair<const double*, const double*>> row_pairs;
-  for (int y = 0; y < out.Height(); ++y) {
-    uint8_t* dst = out.Row(y);
-    const auto& row_spans = rows[static_cast<size_t>(y)];
-    row_pairs.clear();
-    for (const Span& v : row_spans) {
-      const double* lo = row(v.lo);
-      row_pairs.emplace_back(lo, row(v.hi));
-    }
-    for (int x = 0; x < out.Width(); ++x) {
-      Lanes sum = {0, 0, 0, 0};
-      for (const Span& u : columns[static_cast<size_t>(x)]) {
-        const int i0 = u.lo * 3, i1 = u.hi * 3;
-        for (size_t k = 0; k < row_spans.size(); ++k) {
-          const Span& v = row_spans[k];
-          const double* r0 = row_pairs[k].first;
-          const double* r1 = row_pairs[k].second;
-          const double weight = u.w * v.w;
-          Lanes p00, p10, p01, p11;
-          LoadLanes(p00, r0 + i0);
-          LoadLanes(p10, r0 + i1);
-          LoadLanes(p01, r1 + i0);
-          LoadLanes(p11, r1 + i1);
-          sum += weight * (p00 + (p10 - p00) * u.m + (p01 - p00) * v.m + (p11 - p10 - p01 + p00) * u.m * v.m);
         }
       }
       for (int c = 0; c < 3; ++c) {
@@ -145,7 +118,7 @@ using RingRow = std::function<const double*(int)>;
 
 void AccumulateSse2(const std::vector<std::vector<Span>>& columns, const std::vector<std::vector<Span>>& rows,
                     double area, Bitmap& out, const RingRow& row) {
-  AccumulateLanes(columns, rows, area, out, row);
+  Accumulate<true>(columns, rows, area, out, row);
 }
 
 // No "fma" here: a fused multiply-add rounds once where the scalar code
@@ -153,7 +126,7 @@ void AccumulateSse2(const std::vector<std::vector<Span>>& columns, const std::ve
 [[gnu::target("avx2")]] void AccumulateAvx2(const std::vector<std::vector<Span>>& columns,
                                             const std::vector<std::vector<Span>>& rows, double area, Bitmap& out,
                                             const RingRow& row) {
-  AccumulateLanes(columns, rows, area, out, row);
+  Accumulate<true>(columns, rows, area, out, row);
 }
 
 bool HasAvx2() {
@@ -215,11 +188,11 @@ Bitmap Resample(int sw, int sh, const RowOf& row, int width, int height, size_t 
         AccumulateSse2(columns, rows, area, out, ring_row);
         break;
       case ResampleKernel::kScalar:
-        Accumulate(columns, rows, area, out, ring_row);
+        Accumulate<false>(columns, rows, area, out, ring_row);
         break;
     }
   } else {
-    Accumulate(columns, rows, area, out, [&](int j) { return row(j); });
+    Accumulate<false>(columns, rows, area, out, [&](int j) { return row(j); });
   }
   return out;
 }
