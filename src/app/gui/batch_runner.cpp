@@ -106,73 +106,27 @@ void BatchRunner::Post(std::function<void()> f) const {
 // Once the window closes nothing more is shown, and every question is
 // answered "no" without being asked.
 
-void BatchRunner::SetStatusText(const std::string& text) {
-  Post([this, text] {
-    if (!closing_) window_.SetStatusText(text);
-  });
-}
-void BatchRunner::SetDropCaption(const std::string& text) {
-  Post([this, text] {
-    if (!closing_) window_.SetDropCaption(text);
-  });
-}
-void BatchRunner::ShowProgress(bool visible) {
-  Post([this, visible] {
-    if (!closing_) window_.ShowProgress(visible);
-  });
-}
-void BatchRunner::SetProgressMax(int max) {
-  Post([this, max] {
-    if (!closing_) window_.SetProgressMax(max);
-  });
-}
-void BatchRunner::SetProgressPosition(int position) {
-  Post([this, position] {
-    if (!closing_) window_.SetProgressPosition(position);
-  });
-}
-void BatchRunner::StepProgress() {
-  Post([this] {
-    if (!closing_) window_.StepProgress();
-  });
-}
+void BatchRunner::SetStatusText(const std::string& text) { Show(&UserInterface::SetStatusText, text); }
+void BatchRunner::SetDropCaption(const std::string& text) { Show(&UserInterface::SetDropCaption, text); }
+void BatchRunner::ShowProgress(bool visible) { Show(&UserInterface::ShowProgress, visible); }
+void BatchRunner::SetProgressMax(int max) { Show(&UserInterface::SetProgressMax, max); }
+void BatchRunner::SetProgressPosition(int position) { Show(&UserInterface::SetProgressPosition, position); }
+void BatchRunner::StepProgress() { Show(&UserInterface::StepProgress); }
 // The window's thread serves its own events now.
 void BatchRunner::ProcessPendingEvents() {}
-void BatchRunner::ClearResults() {
-  Post([this] {
-    if (!closing_) window_.ClearResults();
-  });
-}
-void BatchRunner::SetResults(const std::vector<std::string>& lines) {
-  Post([this, lines] {
-    if (!closing_) window_.SetResults(lines);
-  });
-}
+void BatchRunner::ClearResults() { Show(&UserInterface::ClearResults); }
+void BatchRunner::SetResults(const std::vector<std::string>& lines) { Show(&UserInterface::SetResults, lines); }
 void BatchRunner::LogFailure(const std::string& source, const std::string& reason) {
-  Post([this, source, reason] {
-    if (!closing_) window_.LogFailure(source, reason);
-  });
+  Show(&UserInterface::LogFailure, source, reason);
 }
-void BatchRunner::ResultLine(const std::string& line) {
-  Post([this, line] {
-    if (!closing_) window_.ResultLine(line);
-  });
-}
+void BatchRunner::ResultLine(const std::string& line) { Show(&UserInterface::ResultLine, line); }
 void BatchRunner::LogWarning(const std::string& source, const std::string& text) {
-  Post([this, source, text] {
-    if (!closing_) window_.LogWarning(source, text);
-  });
+  Show(&UserInterface::LogWarning, source, text);
 }
 void BatchRunner::OutputSkipped(const std::string& source, const std::string& path) {
-  Post([this, source, path] {
-    if (!closing_) window_.OutputSkipped(source, path);
-  });
+  Show(&UserInterface::OutputSkipped, source, path);
 }
-void BatchRunner::SourceDone(const SourceReport& report) {
-  Post([this, report] {
-    if (!closing_) window_.SourceDone(report);
-  });
-}
+void BatchRunner::SourceDone(const SourceReport& report) { Show(&UserInterface::SourceDone, report); }
 
 // --- what the batch asks: the worker waits for the answer ---------------------
 

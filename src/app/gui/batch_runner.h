@@ -67,6 +67,14 @@ class BatchRunner : public QObject, private UserInterface, private Clipboard {
   void OnWindowThread(const std::function<void()>& f) const;
   // f on the window's thread, in order with everything else posted there.
   void Post(std::function<void()> f) const;
+  // A call of the window's that only shows something, posted with copies
+  // of its arguments; nothing is shown once the window closes.
+  template <typename... Params, typename... Args>
+  void Show(void (UserInterface::*call)(Params...), Args... args) {
+    Post([this, call, args...] {
+      if (!closing_) (window_.*call)(args...);
+    });
+  }
 
   // UserInterface, called on the worker thread.
   void ShowMessage(MessageKind kind, const std::string& text) override;
