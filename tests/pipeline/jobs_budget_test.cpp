@@ -22,29 +22,30 @@ bool Eventually(const std::atomic<bool>& flag) {
   return flag;
 }
 
+// A job on a thread of its own: it takes a picture (has comes up), holds it
+// until end is set, then gives it back and ends with its encoded files.
+std::future<void> Job(JobsBudget& budget, size_t index, size_t picture, size_t encoded, std::atomic<bool>& has,
+                      std::shared_future<void> end) {
+  return std::async(std::launch::async, [&budget, index, picture, encoded, &has, end] {
+    budget.StartJob(index);
+    budget.Acquire(picture);
+    has = true;
+    end.wait();
+    budget.Release(picture);
+    budget.EndJob(encoded);
+  });
+}
+
 TEST(JobsBudgetTest, SourcesTakeRoomInOrderAndTheNextInLineNeverWaits) {
   JobsBudget budget(2);
   // Source 1 comes first but waits for source 0, however much room there is.
   std::atomic<bool> one_has = false, zero_has = false;
   std::promise<void> one_end, zero_end;
-  auto one = std::async(std::launch::async, [&] {
-    budget.StartJob(1);
-    budget.Acquire(kPicture);
-    one_has = true;
-    one_end.get_future().wait();
-    budget.Release(kPicture);
-    budget.EndJob(0);
-  });
+  auto one = Job(budget, 1, kPicture, 0, one_has, one_end.get_future().share());
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(one_has);
-  auto zero = std::async(std::launch::async, [&] {
-    budget.StartJob(0);
-    budget.Acquire(kPicture);
-    zero_has = true;
-    zero_end.get_future().wait();
-    budget.Release(kPicture);
-    budget.EndJob(kPicture);  // a BMP as big as its picture, not committed yet
-  });
+  // A BMP as big as its picture, not committed yet.
+  auto zero = Job(budget, 0, kPicture, kPicture, zero_has, zero_end.get_future().share());
   // Two pictures with their outputs (reserved at 1:1 at first) pass the
   // limit of two jobs (2 x (1.2 x 100 + 20) MiB): source 1 still waits.
   EXPECT_TRUE(Eventually(zero_has));
@@ -66,24 +67,13 @@ TEST(JobsBudgetTest, SourcesTakeRoomInOrderAndTheNextInLineNeverWaits) {
 
 TEST(JobsBudgetTest, AStoppedGroupLetsItsWaitingJobsRun) {
   JobsBudget budget(1);
-  std::promise<void> zero_end;
-  std::atomic<bool> two_has = false;
-  auto zero = std::async(std::launch::async, [&] {
-    budget.StartJob(0);
-    budget.Acquire(kPicture);
-    zero_end.get_future().wait();
-    budget.Release(kPicture);
-    budget.EndJob(0);
-  });
-  std::this_thread::sleep_for(20ms);
+  std::promise<void> zero_end, ended;
+  ended.set_value();
+  std::atomic<bool> zero_has = false, two_has = false;
+  auto zero = Job(budget, 0, kPicture, 0, zero_has, zero_end.get_future().share());
+  EXPECT_TRUE(Eventually(zero_has));
   // Source 1 never came (the stop came first); source 2 waits for it.
-  auto two = std::async(std::launch::async, [&] {
-    budget.StartJob(2);
-    budget.Acquire(kMiB * 8);
-    two_has = true;
-    budget.Release(kMiB * 8);
-    budget.EndJob(0);
-  });
+  auto two = Job(budget, 2, 8 * kMiB, 0, two_has, ended.get_future().share());
   EXPECT_EQ(two.wait_for(50ms), std::future_status::timeout);
   budget.Open();
   EXPECT_EQ(two.wait_for(2s), std::future_status::ready);
