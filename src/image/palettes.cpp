@@ -1,6 +1,8 @@
 #include "image/palettes.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace velmora {
@@ -43,18 +45,43 @@ const std::vector<RgbQuad>& HalftonePalette256() {
 }
 
 NearestColorMap::NearestColorMap(const std::vector<RgbQuad>& palette, int64_t expected_lookups) : palette_(palette) {
-  if (expected_lookups >= (int64_t{1} << 20)) cache_.assign(size_t{1} << 24, -1);
-}
-
-uint8_t NearestColorMap::IndexOf(uint8_t red, uint8_t green, uint8_t blue) {
-  if (cache_.empty()) return static_cast<uint8_t>(Search(red, green, blue));
-  int16_t& slot = cache_[(static_cast<size_t>(red) << 16) | (green << 8) | blue];
-  if (slot < 0) slot = static_cast<int16_t>(Search(red, green, blue));
-  return static_cast<uint8_t>(slot);
+  if (expected_lookups >= 4096 && !palette.empty() && palette.size() <= 256) cells_.resize(size_t{1} << 15);
 }
 
 int NearestColorMap::Search(uint8_t red, uint8_t green, uint8_t blue) const {
   return NearestIndex(palette_.data(), palette_.size(), red, green, blue, ColorDistance::kSquared);
+}
+
+void NearestColorMap::Fill(Cell& cell, int red, int green, int blue) {
+  // Per channel, the distance from an entry to the cell's nearest and
+  // farthest value of the 8 it spans.
+  auto nearest = [](int v, int lo) { return v < lo ? lo - v : v > lo + 7 ? v - lo - 7 : 0; };
+  auto farthest = [](int v, int lo) { return std::max(std::abs(v - lo), std::abs(v - lo - 7)); };
+  auto sq = [](int d) { return d * d; };
+  int bound = 1 << 30;
+  for (const RgbQuad& q : palette_)
+    bound = std::min(bound, sq(farthest(q.red, red)) + sq(farthest(q.green, green)) + sq(farthest(q.blue, blue)));
+  cell.start = static_cast<uint32_t>(candidates_.size());
+  for (size_t i = 0; i < palette_.size(); ++i) {
+    const RgbQuad& q = palette_[i];
+    if (sq(nearest(q.red, red)) + sq(nearest(q.green, green)) + sq(nearest(q.blue, blue)) <= bound)
+      candidates_.push_back(static_cast<uint8_t>(i));
+  }
+  cell.count = static_cast<uint16_t>(candidates_.size() - cell.start);
+}
+
+uint8_t NearestColorMap::Among(const Cell& cell, uint8_t red, uint8_t green, uint8_t blue) const {
+  // In index order with a strict comparison: the lowest index wins a tie.
+  const uint8_t* c = candidates_.data() + cell.start;
+  uint8_t best = c[0];
+  int best_distance = 1 << 30;
+  for (int k = 0; k < cell.count; ++k) {
+    const RgbQuad& q = palette_[c[k]];
+    const int dr = q.red - red, dg = q.green - green, db = q.blue - blue;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < best_distance) best_distance = d, best = c[k];
+  }
+  return best;
 }
 
 Bitmap MapToPalette(const Bitmap& bitmap, const std::vector<RgbQuad>& palette, Bitmap::Format format) {

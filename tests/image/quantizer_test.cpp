@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <set>
 
 #include "image/errors.h"
+#include "image/palettes.h"
 #include "test_util.h"
 
 namespace velmora {
@@ -110,6 +112,35 @@ TEST(QuantizerTest, RefusesNonTrueColourSource) {
     FAIL();
   } catch (const DibTypeError& e) {
     EXPECT_STREQ(e.what(), "ConvertTrueColorTo4BitRGBLow: Invalid Bitcount");
+  }
+}
+
+// The cell lists must give what the full search gives, ties to the lowest
+// index included: the fixed palettes, a random one with repeated entries, and
+// colours drawn at random plus every cell's corners.
+TEST(NearestColorMapTest, AgreesWithTheFullSearch) {
+  std::mt19937 random(7);
+  std::vector<RgbQuad> repeated;
+  for (int i = 0; i < 200; ++i) {
+    const auto v = random();
+    repeated.push_back(RgbQuad{static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16), 0});
+  }
+  repeated.push_back(repeated[5]);
+  for (const std::vector<RgbQuad>* palette : std::initializer_list<const std::vector<RgbQuad>*>{&HalftonePalette256(), &SystemPalette16(), &repeated}) {
+    NearestColorMap map(*palette, int64_t{1} << 24);
+    auto check = [&](int r, int g, int b) {
+      ASSERT_EQ(map.IndexOf(r, g, b), NearestIndex(palette->data(), palette->size(), r, g, b, ColorDistance::kSquared))
+          << r << "," << g << "," << b;
+    };
+    for (int i = 0; i < 200000; ++i) {
+      const auto v = random();
+      check(v & 255, (v >> 8) & 255, (v >> 16) & 255);
+    }
+    // 0, 7, 8, 15, 16, ...: both ends of every cell on each channel.
+    const auto next = [](int v) { return v + ((v & 7) ? 1 : 7); };
+    for (int r = 0; r < 256; r = next(r))
+      for (int g = 0; g < 256; g = next(g))
+        for (int b = 0; b < 256; b = next(b)) check(r, g, b);
   }
 }
 
