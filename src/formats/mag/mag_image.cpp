@@ -7,11 +7,26 @@
 #include <iterator>
 #include <ostream>
 
+#include "base/string_sink.h"
 #include "image/byte_order.h"
+#include "image/image_rows.h"
 #include "image/limits.h"
 #include "image/palettes.h"
 
 namespace velmora {
+namespace {
+
+// The palette's nearest entry to white: what added columns are.
+int WhiteIndex(const std::vector<RgbQuad>& palette) {
+  int white = 0, best = -1;
+  for (size_t i = 0; i < palette.size(); ++i) {
+    const int score = palette[i].red + palette[i].green + palette[i].blue;
+    if (score > best) best = score, white = static_cast<int>(i);
+  }
+  return white;
+}
+
+}  // namespace
 
 MagData::MagData() {
   file_header.fill(0x20);
@@ -169,8 +184,8 @@ void MagImage::Assign(const Bitmap& picture) {
 
 void MagImage::Adopt(Bitmap b) {
   data_ = std::make_shared<MagData>();
-  UserName = ">?\?<";
-  Comment = "orv's TMAGImage Ver 1.01";
+  UserName = kMagUserName;
+  Comment = kMagComment;
   ScreenModeBit0 = false;
   OriginX = OriginY = 0;
   Color256 = b.PixelFormat() == Bitmap::Format::k8Bit;
@@ -180,12 +195,7 @@ void MagImage::Adopt(Bitmap b) {
     const int padded = (b.Width() + g - 1) / g * g;
     Bitmap wide(padded, b.Height(), b.PixelFormat());
     wide.SetPalette(b.Palette());
-    int white = 0, best = -1;
-    for (size_t i = 0; i < b.Palette().size(); ++i) {
-      const RgbQuad q = b.Palette()[i];
-      const int score = q.red + q.green + q.blue;
-      if (score > best) best = score, white = static_cast<int>(i);
-    }
+    const int white = WhiteIndex(b.Palette());
     for (int y = 0; y < b.Height(); ++y)
       for (int x = 0; x < padded; ++x) wide.SetIndex(x, y, x < b.Width() ? b.GetIndex(x, y) : white);
     b = std::move(wide);
@@ -237,22 +247,134 @@ void MagImage::SaveToStream(std::ostream& out) {
 
 namespace {
 
-// The three streams of a MAG picture: flag A (a bit per flag byte: does it
-// change from the line above), flag B (the changed flag bytes, XORed) and
-// the pixel units no flag could copy.
-struct MagStreams {
-  std::vector<uint8_t> flag_a, flag_b, pixels;
+// The picture a MAG is coded from: colour indexes as the file holds them (4
+// or 8 bits, the width a whole number of groups), asked for top to bottom;
+// the 16 rows above the one asked for stay readable, as far back as a flag
+// copies from.
+class MagRows {
+ public:
+  virtual ~MagRows() = default;
+  virtual const uint8_t* Row(int y) = 0;
+  // The two bytes of one unit of a row, asked for top to bottom again after
+  // the rows: only the units no flag copies are read twice.
+  virtual void Unit(int y, int unit, uint8_t* out) {
+    const uint8_t* u = Row(y) + 2 * unit;
+    out[0] = u[0], out[1] = u[1];
+  }
+};
+
+class BitmapMagRows : public MagRows {
+ public:
+  explicit BitmapMagRows(const Bitmap& b) : b_(b) {}
+  const uint8_t* Row(int y) override { return b_.Row(y); }
+
+ private:
+  const Bitmap& b_;
+};
+
+// A picture's rows mapped onto its MAG palette and padded with white as they
+// are asked for, into a ring of 17: a big picture is coded without a second
+// copy of itself. True colour goes onto the halftone palette, one bit onto
+// the 16 system colours, 4 and 8 bits keep their own.
+class MappedMagRows : public MagRows {
+ public:
+  explicit MappedMagRows(const ImageRows& rows)
+      : rows_(rows),
+        palette_(rows.Bits() == 24  ? HalftonePalette256()
+                 : rows.Bits() == 1 ? SystemPalette16()
+                                    : rows.Palette()),
+        color256_(rows.Bits() == 24 || rows.Bits() == 8),
+        width_((rows.Width() + Group() - 1) / Group() * Group()),
+        stride_(color256_ ? width_ : width_ / 2),
+        white_(WhiteIndex(palette_)),
+        map_(palette_, int64_t{rows.Width()} * rows.Height()),
+        ring_(static_cast<size_t>(stride_) * kRing) {
+    if (rows.Bits() == 1)
+      for (int i = 0; i < 2; ++i) {
+        const RgbQuad q = i < static_cast<int>(rows.Palette().size()) ? rows.Palette()[static_cast<size_t>(i)] : RgbQuad{};
+        bit_index_[i] = map_.IndexOf(q.red, q.green, q.blue);
+      }
+  }
+  const std::vector<RgbQuad>& Palette() const { return palette_; }
+  bool Color256() const { return color256_; }
+  int Width() const { return width_; }
+  const uint8_t* Row(int y) override {
+    while (next_ <= y) Make(next_++);
+    return Slot(y);
+  }
+  void Unit(int y, int unit, uint8_t* out) override {
+    // Mapped again from the picture: the ring has moved on.
+    const int per_unit = color256_ ? 2 : 4;
+    uint8_t index[4];
+    for (int k = 0; k < per_unit; ++k) index[k] = Index(rows_.Row(y), per_unit * unit + k);
+    if (color256_)
+      out[0] = index[0], out[1] = index[1];
+    else
+      out[0] = static_cast<uint8_t>(index[0] << 4 | index[1]), out[1] = static_cast<uint8_t>(index[2] << 4 | index[3]);
+  }
+
+ private:
+  static constexpr int kRing = 17;
+  int Group() const { return color256_ ? 4 : 8; }
+  uint8_t* Slot(int y) { return ring_.data() + static_cast<size_t>(y % kRing) * stride_; }
+  static void SetNibble(uint8_t* d, int x, int v) {
+    d[x / 2] = static_cast<uint8_t>((x & 1) ? (d[x / 2] & 0xF0) | v : (d[x / 2] & 0x0F) | (v << 4));
+  }
+  // The index of one pixel of a source row; white beyond its width.
+  uint8_t Index(const uint8_t* s, int x) {
+    if (x >= rows_.Width()) return static_cast<uint8_t>(white_);
+    switch (rows_.Bits()) {
+      case 24:
+        return map_.IndexOf(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
+      case 8:
+        return s[x];
+      case 4:
+        return (x & 1) ? s[x >> 1] & 0x0F : s[x >> 1] >> 4;
+      default:
+        return bit_index_[(s[x >> 3] >> (7 - (x & 7))) & 1];
+    }
+  }
+  void Make(int y) {
+    uint8_t* d = Slot(y);
+    const uint8_t* s = rows_.Row(y);
+    const int w = rows_.Width();
+    switch (rows_.Bits()) {
+      case 24:
+        for (int x = 0; x < w; ++x, s += 3) d[x] = map_.IndexOf(s[2], s[1], s[0]);
+        std::memset(d + w, white_, static_cast<size_t>(width_ - w));
+        break;
+      case 8:
+        std::memcpy(d, s, static_cast<size_t>(w));
+        std::memset(d + w, white_, static_cast<size_t>(width_ - w));
+        break;
+      case 4:
+        std::memcpy(d, s, static_cast<size_t>(w + 1) / 2);
+        for (int x = w; x < width_; ++x) SetNibble(d, x, white_);
+        break;
+      default:
+        for (int x = 0; x < width_; ++x) SetNibble(d, x, x < w ? bit_index_[(s[x >> 3] >> (7 - (x & 7))) & 1] : white_);
+        break;
+    }
+  }
+
+  const ImageRows& rows_;
+  const std::vector<RgbQuad>& palette_;
+  const bool color256_;
+  const int width_, stride_, white_;
+  NearestColorMap map_;
+  std::vector<uint8_t> ring_;
+  int next_ = 0;
+  uint8_t bit_index_[2] = {0, 0};
 };
 
 // The copy flag for one 2-byte unit: the flag above when it still copies
 // the same value, else the first of the 15 directions that does, else 0
-// (the unit goes to the pixel stream).
-int ChooseFlag(const Bitmap& b, int y, int unit, int above) {
-  auto unit_at = [&](int yy, int u) { return GetLe16(b.Row(yy) + 2 * u); };
-  const uint16_t value = unit_at(y, unit);
+// (the unit goes to the pixel stream). rows[dy] is the row dy lines up.
+int ChooseFlag(const uint8_t* const* rows, int y, int unit, int above) {
+  const uint16_t value = GetLe16(rows[0] + 2 * unit);
   auto qualifies = [&](int flag) {
-    const int sy = y - kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
-    return sy >= 0 && su >= 0 && unit_at(sy, su) == value;
+    const int dy = kMagCopyDy[flag], su = unit - kMagCopyDx[flag];
+    return y - dy >= 0 && su >= 0 && GetLe16(rows[dy] + 2 * su) == value;
   };
   if (above != 0 && qualifies(above)) return above;
   for (int flag = 1; flag <= 15; ++flag)
@@ -260,95 +382,157 @@ int ChooseFlag(const Bitmap& b, int y, int unit, int above) {
   return 0;
 }
 
-MagStreams EncodeStreams(const Bitmap& b, int flag_bytes, int64_t flag_a_size) {
-  MagStreams streams;
-  streams.flag_a.assign(static_cast<size_t>(flag_a_size), 0);
+// Flag A (a bit per flag byte: does it change from the line above) and flag
+// B (the changed flag bytes, XORed); returns how many units no flag could
+// copy, the pixel stream's length in units.
+uint64_t CodeFlags(MagRows& rows, int flag_bytes, int height, std::vector<uint8_t>& flag_a, std::vector<uint8_t>& flag_b) {
+  // Reserved, not touched: a picture that changes little uses little of it.
+  flag_b.reserve(static_cast<size_t>(flag_bytes) * static_cast<size_t>(height) + 1);
   std::vector<uint8_t> previous(static_cast<size_t>(flag_bytes), 0), current(static_cast<size_t>(flag_bytes), 0);
+  uint64_t literals = 0;
   size_t a = 0;
   uint8_t bit = 0x80;
-  for (int y = 0; y < b.Height(); ++y) {
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* at[17] = {};
+    at[0] = rows.Row(y);
+    for (int dy : {1, 2, 4, 8, 16})
+      if (y >= dy) at[dy] = rows.Row(y - dy);
     for (int i = 0; i < flag_bytes; ++i) {
       const uint8_t above = previous[static_cast<size_t>(i)];
-      int flags[2];
-      for (int half = 0; half < 2; ++half) {
-        const int unit = 2 * i + half;
-        flags[half] = ChooseFlag(b, y, unit, half == 0 ? above >> 4 : above & 15);
-        if (flags[half] == 0) {
-          const uint8_t* src = b.Row(y) + 2 * unit;
-          streams.pixels.push_back(src[0]);
-          streams.pixels.push_back(src[1]);
-        }
-      }
-      const uint8_t byte = static_cast<uint8_t>(flags[0] * 16 + flags[1]);
+      const int high = ChooseFlag(at, y, 2 * i, above >> 4);
+      const int low = ChooseFlag(at, y, 2 * i + 1, above & 15);
+      literals += (high == 0) + (low == 0);
+      const uint8_t byte = static_cast<uint8_t>(high * 16 + low);
       current[static_cast<size_t>(i)] = byte;
       if (const uint8_t x = byte ^ above; x != 0) {
-        streams.flag_a[a] |= bit;
-        streams.flag_b.push_back(x);
+        flag_a[a] |= bit;
+        flag_b.push_back(x);
       }
       bit >>= 1;
       if (bit == 0) bit = 0x80, ++a;
     }
     previous.swap(current);
   }
-  if (streams.flag_b.size() & 1) streams.flag_b.push_back(0);
-  return streams;
+  if (flag_b.size() & 1) flag_b.push_back(0);
+  return literals;
+}
+
+// The pixel stream: the units whose flag, replayed from flag A and B, is 0.
+void WritePixelStream(MagRows& rows, int flag_bytes, int height, const std::vector<uint8_t>& flag_a,
+                      const std::vector<uint8_t>& flag_b, std::ostream& out) {
+  std::vector<uint8_t> line(static_cast<size_t>(flag_bytes), 0);
+  std::vector<uint8_t> buffer;
+  buffer.reserve(size_t{1} << 16);
+  size_t a = 0, b = 0;
+  uint8_t bit = 0x80;
+  for (int y = 0; y < height; ++y) {
+    for (int i = 0; i < flag_bytes; ++i) {
+      if (flag_a[a] & bit) line[static_cast<size_t>(i)] ^= flag_b[b++];
+      bit >>= 1;
+      if (bit == 0) bit = 0x80, ++a;
+      const uint8_t flags = line[static_cast<size_t>(i)];
+      for (int half = 0; half < 2; ++half)
+        if ((half == 0 ? flags >> 4 : flags & 15) == 0) {
+          buffer.resize(buffer.size() + 2);
+          rows.Unit(y, 2 * i + half, buffer.data() + buffer.size() - 2);
+        }
+    }
+    if (buffer.size() >= (size_t{1} << 16) - 4 * static_cast<size_t>(flag_bytes) || y + 1 == height) {
+      out.write(reinterpret_cast<const char*>(buffer.data()), static_cast<std::streamsize>(buffer.size()));
+      buffer.clear();
+    }
+  }
+}
+
+// What a MAG file says beside its pixels.
+struct MagFields {
+  std::string user_name;
+  std::string comment;  // odd length
+  bool color256 = false;
+  bool screen_mode_bit0 = false;
+  uint16_t origin_x = 0, origin_y = 0;
+  int width = 0, height = 0;  // width a whole number of groups
+  const std::vector<RgbQuad>* palette = nullptr;
+};
+
+// The whole file; its headers also go to data.
+void WriteMag(MagRows& rows, const MagFields& f, MagData& data, std::ostream& out) {
+  const int w = f.width, h = f.height;
+  const int flag_bytes = f.color256 ? w / 4 : w / 8;
+  const int64_t n = int64_t{flag_bytes} * h;
+  int64_t flag_a_size = (n + 7) / 8;
+  flag_a_size += flag_a_size & 1;
+  const int colors = f.color256 ? 256 : 16;
+  for (size_t i = 0; i < f.user_name.size() && i < 18; ++i)
+    data.file_header[13 + i] = static_cast<uint8_t>(f.user_name[i]);
+  data.width = w;
+  data.height = h;
+
+  std::vector<uint8_t> flag_a(static_cast<size_t>(flag_a_size), 0), flag_b;
+  const uint64_t pixel_bytes = 2 * CodeFlags(rows, flag_bytes, h, flag_a, flag_b);
+  uint8_t* hd = data.mag_header.data();
+  std::memset(hd, 0, 32);
+  PutLe16(hd + 4, f.origin_x);
+  PutLe16(hd + 6, f.origin_y);
+  PutLe16(hd + 8, static_cast<uint32_t>(w + f.origin_x - 1));
+  PutLe16(hd + 10, static_cast<uint32_t>(h + f.origin_y - 1));
+  hd[3] = static_cast<uint8_t>((f.color256 ? 0x80 : 0) | (f.screen_mode_bit0 ? 1 : 0));
+  const uint32_t flag_a_offset = 32 + 3 * static_cast<uint32_t>(colors);
+  PutLe32(hd + 12, flag_a_offset);
+  PutLe32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
+  PutLe32(hd + 20, static_cast<uint32_t>(flag_b.size()));
+  PutLe32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + flag_b.size()));
+  PutLe32(hd + 28, static_cast<uint32_t>(pixel_bytes));
+
+  auto put = [&out](const auto& bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  };
+  put(data.file_header);
+  put(f.comment);
+  out.put(0x1A);
+  put(data.mag_header);
+  std::vector<uint8_t> table;
+  for (int i = 0; i < colors; ++i) {
+    const RgbQuad q = static_cast<size_t>(i) < f.palette->size() ? (*f.palette)[static_cast<size_t>(i)] : RgbQuad{};
+    table.insert(table.end(), {q.green, q.red, q.blue});
+  }
+  put(table);
+  put(flag_a);
+  put(flag_b);
+  WritePixelStream(rows, flag_bytes, h, flag_a, flag_b, out);
 }
 
 }  // namespace
 
 void MagImage::Encode() {
   if (!bitmap_) throw MagOperationError(Tr("not have DIB"));
-  const Bitmap& b = *bitmap_;
-  auto data = std::make_shared<MagData>();
-  const int w = b.Width(), h = b.Height();
-  const int flag_bytes = Color256 ? w / 4 : w / 8;
-  const int64_t n = int64_t{flag_bytes} * h;
-  int64_t flag_a_size = (n + 7) / 8;
-  flag_a_size += flag_a_size & 1;
-  const int colors = Color256 ? 256 : 16;
-  for (size_t i = 0; i < UserName.size() && i < 18; ++i) data->file_header[13 + i] = static_cast<uint8_t>(UserName[i]);
-  data->width = w;
-  data->height = h;
-
-  const MagStreams streams = EncodeStreams(b, flag_bytes, flag_a_size);
-  uint8_t* hd = data->mag_header.data();
-  std::memset(hd, 0, 32);
-  PutLe16(hd + 4, OriginX);
-  PutLe16(hd + 6, OriginY);
-  PutLe16(hd + 8, static_cast<uint32_t>(w + OriginX - 1));
-  PutLe16(hd + 10, static_cast<uint32_t>(h + OriginY - 1));
-  hd[3] = static_cast<uint8_t>((Color256 ? 0x80 : 0) | (ScreenModeBit0 ? 1 : 0));
-  const uint32_t flag_a_offset = 32 + 3 * static_cast<uint32_t>(colors);
-  PutLe32(hd + 12, flag_a_offset);
-  PutLe32(hd + 16, flag_a_offset + static_cast<uint32_t>(flag_a_size));
-  PutLe32(hd + 20, static_cast<uint32_t>(streams.flag_b.size()));
-  PutLe32(hd + 24, flag_a_offset + static_cast<uint32_t>(flag_a_size + streams.flag_b.size()));
-  PutLe32(hd + 28, static_cast<uint32_t>(streams.pixels.size()));
-
-  std::vector<uint8_t>& s = data->stream;
-  s.insert(s.end(), data->file_header.begin(), data->file_header.end());
   if (Comment.size() % 2 == 0) Comment += ' ';
-  s.insert(s.end(), Comment.begin(), Comment.end());
-  s.push_back(0x1A);
-  s.insert(s.end(), data->mag_header.begin(), data->mag_header.end());
-  const auto& palette = b.Palette();
-  for (int i = 0; i < colors; ++i) {
-    const RgbQuad q = static_cast<size_t>(i) < palette.size() ? palette[static_cast<size_t>(i)] : RgbQuad{};
-    s.push_back(q.green);
-    s.push_back(q.red);
-    s.push_back(q.blue);
-  }
-  for (const auto* part : {&streams.flag_a, &streams.flag_b, &streams.pixels}) s.insert(s.end(), part->begin(), part->end());
+  BitmapMagRows rows(*bitmap_);
+  const MagFields fields{UserName, Comment, Color256, ScreenModeBit0, OriginX, OriginY,
+                         bitmap_->Width(), bitmap_->Height(), &bitmap_->Palette()};
+  auto data = std::make_shared<MagData>();
+  StringSink out;
+  WriteMag(rows, fields, *data, out);
+  const std::string bytes = out.Take();
+  data->stream.assign(bytes.begin(), bytes.end());
   data_ = std::move(data);
   modified_ = false;
+}
+
+void WriteMagPicture(const DibImage& image, std::ostream& out) {
+  const ImageRows source(image);
+  MappedMagRows rows(source);
+  MagData data;
+  std::string comment = kMagComment;
+  if (comment.size() % 2 == 0) comment += ' ';
+  const MagFields fields{kMagUserName, comment, rows.Color256(), false, 0, 0, rows.Width(), source.Height(), &rows.Palette()};
+  WriteMag(rows, fields, data, out);
 }
 
 const OutputFormat& MagOutput() {
   static const OutputFormat format{"mag", {}, false, false, false,
                                    [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
-                                     MagImage mag;
-                                     mag.Assign(image);
-                                     mag.SaveToStream(out);
+                                     WriteMagPicture(image, out);
                                    }};
   return format;
 }

@@ -40,13 +40,17 @@ struct MagData {
   int height = 0;
 };
 
+// What a new image says of its maker.
+inline constexpr const char* kMagUserName = ">?\?<";
+inline constexpr const char* kMagComment = "orv's TMAGImage Ver 1.01";
+
 class MagImage {
  public:
   MagImage();
 
   bool Color256 = false;
-  std::string UserName = ">?\?<";
-  std::string Comment = "orv's TMAGImage Ver 1.01";
+  std::string UserName = kMagUserName;
+  std::string Comment = kMagComment;
   bool ScreenModeBit0 = false;
   uint16_t OriginY = 0;
   uint16_t OriginX = 0;
@@ -86,6 +90,10 @@ class MagImage {
   std::optional<Bitmap> bitmap_;
   bool modified_ = false;
 };
+
+// The MAG file of a prepared picture, written as MagImage would write it
+// after Assign(image), without holding the mapped picture or the file.
+void WriteMagPicture(const DibImage& image, std::ostream& out);
 
 // dy (lines up) and dx (units left) of each flag nibble; index 0 is a literal.
 inline constexpr int kMagCopyDy[16] = {0, 0, 0, 0, 1, 1, 2, 2, 2, 4, 4, 4, 8, 8, 8, 16};
