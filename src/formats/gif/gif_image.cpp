@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 
 namespace velmora {
@@ -181,6 +182,7 @@ void FramePixels::Count(const uint8_t* data) const {
 }
 
 void FramePixels::Assign(std::vector<uint8_t> pixels) {
+  borrowed_.reset();
   size_ = pixels.size();
   has_pending_ = false;
   Count(pixels.data());
@@ -197,7 +199,87 @@ void FramePixels::Assign(std::vector<uint8_t> pixels) {
   spool_->file.WriteAt(offset_, pixels.data(), size_);
 }
 
+void FramePixels::Borrow(int width, int height, RowMaker rows) {
+  memory_.clear();
+  memory_.shrink_to_fit();
+  borrowed_ = std::make_unique<Borrowed>();
+  borrowed_->rows = std::move(rows);
+  borrowed_->width = width;
+  borrowed_->full_row.resize(static_cast<size_t>(width));
+  size_ = static_cast<size_t>(width) * static_cast<size_t>(height);
+  has_pending_ = false;
+  histogram_valid_ = false;
+}
+
+void FramePixels::MakeRow(int y, uint8_t* out, bool remapped) const {
+  Borrowed& b = *borrowed_;
+  const size_t w = static_cast<size_t>(b.width);
+  if (b.x == 0 && w == b.full_row.size()) {
+    b.rows(b.y + y, out);
+  } else {
+    b.rows(b.y + y, b.full_row.data());
+    std::memcpy(out, b.full_row.data() + b.x, w);
+  }
+  if (remapped && has_pending_)
+    for (size_t i = 0; i < w; ++i) out[i] = pending_[out[i]];
+}
+
+void FramePixels::Materialise() const {
+  const size_t w = static_cast<size_t>(borrowed_->width);
+  std::vector<uint8_t> all(size_);
+  for (size_t y = 0; w > 0 && y < size_ / w; ++y) MakeRow(static_cast<int>(y), all.data() + y * w, true);
+  borrowed_.reset();
+  memory_ = std::move(all);
+  has_pending_ = false;
+  histogram_valid_ = false;
+}
+
+void FramePixels::Cut(int width, int x, int y, int w, int h) {
+  const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+  if (borrowed_) {
+    borrowed_->x += x;
+    borrowed_->y += y;
+    borrowed_->width = w;
+    size_ = n;
+    histogram_valid_ = false;
+    return;
+  }
+  std::vector<uint8_t> cut(n);
+  ForEachRow(width, [&](int row_y, const uint8_t* row) {
+    if (row_y >= y && row_y < y + h) std::memcpy(cut.data() + static_cast<size_t>(row_y - y) * w, row + x, static_cast<size_t>(w));
+  });
+  Assign(std::move(cut));
+}
+
+void FramePixels::ForEachRow(int width, const std::function<void(int y, const uint8_t* row)>& row) const {
+  if (width <= 0) return;
+  const size_t w = static_cast<size_t>(width), rows = size_ / w;
+  if (borrowed_) {
+    std::vector<uint8_t> made(w);
+    for (size_t y = 0; y < rows; ++y) {
+      MakeRow(static_cast<int>(y), made.data(), true);
+      row(static_cast<int>(y), made.data());
+    }
+    return;
+  }
+  Settle();
+  if (!spool_) {
+    for (size_t y = 0; y < rows; ++y) row(static_cast<int>(y), memory_.data() + y * w);
+    return;
+  }
+  // From the spool a megabyte of rows at a time.
+  const size_t per_block = std::max<size_t>(1, (size_t{1} << 20) / w);
+  std::vector<uint8_t> block;
+  for (size_t y0 = 0; y0 < rows; y0 += per_block) {
+    const size_t n = std::min(per_block, rows - y0);
+    block.resize(n * w);
+    spool_->file.ReadAt(offset_ + y0 * w, block.data(), n * w);
+    for (size_t k = 0; k < n; ++k) row(static_cast<int>(y0 + k), block.data() + k * w);
+  }
+}
+
 void FramePixels::Clear() {
+  borrowed_.reset();
   memory_.clear();
   memory_.shrink_to_fit();
   size_ = 0;
@@ -206,6 +288,12 @@ void FramePixels::Clear() {
 }
 
 uint8_t FramePixels::At(size_t i) const {
+  if (borrowed_) {
+    const size_t w = static_cast<size_t>(borrowed_->width);
+    std::vector<uint8_t> row(w);
+    MakeRow(static_cast<int>(i / w), row.data(), true);
+    return row[i % w];
+  }
   Settle();
   if (!spool_) return memory_[i];
   uint8_t v = 0;
@@ -214,6 +302,16 @@ uint8_t FramePixels::At(size_t i) const {
 }
 
 std::array<uint64_t, 256> FramePixels::Histogram() const {
+  if (!histogram_valid_ && borrowed_) {
+    // Of the rows as made: the remapping still to apply is applied below.
+    stored_histogram_.fill(0);
+    std::vector<uint8_t> row(static_cast<size_t>(borrowed_->width));
+    for (size_t y = 0; !row.empty() && y < size_ / row.size(); ++y) {
+      MakeRow(static_cast<int>(y), row.data(), false);
+      for (uint8_t v : row) ++stored_histogram_[v];
+    }
+    histogram_valid_ = true;
+  }
   if (!histogram_valid_) {
     View view(*this, false);  // settles any remapping and counts
     Count(view.data());
@@ -235,7 +333,7 @@ void FramePixels::Remap(const std::array<uint8_t, 256>& map) {
 }
 
 void FramePixels::Settle() const {
-  if (!has_pending_) return;
+  if (!has_pending_ || borrowed_) return;
   std::vector<uint8_t> loaded;
   uint8_t* data = memory_.data();
   if (spool_) {
@@ -255,6 +353,14 @@ void FramePixels::Settle() const {
 }
 
 FramePixels::View::View(const FramePixels& owner, bool write) : owner_(owner), write_(write), size_(owner.size_) {
+  if (owner.borrowed_ && write) owner.Materialise();
+  if (owner.borrowed_) {
+    const size_t w = static_cast<size_t>(owner.borrowed_->width);
+    loaded_.resize(size_);
+    for (size_t y = 0; w > 0 && y < size_ / w; ++y) owner.MakeRow(static_cast<int>(y), loaded_.data() + y * w, true);
+    data_ = loaded_.data();
+    return;
+  }
   owner.Settle();
   if (write) owner.histogram_valid_ = false;
   if (!owner.spool_) {
@@ -282,43 +388,66 @@ void GifImage::SpoolFrames() {
   if (!spool_) spool_ = std::make_unique<GifPixelSpool>();
 }
 
+namespace {
+
+// One row of a picture as a frame's indexes: its own up to 8 bits; for true
+// colour the 216-colour cube's, +3 rather than the +25 of a nearest level:
+// 0..47 is level 0, 48..98 level 1, ...
+void IndexRow(const ImageRows& b, int y, uint8_t* p) {
+  static const std::array<uint8_t, 256> level = [] {
+    std::array<uint8_t, 256> l{};
+    for (int v = 0; v < 256; ++v) l[static_cast<size_t>(v)] = static_cast<uint8_t>((v + 3) / 51);
+    return l;
+  }();
+  const uint8_t* s = b.Row(y);
+  const int w = b.Width();
+  switch (b.Bits()) {
+    case 8:
+      std::memcpy(p, s, static_cast<size_t>(w));
+      break;
+    case 4:
+      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>((x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+      break;
+    case 1:
+      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>((s[x >> 3] >> (7 - (x & 7))) & 1);
+      break;
+    default:
+      for (int x = 0; x < w; ++x, s += 3) p[x] = static_cast<uint8_t>(36 * level[s[2]] + 6 * level[s[1]] + level[s[0]]);
+      break;
+  }
+}
+
+}  // namespace
+
 int GifImage::AddFrame(const DibImage& dib) {
   // The DIB's rows where they are: a copy of a big picture would double it.
-  const ImageRows b(dib);
+  const auto rows = std::make_shared<const ImageRows>(dib);
+  const ImageRows& b = *rows;
   if (b.Width() > 65535 || b.Height() > 65535)
     throw GifError(Tr("Image of {1} x {2} pixels exceeds the GIF limit of 65535 pixels per side",
                       {std::to_string(b.Width()), std::to_string(b.Height())}));
   auto frame = std::make_unique<GifFrame>(*this);
   frame->width = static_cast<uint16_t>(b.Width());
   frame->height = static_cast<uint16_t>(b.Height());
-  frame->pixels.spool_ = spool_.get();
-  std::vector<uint8_t> pixels(static_cast<size_t>(b.Width()) * b.Height());
-  uint8_t* p = pixels.data();
   if (b.Bits() <= 8) {
     const auto& palette = b.Palette();
     for (size_t i = 0; i < palette.size() && i < 256; ++i)
       frame->local.Add(palette[i].red, palette[i].green, palette[i].blue);
-    for (int y = 0; y < b.Height(); ++y) {
-      const uint8_t* s = b.Row(y);
-      for (int x = 0; x < b.Width(); ++x)
-        *p++ = b.Bits() == 8   ? s[x]
-               : b.Bits() == 4 ? static_cast<uint8_t>((x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4))
-                               : static_cast<uint8_t>((s[x >> 3] >> (7 - (x & 7))) & 1);
-    }
   } else {
     // The 216-colour cube; entries 216..255 only fill the table.
     for (int k = 0; k < 216; ++k)
       frame->local.Add(static_cast<uint8_t>(51 * (k / 36)), static_cast<uint8_t>(51 * ((k / 6) % 6)),
                        static_cast<uint8_t>(51 * (k % 6)));
     for (int k = 216; k < 256; ++k) frame->local.Add(0, 0, 0);
-    for (int y = 0; y < b.Height(); ++y) {
-      const uint8_t* s = b.Row(y);
-      for (int x = 0; x < b.Width(); ++x, s += 3)
-        // +3, not the +25 of a nearest level: 0..47 is level 0, 48..98 level 1, ...
-        *p++ = static_cast<uint8_t>(36 * ((s[2] + 3) / 51) + 6 * ((s[1] + 3) / 51) + (s[0] + 3) / 51);
-    }
   }
-  frame->pixels.Assign(std::move(pixels));
+  if (borrow_) {
+    frame->pixels.Borrow(b.Width(), b.Height(), [rows](int y, uint8_t* out) { IndexRow(*rows, y, out); });
+  } else {
+    frame->pixels.spool_ = spool_.get();
+    std::vector<uint8_t> pixels(static_cast<size_t>(b.Width()) * b.Height());
+    for (int y = 0; y < b.Height(); ++y) IndexRow(b, y, pixels.data() + static_cast<size_t>(y) * b.Width());
+    frame->pixels.Assign(std::move(pixels));
+  }
   if (frame->left + frame->width > screen_width) screen_width = static_cast<uint16_t>(frame->left + frame->width);
   if (frame->top + frame->height > screen_height) screen_height = static_cast<uint16_t>(frame->top + frame->height);
   frames.push_back(std::move(frame));
@@ -600,46 +729,39 @@ void GifImage::Merge(GifFrame& c, GifFrame& p) {
 
 bool GifImage::AllTransparent(const GifFrame& frame) {
   const uint8_t t = static_cast<uint8_t>(frame.TransparentIndex());
-  auto pixels = frame.pixels.Read();
-  return std::all_of(pixels.begin(), pixels.end(), [t](uint8_t px) { return px == t; });
+  bool all = true;
+  frame.pixels.ForEachRow(frame.width, [&](int, const uint8_t* row) {
+    all = all && std::all_of(row, row + frame.width, [t](uint8_t px) { return px == t; });
+  });
+  return all;
 }
 
 void GifImage::Crop(GifFrame& frame) {
   const int t = frame.TransparentIndex();
   const int w = frame.width, h = frame.height;
-  auto pixels = frame.pixels.Read();
-  auto px = [&](int x, int y) { return pixels[static_cast<size_t>(y) * w + x]; };
-  auto column_used = [&](int x, int ya, int yb) {
-    for (int y = ya; y <= yb; ++y)
-      if (px(x, y) != t) return true;
-    return false;
-  };
-  int left = 0;
-  while (left < w && !column_used(left, 0, h - 1)) ++left;
-  if (left == w) {
+  // The box around every pixel that is not the transparent colour.
+  int left = w, right = -1, top = -1, bottom = -1;
+  frame.pixels.ForEachRow(w, [&](int y, const uint8_t* row) {
+    int first = 0;
+    while (first < w && row[first] == t) ++first;
+    if (first == w) return;
+    int last = w - 1;
+    while (row[last] == t) --last;
+    left = std::min(left, first);
+    right = std::max(right, last);
+    if (top < 0) top = y;
+    bottom = y;
+  });
+  if (top < 0) {
     frame.pixels.Clear();
     frame.width = frame.height = 0;
     frame.extensions.clear();
     frame.transparent = false;
     return;
   }
-  int right = w - 1;
-  while (right > left && !column_used(right, 0, h - 1)) --right;
-  auto row_used = [&](int y) {
-    for (int x = left; x <= right; ++x)
-      if (px(x, y) != t) return true;
-    return false;
-  };
-  int top = 0;
-  while (top < h && !row_used(top)) ++top;
-  int bottom = h - 1;
-  while (bottom > top && !row_used(bottom)) --bottom;
   const int nw = right - left + 1, nh = bottom - top + 1;
-  std::vector<uint8_t> cut(static_cast<size_t>(nw) * nh);
-  for (int y = 0; y < nh; ++y)
-    std::copy_n(pixels.begin() + static_cast<std::ptrdiff_t>(top + y) * w + left, nw,
-                cut.begin() + static_cast<std::ptrdiff_t>(y) * nw);
-  frame.pixels.Assign(std::move(cut));
+  if (nw == w && nh == h) return;
+  frame.pixels.Cut(w, left, top, nw, nh);
   frame.left = static_cast<uint16_t>(frame.left + left);
   frame.top = static_cast<uint16_t>(frame.top + top);
   frame.width = static_cast<uint16_t>(nw);
@@ -719,29 +841,35 @@ void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
     }
   };
   emit(clear);
-  auto px = frame.pixels.Read();
-  if (px[0] >= limit) throw GifError(Tr("Color not in color table"));
-  int prefix = px[0];
-  for (size_t i = 1; i < px.size(); ++i) {
-    const int c = px[i];
-    if (c >= limit) throw GifError(Tr("Color not in color table"));
-    const uint32_t key = static_cast<uint32_t>(prefix) * 256 + static_cast<uint32_t>(c);
-    int pos = 0;
-    const int code = table->Find(key, pos);
-    if (code >= 0) {
-      prefix = code;
-      continue;
+  bool first = true;
+  int prefix = 0;
+  frame.pixels.ForEachRow(frame.width, [&](int, const uint8_t* row) {
+    for (int x = 0; x < frame.width; ++x) {
+      const int c = row[x];
+      if (c >= limit) throw GifError(Tr("Color not in color table"));
+      if (first) {
+        prefix = c;
+        first = false;
+        continue;
+      }
+      const uint32_t key = static_cast<uint32_t>(prefix) * 256 + static_cast<uint32_t>(c);
+      int pos = 0;
+      const int code = table->Find(key, pos);
+      if (code >= 0) {
+        prefix = code;
+        continue;
+      }
+      emit(prefix);
+      prefix = c;
+      if (next_free >= 4095) {
+        emit(clear);
+        table->Reset();
+        next_free = clear + 2;
+      } else {
+        table->Insert(pos, key, next_free++);
+      }
     }
-    emit(prefix);
-    prefix = c;
-    if (next_free >= 4095) {
-      emit(clear);
-      table->Reset();
-      next_free = clear + 2;
-    } else {
-      table->Insert(pos, key, next_free++);
-    }
-  }
+  });
   emit(prefix);
   emit(end);
   writer.Finish();
@@ -791,6 +919,7 @@ const OutputFormat& GifOutput() {
   static const OutputFormat format{"gif", {}, false, true, false,
                                    [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
                                      GifImage gif;
+                                     gif.BorrowPictures();
                                      AddFinishedFrame(gif, image, options);
                                      gif.SaveToStream(out);
                                    },

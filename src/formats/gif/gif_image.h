@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <stdexcept>
@@ -92,15 +93,27 @@ class SpoolFile;
 struct GifPixelSpool;
 
 // The colour indexes of a frame, one per pixel, rows top first: in memory,
-// or in the image's spool so that an animation of many frames needs the
-// memory of a few.
+// in the image's spool so that an animation of many frames needs the memory
+// of a few, or made from the picture's rows whenever they are read, so that
+// a single picture is written without a plane of indexes beside it.
 class FramePixels {
  public:
+  // Writes the indexes of one row of the picture (its full width).
+  using RowMaker = std::function<void(int y, uint8_t* indexes)>;
+
   size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
   // Takes new content (handed to the spool when the frame has one).
   void Assign(std::vector<uint8_t> pixels);
+  // Reads the indexes from rows made on demand; the picture behind them
+  // must outlive the frame.
+  void Borrow(int width, int height, RowMaker rows);
+  // Keeps the rectangle at (x, y), w by h, of a frame width wide.
+  void Cut(int width, int x, int y, int w, int h);
   void Clear();
+  // Calls row with each row of indexes, width wide, remapping applied, top
+  // first; y counts from 0.
+  void ForEachRow(int width, const std::function<void(int y, const uint8_t* row)>& row) const;
   // One index.
   uint8_t At(size_t i) const;
   // How many pixels hold each index.
@@ -137,9 +150,20 @@ class FramePixels {
 
  private:
   friend class GifImage;
-  // Applies a noted remapping to the stored pixels.
+  // Applies a noted remapping to the stored pixels (borrowed rows keep it
+  // and apply it as they are read).
   void Settle() const;
   void Count(const uint8_t* data) const;
+  // Borrowed rows: one row of the kept rectangle, raw or remapped.
+  void MakeRow(int y, uint8_t* out, bool remapped) const;
+  // Borrowed rows made into memory, remapped (an Edit of the frame).
+  void Materialise() const;
+  struct Borrowed {
+    RowMaker rows;
+    int x = 0, y = 0, width = 0;  // the kept rectangle; its height is size_ / width
+    std::vector<uint8_t> full_row;
+  };
+  mutable std::unique_ptr<Borrowed> borrowed_;
   mutable std::vector<uint8_t> memory_;
   // The remapping still to apply, and the histogram of the stored pixels.
   mutable std::array<uint8_t, 256> pending_{};
@@ -193,6 +217,9 @@ class GifImage {
   // From now on, frames keep their pixels in a temporary file rather than in
   // memory (an animation of a whole batch); raises platform's FileError.
   void SpoolFrames();
+  // From now on, frames read their indexes from the pictures handed to
+  // AddFrame, which must outlive the image (one picture written at once).
+  void BorrowPictures() { borrow_ = true; }
 
   uint16_t screen_width = 0, screen_height = 0;
   uint8_t screen_packed = 0, background = 0, aspect = 0;
@@ -218,6 +245,7 @@ class GifImage {
   int MaxColorBits() const;
   void WritePixels(std::ostream& out, const GifFrame& frame) const;
   std::unique_ptr<GifPixelSpool> spool_;
+  bool borrow_ = false;
 };
 
 // Appends a prepared image as a frame with its extensions: the loop extension
