@@ -8,7 +8,7 @@
 
 namespace velmora {
 
-Bitmap::Bitmap(int width, int height, Format format, RowOrder order)
+Bitmap::Bitmap(int width, int height, Format format, RowOrder order, Fill fill)
     : width_(width), height_(height), format_(format) {
   CheckImageSize(kModelLimits, width, height, "Bitmap");
   stride_ = RowBytes(width, Bits());
@@ -17,7 +17,11 @@ Bitmap::Bitmap(int width, int height, Format format, RowOrder order)
   step_ = bottom_first ? -stride_ : stride_;
   CheckAllocation(kModelLimits, stride_ * height, "Bitmap");
   // Zero-filled, without touching the pages: a decoder writes them anyway.
-  pixels_ = PixelMemory(static_cast<size_t>(stride_ * height), false);
+  pixels_ = PixelMemory(static_cast<size_t>(stride_ * height), false, fill == Fill::kZeros);
+  if (fill == Fill::kZeros) return;
+  const int64_t used = (int64_t{width} * Bits() + 7) / 8;
+  if (used < stride_)
+    for (int y = 0; y < height; ++y) std::memset(Row(y) + used, 0, static_cast<size_t>(stride_ - used));
 }
 
 Bitmap::Bitmap(const Bitmap& other)
@@ -28,7 +32,7 @@ Bitmap::Bitmap(const Bitmap& other)
       first_(other.first_),
       step_(other.step_),
       palette_(other.palette_),
-      pixels_(other.pixels_.Size(), false) {
+      pixels_(other.pixels_.Size(), false, /*zeroed=*/false) {
   if (other.pixels_.Size()) std::memcpy(pixels_.Data(), other.pixels_.Data(), other.pixels_.Size());
 }
 

@@ -20,9 +20,15 @@ class Bitmap {
 
   enum class RowOrder { kTopFirst, kBottomFirst };
 
+  // What the pixel bytes hold when made: zeros, or whatever is there for a
+  // caller that writes every byte of every row's pixels before reading any
+  // (the padding at the rows' ends is cleared all the same, as a file
+  // written from the rows carries it).
+  enum class Fill { kZeros, kWrittenByCaller };
+
   Bitmap() = default;
   // A zero-filled bitmap; the size is checked against the decoding limits.
-  Bitmap(int width, int height, Format format, RowOrder order = RowOrder::kTopFirst);
+  Bitmap(int width, int height, Format format, RowOrder order = RowOrder::kTopFirst, Fill fill = Fill::kZeros);
 
   int Width() const { return width_; }
   int Height() const { return height_; }

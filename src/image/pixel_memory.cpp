@@ -88,27 +88,27 @@ thread_local PixelBudget* t_budget = nullptr;
 
 void SetThreadPixelBudget(PixelBudget* budget) { t_budget = budget; }
 
-PixelMemory::PixelMemory(size_t size, bool mapped)
+PixelMemory::PixelMemory(size_t size, bool mapped, bool zeroed)
     : size_(size), reserved_(size ? size : 1), mapped_(mapped || size >= kHugeFrom) {
   if (t_budget && size_ >= PixelBudget::kBudgetFrom) {
     t_budget->Acquire(size_);
     budget_ = t_budget;
   }
   try {
-    Allocate();
+    Allocate(zeroed);
   } catch (...) {
     if (budget_) budget_->Release(size_);
     throw;
   }
 }
 
-void PixelMemory::Allocate() {
+void PixelMemory::Allocate(bool zeroed) {
   if (mapped_ && reserved_ >= kHugeFrom) {
     size_t kept_size = 0;
     if (void* p = Kept().Take(reserved_, kept_size)) {
       data_ = static_cast<uint8_t*>(p);
       reserved_ = kept_size;
-      std::memset(data_, 0, size_);
+      if (zeroed) std::memset(data_, 0, size_);
       return;
     }
   }

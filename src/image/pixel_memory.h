@@ -26,8 +26,10 @@ void SetThreadPixelBudget(PixelBudget* budget);
 class PixelMemory {
  public:
   PixelMemory() = default;
-  // Allocates size zero bytes (at least one byte is reserved).
-  PixelMemory(size_t size, bool mapped);
+  // Allocates size zero bytes (at least one byte is reserved); without
+  // zeroed, a mapping taken back from an earlier picture keeps its bytes,
+  // for a caller that writes every one of them.
+  PixelMemory(size_t size, bool mapped, bool zeroed = true);
   ~PixelMemory();
   PixelMemory(PixelMemory&& other) noexcept;
   PixelMemory& operator=(PixelMemory&& other) noexcept;
@@ -40,7 +42,7 @@ class PixelMemory {
   bool Mapped() const { return mapped_; }
 
  private:
-  void Allocate();
+  void Allocate(bool zeroed);
   void Release() noexcept;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;

@@ -486,6 +486,14 @@ TEST(PixelMemoryTest, AKeptMappingComesBackCleared) {
   PixelMemory bigger(kSize * 2, false);
   EXPECT_NE(bigger.Data(), first);
   EXPECT_EQ(0, std::memcmp(bigger.Data(), zeros.data(), zeros.size()));
+  // A bitmap its maker fills takes a mapping as the last picture left it,
+  // all but the padding at its rows' ends, which a BMP would carry.
+  std::memset(again.Data(), 0xA5, again.Size());
+  { PixelMemory gone = std::move(again); }
+  const Bitmap filled(1001, 2094, Bitmap::Format::k24Bit, Bitmap::RowOrder::kBottomFirst, Bitmap::Fill::kWrittenByCaller);
+  EXPECT_EQ(filled.Data(), first);
+  EXPECT_EQ(filled.Row(5)[0], 0xA5);
+  for (int y = 0; y < filled.Height(); ++y) ASSERT_EQ(filled.Row(y)[3003], 0) << y;
   ReleaseKeptPixelMemory();
 }
 

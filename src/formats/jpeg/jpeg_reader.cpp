@@ -163,8 +163,10 @@ class JpegGraphic : public BitmapGraphic {
       }
       // Grey and BGR rows go straight into the bitmap, bottom row first as
       // the DIB it becomes keeps them: no second full copy, no turning over.
+      // libjpeg writes every row, a damaged file's too, or the decode fails
+      // and the bitmap is dropped: its memory need not be cleared first.
       me->bitmap_ = Bitmap(width, height, components == 1 ? Bitmap::Format::k8Bit : Bitmap::Format::k24Bit,
-                           Bitmap::RowOrder::kBottomFirst);
+                           Bitmap::RowOrder::kBottomFirst, Bitmap::Fill::kWrittenByCaller);
       me->sink_->stride = -static_cast<ptrdiff_t>(me->bitmap_.Stride());
       return me->bitmap_.Row(0);
     } catch (...) {
