@@ -123,19 +123,33 @@ void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits)
 }
 
 void GreyLevel(Bitmap& bitmap) {
-  Bitmap copy = bitmap.To24Bit();
-  Bitmap grey(copy.Width(), copy.Height(), Bitmap::Format::k24Bit);
-  for (int y = 0; y < copy.Height(); ++y) {
-    const uint8_t* s = copy.Row(y);
-    uint8_t* d = grey.Row(y);
-    for (int x = 0; x < copy.Width(); ++x) {
-      const long double g = s[x * 3 + 2] * 0.289L + s[x * 3 + 1] * 0.586L + s[x * 3] * 0.114L;
-      long double r = std::nearbyintl(g);
-      r = r < 0 ? 0 : r > 255 ? 255 : r;
-      d[x * 3] = d[x * 3 + 1] = d[x * 3 + 2] = static_cast<uint8_t>(r);
+  if (bitmap.PixelFormat() != Bitmap::Format::k24Bit) bitmap = bitmap.To24Bit();
+  // Each channel's product with its weight as a long double, from a table;
+  // summed in the formula's order and rounded half to even, as nearbyintl
+  // does in the default mode: the same grey as working each pixel out in
+  // full, which took a tenth of a microsecond a pixel.
+  struct Products {
+    long double red[256], green[256], blue[256];
+  };
+  static const Products products = [] {
+    Products p;
+    for (int v = 0; v < 256; ++v) p.red[v] = v * 0.289L, p.green[v] = v * 0.586L, p.blue[v] = v * 0.114L;
+    return p;
+  }();
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    uint8_t* d = bitmap.Row(y);
+    for (int x = 0; x < bitmap.Width(); ++x, d += 3) {
+      const long double g = products.red[d[2]] + products.green[d[1]] + products.blue[d[0]];
+      // g is at least 0 and below 256: its whole part is exact, and so is
+      // what is left of it.
+      const int whole = static_cast<int>(g);
+      const long double rest = g - whole;
+      const int r = std::min(255, whole + (rest > 0.5L || (rest == 0.5L && (whole & 1))));
+      d[0] = d[1] = d[2] = static_cast<uint8_t>(r);
     }
   }
-  bitmap = std::move(grey);
+  // Grey needs no table: a 24-bit picture that carried one drops it.
+  bitmap.SetPalette({});
 }
 
 void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_index) {
@@ -152,7 +166,7 @@ void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_in
     case 2: {
       Bitmap grey = bitmap.To24Bit();
       GreyLevel(grey);
-      capture.Assign(grey);
+      capture.Assign(std::move(grey));
       break;
     }
     default:
@@ -163,12 +177,8 @@ void PreparePixelColor(const Bitmap& bitmap, DibImage& image, int pixel_color_in
 }
 
 void PreparePixelColor(Bitmap&& bitmap, DibImage& image, int pixel_color_index) {
-  if (pixel_color_index == 2) {  // grey works on a copy anyway
-    PreparePixelColor(static_cast<const Bitmap&>(bitmap), image, pixel_color_index);
-    bitmap = Bitmap();
-    return;
-  }
   DibImage capture;
+  if (pixel_color_index == 2) GreyLevel(bitmap);  // in place
   capture.Assign(std::move(bitmap));
   if (pixel_color_index == 0) capture.SetPixelFormat(PixelFormat::k24Bit);
   if (pixel_color_index == 1) capture.SetPixelFormat(PixelFormat::k8Bit);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstring>
 #include <random>
 
@@ -143,6 +145,19 @@ TEST(GreyLevelTest, WeightsSumToPointNineEightNine) {
   EXPECT_EQ(b.GetPixel(1, 0), MakeColor(74, 74, 74));
   EXPECT_EQ(b.GetPixel(2, 0), MakeColor(149, 149, 149));
   EXPECT_EQ(b.GetPixel(3, 0), MakeColor(29, 29, 29));
+  // Every red and green beside a few blues: the grey of the formula worked
+  // out in full for each pixel.
+  for (int blue : {0, 1, 127, 128, 254, 255}) {
+    Bitmap all(256, 256, Bitmap::Format::k24Bit);
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x) all.SetPixel(x, y, MakeColor(x, y, blue));
+    GreyLevel(all);
+    for (int y = 0; y < 256; ++y)
+      for (int x = 0; x < 256; ++x) {
+        const long double g = std::nearbyintl(x * 0.289L + y * 0.586L + blue * 0.114L);
+        ASSERT_EQ(all.Row(y)[3 * x], static_cast<uint8_t>(g)) << x << "," << y << "," << blue;
+      }
+  }
 }
 
 TEST(PreparePixelColorTest, EachChoiceGivesItsFormat) {
