@@ -350,7 +350,7 @@ void DibImage::UniqueDIB() {
   copy->use_fmo = storage_->use_fmo;
   copy->parts.header = storage_->parts.header;
   copy->parts.table = storage_->parts.table;
-  copy->parts.bits = PixelMemory(storage_->ImageSize(), copy->use_fmo);
+  copy->parts.bits = PixelMemory(storage_->ImageSize(), copy->use_fmo, /*zeroed=*/false);  // copied over whole
   if (storage_->ImageSize()) std::memcpy(copy->parts.bits.Data(), storage_->parts.bits.Data(), storage_->ImageSize());
   storage_ = std::move(copy);
 }
@@ -475,6 +475,14 @@ void DibImage::SetPixelFormat(PixelFormat target) {
       work = Convert1BitRGBTo8BitRGB(base(), fmo);
     } else if (from_bits == 4 && to_bits == 8) {
       work = Convert4BitRGBTo8BitRGB(base(), fmo);
+    } else if (from_bits == 24 && (to_bits == 8 || to_bits == 4) && !work && target != PixelFormat::k8BitRLE &&
+               target != PixelFormat::k4BitRLE) {
+      // The storage is ours alone (made so above) and nothing below can
+      // raise before it takes the result: the picture is quantized over its
+      // own rows instead of beside them.
+      ProgressSteps* steps = progress ? &*progress : nullptr;
+      work = to_bits == 8 ? ConvertTrueColorTo8BitRGBLowInPlace(storage_->parts, steps)
+                          : ConvertTrueColorTo4BitRGBLowInPlace(storage_->parts, steps);
     } else if (from_bits == 24 && to_bits == 8) {
       work = ConvertTrueColorTo8BitRGBLow(base(), progress ? &*progress : nullptr, fmo);
     } else if (from_bits == 24 && to_bits == 4) {

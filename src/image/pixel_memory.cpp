@@ -1,6 +1,9 @@
 #include "image/pixel_memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdlib>
 #include <cstring>
@@ -120,6 +123,19 @@ void PixelMemory::Allocate(bool zeroed) {
   } else {
     data_ = static_cast<uint8_t*>(std::calloc(reserved_, 1));
     if (!data_) throw std::bad_alloc();
+  }
+}
+
+void PixelMemory::Shrink(size_t size) {
+  if (size >= size_) return;
+  if (budget_) budget_->Release(size_ - size);
+  size_ = size;
+  if (!mapped_) return;  // a small picture on the heap keeps its block
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t keep = std::max(page, (size + page - 1) / page * page);
+  if (keep < reserved_) {
+    munmap(data_ + keep, reserved_ - keep);
+    reserved_ = keep;
   }
 }
 

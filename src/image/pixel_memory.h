@@ -36,6 +36,10 @@ class PixelMemory {
   PixelMemory(const PixelMemory&) = delete;
   PixelMemory& operator=(const PixelMemory&) = delete;
 
+  // Keeps the first size bytes (no more than now) and gives back the pages
+  // beyond them, and their share of the budget.
+  void Shrink(size_t size);
+
   uint8_t* Data() { return data_; }
   const uint8_t* Data() const { return data_; }
   size_t Size() const { return size_; }

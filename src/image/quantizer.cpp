@@ -1,6 +1,7 @@
 #include "image/quantizer.h"
 
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -97,7 +98,10 @@ class SplitTree {
   int count_ = 0;
 };
 
-DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressSteps* progress, bool use_fmo) {
+// With reuse (src's own memory), the result is written over src's rows;
+// nothing is changed before everything that can raise is done.
+DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressSteps* progress, bool use_fmo,
+                  PixelMemory* reuse) {
   if (src.header.biBitCount != 24 || src.header.biCompression != 0)
     throw DibTypeError(Tr("{1}: Invalid Bitcount", {name}));
   const int width = src.Width();
@@ -139,9 +143,17 @@ DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressStep
 
   const int bits = depth == 8 ? 8 : 4;
   const int64_t dst_stride = RowBytes(width, bits);
-  out.bits = PixelMemory(static_cast<size_t>(dst_stride * height), use_fmo);
+  const size_t dst_size = static_cast<size_t>(dst_stride * height);
+  const uint8_t* from = src.bits.Data();
+  if (reuse)
+    out.bits = std::move(*reuse);
+  else
+    out.bits = PixelMemory(dst_size, use_fmo);
+  const int64_t used = (int64_t{width} * bits + 7) / 8;
   for (int y = 0; y < height; ++y) {
-    const uint8_t* p = src.bits.Data() + src_stride * y;
+    // In place, a row's indexes land at or before its first pixel, after the
+    // rows already read, and each before the pixels still to read.
+    const uint8_t* p = from + src_stride * y;
     uint8_t* d = out.bits.Data() + dst_stride * y;
     for (int x = 0; x < width; ++x, p += 3) {
       const uint8_t index = lookup[CellIndex(p[2], p[1], p[0])];
@@ -152,7 +164,10 @@ DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressStep
       else
         d[x >> 1] = static_cast<uint8_t>(index << 4);
     }
+    // Over a reused row the padding held pixels; a new one's is zero.
+    if (reuse) std::memset(d + used, 0, static_cast<size_t>(dst_stride - used));
   }
+  if (reuse) out.bits.Shrink(dst_size);
   out.header.biBitCount = static_cast<uint16_t>(bits);
   out.header.biCompression = 0;
   out.header.biSizeImage = 0;
@@ -163,11 +178,19 @@ DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressStep
 }  // namespace
 
 DibParts ConvertTrueColorTo8BitRGBLow(const DibParts& src, ProgressSteps* progress, bool use_fmo) {
-  return Quantize(src, 8, "ConvertTrueColorTo8BitRGBLow", progress, use_fmo);
+  return Quantize(src, 8, "ConvertTrueColorTo8BitRGBLow", progress, use_fmo, nullptr);
 }
 
 DibParts ConvertTrueColorTo4BitRGBLow(const DibParts& src, ProgressSteps* progress, bool use_fmo) {
-  return Quantize(src, 4, "ConvertTrueColorTo4BitRGBLow", progress, use_fmo);
+  return Quantize(src, 4, "ConvertTrueColorTo4BitRGBLow", progress, use_fmo, nullptr);
+}
+
+DibParts ConvertTrueColorTo8BitRGBLowInPlace(DibParts& src, ProgressSteps* progress) {
+  return Quantize(src, 8, "ConvertTrueColorTo8BitRGBLow", progress, false, &src.bits);
+}
+
+DibParts ConvertTrueColorTo4BitRGBLowInPlace(DibParts& src, ProgressSteps* progress) {
+  return Quantize(src, 4, "ConvertTrueColorTo4BitRGBLow", progress, false, &src.bits);
 }
 
 }  // namespace velmora

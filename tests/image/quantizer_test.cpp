@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <random>
 #include <set>
@@ -112,6 +113,30 @@ TEST(QuantizerTest, RefusesNonTrueColourSource) {
     FAIL();
   } catch (const DibTypeError& e) {
     EXPECT_STREQ(e.what(), "ConvertTrueColorTo4BitRGBLow: Invalid Bitcount");
+  }
+}
+
+// Quantized over its own rows (as SetPixelFormat does to a picture of its
+// own), a picture comes out as the conversion beside it makes it: both
+// depths, a width whose rows are padded, memory big enough to be mapped (and
+// given back in part).
+TEST(QuantizerTest, InPlaceMatchesTheConversionBesideIt) {
+  for (int bits : {8, 4}) {
+    DibImage image = test::DibOf(test::RgbBitmap(1001, 1500, [](int x, int y) {
+      return MakeColor(x * 5 % 256, y * 7 % 256, x * y % 256);
+    }));
+    DibParts copy;
+    copy.header = image.Header();
+    copy.table = image.Table();
+    copy.bits = PixelMemory(image.ImageSize(), false);
+    std::memcpy(copy.bits.Data(), image.Bits(), image.ImageSize());
+    const DibParts beside = bits == 8 ? ConvertTrueColorTo8BitRGBLow(copy, nullptr, false)
+                                      : ConvertTrueColorTo4BitRGBLow(copy, nullptr, false);
+    image.SetPixelFormat(bits == 8 ? PixelFormat::k8Bit : PixelFormat::k4Bit);
+    ASSERT_EQ(image.ImageSize(), beside.ImageSize()) << bits;
+    EXPECT_EQ(0, std::memcmp(image.Bits(), beside.bits.Data(), beside.ImageSize())) << bits;
+    EXPECT_EQ(static_cast<uint32_t>(image.PaletteSize()), beside.header.biClrUsed);
+    EXPECT_EQ(0, std::memcmp(image.Table().data(), beside.table.data(), sizeof(RgbQuad) * 256));
   }
 }
 
