@@ -224,10 +224,14 @@ void FramePixels::MakeRow(int y, uint8_t* out, bool remapped) const {
     for (size_t i = 0; i < w; ++i) out[i] = pending_[out[i]];
 }
 
-void FramePixels::Materialise() const {
+void FramePixels::MakeAll(uint8_t* out) const {
   const size_t w = static_cast<size_t>(borrowed_->width);
+  for (size_t y = 0; w > 0 && y < size_ / w; ++y) MakeRow(static_cast<int>(y), out + y * w, true);
+}
+
+void FramePixels::Materialise() const {
   std::vector<uint8_t> all(size_);
-  for (size_t y = 0; w > 0 && y < size_ / w; ++y) MakeRow(static_cast<int>(y), all.data() + y * w, true);
+  MakeAll(all.data());
   borrowed_.reset();
   memory_ = std::move(all);
   has_pending_ = false;
@@ -355,9 +359,8 @@ void FramePixels::Settle() const {
 FramePixels::View::View(const FramePixels& owner, bool write) : owner_(owner), write_(write), size_(owner.size_) {
   if (owner.borrowed_ && write) owner.Materialise();
   if (owner.borrowed_) {
-    const size_t w = static_cast<size_t>(owner.borrowed_->width);
     loaded_.resize(size_);
-    for (size_t y = 0; w > 0 && y < size_ / w; ++y) owner.MakeRow(static_cast<int>(y), loaded_.data() + y * w, true);
+    owner.MakeAll(loaded_.data());
     data_ = loaded_.data();
     return;
   }

@@ -156,6 +156,8 @@ class FramePixels {
   void Count(const uint8_t* data) const;
   // Borrowed rows: one row of the kept rectangle, raw or remapped.
   void MakeRow(int y, uint8_t* out, bool remapped) const;
+  // Every borrowed row, remapped, into out.
+  void MakeAll(uint8_t* out) const;
   // Borrowed rows made into memory, remapped (an Edit of the frame).
   void Materialise() const;
   struct Borrowed {
