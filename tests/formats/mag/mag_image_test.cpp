@@ -195,21 +195,26 @@ TEST(MagImageTest, PhotoRoundTripsAtBothDepths) {
 // The writer's file, coded from rows mapped and padded as they are read, is
 // the one the image model writes: every depth, a width that needs padding and
 // more rows than the writer keeps. The photo is inverted so that the white
-// its padding takes is not the first entry of any table.
+// its padding takes is not the first entry of any table; once it ends in
+// white columns (the padding is copied from them), once not (it is written).
 TEST(MagImageTest, PictureWriterMatchesTheImage) {
   Loader loader;
   Bitmap photo;
   loader.LoadFile(std::string(VELMORA_SOURCE_DIR) + "/samples/photo.jpg")->AssignTo(photo);
-  const DibImage cropped = test::DibOf(test::RgbBitmap(101, 40, [&](int x, int y) { return photo.GetPixel(x, y) ^ 0xFFFFFF; }));
-  for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k8Bit, PixelFormat::k24Bit}) {
-    DibImage reduced;
-    reduced.Assign(cropped);
-    if (f != PixelFormat::k24Bit) reduced.SetPixelFormat(f);
-    MagImage mag;
-    mag.Assign(reduced);
-    std::ostringstream out;
-    WriteMagPicture(reduced, out);
-    EXPECT_EQ(test::Bytes(out.str()), SaveMag(mag)) << static_cast<int>(f);
+  for (bool white_edge : {false, true}) {
+    const DibImage cropped = test::DibOf(test::RgbBitmap(93, 40, [&](int x, int y) {
+      return white_edge && x >= 88 ? MakeColor(255, 255, 255) : photo.GetPixel(x, y) ^ 0xFFFFFF;
+    }));
+    for (PixelFormat f : {PixelFormat::k1Bit, PixelFormat::k4Bit, PixelFormat::k8Bit, PixelFormat::k24Bit}) {
+      DibImage reduced;
+      reduced.Assign(cropped);
+      if (f != PixelFormat::k24Bit) reduced.SetPixelFormat(f);
+      MagImage mag;
+      mag.Assign(reduced);
+      std::ostringstream out;
+      WriteMagPicture(reduced, out);
+      EXPECT_EQ(test::Bytes(out.str()), SaveMag(mag)) << static_cast<int>(f) << " " << white_edge;
+    }
   }
 }
 
