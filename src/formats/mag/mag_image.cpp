@@ -347,12 +347,8 @@ class MappedMagRows : public MagRows {
         std::memcpy(d, s, static_cast<size_t>(w));
         std::memset(d + w, white_, static_cast<size_t>(width_ - w));
         break;
-      case 4:
-        std::memcpy(d, s, static_cast<size_t>(w + 1) / 2);
-        for (int x = w; x < width_; ++x) SetNibble(d, x, white_);
-        break;
-      default:
-        for (int x = 0; x < width_; ++x) SetNibble(d, x, x < w ? bit_index_[(s[x >> 3] >> (7 - (x & 7))) & 1] : white_);
+      default:  // 4 and 1 bit, a nibble at a time
+        for (int x = 0; x < width_; ++x) SetNibble(d, x, Index(s, x));
         break;
     }
   }
