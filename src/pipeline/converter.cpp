@@ -509,11 +509,14 @@ void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture
       if (ready) {
         // Made aside: written as made, or its failure raised where one job
         // would have raised it.
-        WriteOutput(source, writer.extension, [&](std::ostream& out) {
-          if (ready->encode_errors[k]) std::rethrow_exception(ready->encode_errors[k]);
-          out.write(ready->bytes[k].data(), static_cast<std::streamsize>(ready->bytes[k].size()));
-        });
-        spare_strings_.Give(std::move(ready->bytes[k]));
+        WriteOutput(
+            source, writer.extension,
+            [&](std::ostream& out) {
+              if (ready->encode_errors[k]) std::rethrow_exception(ready->encode_errors[k]);
+              out.write(ready->bytes[k].data(), static_cast<std::streamsize>(ready->bytes[k].size()));
+            },
+            false, &ready->pending[k]);
+        if (ready->bytes[k].capacity() > 0) spare_strings_.Give(std::move(ready->bytes[k]));
         ready->bytes[k] = std::string();
       } else {
         WriteOutput(source, writer.extension, [&](std::ostream& out) { writer.encode(picture.image, context, out); });
@@ -541,7 +544,8 @@ void Converter::DecideFate(const std::string& source, bool clip) {
 }
 
 void Converter::WriteOutput(const std::string& source, const std::string& extension,
-                            const std::function<void(std::ostream&)>& encode, bool combined) {
+                            const std::function<void(std::ostream&)>& encode, bool combined,
+                            platform::PendingFile* pending) {
   ResolveOutputPath(source, extension, combined);
   if (!output_allowed_) {
     outcome_.incomplete = true;
@@ -554,7 +558,10 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
     return;
   }
   if (!naming_.folder_base.empty() && settings_.S_folder) platform::MakeFolders(FolderOf(output_path_));
-  platform::WriteFileAtomically(output_path_, encode);
+  if (pending && pending->Valid())
+    platform::CommitFileAtomically(output_path_, *pending);
+  else
+    platform::WriteFileAtomically(output_path_, encode);
   written_.push_back(output_path_);
   guard_.Written(output_path_, source);
   const auto info = platform::LookUp(output_path_);

@@ -4,9 +4,8 @@
 // everything it asks of the user goes through the ports.
 #pragma once
 
-#include <chrono>
-
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -25,6 +24,7 @@
 #include "pipeline/settings.h"
 #include "pipeline/source_fate.h"
 #include "pipeline/writers.h"
+#include "platform/platform.h"
 
 namespace velmora {
 
@@ -126,7 +126,8 @@ class Converter {
     std::exception_ptr error;  // the load or preparation failed
     std::vector<std::string> warnings;
     PreparedPicture picture;   // the image kept only for the combined outputs
-    std::vector<std::string> bytes;                 // per writer: the encoded file
+    std::vector<platform::PendingFile> pending;     // per writer: the encoded file, on disk
+    std::vector<std::string> bytes;                 // per writer: the encoded file, where it could not be
     std::vector<std::exception_ptr> encode_errors;  // per writer: why it could not be encoded
     double decode_ms = 0, encode_ms = 0;
     int out_width = 0, out_height = 0;  // the prepared size, once the image is dropped
@@ -168,15 +169,17 @@ class Converter {
   PreparedPicture LoadAndPrepare(const std::string& source, bool clip, const std::string& shown_name);
   void WriteOutputs(const std::string& source, PreparedPicture& picture, Prepared* ready);
   void DecideFate(const std::string& source, bool clip);
+  // pending, when valid, holds the file already encoded.
   void WriteOutput(const std::string& source, const std::string& extension,
-                   const std::function<void(std::ostream&)>& encode, bool combined = false);
+                   const std::function<void(std::ostream&)>& encode, bool combined = false,
+                   platform::PendingFile* pending = nullptr);
 
   // Several sources at once (converter_jobs.cpp): each made aside, all
   // committed in order. progress_max and first_position drive the bar.
   void ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position);
   void ConvertGroupAside(const std::vector<std::string>& files, int progress_max, size_t first_position);
-  Prepared PrepareAside(const std::string& source, const Settings& settings, ColorValue picked, int x_point,
-                        int y_point, bool gif_combined, bool pdf_combined) const;
+  Prepared PrepareAside(const std::string& source, const Settings& settings, const NamingContext& naming,
+                        ColorValue picked, int x_point, int y_point, bool gif_combined, bool pdf_combined) const;
 
   Settings& settings_;
   UserInterface& ui_;

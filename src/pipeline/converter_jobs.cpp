@@ -1,6 +1,7 @@
 // Several sources at once: each is loaded, prepared and encoded on a worker
 // while the batch's thread commits the ones before it, in order, as one job
 // would have.
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <future>
@@ -13,6 +14,12 @@
 #include "platform/platform.h"
 
 namespace velmora {
+namespace {
+
+// Free space below which no encoded file is written ahead of its commit.
+constexpr uint64_t kPendingHeadroom = uint64_t{1} << 30;
+
+}  // namespace
 
 size_t Converter::Prepared::EncodedBytes() const {
   size_t n = 0;
@@ -39,6 +46,7 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
   // The workers see the settings as they are when the group starts; the
   // commits below read them live, as one job does.
   const Settings snapshot = settings_;
+  const NamingContext naming = naming_;
   const ColorValue picked = picked_color_;
   const int x_point = x_point_, y_point = y_point_;
   const bool gif_combined = animated_gif_ != nullptr, pdf_combined = combined_pdf_ != nullptr;
@@ -58,7 +66,7 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
     while (launched < files.size() && ahead.size() < static_cast<size_t>(jobs_)) {
       ahead.push_back(pool.Submit<Prepared>([&, file = files[launched], index = launched] {
         budget.StartJob(index);
-        Prepared p = PrepareAside(file, snapshot, picked, x_point, y_point, gif_combined, pdf_combined);
+        Prepared p = PrepareAside(file, snapshot, naming, picked, x_point, y_point, gif_combined, pdf_combined);
         budget.EndJob(p.EncodedBytes());
         return p;
       }));
@@ -86,8 +94,9 @@ void Converter::ConvertGroupAside(const std::vector<std::string>& files, int pro
   for (auto& f : ahead) f.wait();
 }
 
-Converter::Prepared Converter::PrepareAside(const std::string& source, const Settings& settings, ColorValue picked,
-                                            int x_point, int y_point, bool gif_combined, bool pdf_combined) const {
+Converter::Prepared Converter::PrepareAside(const std::string& source, const Settings& settings,
+                                            const NamingContext& naming, ColorValue picked, int x_point, int y_point,
+                                            bool gif_combined, bool pdf_combined) const {
   Prepared p;
   try {
     // Our own temporaries are refused when committed; nothing to make.
@@ -101,6 +110,15 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
     p.decode_ms = MillisecondsSince(started);
     const auto encoding = std::chrono::steady_clock::now();
     const WriterContext context{settings, picked, p.picture.frame, p.picture.extras};
+    // Pending files fill the disk ahead of the commits; on a disk with
+    // less room than all of them could take, the files wait in memory, so
+    // that it fills in the batch's order and the same outputs fail as with
+    // one job.
+    size_t outputs = 0;
+    for (const FormatWriter& writer : writers_) outputs += writer.ticked(settings) && writer.encode;
+    const uint64_t room = std::max<uint64_t>(kPendingHeadroom, uint64_t{4} * static_cast<uint64_t>(jobs_) * outputs *
+                                                                   (p.picture.image.ImageSize() + (64 << 10)));
+    p.pending.resize(writers_.size());
     p.bytes.resize(writers_.size());
     p.encode_errors.resize(writers_.size());
     for (size_t k = 0; k < writers_.size(); ++k) {
@@ -108,6 +126,19 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
       if (!writer.ticked(settings) || !writer.encode) continue;
       if ((writer.extension == "gif" && gif_combined) || (writer.extension == "pdf" && pdf_combined)) continue;
       try {
+        // Written where the output will most likely be named, the commit
+        // only names it: no copy in memory, no second pass over the bytes.
+        // Where it cannot be (a folder still to be made, a full disk, a file
+        // system without unnamed files), it waits in memory, and the commit
+        // meets any trouble where one job would.
+        const std::string folder = FolderOf(OutputPathFor(settings, naming, source, writer.extension, false));
+        if (!folder.empty()) {
+          platform::PendingFile file(folder, room);
+          if (file.Valid() && file.Write([&](std::ostream& out) { writer.encode(p.picture.image, context, out); })) {
+            p.pending[k] = std::move(file);
+            continue;
+          }
+        }
         // Room for as many bytes as the picture holds, which most files
         // never touch: reserved, not yet memory, and the file does not grow
         // by doubling (a copy, old and new held at once) on its way there.

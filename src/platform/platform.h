@@ -121,6 +121,40 @@ std::string ErrnoText(int err);
 // the path and the reason.
 void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write);
 
+// An output written before it is known whether and under which name it is
+// kept: an unnamed file in the folder it most likely goes to, synced once
+// written, so that committing it only gives it its name. Nothing of it is
+// left on disk if it is dropped or the process ends, however it ends.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  // Opens one in folder; Valid() is false when the folder cannot hold one
+  // (no such folder, no access, a file system without unnamed files) or
+  // its file system has less than room bytes free.
+  explicit PendingFile(const std::string& folder, uint64_t room = 0);
+  ~PendingFile();
+  PendingFile(PendingFile&& other) noexcept;
+  PendingFile& operator=(PendingFile&& other) noexcept;
+
+  bool Valid() const { return fd_ >= 0; }
+  // Writes and syncs the file. False, the file dropped, when the disk
+  // refused the bytes; an exception of write() passes through (the file
+  // dropped too).
+  bool Write(const std::function<void(std::ostream&)>& write);
+
+ private:
+  friend void CommitFileAtomically(const std::string& path, PendingFile& file);
+  void Drop();
+  int fd_ = -1;
+  dev_t device_ = 0;
+};
+
+// Gives a valid pending file the name path with WriteFileAtomically's
+// promises and errors: the same checks of the target, renamed over it,
+// a replaced file's permissions kept. On another file system its bytes are
+// copied. The pending file is closed once named or copied.
+void CommitFileAtomically(const std::string& path, PendingFile& file);
+
 // Whether a file name is one of the temporaries WriteFileAtomically makes
 // (".NAME.velmora-XXXXXX"), left behind by a run that was killed.
 bool IsOurTemporary(const std::string& file_name);

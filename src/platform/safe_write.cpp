@@ -2,6 +2,7 @@
 // beside the target, synced, then renamed over it.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,12 +12,13 @@
 #include <ostream>
 #include <random>
 #include <streambuf>
+#include <utility>
 
-#include "base/paths.h"
 #include "base/messages.h"
+#include "base/paths.h"
 #include "platform/fd_buffer.h"
-#include "platform/unique_fd.h"
 #include "platform/platform.h"
+#include "platform/unique_fd.h"
 
 namespace velmora::platform {
 namespace {
@@ -104,17 +106,24 @@ void RemoveTemporariesNow() noexcept {
     if (slot.state.load(std::memory_order_acquire) == 2) unlink(slot.path);
 }
 
+namespace {
+
 constexpr const char* kCannotCreate = N_("Cannot create file \"{1}\": {2}");
 constexpr const char* kCannotWrite = N_("Cannot write file \"{1}\": {2}");
 
-void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
-  const std::string parent = FolderOf(path);
-  const std::string folder = parent.empty() ? "." : parent.size() == 1 ? parent : parent.substr(0, parent.size() - 1);
-  const std::string name = FileNameOf(path);
-
-  struct stat existing;
-  mode_t keep_mode = 0;
+// What is known of a target before anything is written.
+struct Target {
+  std::string folder, name;
   bool replacing = false;
+  mode_t keep_mode = 0;
+};
+
+Target CheckTarget(const std::string& path) {
+  const std::string parent = FolderOf(path);
+  Target t;
+  t.folder = parent.empty() ? "." : parent.size() == 1 ? parent : parent.substr(0, parent.size() - 1);
+  t.name = FileNameOf(path);
+  struct stat existing;
   if (stat(path.c_str(), &existing) == 0) {
     if (S_ISDIR(existing.st_mode)) throw FileError(Tr("Cannot create file \"{1}\": it is a folder", {path}));
     if (!S_ISREG(existing.st_mode))
@@ -123,34 +132,56 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
     // would pass an access() test, so the mode bits decide too).
     if ((existing.st_mode & 0222) == 0 || (access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)))
       throw FileError(Tr("Cannot replace \"{1}\": the file is read-only", {path}));
-    replacing = true;
-    keep_mode = existing.st_mode & 07777;
+    t.replacing = true;
+    t.keep_mode = existing.st_mode & 07777;
   }
+  return t;
+}
 
-  std::string temp;
-  UniqueFd fd;
-  TemporaryGuard guard;
-  for (int attempt = 0; attempt < 100 && !fd.valid(); ++attempt) {
-    temp = folder + "/" + TemporaryName(name);
+// Makes a temporary beside the target with make(temp path), retrying names
+// taken; returns its path, or "" with errno set by the failing make.
+std::string MakeTemporary(const Target& t, TemporaryGuard& guard, const std::function<bool(const std::string&)>& make) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string temp = t.folder + "/" + TemporaryName(t.name);
     // Registered before it exists, so that a signal arriving right after the
     // file appears still finds it.
     guard.Set(temp);
-    // 0666 lets the umask decide a new file's permissions, as for any program.
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (!fd.valid()) {
-      const int err = errno;
-      guard.Clear();
-      errno = err;
-      if (err != EEXIST) break;
-    }
+    if (make(temp)) return temp;
+    const int err = errno;
+    guard.Clear();
+    errno = err;
+    if (err != EEXIST) break;
   }
+  return {};
+}
+
+void RenameOver(const std::string& temp, const std::string& path, const Target& t) {
+  if (rename(temp.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    unlink(temp.c_str());
+    throw FileError(Tr(kCannotCreate, {path, ErrnoText(err)}));
+  }
+  SyncFolder(t.folder);
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::function<void(std::ostream&)>& write) {
+  const Target target = CheckTarget(path);
+  UniqueFd fd;
+  TemporaryGuard guard;
+  const std::string temp = MakeTemporary(target, guard, [&](const std::string& name) {
+    // 0666 lets the umask decide a new file's permissions, as for any program.
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return fd.valid();
+  });
   if (!fd.valid()) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
   auto fail = [&](const char* what, int err) {
     fd.Close();
     unlink(temp.c_str());
     throw FileError(Tr(what, {path, ErrnoText(err)}));
   };
-  if (replacing && fchmod(fd.get(), keep_mode) != 0) fail(kCannotCreate, errno);
+  if (target.replacing && fchmod(fd.get(), target.keep_mode) != 0) fail(kCannotCreate, errno);
   FdBuffer buffer(fd.get());
   {
     std::ostream out(&buffer);
@@ -172,12 +203,102 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
     unlink(temp.c_str());
     throw FileError(Tr(kCannotWrite, {path, ErrnoText(err)}));
   }
-  if (rename(temp.c_str(), path.c_str()) != 0) {
-    const int err = errno;
-    unlink(temp.c_str());
-    throw FileError(Tr(kCannotCreate, {path, ErrnoText(err)}));
+  RenameOver(temp, path, target);
+}
+
+PendingFile::PendingFile(const std::string& folder, uint64_t room) {
+  // 0666 and the umask, as WriteFileAtomically's temporaries; readable back
+  // for a commit that must copy it.
+  fd_ = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+  struct stat st;
+  struct statvfs fs;
+  if (fd_ >= 0 && fstat(fd_, &st) == 0 && fstatvfs(fd_, &fs) == 0 &&
+      static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize >= room) {
+    device_ = st.st_dev;
+  } else {
+    Drop();
   }
-  SyncFolder(folder);
+}
+
+PendingFile::~PendingFile() { Drop(); }
+
+PendingFile::PendingFile(PendingFile&& other) noexcept : fd_(std::exchange(other.fd_, -1)), device_(other.device_) {}
+
+PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
+  if (this != &other) {
+    Drop();
+    fd_ = std::exchange(other.fd_, -1);
+    device_ = other.device_;
+  }
+  return *this;
+}
+
+void PendingFile::Drop() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool PendingFile::Write(const std::function<void(std::ostream&)>& write) {
+  if (fd_ < 0) return false;
+  FdBuffer buffer(fd_);
+  {
+    std::ostream out(&buffer);
+    try {
+      write(out);
+      out.flush();
+    } catch (...) {
+      const bool disk = buffer.Error() != 0;
+      Drop();
+      if (disk) return false;
+      throw;
+    }
+    if (buffer.Error() || !out) {
+      Drop();
+      return false;
+    }
+  }
+  // Synced here, on the worker, so that naming it later is all the commit does.
+  if (fsync(fd_) != 0) {
+    Drop();
+    return false;
+  }
+  return true;
+}
+
+void CommitFileAtomically(const std::string& path, PendingFile& file) {
+  const Target target = CheckTarget(path);
+  if (!file.Valid()) throw FileError(Tr(kCannotWrite, {path, ErrnoText(EBADF)}));
+  struct stat folder;
+  if (stat(target.folder.c_str(), &folder) == 0 && folder.st_dev == file.device_) {
+    if (target.replacing && fchmod(file.fd_, target.keep_mode) != 0)
+      throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
+    // An unnamed file gets a name through its descriptor's entry in /proc
+    // (linkat's AT_EMPTY_PATH would need a privilege).
+    const std::string self = "/proc/self/fd/" + std::to_string(file.fd_);
+    TemporaryGuard guard;
+    const std::string temp = MakeTemporary(target, guard, [&](const std::string& name) {
+      return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    });
+    if (!temp.empty()) {
+      RenameOver(temp, path, target);
+      file.Drop();
+      return;
+    }
+  }
+  // Another file system, a bind mount or no /proc: the bytes are copied, and
+  // any failure is then the target's own.
+  WriteFileAtomically(path, [&](std::ostream& out) {
+    char buffer[1 << 16];
+    for (off_t at = 0;;) {
+      const ssize_t n = pread(file.fd_, buffer, sizeof buffer, at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw FileError(Tr("Cannot read the temporary file: {1}", {ErrnoText(errno)}));
+      if (n == 0) break;
+      out.write(buffer, n);
+      at += n;
+    }
+  });
+  file.Drop();
 }
 
 }  // namespace velmora::platform

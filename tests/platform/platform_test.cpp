@@ -98,6 +98,53 @@ TEST(AtomicWriteTest, AFailedWriteLeavesNothingAndTheOldFileIntact) {
   EXPECT_EQ(CountFiles(dir.Path()), 1u);
 }
 
+platform::PendingFile Pending(const std::string& folder, const std::string& text) {
+  platform::PendingFile file(folder);
+  EXPECT_TRUE(file.Valid());
+  EXPECT_TRUE(file.Write([&](std::ostream& out) { out << text; }));
+  return file;
+}
+
+TEST(AtomicWriteTest, APendingFileIsNamedWithTheSamePromises) {
+  test::TempDir dir;
+  fs::create_directories(dir / "other");
+  const mode_t old_mask = umask(027);
+  platform::PendingFile fresh = Pending(dir.Path(), "abc");
+  umask(old_mask);
+  EXPECT_EQ(CountFiles(dir.Path()), 0u) << "nothing named before the commit";
+  platform::CommitFileAtomically(dir / "new.bin", fresh);
+  EXPECT_EQ(ModeOf(dir / "new.bin"), 0640u);
+  EXPECT_EQ(test::ReadFile(dir / "new.bin").size(), 3u);
+  // Made in one folder, named in another of the same file system; replacing
+  // keeps the old file's mode.
+  test::WriteText(dir / "other/mine.bin", "old");
+  chmod((dir / "other/mine.bin").c_str(), 0604);
+  platform::PendingFile moved = Pending(dir.Path(), "newer");
+  platform::CommitFileAtomically(dir / "other/mine.bin", moved);
+  EXPECT_EQ(ModeOf(dir / "other/mine.bin"), 0604u);
+  EXPECT_EQ(test::ReadFile(dir / "other/mine.bin").size(), 5u);
+  EXPECT_EQ(CountFiles(dir / "other"), 1u);
+  // A read-only target is refused as by the writer that encodes in place.
+  test::WriteText(dir / "locked.png", "precious");
+  chmod((dir / "locked.png").c_str(), 0444);
+  platform::PendingFile refused = Pending(dir.Path(), "x");
+  EXPECT_EQ(ErrorOf([&] { platform::CommitFileAtomically(dir / "locked.png", refused); }),
+            "Cannot replace \"" + (dir / "locked.png") + "\": the file is read-only");
+  EXPECT_EQ(test::ReadFile(dir / "locked.png").size(), 8u);
+  EXPECT_EQ(CountFiles(dir.Path()), 2u);
+  // An encoder's failure passes through and leaves nothing behind.
+  platform::PendingFile failing(dir.Path());
+  EXPECT_EQ(ErrorOf([&] {
+              failing.Write([](std::ostream& out) {
+                out << "partial";
+                throw std::runtime_error("encoder failed");
+              });
+            }),
+            "encoder failed");
+  EXPECT_FALSE(failing.Valid());
+  EXPECT_FALSE(platform::PendingFile(dir / "no/such").Valid());
+}
+
 TEST(AtomicWriteTest, AFullDiskIsNamedAsSuch) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   test::TempDir dir;
@@ -113,6 +160,15 @@ TEST(AtomicWriteTest, AFullDiskIsNamedAsSuch) {
     });
   });
   EXPECT_EQ(error, "Cannot write file \"" + target + "\": No space left on device");
+  EXPECT_EQ(CountFiles(mnt), 0u);
+  // A pending file the disk cannot hold is dropped; one on another file
+  // system than its target is copied there.
+  platform::PendingFile big(mnt);
+  EXPECT_FALSE(big.Write([](std::ostream& out) { out << std::string(1 << 19, 'x'); }));
+  EXPECT_FALSE(big.Valid());
+  platform::PendingFile small = Pending(mnt, "across");
+  platform::CommitFileAtomically(dir / "copied.bin", small);
+  EXPECT_EQ(test::ReadFile(dir / "copied.bin").size(), 6u);
   EXPECT_EQ(CountFiles(mnt), 0u);
   umount(mnt.c_str());
 }
