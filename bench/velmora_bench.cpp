@@ -540,8 +540,8 @@ void BM_ConvertJpegTo(benchmark::State& state, const std::string& extension) {
     DibImage image;
     PrepareSize(working, settings.O_gsize);
     PreparePixelColor(std::move(working), image, settings.C_PixelColor);
-    // As the pipeline collects a file encoded ahead: in a string given back
-    // for the next file.
+    // Into memory, as the pipeline keeps a file that cannot wait on disk
+    // for its turn: a string given back for the next file.
     StringSink out(spare.Take());
     writer->encode(image, WriterContext{settings, ColorValue{}, FrameOptions{}}, out);
     std::string bytes = out.Take();
