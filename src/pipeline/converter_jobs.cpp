@@ -16,7 +16,8 @@
 namespace velmora {
 namespace {
 
-// Free space below which no encoded file is written ahead of its commit.
+// The least free space, whatever the outputs, for an encoded file to wait
+// on disk for its commit.
 constexpr uint64_t kPendingHeadroom = uint64_t{1} << 30;
 
 }  // namespace
