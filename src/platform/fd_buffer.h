@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iosfwd>
 #include <streambuf>
 
 namespace velmora::platform {
@@ -70,5 +71,9 @@ class FdBuffer final : public std::streambuf {
   int error_ = 0;
   char buffer_[1 << 16];
 };
+
+// Copies everything a descriptor holds, from its start, to out; raises
+// FileError when it cannot be read.
+void CopyDescriptorTo(int fd, std::ostream& out);
 
 }  // namespace velmora::platform

@@ -155,6 +155,23 @@ std::string MakeTemporary(const Target& t, TemporaryGuard& guard, const std::fun
   return {};
 }
 
+// Runs write() into fd and syncs it. Returns 0, or the errno of the disk's
+// refusal, which is the reason worth telling even when write() then threw;
+// any other exception of write() passes through.
+int WriteAndSync(int fd, const std::function<void(std::ostream&)>& write) {
+  FdBuffer buffer(fd);
+  std::ostream out(&buffer);
+  try {
+    write(out);
+    out.flush();
+  } catch (...) {
+    if (buffer.Error()) return buffer.Error();
+    throw;
+  }
+  if (buffer.Error() || !out) return buffer.Error() ? buffer.Error() : EIO;
+  return fsync(fd) == 0 ? 0 : errno;
+}
+
 void RenameOver(const std::string& temp, const std::string& path, const Target& t) {
   if (rename(temp.c_str(), path.c_str()) != 0) {
     const int err = errno;
@@ -182,22 +199,15 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
     throw FileError(Tr(what, {path, ErrnoText(err)}));
   };
   if (target.replacing && fchmod(fd.get(), target.keep_mode) != 0) fail(kCannotCreate, errno);
-  FdBuffer buffer(fd.get());
-  {
-    std::ostream out(&buffer);
-    try {
-      write(out);
-      out.flush();
-    } catch (...) {
-      // The disk's own reason is the one worth telling.
-      if (buffer.Error()) fail(kCannotWrite, buffer.Error());
-      fd.Close();
-      unlink(temp.c_str());
-      throw;
-    }
-    if (buffer.Error() || !out) fail(kCannotWrite, buffer.Error() ? buffer.Error() : EIO);
+  int err = 0;
+  try {
+    err = WriteAndSync(fd.get(), write);
+  } catch (...) {
+    fd.Close();
+    unlink(temp.c_str());
+    throw;
   }
-  if (fsync(fd.get()) != 0) fail(kCannotWrite, errno);
+  if (err) fail(kCannotWrite, err);
   if (!fd.Close()) {
     const int err = errno;
     unlink(temp.c_str());
@@ -240,29 +250,16 @@ void PendingFile::Drop() {
 
 bool PendingFile::Write(const std::function<void(std::ostream&)>& write) {
   if (fd_ < 0) return false;
-  FdBuffer buffer(fd_);
-  {
-    std::ostream out(&buffer);
-    try {
-      write(out);
-      out.flush();
-    } catch (...) {
-      const bool disk = buffer.Error() != 0;
-      Drop();
-      if (disk) return false;
-      throw;
-    }
-    if (buffer.Error() || !out) {
-      Drop();
-      return false;
-    }
-  }
   // Synced here, on the worker, so that naming it later is all the commit does.
-  if (fsync(fd_) != 0) {
+  int err = 0;
+  try {
+    err = WriteAndSync(fd_, write);
+  } catch (...) {
     Drop();
-    return false;
+    throw;
   }
-  return true;
+  if (err) Drop();
+  return err == 0;
 }
 
 void CommitFileAtomically(const std::string& path, PendingFile& file) {
@@ -287,17 +284,7 @@ void CommitFileAtomically(const std::string& path, PendingFile& file) {
   }
   // Another file system, a bind mount or no /proc: the bytes are copied, and
   // any failure is then the target's own.
-  WriteFileAtomically(path, [&](std::ostream& out) {
-    char buffer[1 << 16];
-    for (off_t at = 0;;) {
-      const ssize_t n = pread(file.fd_, buffer, sizeof buffer, at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw FileError(Tr("Cannot read the temporary file: {1}", {ErrnoText(errno)}));
-      if (n == 0) break;
-      out.write(buffer, n);
-      at += n;
-    }
-  });
+  WriteFileAtomically(path, [&](std::ostream& out) { CopyDescriptorTo(file.fd_, out); });
   file.Drop();
 }
 

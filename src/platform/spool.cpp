@@ -13,6 +13,8 @@
 namespace velmora::platform {
 namespace {
 
+constexpr const char* kCannotRead = N_("Cannot read the temporary file: {1}");
+
 std::string TempFolder() {
   const char* v = std::getenv("TMPDIR");
   return v && *v ? v : "/tmp";
@@ -62,7 +64,7 @@ void SpoolFile::ReadAt(uint64_t offset, uint8_t* dst, size_t n) {
   while (done < n) {
     const ssize_t r = pread(fd_, dst + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) throw FileError(Tr("Cannot read the temporary file: {1}", {ErrnoText(r < 0 ? errno : EIO)}));
+    if (r <= 0) throw FileError(Tr(kCannotRead, {ErrnoText(r < 0 ? errno : EIO)}));
     done += static_cast<size_t>(r);
   }
 }
@@ -79,12 +81,18 @@ void SpoolFile::WriteAt(uint64_t offset, const uint8_t* src, size_t n) {
 }
 
 void SpoolFile::CopyTo(std::ostream& out) {
-  const uint64_t size = Size();
-  std::vector<uint8_t> chunk(1 << 20);
-  for (uint64_t at = 0; at < size;) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(chunk.size(), size - at));
-    ReadAt(at, chunk.data(), n);
-    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(n));
+  Check();
+  CopyDescriptorTo(fd_, out);
+}
+
+void CopyDescriptorTo(int fd, std::ostream& out) {
+  std::vector<char> chunk(1 << 20);
+  for (off_t at = 0;;) {
+    const ssize_t n = pread(fd, chunk.data(), chunk.size(), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw FileError(Tr(kCannotRead, {ErrnoText(errno)}));
+    if (n == 0) return;
+    out.write(chunk.data(), n);
     at += n;
   }
 }
