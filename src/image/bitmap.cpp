@@ -54,17 +54,8 @@ void Bitmap::SetPalette(std::vector<RgbQuad> palette) {
 }
 
 int Bitmap::GetIndex(int x, int y) const {
-  const uint8_t* row = Row(y);
-  switch (format_) {
-    case Format::k1Bit:
-      return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case Format::k4Bit:
-      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    case Format::k8Bit:
-      return row[x];
-    default:
-      throw std::logic_error("Bitmap::GetIndex on a true-colour bitmap");
-  }
+  if (Bits() > 8) throw std::logic_error("Bitmap::GetIndex on a true-colour bitmap");
+  return IndexAt(Row(y), x, Bits());
 }
 
 void Bitmap::SetIndex(int x, int y, int index) {

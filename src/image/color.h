@@ -56,6 +56,14 @@ inline int NearestIndex(const RgbQuad* palette, size_t count, uint8_t red, uint8
 // Bytes in one stored row: rows are padded to 32 bits, as in a DIB.
 constexpr int64_t RowBytes(int64_t width, int bits) { return ((width * bits + 31) / 32) * 4; }
 
+// The palette index of pixel x of a row of 1, 4 or 8 bits, packed as in a
+// DIB (the leftmost pixel in the high bits).
+constexpr int IndexAt(const uint8_t* row, int x, int bits) {
+  return bits == 1   ? (row[x >> 3] >> (7 - (x & 7))) & 1
+         : bits == 4 ? ((x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4)
+                     : row[x];
+}
+
 // A grey ramp of entries levels (2 to 256), black to white in equal steps.
 inline std::vector<RgbQuad> GreyRamp(int entries) {
   std::vector<RgbQuad> ramp(static_cast<size_t>(entries));

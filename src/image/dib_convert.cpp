@@ -31,17 +31,6 @@ DibParts Widened(const DibParts& src, int bits, bool use_fmo) {
   return out;
 }
 
-int IndexAt(const uint8_t* row, int x, int bits) {
-  switch (bits) {
-    case 1:
-      return (row[x >> 3] >> (7 - (x & 7))) & 1;
-    case 4:
-      return (x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4);
-    default:
-      return row[x];
-  }
-}
-
 DibParts Widen(const DibParts& src, int to_bits, bool use_fmo) {
   DibParts out = Widened(src, to_bits, use_fmo);
   const int from_bits = src.header.biBitCount;

@@ -613,9 +613,7 @@ ColorValue DibImage::GetPixel(int x, int y) const {
   }
   const uint8_t* row = TopRow(y);
   if (format == PixelFormat::k24Bit) return MakeColor(row[x * 3 + 2], row[x * 3 + 1], row[x * 3]);
-  const int index = format == PixelFormat::k1Bit   ? (row[x >> 3] >> (7 - (x & 7))) & 1
-                    : format == PixelFormat::k4Bit ? ((x & 1) ? (row[x >> 1] & 0x0F) : (row[x >> 1] >> 4))
-                                                   : row[x];
+  const int index = IndexAt(row, x, format == PixelFormat::k1Bit ? 1 : format == PixelFormat::k4Bit ? 4 : 8);
   return index < PaletteSize() ? QuadColor(storage_->parts.table[static_cast<size_t>(index)]) : 0;
 }
 

@@ -409,10 +409,10 @@ void IndexRow(const ImageRows& b, int y, uint8_t* p) {
       std::memcpy(p, s, static_cast<size_t>(w));
       break;
     case 4:
-      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>((x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4));
+      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>(IndexAt(s, x, 4));
       break;
     case 1:
-      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>((s[x >> 3] >> (7 - (x & 7))) & 1);
+      for (int x = 0; x < w; ++x) p[x] = static_cast<uint8_t>(IndexAt(s, x, 1));
       break;
     default:
       for (int x = 0; x < w; ++x, s += 3) p[x] = static_cast<uint8_t>(36 * level[s[2]] + 6 * level[s[1]] + level[s[0]]);

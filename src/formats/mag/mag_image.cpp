@@ -326,12 +326,10 @@ class MappedMagRows : public MagRows {
     switch (rows_.Bits()) {
       case 24:
         return map_.IndexOf(s[3 * x + 2], s[3 * x + 1], s[3 * x]);
-      case 8:
-        return s[x];
-      case 4:
-        return (x & 1) ? s[x >> 1] & 0x0F : s[x >> 1] >> 4;
+      case 1:
+        return bit_index_[IndexAt(s, x, 1)];
       default:
-        return bit_index_[(s[x >> 3] >> (7 - (x & 7))) & 1];
+        return static_cast<uint8_t>(IndexAt(s, x, rows_.Bits()));
     }
   }
   void Make(int y) {
