@@ -22,8 +22,10 @@ void Use(Graphic& graphic) {
   Bitmap alpha = graphic.TakeAlpha();
   const Embedded& carried = graphic.Carried();
   if (!carried.icc.empty()) {
-    ConvertToSrgb(bitmap, carried.icc);
-    if (!alpha.Empty()) ConvertToSrgb(alpha, carried.icc);
+    const ColorProfile profile(carried.icc, graphic.Limits());
+    profile.ConvertToSrgb(bitmap);
+    if (!alpha.Empty()) profile.ConvertToSrgb(alpha);
+    (void)profile.Keepable();
   }
   if (!carried.exif.empty() || !carried.xmp.empty()) FitMetadata(carried, bitmap.Width(), bitmap.Height(), true);
 }
@@ -31,6 +33,7 @@ void Use(Graphic& graphic) {
 DecodeRequest KeepingAlpha() {
   DecodeRequest request;
   request.keep_alpha = true;
+  request.metadata = true;
   return request;
 }
 
@@ -57,8 +60,6 @@ void FuzzOne(const std::string& target, const uint8_t* data, size_t size) {
       // so that every chance is reached.
       static const char* kNames[] = {"f.png", "f.jpg", "f.bmp", "f.gif", "f.tif", "f.mag", "f.dib", "f.dat"};
       auto graphic = loader.Load(kNames[size ? data[0] % 8 : 0], data, size, KeepingAlpha());
-      // --keep-metadata: exiv2 reads the whole file as well.
-      ReadMetadata(data, size, graphic->Carried());
       Use(*graphic);
     } else if (target == "clipboard") {
       const std::vector<uint8_t> packed(data, data + size);

@@ -153,23 +153,25 @@ void ReadSettings(const CommandLine& line, Session& session) {
   }
 }
 
-// --out: the folder made (unless nothing is written) and chosen. False when
-// it cannot be made.
-bool ApplyOutFolder(const CommandLine& line, Settings& settings) {
-  if (line.out_folder.empty()) return true;
+// --out: the folder chosen; it is made only once a conversion starts.
+void ApplyOutFolder(const CommandLine& line, Settings& settings) {
+  if (line.out_folder.empty()) return;
   const std::string folder = AbsoluteFolder(line.out_folder);
   if (platform::PathExists(folder) && !platform::FolderExists(folder))
     throw UsageError(Tr("--out: '{1}' is not a folder", {line.out_folder}));
-  if (!line.dry_run && !line.help) {
-    try {
-      platform::MakeFolders(folder);
-    } catch (const platform::FileError& e) {
-      std::cerr << "velmora-cli: --out: " << e.what() << '\n';
-      return false;
-    }
-  }
   settings.S_folder = true, settings.S_sourcefile = settings.S_app = false;
   settings.S_folder_n = folder;
+}
+
+// --out's folder made for a batch that writes. False when it cannot be made.
+bool MakeOutFolder(const CommandLine& line, const Settings& settings) {
+  if (line.out_folder.empty() || line.dry_run) return true;
+  try {
+    platform::MakeFolders(settings.S_folder_n);
+  } catch (const platform::FileError& e) {
+    std::cerr << "velmora-cli: --out: " << e.what() << '\n';
+    return false;
+  }
   return true;
 }
 
@@ -251,6 +253,7 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
   Loader loader(session.limits);
   DecodeRequest request = StandardRequest();
   request.keep_alpha = settings.AlphaWanted();
+  request.metadata = settings.V_metadata;
   loader.SetRequest(request);
   SusiePlugins plugins(loader.Registry());
   plugins.Loaded();
@@ -261,13 +264,14 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
     const std::vector<uint8_t> data = ReadAll(stdin, session.limits.max_file, name);
     graphic = loader.LoadByContent(data.data(), data.size(), request);
     if (!graphic) throw Error(Tr("{1}: not a picture in a format read here", {name}));
-    if (settings.V_metadata) ReadMetadata(data.data(), data.size(), graphic->Carried());
   } else {
-    graphic = loader.LoadFile(path, request, settings.V_metadata);
+    graphic = loader.LoadFile(path, request);
   }
-  for (const auto& warning : graphic->Warnings())
-    if (!line.quiet) std::cerr << Tr("velmora-cli: warning: {1}: {2}", {path, EscapeControls(warning)}) << '\n';
   LoadedPicture loaded = TakeLoaded(*graphic, settings);
+  std::vector<std::string> warnings = graphic->Warnings();
+  warnings.insert(warnings.end(), loaded.warnings.begin(), loaded.warnings.end());
+  for (const auto& warning : warnings)
+    if (!line.quiet) std::cerr << Tr("velmora-cli: warning: {1}: {2}", {path, EscapeControls(warning)}) << '\n';
   graphic.reset();
   ColorValue picked = MakeColor(240, 240, 240);
   int x = -1, y = -1;
@@ -295,6 +299,7 @@ int Convert(const CommandLine& line, Session& session) {
     const std::string full = platform::LongPathOf(p);
     entries.push_back(full.empty() ? p : full);
   }
+  if (!MakeOutFolder(line, session.settings)) return 1;
   TerminalUi ui(line.quiet, line.skip_existing);
   ui.pick = line.pick;
   ui.json = line.json;
@@ -334,7 +339,7 @@ int Run(const std::vector<std::string>& args) {
   }
   Session session;
   ReadSettings(line, session);
-  if (!ApplyOutFolder(line, session.settings)) return 1;
+  ApplyOutFolder(line, session.settings);
   if (line.help) {
     std::cout << HelpText(session.settings, session.limits, session.store.ResolvedPath(), session.store.File().Exists());
     return 0;

@@ -31,6 +31,58 @@ void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
 
 void Graphic::AssignTo(Bitmap&) const { throw ConvertError(Tr("{1} を Bitmap に代入することはできません", {ClassName()})); }
 
+size_t PacketLimit(Packet kind) {
+  switch (kind) {
+    case Packet::kIcc: return kMaxIccBytes;
+    case Packet::kExif: return kMaxExifBytes;
+    case Packet::kXmp: return kMaxXmpBytes;
+    case Packet::kIptc: return kMaxIptcBytes;
+  }
+  return 0;
+}
+
+namespace {
+
+const char* PacketName(Packet kind) {
+  switch (kind) {
+    case Packet::kIcc: return N_("colour profile");
+    case Packet::kExif: return "EXIF";
+    case Packet::kXmp: return "XMP";
+    case Packet::kIptc: return "IPTC";
+  }
+  return "";
+}
+
+}  // namespace
+
+bool Graphic::Wants(Packet kind) const {
+  switch (kind) {
+    case Packet::kIcc: return embedded_.icc.empty();
+    case Packet::kExif: return request_.metadata && embedded_.exif.empty();
+    case Packet::kXmp: return request_.metadata && embedded_.xmp.empty();
+    case Packet::kIptc: return request_.metadata && embedded_.iptc.empty();
+  }
+  return false;
+}
+
+bool Graphic::CarrySize(Packet kind, uint64_t size) {
+  if (!Wants(kind) || size == 0) return false;
+  if (size <= PacketLimit(kind)) return true;
+  warnings_.push_back(Tr("its {1} of {2} bytes is larger than the {3} bytes carried, and is left out",
+                         {Tr(PacketName(kind)), std::to_string(size), std::to_string(PacketLimit(kind))}));
+  return false;
+}
+
+void Graphic::Carry(Packet kind, const uint8_t* data, size_t size) {
+  if (!CarrySize(kind, size)) return;
+  switch (kind) {
+    case Packet::kIcc: embedded_.icc.assign(data, data + size); break;
+    case Packet::kExif: embedded_.exif.assign(data, data + size); break;
+    case Packet::kXmp: embedded_.xmp.assign(reinterpret_cast<const char*>(data), size); break;
+    case Packet::kIptc: embedded_.iptc.assign(data, data + size); break;
+  }
+}
+
 void RequireBytes(size_t size, size_t needed, const char* who) {
   if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: unexpected end of data", {Tr(who)}));
 }

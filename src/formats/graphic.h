@@ -20,12 +20,26 @@
 namespace velmora {
 
 // What a file carries beside its pixels, as stored: the colour profile, the
-// EXIF block (TIFF-structured, without JPEG's "Exif\0\0") and the XMP packet.
+// EXIF block (TIFF-structured, without JPEG's "Exif\0\0"), the XMP packet
+// and the IPTC-IIM records.
 struct Embedded {
   std::vector<uint8_t> icc;
   std::vector<uint8_t> exif;
   std::string xmp;
+  std::vector<uint8_t> iptc;
 };
+
+// What one packet a file carries may hold; a larger one is left behind,
+// with a warning when it was asked for, so that what a file claims never
+// costs more than these. EXIF and IPTC: what one JPEG segment holds; XMP:
+// 1 MiB (a photo's packet holds a few KB, an editor's history some
+// hundred); a colour profile: 16 MiB (the largest in use hold a few).
+enum class Packet { kIcc, kExif, kXmp, kIptc };
+inline constexpr size_t kMaxExifBytes = size_t{64} << 10;
+inline constexpr size_t kMaxXmpBytes = size_t{1} << 20;
+inline constexpr size_t kMaxIptcBytes = size_t{64} << 10;
+inline constexpr size_t kMaxIccBytes = size_t{16} << 20;
+size_t PacketLimit(Packet kind);
 
 // Profile bytes made by read() the first time they are wanted, on whatever
 // thread.
@@ -47,6 +61,8 @@ class LazyProfile {
 struct DecodeRequest {
   // Keep the alpha channel apart instead of compositing over white.
   bool keep_alpha = false;
+  // Keep EXIF, XMP and IPTC (the profile is always kept: the colours need it).
+  bool metadata = false;
   // A standard CMYK profile for CMYK pictures that carry none; none (or an
   // empty one): the decoders' own arithmetic. Read when first asked for, so
   // that the many pictures that are not CMYK never wait for it.
@@ -128,6 +144,14 @@ class Graphic {
   }
   // Row y of the plane, or nullptr when none was started.
   uint8_t* AlphaRow(int y) { return alpha_.Empty() ? nullptr : alpha_.Row(y); }
+  // Whether a packet of this kind is wanted and none is kept yet: a reader
+  // asks before reading one.
+  bool Wants(Packet kind) const;
+  // Keeps a packet the file carries when Wants(kind) and it is within its
+  // limit; a larger one is dropped with a warning. size alone, before the
+  // bytes are read: CarrySize says whether to read them.
+  void Carry(Packet kind, const uint8_t* data, size_t size);
+  bool CarrySize(Packet kind, uint64_t size);
   std::vector<std::string> warnings_;
   Embedded embedded_;
   Bitmap alpha_;

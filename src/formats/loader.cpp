@@ -130,14 +130,10 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
 
 std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path) const { return LoadFile(path, request_); }
 
-std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path, const DecodeRequest& request,
-                                          bool with_metadata) const {
+std::unique_ptr<Graphic> Loader::LoadFile(const std::string& path, const DecodeRequest& request) const {
   // Read once: content detection and every attempt work on the same bytes.
   const std::vector<uint8_t> data = platform::ReadRegularFile(path, limits_.max_file);
-  std::unique_ptr<Graphic> graphic = Load(path, data.data(), data.size(), request);
-  // What the decoder did not keep of EXIF and XMP, exiv2 reads.
-  if (with_metadata) ReadMetadata(data.data(), data.size(), graphic->Carried());
-  return graphic;
+  return Load(path, data.data(), data.size(), request);
 }
 
 namespace {

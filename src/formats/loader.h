@@ -32,10 +32,8 @@ class Loader {
   // "拡張子 .<ext> の画像形式は処理できません" when no class has the
   // extension.
   std::unique_ptr<Graphic> LoadFile(const std::string& path) const;
-  // The same with what the caller asks beyond the pixels; with_metadata:
-  // EXIF and XMP read by exiv2 where the decoder kept none.
-  std::unique_ptr<Graphic> LoadFile(const std::string& path, const DecodeRequest& request,
-                                    bool with_metadata = false) const;
+  // The same with what the caller asks beyond the pixels.
+  std::unique_ptr<Graphic> LoadFile(const std::string& path, const DecodeRequest& request) const;
   // LoadFile on bytes already read; path names the file for its extension
   // and for the files that travel with it.
   std::unique_ptr<Graphic> Load(const std::string& path, const uint8_t* data, size_t size) const;

@@ -42,27 +42,6 @@ bool IsFileStructure(const Exiv2::Exifdatum& tag) {
 
 }  // namespace
 
-void ReadMetadata(const uint8_t* data, size_t size, Embedded& carried) {
-  if (!carried.exif.empty() && !carried.xmp.empty()) return;
-  std::lock_guard<std::mutex> hold(Exiv2Lock());
-  Initialise();
-  try {
-    Exiv2::Image::AutoPtr image = Exiv2::ImageFactory::open(data, static_cast<long>(size));
-    if (!image.get()) return;
-    image->readMetadata();
-    if (carried.exif.empty() && !image->exifData().empty()) {
-      Exiv2::ExifData exif = image->exifData();
-      for (auto i = exif.begin(); i != exif.end();) i = IsFileStructure(*i) ? exif.erase(i) : std::next(i);
-      Exiv2::Blob blob;
-      Exiv2::ExifParser::encode(blob, Exiv2::littleEndian, exif);
-      carried.exif.assign(blob.begin(), blob.end());
-    }
-    if (carried.xmp.empty()) carried.xmp = image->xmpPacket();
-  } catch (const Exiv2::AnyError&) {
-    // Unreadable metadata is left behind: the picture still converts.
-  }
-}
-
 FittedMetadata FitMetadata(const Embedded& carried, int width, int height, bool strip_location) {
   FittedMetadata fitted;
   std::lock_guard<std::mutex> hold(Exiv2Lock());

@@ -1,5 +1,5 @@
-// EXIF and XMP carried from a source into its outputs, through exiv2: read
-// from files whose decoder did not keep them, made to fit the output (the
+// EXIF and XMP carried from a source into its outputs, through exiv2 (the
+// decoders find them, each packet within its limit): made to fit the output (the
 // picture is already turned upright and may have another size), and added
 // to a TIFF file, whose EXIF is a directory of its own.
 #pragma once
@@ -12,10 +12,6 @@
 #include "formats/graphic.h"
 
 namespace velmora {
-
-// Fills what the decoder left empty (EXIF, XMP) from the file's bytes, for
-// the formats exiv2 reads; a file it cannot read keeps what it had.
-void ReadMetadata(const uint8_t* data, size_t size, Embedded& carried);
 
 struct FittedMetadata {
   std::vector<uint8_t> exif;  // TIFF-structured; empty when there is none

@@ -174,6 +174,8 @@ void Converter::StartBatch(const std::vector<std::string>& entries) {
   if (settings_.CombinedPdfOn()) combined_pdf_ = CreateCombinedPdf(settings_);
   gif_collected_ = pdf_collected_ = false;
   converted_ = 0;
+  batch_started_ = static_cast<int64_t>(time(nullptr));
+  swept_.clear();
   for (const auto& entry : entries) {
     if (!platform::FolderExists(entry)) {
       guard_.ProtectSource(entry);
@@ -464,10 +466,11 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
 }
 
 PreparedPicture Converter::LoadAndPrepare(const std::string& source, bool clip, const std::string& shown_name) {
-  std::unique_ptr<Graphic> graphic = clip ? LoadClipboardPicture() : loader_.LoadFile(source, DecodeAsked(), settings_.V_metadata);
+  std::unique_ptr<Graphic> graphic = clip ? LoadClipboardPicture() : loader_.LoadFile(source, DecodeAsked());
   const std::string name = clip ? "Clip" + std::to_string(++clip_counter_) : shown_name;
   for (const auto& warning : graphic->Warnings()) ui_.LogWarning(name, warning);
   LoadedPicture loaded = TakeLoaded(*graphic, settings_);
+  for (const auto& warning : loaded.warnings) ui_.LogWarning(name, warning);
   graphic.reset();
   const Bitmap& working = loaded.working;
   ui_.StepProgress();
@@ -558,6 +561,8 @@ void Converter::WriteOutput(const std::string& source, const std::string& extens
     return;
   }
   if (!naming_.folder_base.empty() && settings_.S_folder) platform::MakeFolders(FolderOf(output_path_));
+  // A folder the batch writes into loses what killed runs left in it.
+  if (swept_.insert(FolderOf(output_path_)).second) platform::RemoveStaleTemporaries(FolderOf(output_path_), batch_started_);
   if (pending && pending->Valid())
     platform::CommitFileAtomically(output_path_, *pending);
   else

@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -189,6 +190,7 @@ class Converter {
   DecodeRequest DecodeAsked(const Settings& settings) const {
     DecodeRequest request = loader_.Request();
     request.keep_alpha = settings.AlphaWanted();
+    request.metadata = settings.V_metadata;
     return request;
   }
   DecodeRequest DecodeAsked() const { return DecodeAsked(settings_); }
@@ -217,6 +219,8 @@ class Converter {
   bool pdf_collected_ = false;
   SourceOutcome outcome_;
   size_t converted_ = 0;  // sources of the batch converted whole
+  int64_t batch_started_ = 0;      // seconds since the epoch
+  std::set<std::string> swept_;    // folders cleared of killed runs' temporaries
 
   bool busy_ = false;
   std::deque<Request> queue_;

@@ -103,9 +103,10 @@ Converter::Prepared Converter::PrepareAside(const std::string& source, const Set
     // Our own temporaries are refused when committed; nothing to make.
     if (platform::IsOurTemporary(FileNameOf(source))) return p;
     const auto started = std::chrono::steady_clock::now();
-    std::unique_ptr<Graphic> graphic = loader_.LoadFile(source, DecodeAsked(settings), settings.V_metadata);
+    std::unique_ptr<Graphic> graphic = loader_.LoadFile(source, DecodeAsked(settings));
     p.warnings = graphic->Warnings();
     LoadedPicture loaded = TakeLoaded(*graphic, settings);
+    p.warnings.insert(p.warnings.end(), loaded.warnings.begin(), loaded.warnings.end());
     graphic.reset();
     p.picture = PreparePicture(std::move(loaded), settings, x_point, y_point, loader_.Limits());
     p.decode_ms = MillisecondsSince(started);

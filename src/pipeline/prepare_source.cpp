@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "formats/metadata.h"
+#include "base/messages.h"
 #include "image/color_profile.h"
 #include "image/prepare.h"
 
@@ -32,16 +33,32 @@ std::optional<SizeFit> SizeFitOf(const Settings& settings) {
   return fit;
 }
 
-// An RGB profile travels with the pixels as they are when asked; any other
-// is applied to them, so that every picture without a kept profile is sRGB.
-bool KeepsProfile(const Embedded& carried, const Settings& settings) {
-  return settings.keep_profile && !carried.icc.empty() && SpaceOf(carried.icc) == ProfileSpace::kRgb;
-}
-
-// The loaded picture in sRGB, before anything else sees it (the picker
-// included).
-void ApplyProfile(Bitmap& working, const Embedded& carried, const Settings& settings) {
-  if (!carried.icc.empty() && !KeepsProfile(carried, settings)) ConvertToSrgb(working, carried.icc);
+// The picture's profile read once: an RGB profile travels with the pixels
+// as they are when asked and when it can; any other usable one is applied
+// to them, so that every picture without a kept profile is sRGB. One that
+// cannot be read whole is passed over with a warning, as if there were none.
+void ApplyProfile(LoadedPicture& loaded, const Settings& settings, const DecodeLimits& limits) {
+  IccBytes& icc = loaded.carried.icc;
+  // A CMYK profile was the decoder's to use.
+  if (icc.empty() || ColorProfile::DeclaredSpace(icc) == ProfileSpace::kCmyk) {
+    icc.clear();
+    return;
+  }
+  const ColorProfile profile(icc, limits);
+  icc.clear();
+  if (!profile.Problem().empty()) {
+    loaded.warnings.push_back(ProfileIgnoredWarning(profile.Problem()));
+    return;
+  }
+  if (settings.keep_profile && profile.Space() == ProfileSpace::kRgb) {
+    if (profile.Keepable()) {
+      icc = profile.Bytes();
+      return;
+    }
+    loaded.warnings.push_back(Tr("its colour profile cannot travel with the picture: the colours are converted to sRGB"));
+  }
+  profile.ConvertToSrgb(loaded.working);
+  if (!loaded.alpha.Empty()) profile.ConvertToSrgb(loaded.alpha);
 }
 
 bool Opaque(const Bitmap& alpha) {
@@ -100,8 +117,7 @@ LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings) {
   if (!loaded.alpha.Empty() && (loaded.alpha.Width() != loaded.working.Width() ||
                                 loaded.alpha.Height() != loaded.working.Height() || Opaque(loaded.alpha)))
     loaded.alpha = Bitmap();
-  ApplyProfile(loaded.working, loaded.carried, settings);
-  if (!loaded.alpha.Empty()) ApplyProfile(loaded.alpha, loaded.carried, settings);
+  ApplyProfile(loaded, settings, graphic.Limits());
   return loaded;
 }
 
@@ -111,7 +127,7 @@ PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, i
   const Embedded& carried = loaded.carried;
   PreparedPicture p;
   p.loaded_width = working.Width(), p.loaded_height = working.Height();
-  if (KeepsProfile(carried, settings)) p.extras.icc = std::make_shared<const IccBytes>(carried.icc);
+  if (!carried.icc.empty()) p.extras.icc = std::make_shared<const IccBytes>(carried.icc);
   const int loaded_w = working.Width(), loaded_h = working.Height();
   const bool inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
   const std::optional<SizeFit> fit = SizeFitOf(settings);

@@ -8,6 +8,7 @@
 #include "formats/graphic.h"
 #include "formats/output_format.h"
 #include "image/bitmap.h"
+#include "image/color_profile.h"
 #include "image/dib_image.h"
 #include "image/limits.h"
 #include "image/prepare.h"
@@ -29,8 +30,9 @@ struct PreparedPicture {
 // colours with their alpha (32 bits).
 struct LoadedPicture {
   Bitmap working;
-  Embedded carried;
+  Embedded carried;  // its profile only when it travels with the picture
   Bitmap alpha;
+  std::vector<std::string> warnings;  // a profile passed over
 };
 LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings);
 

@@ -117,10 +117,13 @@ class HeifGraphic : public BitmapGraphic {
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
     if (type == heif_color_profile_type_prof || type == heif_color_profile_type_rICC) {
       const size_t size = heif_image_handle_get_raw_color_profile_size(handle);
-      std::vector<uint8_t> icc(size);
-      if (size > 0 && heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
-        embedded_.icc = std::move(icc);
+      if (CarrySize(Packet::kIcc, size)) {
+        std::vector<uint8_t> icc(size);
+        if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
+          embedded_.icc = std::move(icc);
+      }
     }
+    if (!Wants(Packet::kExif) && !Wants(Packet::kXmp)) return;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
     std::vector<heif_item_id> ids(static_cast<size_t>(std::max(count, 0)));
     heif_image_handle_get_list_of_metadata_block_IDs(handle, nullptr, ids.data(), count);
@@ -128,16 +131,18 @@ class HeifGraphic : public BitmapGraphic {
       const char* type_text = heif_image_handle_get_metadata_type(handle, id);
       const char* content_text = heif_image_handle_get_metadata_content_type(handle, id);
       const std::string kind = type_text ? type_text : "", content = content_text ? content_text : "";
+      const bool exif = kind == "Exif", xmp = kind == "mime" && content == "application/rdf+xml";
       const size_t size = heif_image_handle_get_metadata_size(handle, id);
-      if (size == 0 || static_cast<int64_t>(size) > Limits().max_allocation) continue;
+      // The EXIF block has a word of its own in front.
+      if (!(exif && size > 4 && CarrySize(Packet::kExif, size - 4)) && !(xmp && CarrySize(Packet::kXmp, size))) continue;
       std::vector<uint8_t> block(size);
       if (heif_image_handle_get_metadata(handle, id, block.data()).code != heif_error_Ok) continue;
-      if (kind == "Exif" && size > 4) {
+      if (exif) {
         // The block starts with the offset of the TIFF header within it.
         const uint32_t offset = (uint32_t{block[0]} << 24) | (block[1] << 16) | (block[2] << 8) | block[3];
-        if (offset < size - 4) embedded_.exif.assign(block.begin() + 4 + offset, block.end());
-      } else if (kind == "mime" && content == "application/rdf+xml") {
-        embedded_.xmp.assign(block.begin(), block.end());
+        if (offset < size - 4) Carry(Packet::kExif, block.data() + 4 + offset, size - 4 - offset);
+      } else {
+        Carry(Packet::kXmp, block.data(), size);
       }
     }
   }

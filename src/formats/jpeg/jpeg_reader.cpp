@@ -36,7 +36,7 @@ bool RecognisesJpeg(const uint8_t* data, size_t size) {
   return size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
-enum { kCarriedExif, kCarriedXmp, kCarriedIcc };
+enum { kCarriedExif, kCarriedXmp, kCarriedIcc, kCarriedPhotoshop };
 
 struct JpegSink {
   // Called once the output size and colour space are known, before any
@@ -51,6 +51,8 @@ struct JpegSink {
   void* self;
   int64_t max_memory = 0;
   size_t data_size = 0;
+  bool metadata = false;  // IPTC is wanted
+  int orientation = 1;    // from the first EXIF segment
   ptrdiff_t stride = 0;  // from one row to the next (negative: rows go up in memory), set by allocate
 };
 
@@ -76,12 +78,23 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
   jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
   jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xFFFF);
   jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+  if (sink->metadata) jpeg_save_markers(&cinfo, JPEG_APP0 + 13, 0xFFFF);
   jpeg_read_header(&cinfo, TRUE);
   static const char kXmp[] = "http://ns.adobe.com/xap/1.0/";
-  bool exif = false, xmp = false;
+  static const char kPhotoshop[] = "Photoshop 3.0";
+  bool exif = false, xmp = false, photoshop = false;
   for (jpeg_saved_marker_ptr m = cinfo.marker_list; m; m = m->next) {
+    if (m->marker == JPEG_APP0 + 13) {
+      if (!photoshop && m->data_length > sizeof kPhotoshop &&
+          std::memcmp(m->data, kPhotoshop, sizeof kPhotoshop) == 0) {
+        sink->keep(sink->self, kCarriedPhotoshop, m->data + sizeof kPhotoshop, m->data_length - sizeof kPhotoshop);
+        photoshop = true;
+      }
+      continue;
+    }
     if (m->marker != JPEG_APP0 + 1) continue;
     if (!exif && m->data_length > 6 && std::memcmp(m->data, "Exif\0\0", 6) == 0) {
+      sink->orientation = ExifOrientation(m->data + 6, m->data_length - 6);
       sink->keep(sink->self, kCarriedExif, m->data + 6, m->data_length - 6);
       exif = true;
     } else if (!xmp && m->data_length > sizeof kXmp && std::memcmp(m->data, kXmp, sizeof kXmp) == 0) {
@@ -131,7 +144,7 @@ class JpegGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::Keep, this, Limits().max_allocation, size};
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::Keep, this, Limits().max_allocation, size, Request().metadata};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
     char warning[JMSG_LENGTH_MAX] = {};
@@ -144,7 +157,7 @@ class JpegGraphic : public BitmapGraphic {
     if (warning[0])
       warnings_.push_back(
           Tr("JPEG warning: {1}", {WithLibraryText(Tr("the picture is damaged; what could be read is converted"), "libjpeg", warning)}));
-    Finish(ExifOrientation(embedded_.exif.data(), embedded_.exif.size()));
+    Finish(sink.orientation);
   }
 
  private:
@@ -179,9 +192,13 @@ class JpegGraphic : public BitmapGraphic {
   static void Keep(void* self, int what, const uint8_t* data, size_t size) {
     auto* me = static_cast<JpegGraphic*>(self);
     try {
-      if (what == kCarriedExif) me->embedded_.exif.assign(data, data + size);
-      if (what == kCarriedXmp) me->embedded_.xmp.assign(reinterpret_cast<const char*>(data), size);
-      if (what == kCarriedIcc) me->embedded_.icc.assign(data, data + size);
+      if (what == kCarriedExif) me->Carry(Packet::kExif, data, size);
+      if (what == kCarriedXmp) me->Carry(Packet::kXmp, data, size);
+      if (what == kCarriedIcc) me->Carry(Packet::kIcc, data, size);
+      if (what == kCarriedPhotoshop)
+        ForEachPhotoshopResource(data, size, [me](uint16_t id, const uint8_t* bytes, size_t length) {
+          if (id == kPhotoshopIptc) me->Carry(Packet::kIptc, bytes, length);
+        });
     } catch (...) {
       me->pending_ = std::current_exception();
     }
@@ -193,7 +210,8 @@ class JpegGraphic : public BitmapGraphic {
     // CMYK through the file's profile, or the standard one; without either,
     // the inks' product as it always was.
     const CmykToSrgb managed(components_ == 4 ? &embedded_.icc : nullptr,
-                             components_ == 4 ? Request().StandardCmyk() : nullptr, adobe_);
+                             components_ == 4 ? Request().StandardCmyk() : nullptr, adobe_, Limits());
+    if (!managed.OwnProblem().empty()) warnings_.push_back(ProfileIgnoredWarning(managed.OwnProblem()));
     for (int y = 0; y < height_ && components_ == 4; ++y) {
       const uint8_t* s = raw_.data() + static_cast<size_t>(y) * width_ * components_;
       uint8_t* d = bitmap_.Row(y);

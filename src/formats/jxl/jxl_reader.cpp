@@ -115,7 +115,7 @@ class JxlGraphic : public BitmapGraphic {
   void KeepProfile(const JxlDecoder* decoder, const JxlPixelFormat& format) {
     size_t size = 0;
     if (JxlDecoderGetICCProfileSize(decoder, &format, JXL_COLOR_PROFILE_TARGET_DATA, &size) != JXL_DEC_SUCCESS ||
-        size == 0 || static_cast<int64_t>(size) > Limits().max_allocation)
+        !CarrySize(Packet::kIcc, size))
       return;
     std::vector<uint8_t> icc(size);
     if (JxlDecoderGetColorAsICCProfile(decoder, &format, JXL_COLOR_PROFILE_TARGET_DATA, icc.data(), size) ==

@@ -4,6 +4,7 @@
 // libpng reports errors by longjmp, so every libpng call happens inside
 // DecodePng, whose frames own nothing that needs a destructor.
 #include <png.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -19,6 +20,7 @@
 #include "base/messages.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
+#include "image/color_profile.h"
 
 namespace velmora {
 namespace {
@@ -36,8 +38,10 @@ struct PngSink {
   png_bytep* (*interlaced_rows)(void* self);
   // One decoded RGBA row. Must not throw.
   void (*row)(void* self, png_uint_32 y, const png_byte* rgba);
-  // The colour profile, uncompressed. Must not throw.
-  void (*keep_icc)(void* self, const png_byte* data, size_t size);
+  // An ancillary chunk that may carry what the outputs keep (iCCP, tEXt,
+  // zTXt, iTXt, eXIf), as stored: the reader decides what to make of it,
+  // so that no such chunk can refuse the picture. Must not throw.
+  void (*keep_chunk)(void* self, const png_byte* name, const png_byte* data, size_t size);
   void* self;
 };
 
@@ -70,6 +74,17 @@ void OnPngError(png_structp png, png_const_charp text) {
 
 void OnPngWarning(png_structp, png_const_charp) {}
 
+// The chunks libpng would read itself and refuse the picture for (a profile
+// whose size contradicts its header, a text that inflates past the limit):
+// handed to the sink as they are instead.
+constexpr png_byte kOwnChunks[] = "iCCP\0tEXt\0zTXt\0iTXt\0eXIf";
+
+int OnChunk(png_structp png, png_unknown_chunkp chunk) {
+  auto* sink = static_cast<PngSink*>(png_get_user_chunk_ptr(png));
+  sink->keep_chunk(sink->self, chunk->name, chunk->data, chunk->size);
+  return 1;
+}
+
 void ReadInput(png_structp png, png_bytep dst, size_t n) {
   auto* in = static_cast<Input*>(png_get_io_ptr(png));
   if (n > in->size - in->pos) OwnError(png, *in, N_("the data ends early"));
@@ -96,6 +111,8 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
     return 1;
   }
   png_set_read_fn(png, &in, ReadInput);
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, kOwnChunks, 5);
+  png_set_read_user_chunk_fn(png, sink, OnChunk);
   // The side limit, and no chunk larger than the allocation limit or than
   // the data itself: a chunk claiming more is refused before allocating.
   const png_uint_32 side = static_cast<png_uint_32>(std::min<int64_t>(limits.max_side, PNG_UINT_31_MAX));
@@ -103,17 +120,9 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   // libpng treats a chunk over the limit as a "benign" error, which it only
   // warns about on reading before allocating the chunk anyway.
   png_set_benign_errors(png, 0);
-  // A compressed chunk (a colour profile in iCCP) may inflate beyond the
-  // file: up to 16 MiB, the largest profiles in use being a few.
   png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(std::min<int64_t>(
                                     limits.max_allocation, std::max<int64_t>(static_cast<int64_t>(size) + 1, 16 << 20))));
   png_read_info(png, info);
-  png_charp icc_name = nullptr;
-  png_bytep icc = nullptr;
-  png_uint_32 icc_size = 0;
-  int icc_compression = 0;
-  if (png_get_iCCP(png, info, &icc_name, &icc_compression, &icc, &icc_size) && icc && icc_size > 0)
-    sink->keep_icc(sink->self, icc, icc_size);
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const int interlace = png_get_interlace_type(png, info);
@@ -147,6 +156,57 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   return 0;
 }
 
+enum class InflateResult { kDone, kTooLarge, kDamaged };
+
+// zlib data inflated into out, never past limit bytes.
+InflateResult Inflate(const uint8_t* data, size_t size, size_t limit, std::vector<uint8_t>& out) {
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return InflateResult::kDamaged;
+  z.next_in = const_cast<Bytef*>(data);
+  z.avail_in = static_cast<uInt>(std::min<size_t>(size, UINT32_MAX));
+  out.clear();
+  int status = Z_OK;
+  uint8_t buffer[1 << 14];
+  while (status == Z_OK) {
+    z.next_out = buffer;
+    z.avail_out = sizeof buffer;
+    status = inflate(&z, Z_NO_FLUSH);
+    const size_t made = sizeof buffer - z.avail_out;
+    if (out.size() + made > limit) {
+      inflateEnd(&z);
+      return InflateResult::kTooLarge;
+    }
+    out.insert(out.end(), buffer, buffer + made);
+    if (status == Z_BUF_ERROR && z.avail_in == 0) break;
+  }
+  inflateEnd(&z);
+  return status == Z_STREAM_END ? InflateResult::kDone : InflateResult::kDamaged;
+}
+
+// "Raw profile type" text: a line with the name, a line with the length,
+// then the bytes as hexadecimal digits over several lines.
+std::vector<uint8_t> RawProfileBytes(const std::vector<uint8_t>& text) {
+  size_t at = 0;
+  for (int line = 0; line < 3 && at < text.size(); ++line) {
+    while (at < text.size() && text[at] == '\n') ++at;
+    while (at < text.size() && text[at] != '\n') ++at;
+  }
+  std::vector<uint8_t> bytes;
+  int high = -1;
+  for (; at < text.size(); ++at) {
+    const uint8_t c = text[at];
+    const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (digit < 0) continue;
+    if (high < 0) {
+      high = digit;
+    } else {
+      bytes.push_back(static_cast<uint8_t>(high << 4 | digit));
+      high = -1;
+    }
+  }
+  return bytes;
+}
+
 class PngGraphic : public BitmapGraphic {
  public:
   explicit PngGraphic(std::string name) : name_(std::move(name)) {}
@@ -154,7 +214,7 @@ class PngGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, &PngGraphic::KeepIcc, this};
+    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, &PngGraphic::KeepChunk, this};
     char message[200] = {};
     if (DecodePng(data, size, Limits(), &sink, message, sizeof message) != 0) {
       rgba_.clear();
@@ -167,6 +227,8 @@ class PngGraphic : public BitmapGraphic {
     rgba_.clear();
     rows_.clear();
     if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
+    for (const auto& [name, bytes] : chunks_) TakeChunk(name, bytes);
+    chunks_.clear();
   }
 
  private:
@@ -191,13 +253,76 @@ class PngGraphic : public BitmapGraphic {
     }
   }
   static png_bytep* Rows(void* self) { return static_cast<PngGraphic*>(self)->rows_.data(); }
-  static void KeepIcc(void* self, const png_byte* data, size_t size) {
+  static void KeepChunk(void* self, const png_byte* name, const png_byte* data, size_t size) {
     auto* me = static_cast<PngGraphic*>(self);
     try {
-      me->embedded_.icc.assign(data, data + size);
+      // Only the first profile counts, and text only when it is wanted.
+      const std::string kind(reinterpret_cast<const char*>(name), 4);
+      if (kind == "iCCP" ? !me->Wants(Packet::kIcc) : !me->Wants(Packet::kExif) && !me->Wants(Packet::kXmp)) return;
+      me->chunks_.emplace_back(kind, std::vector<uint8_t>(data, data + size));
     } catch (...) {
       me->pending_ = std::current_exception();
     }
+  }
+  // What a kept chunk holds, once libpng is done: a profile, EXIF or XMP,
+  // within its limit; anything else, damaged or too large, is passed over.
+  void TakeChunk(const std::string& kind, const std::vector<uint8_t>& chunk) {
+    const uint8_t* p = chunk.data();
+    const size_t n = chunk.size();
+    const size_t keyword_end = std::find(p, p + std::min<size_t>(n, 80), 0) - p;
+    if (kind == "eXIf") return Carry(Packet::kExif, p, n);
+    if (keyword_end >= n) return;
+    const std::string keyword(reinterpret_cast<const char*>(p), keyword_end);
+    if (kind == "iCCP") {
+      // keyword, 0, compression method 0, the deflated profile
+      std::vector<uint8_t> icc;
+      if (keyword_end + 2 > n || p[keyword_end + 1] != 0) return;
+      if (Inflate(p + keyword_end + 2, n - keyword_end - 2, kMaxIccBytes, icc) == InflateResult::kDone)
+        Carry(Packet::kIcc, icc.data(), icc.size());
+      else
+        warnings_.push_back(ProfileIgnoredWarning(Tr("its compressed data is damaged or larger than {1} bytes",
+                                                     {std::to_string(kMaxIccBytes)})));
+      return;
+    }
+    const bool xmp = keyword == "XML:com.adobe.xmp";
+    // ImageMagick's and exiftool's EXIF: "Raw profile type exif" (or APP1)
+    // as hexadecimal text.
+    const bool raw_exif = keyword == "Raw profile type exif" || keyword == "Raw profile type APP1";
+    if (!(xmp && Wants(Packet::kXmp)) && !(raw_exif && Wants(Packet::kExif))) return;
+    const Packet packet = xmp ? Packet::kXmp : Packet::kExif;
+    // Hexadecimal text holds a byte in two characters and some lines.
+    const size_t limit = xmp ? kMaxXmpBytes : 2 * kMaxExifBytes + 4096;
+    std::vector<uint8_t> text;
+    size_t at = keyword_end + 1;
+    InflateResult result = InflateResult::kDone;
+    if (kind == "tEXt") {
+      text.assign(p + at, p + n);
+    } else if (kind == "zTXt") {
+      if (at + 1 > n || p[at] != 0) return;
+      result = Inflate(p + at + 1, n - at - 1, limit, text);
+    } else {  // iTXt: flag, method, language, 0, translated keyword, 0, text
+      if (at + 2 > n) return;
+      const bool compressed = p[at] != 0;
+      at += 2;
+      for (int field = 0; field < 2; ++field) {
+        while (at < n && p[at] != 0) ++at;
+        if (++at > n) return;
+      }
+      if (compressed)
+        result = Inflate(p + at, n - at, limit, text);
+      else
+        text.assign(p + at, p + n);
+    }
+    if (result == InflateResult::kTooLarge || text.size() > limit) {
+      CarrySize(packet, std::max<uint64_t>(text.size(), limit + 1));
+      return;
+    }
+    if (result != InflateResult::kDone) return;
+    if (xmp) return Carry(Packet::kXmp, text.data(), text.size());
+    const std::vector<uint8_t> exif = RawProfileBytes(text);
+    // The block may still start with JPEG's "Exif\0\0".
+    const size_t skip = exif.size() > 6 && std::memcmp(exif.data(), "Exif\0\0", 6) == 0 ? 6 : 0;
+    if (exif.size() > skip) Carry(Packet::kExif, exif.data() + skip, exif.size() - skip);
   }
   static void Row(void* self, png_uint_32 y, const png_byte* rgba) {
     auto* me = static_cast<PngGraphic*>(self);
@@ -209,6 +334,7 @@ class PngGraphic : public BitmapGraphic {
   }
 
   std::string name_;
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> chunks_;
   std::vector<uint8_t> rgba_;
   std::vector<png_bytep> rows_;
   std::exception_ptr pending_;

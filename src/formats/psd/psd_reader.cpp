@@ -10,6 +10,7 @@
 
 #include "formats/byte_reader.h"
 #include "base/messages.h"
+#include "formats/exif.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
 #include "image/limits.h"
@@ -62,6 +63,9 @@ class PsdGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "PsdGraphic"; }
 
  protected:
+  // Photoshop's resources with EXIF (TIFF-structured) and XMP.
+  static constexpr uint16_t kExifData = 0x0422, kXmpData = 0x0424;
+
   void OnLoad(const uint8_t* data, size_t size) override {
     ByteReader in(data, size, kWho);
     if (size < 6 || data[0] != '8' || data[1] != 'B' || data[2] != 'P' || data[3] != 'S') in.Invalid(Tr("not a Photoshop file"));
@@ -89,7 +93,13 @@ class PsdGraphic : public BitmapGraphic {
     const uint32_t mode_data_length = in.U32Be();
     const uint8_t* mode_data = in.Take(mode_data_length);
     if (mode == kIndexed && mode_data_length < 768) in.Invalid(Tr("the indexed document has no colour table"));
-    in.Skip(in.U32Be());  // image resources
+    const uint32_t resources_length = in.U32Be();
+    const uint8_t* resources = in.Take(resources_length);
+    ForEachPhotoshopResource(resources, resources_length, [this](uint16_t id, const uint8_t* bytes, size_t n) {
+      if (id == kPhotoshopIptc) Carry(Packet::kIptc, bytes, n);
+      if (id == kExifData) Carry(Packet::kExif, bytes, n);
+      if (id == kXmpData) Carry(Packet::kXmp, bytes, n);
+    });
     const uint32_t layers_length = in.U32Be();
     const size_t layers_end = in.Position() + layers_length;
     int layer_count = 0;

@@ -13,6 +13,7 @@
 #include "image/limits.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
+#include "formats/exif.h"
 #include "formats/tiff/tiff_private.h"
 
 namespace velmora {
@@ -60,6 +61,29 @@ class TiffGraphic : public BitmapGraphic {
  public:
   std::string ClassName() const override { return "TiffGraphic"; }
 
+ private:
+  // EXIF, XMP and IPTC of the first directory, each within its limit.
+  void KeepMetadata(const uint8_t* data, size_t size) {
+    if (Wants(Packet::kExif)) {
+      uint64_t needed = 0;
+      const std::vector<uint8_t> exif = ExifFromTiff(data, size, kMaxExifBytes, &needed);
+      if (exif.empty())
+        CarrySize(Packet::kExif, needed);
+      else
+        Carry(Packet::kExif, exif.data(), exif.size());
+    }
+    uint64_t length = 0;
+    if (Wants(Packet::kXmp))
+      if (const uint8_t* xmp = TiffTagBytes(data, size, TIFFTAG_XMLPACKET, &length)) Carry(Packet::kXmp, xmp, length);
+    if (Wants(Packet::kIptc))
+      if (const uint8_t* iptc = TiffTagBytes(data, size, TIFFTAG_RICHTIFFIPTC, &length)) Carry(Packet::kIptc, iptc, length);
+    if (Wants(Packet::kIptc))
+      if (const uint8_t* resources = TiffTagBytes(data, size, TIFFTAG_PHOTOSHOP, &length))
+        ForEachPhotoshopResource(resources, length, [this](uint16_t id, const uint8_t* bytes, size_t n) {
+          if (id == kPhotoshopIptc) Carry(Packet::kIptc, bytes, n);
+        });
+  }
+
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     tiff::MemoryFile memory{data, size};
@@ -75,7 +99,8 @@ class TiffGraphic : public BitmapGraphic {
     uint32_t icc_size = 0;
     const uint8_t* icc = nullptr;
     if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &icc_size, &icc) && icc && icc_size > 0)
-      embedded_.icc.assign(icc, icc + icc_size);
+      Carry(Packet::kIcc, icc, icc_size);
+    KeepMetadata(data, size);
     if (ReadCmyk(tif.get(), width, height, diagnostics)) return;
     char reason[1024] = {};
     TIFFRGBAImage image{};
@@ -137,7 +162,8 @@ class TiffGraphic : public BitmapGraphic {
     if (photometric != PHOTOMETRIC_SEPARATED || bits != 8 || samples != 4 || planar != PLANARCONFIG_CONTIG ||
         inkset != INKSET_CMYK || orientation != ORIENTATION_TOPLEFT || TIFFIsTiled(tif))
       return false;
-    const CmykToSrgb managed(&embedded_.icc, Request().StandardCmyk(), false);
+    const CmykToSrgb managed(&embedded_.icc, Request().StandardCmyk(), false, Limits());
+    if (!managed.OwnProblem().empty()) warnings_.push_back(ProfileIgnoredWarning(managed.OwnProblem()));
     if (!managed.Managed()) return false;
     const tmsize_t line = TIFFScanlineSize(tif);
     if (line < static_cast<tmsize_t>(width) * 4) return false;

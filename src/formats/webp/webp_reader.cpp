@@ -98,12 +98,10 @@ class WebpGraphic : public BitmapGraphic {
       if (fourcc[0] == 'E') {
         // Some writers keep JPEG's "Exif\0\0" before the TIFF block.
         const size_t skip = length > 6 && std::memcmp(bytes, "Exif\0\0", 6) == 0 ? 6 : 0;
-        embedded_.exif.assign(bytes + skip, bytes + length);
-        orientation = ExifOrientation(embedded_.exif.data(), embedded_.exif.size());
-      } else if (fourcc[0] == 'X') {
-        embedded_.xmp.assign(reinterpret_cast<const char*>(bytes), length);
+        orientation = ExifOrientation(bytes + skip, length - skip);
+        Carry(Packet::kExif, bytes + skip, length - skip);
       } else {
-        embedded_.icc.assign(bytes, bytes + length);
+        Carry(fourcc[0] == 'X' ? Packet::kXmp : Packet::kIcc, bytes, length);
       }
       WebPDemuxReleaseChunkIterator(&chunk);
     }
