@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/messages.h"
 #include "image/resample.h"
 
 namespace velmora {
@@ -60,8 +61,9 @@ bool ParseSide(const std::string& text, int max, int& value) {
   return true;
 }
 
-// a * b / c to the nearest integer, at least 1.
-int Scaled(int64_t a, int64_t b, int64_t c) { return static_cast<int>(std::max<int64_t>(1, (a * b + c / 2) / c)); }
+// a * b / c to the nearest integer, at least 1. Sides are at most 2^24 and
+// factors at most 2^20, so the product stays far from overflowing.
+int64_t Scaled(int64_t a, int64_t b, int64_t c) { return std::max<int64_t>(1, (a * b + c / 2) / c); }
 
 }  // namespace
 
@@ -90,7 +92,18 @@ std::optional<SizeFit> ParseSizeFit(const std::string& text) {
   return fit;
 }
 
-void FittedSize(const SizeFit& fit, int w0, int h0, int& w, int& h) {
+std::string SizeFitText(const SizeFit& fit) {
+  switch (fit.kind) {
+    case SizeFit::Kind::kBox: return std::to_string(fit.width) + "x" + std::to_string(fit.height);
+    case SizeFit::Kind::kWidth: return std::to_string(fit.width);
+    case SizeFit::Kind::kHeight: return "x" + std::to_string(fit.height);
+    case SizeFit::Kind::kPercent: return std::to_string(fit.value) + "%";
+    case SizeFit::Kind::kLongEdge: return Tr("a long edge of {1}", {std::to_string(fit.value)});
+  }
+  return "";
+}
+
+void FittedSize(const SizeFit& fit, int64_t w0, int64_t h0, int64_t& w, int64_t& h) {
   w = w0, h = h0;
   if (w0 < 1 || h0 < 1) return;
   switch (fit.kind) {
@@ -115,11 +128,14 @@ void FittedSize(const SizeFit& fit, int w0, int h0, int& w, int& h) {
 }
 
 void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits) {
-  int w = 0, h = 0;
+  int64_t w = 0, h = 0;
   FittedSize(fit, bitmap.Width(), bitmap.Height(), w, h);
   if (w == bitmap.Width() && h == bitmap.Height()) return;
-  CheckImageSize(limits, w, h, "Bitmap");
-  bitmap = ResampleBitmap(bitmap, w, h);
+  // Said as asked: the picture and the size it was given, then what that makes.
+  const std::string asked = Tr("{1} x {2} pixels sized to {3}", {std::to_string(bitmap.Width()),
+                                                                   std::to_string(bitmap.Height()), SizeFitText(fit)});
+  CheckImageSize(limits, w, h, asked.c_str());
+  bitmap = ResampleBitmap(bitmap, static_cast<int>(w), static_cast<int>(h));
 }
 
 void GreyLevel(Bitmap& bitmap) {

@@ -27,8 +27,10 @@ struct SizeFit {
 // "1920x1080", "800", "x600" or "50%" (sides 1..1048576, 1..1000 percent);
 // nothing for anything else.
 std::optional<SizeFit> ParseSizeFit(const std::string& text);
-// The size a w x h picture gets.
-void FittedSize(const SizeFit& fit, int w, int h, int& out_w, int& out_h);
+// The size a w x h picture gets, in 64 bits: it may be beyond any limit.
+void FittedSize(const SizeFit& fit, int64_t w, int64_t h, int64_t& out_w, int64_t& out_h);
+// The fit as the user gives it ("1920x1080", "800", "x600", "50%").
+std::string SizeFitText(const SizeFit& fit);
 // Resamples to the fitted size (the limits as for the factors).
 void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits = DecodeLimits{});
 

@@ -158,10 +158,18 @@ void CommitFileAtomically(const std::string& path, PendingFile& file);
 // Whether a file name is one of the temporaries WriteFileAtomically makes
 // (".NAME.velmora-XXXXXX"), left behind by a run that was killed.
 bool IsOurTemporary(const std::string& file_name);
+// A fresh name of that kind for a file to be called name.
+std::string TemporaryNameFor(const std::string& name);
 
 // Removes every temporary being written right now. Safe to call from a
 // signal handler.
 void RemoveTemporariesNow() noexcept;
+
+// Removes our temporaries in folder that were last written before `before`
+// (seconds since the epoch) and that no process is writing: their writer
+// holds a lock on them for as long as it lives, so one nobody holds was
+// left by a run that was killed. Returns the names removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::string& folder, int64_t before);
 
 }  // namespace velmora::platform
 

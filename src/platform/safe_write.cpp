@@ -1,6 +1,7 @@
 // Writing a file so that nothing the user had is ever damaged: a temporary
 // beside the target, synced, then renamed over it.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -89,6 +90,8 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string TemporaryNameFor(const std::string& name) { return TemporaryName(name); }
+
 bool IsOurTemporary(const std::string& file_name) {
   const size_t mark = std::strlen(kTempMark);
   if (file_name.size() < 1 + mark + kRandomChars || file_name[0] != '.') return false;
@@ -99,6 +102,22 @@ bool IsOurTemporary(const std::string& file_name) {
     if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
   }
   return true;
+}
+
+std::vector<std::string> RemoveStaleTemporaries(const std::string& folder, int64_t before) {
+  std::vector<std::string> removed;
+  const std::string base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  for (const FolderEntry& entry : ListFolder(base)) {
+    if (entry.folder || !IsOurTemporary(entry.name)) continue;
+    const std::string path = base + entry.name;
+    const UniqueFd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_mtime >= before) continue;
+    // A writer still alive holds its lock.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+    if (unlink(path.c_str()) == 0) removed.push_back(entry.name);
+  }
+  return removed;
 }
 
 void RemoveTemporariesNow() noexcept {
@@ -192,6 +211,9 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
     fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     return fd.valid();
   });
+  // Held as long as this process lives: a later run tells a temporary left
+  // by a killed one from one being written.
+  if (fd.valid()) flock(fd.get(), LOCK_EX | LOCK_NB);
   if (!fd.valid()) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
   auto fail = [&](const char* what, int err) {
     fd.Close();
@@ -220,6 +242,8 @@ PendingFile::PendingFile(const std::string& folder, uint64_t room) {
   // 0666 and the umask, as WriteFileAtomically's temporaries; readable back
   // for a commit that must copy it.
   fd_ = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0666);
+  // Its name, once linked, is locked as WriteFileAtomically's temporaries are.
+  if (fd_ >= 0) flock(fd_, LOCK_EX | LOCK_NB);
   struct stat st;
   struct statvfs fs;
   if (fd_ >= 0 && fstat(fd_, &st) == 0 && fstatvfs(fd_, &fs) == 0 &&

@@ -1,10 +1,14 @@
 // The freedesktop trash of the user. Nothing is removed before the trash
 // holds a complete, synced copy.
 #include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstring>
+#include <mutex>
 #include <climits>
 #include <cerrno>
 #include <ctime>
@@ -48,7 +52,8 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 // Copies from onto a new file at to, checking every write, the flush and the
 // size; keeps the mode and times. Returns 0 or the errno of the failure, in
-// which case nothing is left at to.
+// which case nothing is left at to. The copy is locked while it is made, so
+// that a later run tells one left by a killed process.
 int CopyVerified(const std::string& from, const std::string& to) {
   UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return errno;
@@ -56,6 +61,7 @@ int CopyVerified(const std::string& from, const std::string& to) {
   if (fstat(in.get(), &st) != 0) return errno;
   UniqueFd out(open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777));
   if (out.get() < 0) return errno;
+  flock(out.get(), LOCK_EX | LOCK_NB);
   int err = 0;
   std::vector<char> buffer(1 << 20);
   off_t copied = 0;
@@ -88,6 +94,33 @@ int CopyLink(const std::string& from, const std::string& to) {
   if (n < 0) return errno;
   target[static_cast<size_t>(n)] = 0;
   return symlink(target.data(), to.c_str()) == 0 ? 0 : errno;
+}
+
+// Our copies in files/ left by a run killed while copying, and the
+// .trashinfo each had reserved when no file of its name arrived: once per
+// run, before the first copy.
+void RemoveStaleCopies(const std::string& trash) {
+  static std::once_flag once;
+  std::call_once(once, [&] {
+    const int64_t now = static_cast<int64_t>(time(nullptr));
+    for (const std::string& temp : RemoveStaleTemporaries(trash + "/files", now)) {
+      // ".NAME.velmora-XXXXXX" was to become NAME.
+      const std::string stored = temp.substr(1, temp.size() - 1 - std::strlen(".velmora-XXXXXX"));
+      struct stat st;
+      if (lstat((trash + "/files/" + stored).c_str(), &st) != 0)
+        unlink((trash + "/info/" + stored + ".trashinfo").c_str());
+    }
+  });
+}
+
+// Moves temp to its name in the same folder only when nothing has it.
+int RenameNoReplace(const std::string& temp, const std::string& target) {
+  if (renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without it: a second link, then the temporary's removed.
+  if (link(temp.c_str(), target.c_str()) != 0) return errno;
+  unlink(temp.c_str());
+  return 0;
 }
 
 }  // namespace
@@ -143,13 +176,31 @@ void MoveToTrash(const std::string& path) {
   const std::string target = trash + "/files/" + stored;
   if (rename(absolute.c_str(), target.c_str()) == 0) return;
   err = errno;
-  if (err == EXDEV) {
-    err = S_ISLNK(own.st_mode) ? CopyLink(absolute, target) : CopyVerified(absolute, target);
+  if (err != EXDEV) {
+    unlink(info_path.c_str());
+    fail(ErrnoText(err));
+  }
+  if (S_ISLNK(own.st_mode)) {
+    err = CopyLink(absolute, target);
+  } else {
+    // Whole or not at all under its name: copied and synced under a hidden
+    // name, then named.
+    RemoveStaleCopies(trash);
+    const std::string temp = trash + "/files/" + TemporaryNameFor(stored);
+    err = CopyVerified(absolute, temp);
     if (err == 0) {
-      if (unlink(absolute.c_str()) == 0) return;
-      err = errno;
-      unlink(target.c_str());  // the original stays; the copy must not linger as a second one
+      err = RenameNoReplace(temp, target);
+      if (err != 0) unlink(temp.c_str());
     }
+    if (err == 0) {
+      const UniqueFd folder(open((trash + "/files").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      if (folder.valid()) fsync(folder.get());
+    }
+  }
+  if (err == 0) {
+    if (unlink(absolute.c_str()) == 0) return;
+    err = errno;
+    unlink(target.c_str());  // the original stays; the copy must not linger as a second one
   }
   unlink(info_path.c_str());
   fail(ErrnoText(err));

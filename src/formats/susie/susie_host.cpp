@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "base/paths.h"
 #include "formats/formats.h"
@@ -61,28 +62,99 @@ struct FreeBlock {
 using Block = std::unique_ptr<void, FreeBlock>;
 
 
+// Whether another user can change what lies at path: not owned by this user
+// or root, or writable by the group or others. A folder that others may
+// write but that keeps each entry to its owner (sticky, owned by root, as
+// /tmp is) changes nothing for entries of ours.
+bool OthersCanChange(const struct stat& st, bool keeps_entries_to_owners) {
+  const uid_t me = geteuid();
+  if (st.st_uid != me && st.st_uid != 0) return true;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return false;
+  return !(keeps_entries_to_owners && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) && st.st_uid == 0);
+}
+
+// The folder at or above real (a path without links) that another user can
+// change, as OpenSSH checks the folders above a key file; empty when none.
+std::optional<std::string> ChangeableFolderAbove(const std::string& real) {
+  std::string folder = real;
+  while (folder.size() > 1) {
+    const size_t slash = folder.find_last_of('/');
+    folder = slash == 0 ? "/" : folder.substr(0, slash);
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || OthersCanChange(st, true)) return folder;
+  }
+  return std::nullopt;
+}
+
+// Why code may not be loaded from path (a plug-in or a folder of them),
+// followed through links: the warning that names it; nothing when it is safe.
+std::optional<std::string> UnsafeToLoad(const std::string& path, bool folder) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return std::nullopt;  // nothing there to load
+  const std::string real = resolved;
+  std::free(resolved);
+  struct stat st {};
+  if (lstat(real.c_str(), &st) != 0) return std::nullopt;
+  if (OthersCanChange(st, false))
+    return Tr(folder ? N_("plug-in folder {1} can be written by other users; no plug-in is loaded from it")
+                     : N_("plug-in {1} can be written by other users; it is not loaded"),
+              {path});
+  if (auto above = ChangeableFolderAbove(real))
+    return Tr(folder ? N_("plug-in folder {1} lies in {2}, which other users can change; no plug-in is loaded from it")
+                     : N_("plug-in {1} lies in {2}, which other users can change; it is not loaded"),
+              {path, *above});
+  return std::nullopt;
+}
+
+// Opens a plug-in that passed UnsafeToLoad: its real path, the last step no
+// link, and the open file itself a regular file nobody else can change.
+// Returns the descriptor (real set) or -1.
+int OpenPluginFile(const std::string& path, std::string& real) {
+  if (UnsafeToLoad(path, false)) return -1;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (!resolved) return -1;
+  real = resolved;
+  std::free(resolved);
+  // Without blocking: a FIFO named *.spi would wait for a writer for ever.
+  const int fd = open(real.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat st {};
+  if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && !OthersCanChange(st, false)) return fd;
+  if (fd >= 0) close(fd);
+  return -1;
+}
+
 }  // namespace
 
 // --- SusiePlugin -----------------------------------------------------------
 
 SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
-  // Only a regular file is code: opened without blocking (a FIFO named
-  // *.spi would wait for a writer for ever) and checked on the open
-  // descriptor; the module loaded must then be that very file.
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  // The file is checked and opened once, and what is loaded is that open
+  // file: nobody can put another one in its place between the two.
+  // The descriptor stays open while the module is loaded: the loader knows
+  // a module by the name it was opened under, and no other plug-in may then
+  // come under the same /proc name.
+  std::string real;
+  const int fd = OpenPluginFile(path, real);
+  if (fd < 0) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
+  fd_ = fd;
   struct stat st {};
-  const bool regular = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  if (fd >= 0) close(fd);
-  if (!regular) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
-  module_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!module_) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
-  file_name_ = ModuleFileName(module_, path);
-  struct stat loaded {};
-  if (stat(file_name_.c_str(), &loaded) != 0 || loaded.st_dev != st.st_dev || loaded.st_ino != st.st_ino) {
-    dlclose(module_);
-    module_ = nullptr;
+  fstat(fd, &st);
+  module_ = dlopen(("/proc/self/fd/" + std::to_string(fd)).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!module_) {
+    // Without /proc the path is loaded, and must turn out to be the file opened.
+    module_ = dlopen(real.c_str(), RTLD_NOW | RTLD_LOCAL);
+    struct stat loaded {};
+    if (module_ && (stat(ModuleFileName(module_, real).c_str(), &loaded) != 0 || loaded.st_dev != st.st_dev ||
+                    loaded.st_ino != st.st_ino)) {
+      dlclose(module_);
+      module_ = nullptr;
+    }
+  }
+  if (!module_) {
+    close(std::exchange(fd_, -1));
     throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   }
+  file_name_ = real;
   auto entry = [&](auto& slot, const char* name) { slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(module_, name)); };
   entry(get_plugin_info, "GetPluginInfo");
   entry(configuration_dlg, "ConfigurationDlg");
@@ -94,26 +166,34 @@ SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
   entry(get_file_info, "GetFileInfo");
   entry(get_file, "GetFile");
   try {
-    RequireEntries();
-    api_version_ = Info(0);
-    name_ = Info(1);
-    // A plug-in that answers every number would otherwise be asked for ever.
-    for (int32_t n = 2; n < 2 + 2 * kMaxPatterns; n += 2) {
-      std::string pattern = Info(n);
-      std::string description = Info(n + 1);
-      if (pattern.empty() || description.empty()) break;
-      patterns_.push_back(std::move(pattern));
-      format_names_.push_back(std::move(description));
-    }
+    ReadInfo();
   } catch (...) {
     dlclose(module_);
     module_ = nullptr;
+    close(std::exchange(fd_, -1));
     throw;
   }
 }
 
 SusiePlugin::~SusiePlugin() {
   if (module_) dlclose(module_);
+  if (fd_ >= 0) close(fd_);
+}
+
+void SusiePlugin::ReadInfo() {
+  RequireEntries();
+  api_version_ = Info(0);
+  name_ = Info(1);
+  patterns_.clear();
+  format_names_.clear();
+  // A plug-in that answers every number would otherwise be asked for ever.
+  for (int32_t n = 2; n < 2 + 2 * kMaxPatterns; n += 2) {
+    std::string pattern = Info(n);
+    std::string description = Info(n + 1);
+    if (pattern.empty() || description.empty()) break;
+    patterns_.push_back(std::move(pattern));
+    format_names_.push_back(std::move(description));
+  }
 }
 
 void SusiePlugin::RequireEntries() const {
@@ -142,31 +222,13 @@ std::string SusiePlugin::Info(int32_t number) const {
   return std::string(buffer, strnlen(buffer, 256));
 }
 
-namespace {
-
-// Whether code may be loaded from path: owned by the user or root and not
-// writable by the group or others, as ssh asks of its keys. The reason
-// otherwise, as a warning that names the path.
-std::optional<std::string> UnsafeToLoad(const std::string& path, bool folder) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return std::nullopt;  // nothing there to load
-  const uid_t me = geteuid();
-  if ((st.st_uid != me && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    return Tr(folder ? N_("plug-in folder {1} can be written by other users; no plug-in is loaded from it")
-                     : N_("plug-in {1} can be written by other users; it is not loaded"),
-              {path});
-  return std::nullopt;
-}
-
-}  // namespace
-
 std::unique_ptr<SusiePlugin> SusiePlugin::Load(const std::string& path) {
-  std::unique_ptr<SusiePlugin> generic(new SusiePlugin(path, Kind::kGeneric));
-  const Kind kind = KindOf(generic->ApiVersion());
-  // The second pass loads the module again as its kind, with that kind's
-  // required entries; the first reference is released after it.
-  std::unique_ptr<SusiePlugin> typed(new SusiePlugin(path, kind));
-  return typed;
+  std::unique_ptr<SusiePlugin> plugin(new SusiePlugin(path, Kind::kGeneric));
+  // The second pass takes the module, loaded once from the file checked, as
+  // the kind its API version names, with that kind's required entries.
+  plugin->kind_ = KindOf(plugin->ApiVersion());
+  plugin->ReadInfo();
+  return plugin;
 }
 
 bool SusiePlugin::ListsExtension(const std::string& extension) const {

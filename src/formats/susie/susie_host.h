@@ -40,7 +40,8 @@ class SusiePlugin {
   enum class Kind { kGeneric, kImport, kArchive, kXn };
 
   // Loads a module in two passes: generically, then as the kind its API
-  // version names. Raises PluginLoadError or PluginApiError.
+  // version names (the module loaded once). Raises PluginLoadError or
+  // PluginApiError.
   // Only a regular file is loaded, and at most kMaxPatterns pairs of
   // pattern and description are read from it.
   static std::unique_ptr<SusiePlugin> Load(const std::string& path);
@@ -73,12 +74,15 @@ class SusiePlugin {
 
  private:
   SusiePlugin(const std::string& path, Kind kind);
+  // The kind's required entries, the version, name and patterns.
+  void ReadInfo();
   void RequireEntries() const;
   std::string Info(int32_t number) const;
 
   void* module_ = nullptr;
   Kind kind_;
   std::string file_name_;
+  int fd_ = -1;  // the file the module was loaded from
   std::string api_version_;
   std::string name_;
   std::vector<std::string> patterns_;
