@@ -33,7 +33,7 @@ Instances::~Instances() {
 void Instances::Publish(int x, int y, bool on_top) {
   try {
     platform::MakeFolders(folder_, 0700);
-  } catch (const platform::FileError&) {
+  } catch (const Error&) {
     return;  // without the folder the instances simply do not know of each other
   }
   own_ = folder_ + std::to_string(getpid());

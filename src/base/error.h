@@ -1,7 +1,9 @@
-// The one root of every error Velmora raises on purpose. Catch sites that
-// decide something ("try another decoder", "fail this file") catch Error or
-// DecodeError; std::bad_alloc and logic errors are never taken for "this
-// file is not that format".
+// The one error Velmora raises on purpose: a kind and the message the user
+// sees. Catch sites that decide something ("try another decoder", "fail
+// this file") read the kind; std::bad_alloc and logic errors are never
+// taken for "this file is not that format". A class of its own exists only
+// where someone catches it differently (OutputRefused, the command line's
+// UsageError).
 #pragma once
 
 #include <stdexcept>
@@ -9,33 +11,26 @@
 
 namespace velmora {
 
+enum class ErrorKind {
+  kInvalidData,  // the data contradicts its own format
+  kTruncated,    // the data ends before the picture does
+  kUnsupported,  // valid, but a variant or a request this program does not handle
+  kTooLarge,     // beyond a limit: size, memory
+  kIo,           // a file or folder cannot be read or written
+  kCancelled,    // the user stopped it
+  kInternal,     // a library or this program failed
+};
+
 class Error : public std::runtime_error {
  public:
-  explicit Error(const std::string& message) : std::runtime_error(message) {}
-};
-
-// Why a decoder refused its input.
-enum class DecodeKind {
-  kInvalidData,     // the data contradicts its own format
-  kIncompleteData,  // the data ends before the picture does
-  kTooLarge,        // the picture exceeds a decoding limit
-  kUnsupported,     // valid, but a variant this program does not read
-};
-
-// The family of every decoder's refusal. Virtual inheritance lets a
-// component's own error class (DibError, say) be a decoding error too.
-class DecodeError : public virtual Error {
- public:
-  DecodeError(DecodeKind kind, const std::string& message) : Error(message), kind_(kind) {}
-  DecodeKind Kind() const { return kind_; }
-
- protected:
-  // For classes that also derive from another Error: the most derived class
-  // initialises the Error base with the message.
-  explicit DecodeError(DecodeKind kind) : Error(std::string()), kind_(kind) {}
+  Error(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  ErrorKind Kind() const { return kind_; }
 
  private:
-  DecodeKind kind_;
+  ErrorKind kind_;
 };
+
+// The kind as scripts read it: "invalid_data", "truncated", ...
+const char* KindName(ErrorKind kind);
 
 }  // namespace velmora

@@ -168,7 +168,7 @@ bool MakeOutFolder(const CommandLine& line, const Settings& settings) {
   if (line.out_folder.empty() || line.dry_run) return true;
   try {
     platform::MakeFolders(settings.S_folder_n);
-  } catch (const platform::FileError& e) {
+  } catch (const Error& e) {
     std::cerr << "velmora-cli: --out: " << e.what() << '\n';
     return false;
   }
@@ -205,10 +205,10 @@ std::vector<uint8_t> ReadAll(std::FILE* in, int64_t limit, const std::string& na
   size_t n = 0;
   while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
     if (static_cast<int64_t>(data.size() + n) > limit)
-      throw Error(Tr("{1}: more than {2} bytes, the input limit", {name, std::to_string(limit)}));
+      throw Error(ErrorKind::kTooLarge, Tr("{1}: more than {2} bytes, the input limit", {name, std::to_string(limit)}));
     data.insert(data.end(), buffer, buffer + n);
   }
-  if (std::ferror(in)) throw Error(Tr("{1}: cannot be read", {name}));
+  if (std::ferror(in)) throw Error(ErrorKind::kIo, Tr("{1}: cannot be read", {name}));
   return data;
 }
 
@@ -263,7 +263,7 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
     const std::string name = Tr("standard input");
     const std::vector<uint8_t> data = ReadAll(stdin, session.limits.max_file, name);
     graphic = loader.LoadByContent(data.data(), data.size(), request);
-    if (!graphic) throw Error(Tr("{1}: not a picture in a format read here", {name}));
+    if (!graphic) throw Error(ErrorKind::kUnsupported, Tr("{1}: not a picture in a format read here", {name}));
   } else {
     graphic = loader.LoadFile(path, request);
   }
@@ -287,7 +287,7 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
   row->format().encode(picture.image, OptionsFor(settings, context), out);
   const std::string bytes = out.str();
   if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-    throw Error(Tr("standard output cannot be written"));
+    throw Error(ErrorKind::kIo, Tr("standard output cannot be written"));
   return 0;
 }
 

@@ -18,7 +18,7 @@ namespace velmora::cli {
 // A command line that cannot be run; the message names the option.
 class UsageError : public Error {
  public:
-  using Error::Error;
+  explicit UsageError(const std::string& message) : Error(ErrorKind::kUnsupported, message) {}
 };
 
 struct CommandLine {

@@ -69,13 +69,13 @@ class ByteReader {
   int32_t S32Be() { return static_cast<int32_t>(U32Be()); }
 
   [[noreturn]] void Truncated() const {
-    throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: the file ends before the picture does", {Tr(who_)}));
+    throw Error(ErrorKind::kTruncated, Tr("{1}: the file ends before the picture does", {Tr(who_)}));
   }
   [[noreturn]] void Invalid(const std::string& what) const {
-    throw DecodeError(DecodeKind::kInvalidData, std::string(Tr(who_)) + ": " + what);
+    throw Error(ErrorKind::kInvalidData, std::string(Tr(who_)) + ": " + what);
   }
   [[noreturn]] void Unsupported(const std::string& what) const {
-    throw DecodeError(DecodeKind::kUnsupported, std::string(Tr(who_)) + ": " + what);
+    throw Error(ErrorKind::kUnsupported, std::string(Tr(who_)) + ": " + what);
   }
 
  private:

@@ -57,7 +57,7 @@ ZlibRows::ZlibRows(size_t total_bytes, int level, size_t piece, Sink sink, size_
   z_ = std::make_unique<z_stream>();
   if (deflateInit2(z_.get(), level_, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     z_.reset();
-    throw ZlibError("zlib cannot start");
+    throw Error(ErrorKind::kInternal, "zlib cannot start");
   }
   out_.resize(piece_ ? piece_ : size_t{1} << 16);
   z_->next_out = out_.data();
@@ -88,7 +88,7 @@ void ZlibRows::Feed(int flush) {
   int rc;
   do {
     rc = deflate(z_.get(), flush);
-    if (rc == Z_STREAM_ERROR) throw ZlibError("zlib failed");
+    if (rc == Z_STREAM_ERROR) throw Error(ErrorKind::kInternal, "zlib failed");
     if (z_->avail_out == 0) {
       sink_(out_.data(), out_.size());
       z_->next_out = out_.data();

@@ -20,12 +20,6 @@ namespace velmora {
 
 inline constexpr size_t kOneGoBytes = size_t{128} << 20;
 
-// zlib refused to start or to go on; the encoders report it in their own terms.
-class ZlibError : public Error {
- public:
-  using Error::Error;
-};
-
 struct CompressedBytes {
   const uint8_t* data;
   size_t size;

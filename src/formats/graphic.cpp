@@ -26,10 +26,10 @@ void Graphic::LoadFromStream(std::istream& in) {
 }
 
 void Graphic::LoadFromClipboardFormat(uint32_t, const std::vector<uint8_t>&) {
-  throw InvalidGraphicError(Tr("無効なクリップボード フォーマットです"));
+  throw Error(ErrorKind::kUnsupported, Tr("無効なクリップボード フォーマットです"));
 }
 
-void Graphic::AssignTo(Bitmap&) const { throw ConvertError(Tr("{1} を Bitmap に代入することはできません", {ClassName()})); }
+void Graphic::AssignTo(Bitmap&) const { throw Error(ErrorKind::kUnsupported, Tr("{1} を Bitmap に代入することはできません", {ClassName()})); }
 
 size_t PacketLimit(Packet kind) {
   switch (kind) {
@@ -84,7 +84,7 @@ void Graphic::Carry(Packet kind, const uint8_t* data, size_t size) {
 }
 
 void RequireBytes(size_t size, size_t needed, const char* who) {
-  if (size < needed) throw DecodeError(DecodeKind::kIncompleteData, Tr("{1}: unexpected end of data", {Tr(who)}));
+  if (size < needed) throw Error(ErrorKind::kTruncated, Tr("{1}: unexpected end of data", {Tr(who)}));
 }
 
 }  // namespace velmora

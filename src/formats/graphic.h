@@ -14,7 +14,7 @@
 
 #include "base/error.h"
 #include "image/bitmap.h"
-#include "image/errors.h"
+#include "base/error.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -68,12 +68,6 @@ struct DecodeRequest {
   // that the many pictures that are not CMYK never wait for it.
   std::shared_ptr<LazyProfile> standard_cmyk;
   const std::vector<uint8_t>* StandardCmyk() const;
-};
-
-// A graphic that cannot be assigned to the requested target.
-class ConvertError : public Error {
- public:
-  using Error::Error;
 };
 
 class Graphic {

@@ -110,7 +110,7 @@ std::unique_ptr<Graphic> Loader::LoadByExtension(const std::string& path, const 
                                                  const GraphicClass* tried, const DecodeRequest& request) const {
   const std::string extension = ExtensionOf(path);
   const GraphicClass* cls = registry_.FindExtension(extension);
-  if (!cls) throw InvalidGraphicError(Tr("拡張子 .{1} の画像形式は処理できません", {extension}));
+  if (!cls) throw Error(ErrorKind::kUnsupported, Tr("拡張子 .{1} の画像形式は処理できません", {extension}));
   try {
     return Decode(*cls, path, data, size, request);
   } catch (const Error&) {
@@ -144,10 +144,8 @@ namespace {
 bool MayBeAnotherFormat(const std::exception_ptr& refusal) {
   try {
     std::rethrow_exception(refusal);
-  } catch (const DecodeError& e) {
-    return e.Kind() == DecodeKind::kInvalidData;
-  } catch (const Error&) {
-    return true;
+  } catch (const Error& e) {
+    return e.Kind() == ErrorKind::kInvalidData;
   }
 }
 

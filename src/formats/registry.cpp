@@ -46,7 +46,7 @@ void FileFormatList::Register(const std::string& extension, const std::string& c
   auto known =
       std::find_if(extensions_.begin(), extensions_.end(), [&](const Extension& e) { return e.extension == ext; });
   if (known != extensions_.end()) {
-    if (!replace) throw Error("Attempt to register " + ext + " twice.");
+    if (!replace) throw Error(ErrorKind::kInternal, "Attempt to register " + ext + " twice.");
     known->graphic_class = cls;
     known->description = description;
   } else {

@@ -7,7 +7,7 @@
 #include "image/bmp_core.h"
 #include "base/messages.h"
 #include "image/dib_image.h"
-#include "image/errors.h"
+#include "base/error.h"
 #include "image/quantizer.h"
 
 namespace velmora {
@@ -15,7 +15,7 @@ namespace {
 
 void Require(const DibParts& src, int bits, uint32_t compression, const char* name) {
   if (src.header.biBitCount != bits || src.header.biCompression != compression)
-    throw DibTypeError(Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
+    throw Error(ErrorKind::kUnsupported, Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
 }
 
 // A new uncompressed image of the same size with the source header and all
@@ -51,7 +51,7 @@ DibParts Widen(const DibParts& src, int to_bits, bool use_fmo) {
 }
 
 [[noreturn]] void BadRle(const char* name, int number) {
-  throw InvalidDibError(Tr("{1}: Bad RLE Data {2}", {name, std::to_string(number)}));
+  throw Error(ErrorKind::kInvalidData, Tr("{1}: Bad RLE Data {2}", {name, std::to_string(number)}));
 }
 
 // Decodes RLE8 (bits 8) or RLE4 (bits 4); first_code is the number of the
@@ -73,7 +73,7 @@ DibParts DecodeRle(const DibParts& src, int bits, const char* name, int first_co
       [&](bmp::RleFault fault) {
         switch (fault) {
           case bmp::RleFault::kDataEndsEarly:
-            throw InvalidDibError(Tr("{1}: RLE data ends early", {name}));
+            throw Error(ErrorKind::kInvalidData, Tr("{1}: RLE data ends early", {name}));
           case bmp::RleFault::kRowsPastImage:
             BadRle(name, first_code);
           case bmp::RleFault::kDeltaPastImage:
@@ -175,7 +175,7 @@ DibParts ConvertIndexedToTrueColor(const DibParts& src, bool use_fmo) {
                      : bits == 4 ? "Convert4BitRGBToTrueColor"
                                  : "Convert8BitRGBToTrueColor";
   if ((bits != 1 && bits != 4 && bits != 8) || src.header.biCompression != 0)
-    throw DibTypeError(Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
+    throw Error(ErrorKind::kUnsupported, Tr("{1}: Invalid Bitcount & Compression Combination", {name}));
   DibParts out = Widened(src, 24, use_fmo);
   const int64_t src_stride = RowBytes(src.Width(), bits);
   const int64_t dst_stride = RowBytes(src.Width(), 24);
@@ -202,7 +202,7 @@ DibParts Convert8BitRGBTo4BitRGB(const DibParts& src, bool use_fmo) {
 DibParts ConvertToMonochrome(const DibParts& src, ColorValue background, bool use_fmo) {
   const int bits = src.header.biBitCount;
   if ((bits != 4 && bits != 8 && bits != 24) || src.header.biCompression != 0)
-    throw DibTypeError(Tr("ConvertToMonochrome: Invalid Bitcount & Compression Combination"));
+    throw Error(ErrorKind::kUnsupported, Tr("ConvertToMonochrome: Invalid Bitcount & Compression Combination"));
   DibParts out = Widened(src, 1, use_fmo);
   out.table = ColorTable{};
   out.table[1] = RgbQuad{255, 255, 255, 0};

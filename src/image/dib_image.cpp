@@ -9,7 +9,7 @@
 #include <ostream>
 
 #include "image/bmp_core.h"
-#include "image/errors.h"
+#include "base/error.h"
 #include "image/limits.h"
 #include "image/quantizer.h"
 
@@ -74,7 +74,7 @@ class StreamSource : public ByteSource {
     if (static_cast<size_t>(in_.gcount()) != n) ShortRead();
   }
   // The stream's own read error.
-  [[noreturn]] void ShortRead() override { throw DecodeError(DecodeKind::kIncompleteData, "Stream read error"); }
+  [[noreturn]] void ShortRead() override { throw Error(ErrorKind::kTruncated, "Stream read error"); }
   uint64_t Remaining() override {
     const auto here = in_.tellg();
     if (here < 0) return UINT64_MAX;  // not seekable: the read will tell
@@ -110,7 +110,7 @@ class MemorySource : public ByteSource {
   }
   uint64_t Remaining() override { return size_ - pos_; }
   [[noreturn]] void ShortRead() override {
-    throw InvalidDibError(Tr("DibImage.LoadFromClipboardFormat: Data is too short"));
+    throw Error(ErrorKind::kInvalidData, Tr("DibImage.LoadFromClipboardFormat: Data is too short"));
   }
 
  private:
@@ -136,7 +136,7 @@ InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
   uint8_t raw[40];
   src.Read(raw, 4);
   const uint32_t bi_size = GetLe32(raw);
-  if (bi_size != 40 && bi_size != 12) throw InvalidDibError(bad_size_message);
+  if (bi_size != 40 && bi_size != 12) throw Error(ErrorKind::kInvalidData, bad_size_message);
   src.Read(raw + 4, bi_size - 4);
   BitmapInfoHeader& h = info.parts.header;
   h = ToBitmapInfoHeader(bmp::ParseInfoHeader(raw, bi_size));
@@ -145,7 +145,7 @@ InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
     if (h.biXPelsPerMeter == 0) h.biXPelsPerMeter = 3780;
     if (h.biYPelsPerMeter == 0) h.biYPelsPerMeter = 3780;
     if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
-      throw InvalidDibError(Tr("DibStorage.LoadFromStream: Invalid BitCout"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Invalid BitCout"));
     if (h.biClrUsed == 0) h.biClrUsed = bits >= 1 && bits <= 8 ? 1u << bits : 0;
     info.declared = h.biClrUsed;
     info.read = 40;
@@ -166,7 +166,7 @@ InfoBlock ReadInfo(ByteSource& src, bool strict, const char* bad_size_message) {
     h.biClrUsed = static_cast<uint32_t>(entries);
   } else {
     if (strict && bits != 1 && bits != 4 && bits != 8 && bits != 24)
-      throw InvalidDibError(Tr("DibStorage.LoadFromStream: Invalid BitCount"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Invalid BitCount"));
     // The core header becomes a 40-byte one with three-byte entries widened.
     const int entries = bits >= 1 && bits <= 8 ? 1 << bits : 0;
     h.biSize = 40;
@@ -197,7 +197,7 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
     bmp::DefaultMasks(bits, masks);
   bmp::ChannelScaler channel[3];
   for (int c = 0; c < 3; ++c) {
-    if (masks[c] == 0) throw InvalidDibError(Tr("DibStorage.LoadFromStream: Invalid Masks"));
+    if (masks[c] == 0) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Invalid Masks"));
     channel[c] = bmp::ChannelScaler(masks[c], bmp::ChannelScaling::kTruncate);
   }
   const int64_t src_stride = bits == 16 ? ((static_cast<int64_t>(width) * 2 + 3) & ~int64_t{3}) : int64_t{width} * 4;
@@ -228,31 +228,31 @@ DibParts ReadBitFields(const BitmapInfoHeader& h, const uint32_t masks_in[3], By
 DibParts ReadPixels(DibParts parts, const uint32_t masks[3], ByteSource& src, int64_t rle_size, bool use_fmo,
                     const char* bitcount_message, const DecodeLimits& limits) {
   BitmapInfoHeader& h = parts.header;
-  if (h.biWidth <= 0 || h.biHeight == 0) throw InvalidDibError(Tr("DibStorage.LoadFromStream: Invalid Width or Height"));
+  if (h.biWidth <= 0 || h.biHeight == 0) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Invalid Width or Height"));
   const int64_t height = h.biHeight < 0 ? -static_cast<int64_t>(h.biHeight) : h.biHeight;
   CheckImageSize(limits, h.biWidth, height, "DibStorage.LoadFromStream");
   const int bits = h.biBitCount;
   if (bits == 16 || bits == 32) {
     if (h.biCompression != 0 && h.biCompression != 3)
-      throw InvalidDibError(Tr("DibStorage.LoadFromStream: Invalid Compression"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Invalid Compression"));
     DibParts out = ReadBitFields(h, masks, src, use_fmo);
     out.table = parts.table;
     return out;
   }
-  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) throw InvalidDibError(bitcount_message);
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 24) throw Error(ErrorKind::kInvalidData, bitcount_message);
   PixelFormatOf(h);  // refuses compressions that do not fit the bit count
   if (h.biCompression == 0) {
     const int64_t size = RowBytes(h.biWidth, bits) * height;
     parts.bits = src.ReadPixels(static_cast<size_t>(size), use_fmo);
   } else {
-    if (h.biHeight < 0) throw InvalidDibError(Tr("DibStorage.LoadFromStream: Top-down RLE image"));
+    if (h.biHeight < 0) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: Top-down RLE image"));
     if (rle_size <= 0) rle_size = h.biSizeImage;
-    if (rle_size <= 0) throw InvalidDibError(Tr("DibStorage.LoadFromStream: No RLE data"));
+    if (rle_size <= 0) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: No RLE data"));
     // RLE never expands a row beyond twice its pixel count plus framing.
     const int64_t limit = (RowBytes(h.biWidth, 8) * 2 + 4) * height + 2;
-    if (rle_size > limit) throw InvalidDibError(Tr("DibStorage.LoadFromStream: RLE data size is out of range"));
+    if (rle_size > limit) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: RLE data size is out of range"));
     if (!bmp::RlePlausible(h.biWidth, height, static_cast<size_t>(rle_size)))
-      throw InvalidDibError(Tr("DibStorage.LoadFromStream: RLE data of {1} bytes cannot describe {2} x {3} pixels",
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromStream: RLE data of {1} bytes cannot describe {2} x {3} pixels",
                                {std::to_string(rle_size), std::to_string(h.biWidth), std::to_string(height)}));
     parts.bits = src.ReadPixels(static_cast<size_t>(rle_size), use_fmo);
     h.biSizeImage = static_cast<uint32_t>(rle_size);
@@ -267,7 +267,7 @@ std::shared_ptr<DibStorage> DibStorage::AdoptDIB(int width, int height, int bit_
   auto storage = CreateDIB(width, height, 0, bit_count, use_fmo, /*allocate=*/false);
   const int64_t abs_height = height < 0 ? -static_cast<int64_t>(height) : height;
   if (bits.Size() != static_cast<size_t>(RowBytes(width, bit_count) * abs_height))
-    throw DibParameterError(Tr("DibStorage.CreateDIB: Invalid Parameters"));
+    throw Error(ErrorKind::kInternal, Tr("DibStorage.CreateDIB: Invalid Parameters"));
   storage->parts.bits = std::move(bits);
   return storage;
 }
@@ -276,7 +276,7 @@ std::shared_ptr<DibStorage> DibStorage::CreateDIB(int width, int height, int pal
                                                   bool use_fmo, bool allocate) {
   if (width <= 0 || height == 0 || palette_size < 0 || palette_size > 256 ||
       (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24))
-    throw DibParameterError(Tr("DibStorage.CreateDIB: Invalid Parameters"));
+    throw Error(ErrorKind::kInternal, Tr("DibStorage.CreateDIB: Invalid Parameters"));
   const int64_t abs_height = height < 0 ? -static_cast<int64_t>(height) : height;
   CheckImageSize(kModelLimits, width, abs_height, "DibStorage.CreateDIB");
   auto storage = std::make_shared<DibStorage>();
@@ -294,20 +294,20 @@ PixelFormat PixelFormatOf(const BitmapInfoHeader& h) {
   switch (h.biBitCount) {
     case 1:
       if (h.biCompression == 0) return PixelFormat::k1Bit;
-      throw InvalidDibError(Tr("DibStorage.GetPixelFormat: Invalid DIB(1Bit)"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.GetPixelFormat: Invalid DIB(1Bit)"));
     case 4:
       if (h.biCompression == 0) return PixelFormat::k4Bit;
       if (h.biCompression == 2) return PixelFormat::k4BitRLE;
-      throw InvalidDibError(Tr("DibStorage.GetPixelFormat: Invalid DIB(4Bit)"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.GetPixelFormat: Invalid DIB(4Bit)"));
     case 8:
       if (h.biCompression == 0) return PixelFormat::k8Bit;
       if (h.biCompression == 1) return PixelFormat::k8BitRLE;
-      throw InvalidDibError(Tr("DibStorage.GetPixelFormat: Invalid DIB(8Bit)"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.GetPixelFormat: Invalid DIB(8Bit)"));
     case 24:
       if (h.biCompression == 0) return PixelFormat::k24Bit;
-      throw InvalidDibError(Tr("DibStorage.GetPixelFormat: Invalid DIB(24Bit)"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.GetPixelFormat: Invalid DIB(24Bit)"));
     default:
-      throw InvalidDibError(Tr("DibStorage.GetPixelFormat: Invalid DIB(Illegal BitCount)"));
+      throw Error(ErrorKind::kInvalidData, Tr("DibStorage.GetPixelFormat: Invalid DIB(Illegal BitCount)"));
   }
 }
 
@@ -361,14 +361,14 @@ uint8_t* DibImage::MutableBits() {
 }
 
 void DibImage::SetWidth(int width) {
-  if (width <= 0) throw DibParameterError(Tr("DibImage.SetWidth: Invalid Width"));
+  if (width <= 0) throw Error(ErrorKind::kInternal, Tr("DibImage.SetWidth: Invalid Width"));
   if (width == Width()) return;
   ReplaceStorage(DibStorage::CreateDIB(width, storage_->parts.header.biHeight, PaletteSize(), BitCount(), use_fmo_));
   Changed();
 }
 
 void DibImage::SetHeight(int height) {
-  if (height == 0) throw DibParameterError(Tr("DibImage.SetWidth: Invalid Height"));
+  if (height == 0) throw Error(ErrorKind::kInternal, Tr("DibImage.SetWidth: Invalid Height"));
   if (height == storage_->parts.header.biHeight) return;
   ReplaceStorage(DibStorage::CreateDIB(Width(), height, PaletteSize(), BitCount(), use_fmo_));
   Changed();
@@ -376,7 +376,7 @@ void DibImage::SetHeight(int height) {
 
 void DibImage::SetBitCount(int bit_count) {
   if (bit_count != 1 && bit_count != 4 && bit_count != 8 && bit_count != 24)
-    throw DibParameterError(Tr("DibImage.SetBitCount: Invalid BitCount"));
+    throw Error(ErrorKind::kInternal, Tr("DibImage.SetBitCount: Invalid BitCount"));
   if (bit_count == BitCount()) return;
   ReplaceStorage(DibStorage::CreateDIB(Width(), storage_->parts.header.biHeight, bit_count == 24 ? 0 : 1 << bit_count,
                                        bit_count, use_fmo_));
@@ -385,9 +385,9 @@ void DibImage::SetBitCount(int bit_count) {
 
 void DibImage::SetPaletteSize(int size) {
   if (BitCount() == 24) {
-    if (size < 0 || size > 256) throw PaletteRangeError(Tr("DibImage.SetPaletteSize: Palette Index is Out of Range 1"));
+    if (size < 0 || size > 256) throw Error(ErrorKind::kInvalidData, Tr("DibImage.SetPaletteSize: Palette Index is Out of Range 1"));
   } else if (size < 1 || size > 256) {
-    throw PaletteRangeError(Tr("DibImage.SetPaletteSize: Palette Index is Out of Range 2"));
+    throw Error(ErrorKind::kInvalidData, Tr("DibImage.SetPaletteSize: Palette Index is Out of Range 2"));
   }
   if (size == PaletteSize()) return;
   UniqueDIB();
@@ -416,7 +416,7 @@ void DibImage::SetPalette(const std::vector<RgbQuad>* palette) {
     Changed();
     return;
   }
-  if (palette->empty()) throw InvalidPaletteError(Tr("DibImage.SetPalette: Invalid Palette"));
+  if (palette->empty()) throw Error(ErrorKind::kInvalidData, Tr("DibImage.SetPalette: Invalid Palette"));
   const size_t n = std::min<size_t>(palette->size(), 256);
   for (size_t i = 0; i < n; ++i) {
     storage_->parts.table[i] = (*palette)[i];
@@ -632,7 +632,7 @@ void DibImage::SaveToStream(std::ostream& out) const {
     out.write(reinterpret_cast<const char*>(q), 4);
   }
   out.write(reinterpret_cast<const char*>(p.bits.Data()), s);
-  if (!out) throw DibError(Tr("Stream write error"));
+  if (!out) throw Error(ErrorKind::kInvalidData, Tr("Stream write error"));
 }
 
 void DibImage::LoadFromStream(std::istream& in, const DecodeLimits& limits) {
@@ -640,13 +640,13 @@ void DibImage::LoadFromStream(std::istream& in, const DecodeLimits& limits) {
   uint8_t file_header[14];
   src.Read(file_header, sizeof file_header);
   const bmp::FileHeader file = bmp::ParseFileHeader(file_header);
-  if (file.type != bmp::kFileType) throw InvalidDibFileError(Tr("DibStorage.LoadFromFile: File type is invalid"));
+  if (file.type != bmp::kFileType) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromFile: File type is invalid"));
   const int64_t bf_size = file.size;
   const int64_t bf_off_bits = file.off_bits;
   InfoBlock info = ReadInfo(src, true, "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
   // The offset must leave room for every declared entry, also those beyond 256.
   const int64_t needed = 14 + (info.core ? 12 + 3 * info.declared : 40 + 4 * info.declared + (info.bitfields ? 12 : 0));
-  if (bf_off_bits < needed) throw InvalidDibError(Tr("DibStorage.LoadFromFile: bfOffBits is too small"));
+  if (bf_off_bits < needed) throw Error(ErrorKind::kInvalidData, Tr("DibStorage.LoadFromFile: bfOffBits is too small"));
   src.Skip(static_cast<uint64_t>(bf_off_bits - 14 - info.read));
   LoadParts(ReadPixels(std::move(info.parts), info.masks, src, bf_size - bf_off_bits, use_fmo_,
                        "DibStorage.LoadFromStream: Invalid biBitCount", limits));
@@ -662,13 +662,13 @@ void DibImage::LoadParts(DibParts parts) {
 
 void DibImage::SaveToFile(const std::string& path) const {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw DibError(Tr("Cannot create file \"{1}\": {2}", {path, SystemErrorText(errno)}));
+  if (!out) throw Error(ErrorKind::kInvalidData, Tr("Cannot create file \"{1}\": {2}", {path, SystemErrorText(errno)}));
   SaveToStream(out);
 }
 
 void DibImage::LoadFromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw DibError(Tr("Cannot open file \"{1}\": {2}", {path, SystemErrorText(errno)}));
+  if (!in) throw Error(ErrorKind::kInvalidData, Tr("Cannot open file \"{1}\": {2}", {path, SystemErrorText(errno)}));
   LoadFromStream(in);
 }
 
@@ -688,7 +688,7 @@ std::vector<uint8_t> DibImage::SaveToClipboardFormat() const {
 
 void DibImage::LoadFromClipboardFormat(uint32_t format, const uint8_t* data, size_t size, const DecodeLimits& limits) {
   if (format != 8 || !data || size == 0)
-    throw InvalidGraphicError(Tr("DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data"));
+    throw Error(ErrorKind::kUnsupported, Tr("DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data"));
   MemorySource src(data, size);
   InfoBlock info = ReadInfo(src, false, "DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
   LoadParts(ReadPixels(std::move(info.parts), info.masks, src, static_cast<int64_t>(src.Remaining()), use_fmo_,

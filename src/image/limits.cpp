@@ -6,7 +6,7 @@ namespace velmora {
 void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, const char* who) {
   // Called for every bitmap made: the message is only built for a refusal.
   auto refuse = [&](const char* key, int64_t limit) {
-    throw DecodeError(DecodeKind::kTooLarge, 
+    throw Error(ErrorKind::kTooLarge, 
         Tr(key, {Tr(who), std::to_string(width), std::to_string(height), std::to_string(limit)}));
   };
   if (width <= 0 || height <= 0) refuse(N_("{1}: {2} x {3} pixels is not a picture size"), 0);
@@ -20,7 +20,7 @@ void CheckImageSize(const DecodeLimits& limits, int64_t width, int64_t height, c
 
 void CheckAllocation(const DecodeLimits& limits, int64_t bytes, const char* who) {
   if (bytes < 0 || bytes > limits.max_allocation)
-    throw DecodeError(DecodeKind::kTooLarge, Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
+    throw Error(ErrorKind::kTooLarge, Tr("{1}: {2} bytes exceed the limit of {3} bytes for one allocation",
                                 {Tr(who), std::to_string(bytes), std::to_string(limits.max_allocation)}));
 }
 
@@ -32,7 +32,7 @@ void CheckClaimedSize(const DecodeLimits& limits, int64_t width, int64_t height,
   // closely enough for a comparison.
   const double pixels = static_cast<double>(width) * static_cast<double>(height);
   if (pixels > static_cast<double>(available) * pixels_per_byte)
-    throw DecodeError(DecodeKind::kIncompleteData,
+    throw Error(ErrorKind::kTruncated,
                       Tr("{1}: {2} x {3} pixels cannot be held in {4} bytes",
                          {Tr(who), std::to_string(width), std::to_string(height), std::to_string(available)}));
   CheckImageSize(limits, width, height, who);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "image/errors.h"
+#include "base/error.h"
 
 namespace velmora {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "image/errors.h"
+#include "base/error.h"
 
 namespace velmora {
 
@@ -117,7 +117,7 @@ void PixelMemory::Allocate(bool zeroed) {
   }
   if (mapped_) {
     void* p = mmap(nullptr, reserved_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw OutOfResourcesError(Tr("GetMemory: Cannot Make View of File Map"));
+    if (p == MAP_FAILED) throw Error(ErrorKind::kTooLarge, Tr("GetMemory: Cannot Make View of File Map"));
     data_ = static_cast<uint8_t*>(p);  // anonymous mappings come zero-filled
     if (reserved_ >= kHugeFrom) madvise(p, reserved_, MADV_HUGEPAGE);  // a hint: refused, nothing changes
   } else {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/messages.h"
-#include "image/errors.h"
+#include "base/error.h"
 
 namespace velmora {
 namespace {
@@ -103,7 +103,7 @@ class SplitTree {
 DibParts Quantize(const DibParts& src, int depth, const char* name, ProgressSteps* progress, bool use_fmo,
                   PixelMemory* reuse) {
   if (src.header.biBitCount != 24 || src.header.biCompression != 0)
-    throw DibTypeError(Tr("{1}: Invalid Bitcount", {name}));
+    throw Error(ErrorKind::kUnsupported, Tr("{1}: Invalid Bitcount", {name}));
   const int width = src.Width();
   const int height = src.Height();
   const int64_t src_stride = RowBytes(width, 24);

@@ -400,7 +400,7 @@ std::unique_ptr<Graphic> Converter::LoadClipboardPicture() {
       }
     }
   }
-  throw InvalidGraphicError(Tr("無効なクリップボード フォーマットです"));
+  throw Error(ErrorKind::kUnsupported, Tr("無効なクリップボード フォーマットです"));
 }
 
 // --- one source ---------------------------------------------------------------
@@ -437,7 +437,7 @@ void Converter::ConvertPrepared(const std::string& source_in, Prepared* ready) {
   const bool clip = source_in == "Clip";
   guard_.SetCurrentSource(clip ? std::nullopt : platform::IdentityOf(source_in));
   if (!clip && platform::IsOurTemporary(FileNameOf(source_in)))
-    throw Error(Tr("it is a temporary file left by an interrupted conversion; it is not converted"));
+    throw Error(ErrorKind::kUnsupported, Tr("it is a temporary file left by an interrupted conversion; it is not converted"));
   if (ready && ready->error) std::rethrow_exception(ready->error);
   // A clipboard capture is named by its number once it is read.
   std::string source = source_in;
@@ -506,7 +506,7 @@ void Converter::WriteOutputs(const std::string& source, PreparedPicture& picture
       pdf_collected_ = outcome_.in_pdf = true;
       continue;
     }
-    if (!writer.encode) throw Error(Tr("{1} files cannot be written by this version", {writer.extension}));
+    if (!writer.encode) throw Error(ErrorKind::kUnsupported, Tr("{1} files cannot be written by this version", {writer.extension}));
     const size_t k = static_cast<size_t>(&writer - writers_.data());
     try {
       if (ready) {

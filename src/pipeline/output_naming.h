@@ -18,7 +18,7 @@ namespace velmora {
 // batch wrote already. The source fails for that output; the others go on.
 class OutputRefused : public Error {
  public:
-  using Error::Error;
+  explicit OutputRefused(const std::string& message) : Error(ErrorKind::kUnsupported, message) {}
 };
 
 // What, besides the settings, decides an output's place.

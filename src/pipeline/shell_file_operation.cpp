@@ -26,8 +26,8 @@ unsigned ShellFileOperation::Flags() const {
 }
 
 int ShellFileOperation::Execute() {
-  if (FromFFList.empty()) throw Error(Tr("ShfOperation:ﾌｧｲﾙが指定されていません."));
-  if (options.MUILIDESTFILES && ToFiles.empty()) throw Error(Tr("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません."));
+  if (FromFFList.empty()) throw Error(ErrorKind::kInternal, Tr("ShfOperation:ﾌｧｲﾙが指定されていません."));
+  if (options.MUILIDESTFILES && ToFiles.empty()) throw Error(ErrorKind::kInternal, Tr("ShfOperation:ﾀｰｹﾞｯﾄが指定されていません."));
   aborted_ = false;
   last_error_.clear();
   int result = 0;
@@ -63,9 +63,9 @@ int ShellFileOperation::Execute() {
           }
           platform::WriteFileAtomically(to, [&](std::ostream& out) {
             const auto bytes = platform::LookUp(from);
-            if (!bytes) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(ENOENT)}));
+            if (!bytes) throw Error(ErrorKind::kIo, Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(ENOENT)}));
             std::unique_ptr<FILE, int (*)(FILE*)> in(std::fopen(from.c_str(), "rb"), std::fclose);
-            if (!in) throw platform::FileError(Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(errno)}));
+            if (!in) throw Error(ErrorKind::kIo, Tr("Cannot open file \"{1}\": {2}", {from, platform::ErrnoText(errno)}));
             char buf[65536];
             size_t n;
             while ((n = std::fread(buf, 1, sizeof buf, in.get())) > 0) out.write(buf, static_cast<std::streamsize>(n));

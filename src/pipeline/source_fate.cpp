@@ -28,7 +28,7 @@ void SourceFate::Stamp(const std::string& path) const {
 
 void SourceFate::MoveToTrash(const std::string& source) {
   file_operation_.FromFFList = {source};
-  if (file_operation_.Execute() != 0) throw platform::FileError(file_operation_.LastError());
+  if (file_operation_.Execute() != 0) throw Error(ErrorKind::kIo, file_operation_.LastError());
 }
 
 void SourceFate::Defer(const std::string& source, bool gif, bool pdf) { deferred_.push_back(Deferred{source, gif, pdf}); }

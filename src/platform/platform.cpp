@@ -170,10 +170,10 @@ void MakeFolders(const std::string& path, mode_t mode) {
       continue;
     }
     if (!partial.empty() && partial != "/" && mkdir(partial.c_str(), mode) != 0 && errno != EEXIST)
-      throw FileError(Tr("Cannot create folder \"{1}\": {2}", {partial, ErrnoText(errno)}));
+      throw Error(ErrorKind::kIo, Tr("Cannot create folder \"{1}\": {2}", {partial, ErrnoText(errno)}));
     if (i < path.size()) partial += '/';
   }
-  if (!FolderExists(path)) throw FileError(Tr("Cannot create folder \"{1}\": {2}", {path, ErrnoText(ENOTDIR)}));
+  if (!FolderExists(path)) throw Error(ErrorKind::kIo, Tr("Cannot create folder \"{1}\": {2}", {path, ErrnoText(ENOTDIR)}));
 }
 
 std::optional<FileInfo> LookUp(const std::string& path, bool follow_links) {
@@ -242,7 +242,7 @@ int64_t LocalDateToFileTime(double date) {
 
 void SetFileWriteTime(const std::string& path, int64_t file_time) {
   const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
+  if (fd < 0) throw Error(ErrorKind::kIo, Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   // Seconds first: nanoseconds since 1970 leave 64 bits in the year 2262.
   const int64_t ticks = file_time - kFileTimeUnixOffset;
   int64_t seconds = ticks / kTicksPerSecond;
@@ -256,7 +256,7 @@ void SetFileWriteTime(const std::string& path, int64_t file_time) {
   const int rc = futimens(fd, times);
   const int err = errno;
   close(fd);
-  if (rc != 0) throw FileError(Tr("Cannot set the date of \"{1}\": {2}", {path, ErrnoText(err)}));
+  if (rc != 0) throw Error(ErrorKind::kIo, Tr("Cannot set the date of \"{1}\": {2}", {path, ErrnoText(err)}));
 }
 
 namespace {

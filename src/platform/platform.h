@@ -17,12 +17,6 @@
 
 namespace velmora::platform {
 
-// A file-system failure whose message names the file and the reason.
-class FileError : public Error {
- public:
-  using Error::Error;
-};
-
 // The absolute, normalised form of a path ("." and ".." taken away by
 // name), links not resolved: a link stays the name the user chose. Relative
 // paths start at the current folder; empty when that cannot be read.

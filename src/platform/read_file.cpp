@@ -24,21 +24,21 @@ const char* KindOf(mode_t mode) {
 
 std::vector<uint8_t> ReadRegularFile(const std::string& path, int64_t max_bytes) {
   const UniqueFd owned(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (!owned.valid()) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
+  if (!owned.valid()) throw Error(ErrorKind::kIo, Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   const int fd = owned.get();
   struct stat st;
-  if (fstat(fd, &st) != 0) throw FileError(Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
+  if (fstat(fd, &st) != 0) throw Error(ErrorKind::kIo, Tr("Cannot open file \"{1}\": {2}", {path, ErrnoText(errno)}));
   if (!S_ISREG(st.st_mode))
-    throw FileError(FillPlaceholders(KindOf(st.st_mode), {path}));
+    throw Error(ErrorKind::kIo, FillPlaceholders(KindOf(st.st_mode), {path}));
   if (st.st_size > max_bytes)
-    throw FileError(Tr("Cannot read \"{1}\": its {2} bytes exceed the limit of {3} bytes for an input file",
+    throw Error(ErrorKind::kIo, Tr("Cannot read \"{1}\": its {2} bytes exceed the limit of {3} bytes for an input file",
                        {path, std::to_string(st.st_size), std::to_string(max_bytes)}));
   std::vector<uint8_t> data(static_cast<size_t>(st.st_size));
   size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = read(fd, data.data() + done, data.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError(Tr("Cannot read file \"{1}\": {2}", {path, ErrnoText(errno)}));
+    if (n < 0) throw Error(ErrorKind::kIo, Tr("Cannot read file \"{1}\": {2}", {path, ErrnoText(errno)}));
     if (n == 0) break;  // the file shrank while being read
     done += static_cast<size_t>(n);
   }

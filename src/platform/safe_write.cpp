@@ -144,13 +144,13 @@ Target CheckTarget(const std::string& path) {
   t.name = FileNameOf(path);
   struct stat existing;
   if (stat(path.c_str(), &existing) == 0) {
-    if (S_ISDIR(existing.st_mode)) throw FileError(Tr("Cannot create file \"{1}\": it is a folder", {path}));
+    if (S_ISDIR(existing.st_mode)) throw Error(ErrorKind::kIo, Tr("Cannot create file \"{1}\": it is a folder", {path}));
     if (!S_ISREG(existing.st_mode))
-      throw FileError(Tr("Cannot create file \"{1}\": a special file of that name exists", {path}));
+      throw Error(ErrorKind::kIo, Tr("Cannot create file \"{1}\": a special file of that name exists", {path}));
     // A file its owner made read-only is not replaced behind their back (root
     // would pass an access() test, so the mode bits decide too).
     if ((existing.st_mode & 0222) == 0 || (access(path.c_str(), W_OK) != 0 && (errno == EACCES || errno == EROFS)))
-      throw FileError(Tr("Cannot replace \"{1}\": the file is read-only", {path}));
+      throw Error(ErrorKind::kIo, Tr("Cannot replace \"{1}\": the file is read-only", {path}));
     t.replacing = true;
     t.keep_mode = existing.st_mode & 07777;
   }
@@ -195,7 +195,7 @@ void RenameOver(const std::string& temp, const std::string& path, const Target& 
   if (rename(temp.c_str(), path.c_str()) != 0) {
     const int err = errno;
     unlink(temp.c_str());
-    throw FileError(Tr(kCannotCreate, {path, ErrnoText(err)}));
+    throw Error(ErrorKind::kIo, Tr(kCannotCreate, {path, ErrnoText(err)}));
   }
   SyncFolder(t.folder);
 }
@@ -214,11 +214,11 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
   // Held as long as this process lives: a later run tells a temporary left
   // by a killed one from one being written.
   if (fd.valid()) flock(fd.get(), LOCK_EX | LOCK_NB);
-  if (!fd.valid()) throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
+  if (!fd.valid()) throw Error(ErrorKind::kIo, Tr(kCannotCreate, {path, ErrnoText(errno)}));
   auto fail = [&](const char* what, int err) {
     fd.Close();
     unlink(temp.c_str());
-    throw FileError(Tr(what, {path, ErrnoText(err)}));
+    throw Error(ErrorKind::kIo, Tr(what, {path, ErrnoText(err)}));
   };
   if (target.replacing && fchmod(fd.get(), target.keep_mode) != 0) fail(kCannotCreate, errno);
   int err = 0;
@@ -233,7 +233,7 @@ void WriteFileAtomically(const std::string& path, const std::function<void(std::
   if (!fd.Close()) {
     const int err = errno;
     unlink(temp.c_str());
-    throw FileError(Tr(kCannotWrite, {path, ErrnoText(err)}));
+    throw Error(ErrorKind::kIo, Tr(kCannotWrite, {path, ErrnoText(err)}));
   }
   RenameOver(temp, path, target);
 }
@@ -288,11 +288,11 @@ bool PendingFile::Write(const std::function<void(std::ostream&)>& write) {
 
 void CommitFileAtomically(const std::string& path, PendingFile& file) {
   const Target target = CheckTarget(path);
-  if (!file.Valid()) throw FileError(Tr(kCannotWrite, {path, ErrnoText(EBADF)}));
+  if (!file.Valid()) throw Error(ErrorKind::kIo, Tr(kCannotWrite, {path, ErrnoText(EBADF)}));
   struct stat folder;
   if (stat(target.folder.c_str(), &folder) == 0 && folder.st_dev == file.device_) {
     if (target.replacing && fchmod(file.fd_, target.keep_mode) != 0)
-      throw FileError(Tr(kCannotCreate, {path, ErrnoText(errno)}));
+      throw Error(ErrorKind::kIo, Tr(kCannotCreate, {path, ErrnoText(errno)}));
     // An unnamed file gets a name through its descriptor's entry in /proc
     // (linkat's AT_EMPTY_PATH would need a privilege).
     const std::string self = "/proc/self/fd/" + std::to_string(file.fd_);

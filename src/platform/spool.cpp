@@ -33,7 +33,7 @@ SpoolFile::SpoolFile() {
     fd_ = mkstemp(templ.data());
     if (fd_ >= 0) unlink(templ.data());
   }
-  if (fd_ < 0) throw FileError(Tr("Cannot create a temporary file in \"{1}\": {2}", {folder, ErrnoText(errno)}));
+  if (fd_ < 0) throw Error(ErrorKind::kIo, Tr("Cannot create a temporary file in \"{1}\": {2}", {folder, ErrnoText(errno)}));
   buffer_ = std::make_unique<FdBuffer>(fd_);
   out_ = std::make_unique<std::ostream>(buffer_.get());
 }
@@ -49,7 +49,7 @@ std::ostream& SpoolFile::Out() { return *out_; }
 void SpoolFile::Check() {
   out_->flush();
   if (buffer_->Error())
-    throw FileError(Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(buffer_->Error())}));
+    throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(buffer_->Error())}));
 }
 
 uint64_t SpoolFile::Size() {
@@ -64,7 +64,7 @@ void SpoolFile::ReadAt(uint64_t offset, uint8_t* dst, size_t n) {
   while (done < n) {
     const ssize_t r = pread(fd_, dst + done, n - done, static_cast<off_t>(offset + done));
     if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) throw FileError(Tr(kCannotRead, {ErrnoText(r < 0 ? errno : EIO)}));
+    if (r <= 0) throw Error(ErrorKind::kIo, Tr(kCannotRead, {ErrnoText(r < 0 ? errno : EIO)}));
     done += static_cast<size_t>(r);
   }
 }
@@ -75,7 +75,7 @@ void SpoolFile::WriteAt(uint64_t offset, const uint8_t* src, size_t n) {
   while (done < n) {
     const ssize_t w = pwrite(fd_, src + done, n - done, static_cast<off_t>(offset + done));
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) throw FileError(Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(errno)}));
+    if (w < 0) throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(errno)}));
     done += static_cast<size_t>(w);
   }
 }
@@ -90,7 +90,7 @@ void CopyDescriptorTo(int fd, std::ostream& out) {
   for (off_t at = 0;;) {
     const ssize_t n = pread(fd, chunk.data(), chunk.size(), at);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileError(Tr(kCannotRead, {ErrnoText(errno)}));
+    if (n < 0) throw Error(ErrorKind::kIo, Tr(kCannotRead, {ErrnoText(errno)}));
     if (n == 0) return;
     out.write(chunk.data(), n);
     at += n;

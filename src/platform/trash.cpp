@@ -127,7 +127,7 @@ int RenameNoReplace(const std::string& temp, const std::string& target) {
 
 void MoveToTrash(const std::string& path) {
   auto fail = [&](const std::string& reason) {
-    throw FileError(Tr("Cannot move \"{1}\" to the trash: {2}", {path, reason}));
+    throw Error(ErrorKind::kIo, Tr("Cannot move \"{1}\" to the trash: {2}", {path, reason}));
   };
   // The name the user chose: a link goes to the trash, never what it points at.
   const std::string absolute = AbsolutePath(path);
@@ -141,7 +141,7 @@ void MoveToTrash(const std::string& path) {
     MakeFolders(trash, 0700);
     MakeFolders(trash + "/files", 0700);
     MakeFolders(trash + "/info", 0700);
-  } catch (const FileError& e) {
+  } catch (const Error& e) {
     fail(e.what());
   }
   const std::string name = FileNameOf(absolute);

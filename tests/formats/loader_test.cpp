@@ -116,7 +116,7 @@ TEST_F(LoaderFilesTest, ContentFirstThenExtension) {
 // A class recognised by content that counts its decodes and refuses them.
 struct Counting {
   static inline int decodes = 0;
-  static inline DecodeKind kind = DecodeKind::kInvalidData;
+  static inline ErrorKind kind = ErrorKind::kInvalidData;
   class Graphic : public BitmapGraphic {
    public:
     std::string ClassName() const override { return "Counting"; }
@@ -124,7 +124,7 @@ struct Counting {
    protected:
     void OnLoad(const uint8_t*, size_t) override {
       ++decodes;
-      throw DecodeError(kind, "counting: refused");
+      throw Error(kind, "counting: refused");
     }
   };
   static const GraphicClass& Class() {
@@ -139,22 +139,22 @@ TEST_F(LoaderFilesTest, AContentClassRefusalIsTheReasonAndDecodesOnce) {
   test::WriteText(dir / "a.cnt", "CNT! and nothing else");
   fs::copy(dir / "a.cnt", dir / "a.dat");
   fs::copy(dir / "a.cnt", dir / "a.bmp");
-  for (const auto kind : {DecodeKind::kInvalidData, DecodeKind::kTooLarge}) {
+  for (const auto kind : {ErrorKind::kInvalidData, ErrorKind::kTooLarge}) {
     Counting::kind = kind;
     Counting::decodes = 0;
     // Its own extension: one decode, its reason.
-    EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "a.cnt"); }), "counting: refused");
+    EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.cnt"); }), "counting: refused");
     EXPECT_EQ(Counting::decodes, 1);
     // An extension no class has: still its reason, not the extension's.
-    EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "a.dat"); }), "counting: refused");
+    EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.dat"); }), "counting: refused");
     EXPECT_EQ(Counting::decodes, 2);
   }
   // Another format's extension fails too: data that contradicted the
   // content class may have been that format's, whose reason is given;
   // a picture too large is this class's.
-  Counting::kind = DecodeKind::kInvalidData;
+  Counting::kind = ErrorKind::kInvalidData;
   EXPECT_NE(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.bmp"); }), "counting: refused");
-  Counting::kind = DecodeKind::kTooLarge;
+  Counting::kind = ErrorKind::kTooLarge;
   EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "a.bmp"); }), "counting: refused");
 }
 

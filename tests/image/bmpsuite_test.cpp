@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "image/dib_image.h"
-#include "image/errors.h"
+#include "base/error.h"
 #include "test_util.h"
 
 namespace velmora {
@@ -54,7 +54,7 @@ TEST(BmpSuiteTest, GoodFilesMatchTheirReference) {
       try {
         image.LoadFromFile(path.string());
         ADD_FAILURE() << path << " loaded although its header has " << header_size << " bytes";
-      } catch (const InvalidDibError& e) {
+      } catch (const Error& e) {
         EXPECT_STREQ(e.what(), "DibStorage.LoadFromStream: Invalid Bitmap Header Size") << path;
       }
       continue;
@@ -109,7 +109,7 @@ TEST(BmpSuiteTest, TruncatedGoodFilesFailCleanly) {
         image.LoadFromStream(in);
         Bitmap b;
         image.AssignTo(b);
-      }, DecodeError) << path
+      }, Error) << path
          << " cut at " << cut;
     }
   }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "image/errors.h"
+#include "base/error.h"
 #include "image/pixel_memory.h"
 #include "test_util.h"
 
@@ -77,9 +77,9 @@ TEST(DibImageTest, FreshImageSavesAs1082ByteBmpWithBlackTable) {
 
 TEST(DibImageTest, SizeAndBitCountSettersCheckAndBlank) {
   DibImage image;
-  EXPECT_EQ(ErrorOf<DibParameterError>([&] { image.SetWidth(0); }), "DibImage.SetWidth: Invalid Width");
-  EXPECT_EQ(ErrorOf<DibParameterError>([&] { image.SetHeight(0); }), "DibImage.SetWidth: Invalid Height");
-  EXPECT_EQ(ErrorOf<DibParameterError>([&] { image.SetBitCount(3); }), "DibImage.SetBitCount: Invalid BitCount");
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetWidth(0); }), "DibImage.SetWidth: Invalid Width");
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetHeight(0); }), "DibImage.SetWidth: Invalid Height");
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetBitCount(3); }), "DibImage.SetBitCount: Invalid BitCount");
   image.MutableBits()[0] = 7;
   image.SetWidth(1);  // unchanged width keeps the content
   EXPECT_EQ(image.Bits()[0], 7);
@@ -93,15 +93,15 @@ TEST(DibImageTest, SizeAndBitCountSettersCheckAndBlank) {
   EXPECT_EQ(image.PaletteSize(), 16);
   image.SetBitCount(24);
   EXPECT_EQ(image.PaletteSize(), 0);
-  EXPECT_EQ(ErrorOf<PaletteRangeError>([&] { image.SetPaletteSize(257); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPaletteSize(257); }),
             "DibImage.SetPaletteSize: Palette Index is Out of Range 1");
   image.SetBitCount(8);
-  EXPECT_EQ(ErrorOf<PaletteRangeError>([&] { image.SetPaletteSize(0); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPaletteSize(0); }),
             "DibImage.SetPaletteSize: Palette Index is Out of Range 2");
   image.SetPaletteSize(3);
   EXPECT_EQ(image.Palette()->size(), 3u);
   std::vector<RgbQuad> none;
-  EXPECT_EQ(ErrorOf<InvalidPaletteError>([&] { image.SetPalette(&none); }), "DibImage.SetPalette: Invalid Palette");
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPalette(&none); }), "DibImage.SetPalette: Invalid Palette");
   image.SetPalette(nullptr);
   EXPECT_EQ(image.PaletteSize(), 0);
   EXPECT_FALSE(image.Palette().has_value());
@@ -111,16 +111,16 @@ TEST(DibImageTest, PixelFormatTableRefusesBadHeaders) {
   BitmapInfoHeader h;
   h.biBitCount = 8;
   h.biCompression = 2;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(8Bit)");
+  EXPECT_EQ(ErrorOf<Error>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(8Bit)");
   h.biBitCount = 1;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(1Bit)");
+  EXPECT_EQ(ErrorOf<Error>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(1Bit)");
   h.biBitCount = 4;
   h.biCompression = 1;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(4Bit)");
+  EXPECT_EQ(ErrorOf<Error>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(4Bit)");
   h.biBitCount = 24;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(24Bit)");
+  EXPECT_EQ(ErrorOf<Error>([&] { PixelFormatOf(h); }), "DibStorage.GetPixelFormat: Invalid DIB(24Bit)");
   h.biBitCount = 16;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { PixelFormatOf(h); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { PixelFormatOf(h); }),
             "DibStorage.GetPixelFormat: Invalid DIB(Illegal BitCount)");
 }
 
@@ -254,7 +254,7 @@ TEST(DibImageTest, LoadsBitFieldsAndTopDownThirtyTwoBit) {
   EXPECT_EQ(b.GetPixel(0, 1), MakeColor(0, 255, 0));
   EXPECT_EQ(b.GetPixel(1, 1), MakeColor(255, 255, 255));
   std::vector<uint8_t> zero_mask(12, 0);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] {
+  EXPECT_EQ(ErrorOf<Error>([&] {
               Load(MakeBmp(1, 1, 32, 3, 0, zero_mask, {0, 0, 0, 0}));
             }),
             "DibStorage.LoadFromStream: Invalid Masks");
@@ -267,7 +267,7 @@ TEST(DibImageTest, OversizedColourTableIsCappedAndCountedInOffset) {
   EXPECT_EQ(image.PaletteSize(), 256);
   EXPECT_EQ(image.Table()[1].red, 200);
   // bfOffBits that ignores the 44 skipped entries is too small.
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] {
+  EXPECT_EQ(ErrorOf<Error>([&] {
               Load(MakeBmp(1, 1, 8, 0, 300, table, {1, 0, 0, 0}, 54 + 1024));
             }),
             "DibStorage.LoadFromFile: bfOffBits is too small");
@@ -335,28 +335,28 @@ TEST(DibImageTest, LoadFailuresNameTheFault) {
   auto good = MakeBmp(1, 1, 24, 0, 0, {}, {1, 2, 3, 0});
   auto bad_type = good;
   bad_type[0] = 'X';
-  EXPECT_EQ(ErrorOf<InvalidDibFileError>([&] { Load(bad_type); }), "DibStorage.LoadFromFile: File type is invalid");
+  EXPECT_EQ(ErrorOf<Error>([&] { Load(bad_type); }), "DibStorage.LoadFromFile: File type is invalid");
   auto bad_bits = MakeBmp(1, 1, 7, 0, 0, {}, {0, 0, 0, 0});
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_bits); }), "DibStorage.LoadFromStream: Invalid BitCout");
+  EXPECT_EQ(ErrorOf<Error>([&] { Load(bad_bits); }), "DibStorage.LoadFromStream: Invalid BitCout");
   auto bad_size = good;
   bad_size[14] = 41;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_size); }), "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
+  EXPECT_EQ(ErrorOf<Error>([&] { Load(bad_size); }), "DibStorage.LoadFromStream: Invalid Bitmap Header Size");
   auto bad_width = MakeBmp(0, 1, 24, 0, 0, {}, {0, 0, 0, 0});
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(bad_width); }), "DibStorage.LoadFromStream: Invalid Width or Height");
+  EXPECT_EQ(ErrorOf<Error>([&] { Load(bad_width); }), "DibStorage.LoadFromStream: Invalid Width or Height");
   auto small_off = MakeBmp(1, 1, 8, 0, 0, std::vector<uint8_t>(1024), {0, 0, 0, 0}, 60);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { Load(small_off); }), "DibStorage.LoadFromFile: bfOffBits is too small");
+  EXPECT_EQ(ErrorOf<Error>([&] { Load(small_off); }), "DibStorage.LoadFromFile: bfOffBits is too small");
   auto huge = MakeBmp(100000, 100000, 24, 0, 0, {}, {});
   try {
     Load(huge);
     ADD_FAILURE() << "a 100000 x 100000 header was read";
-  } catch (const DecodeError& e) {
-    EXPECT_EQ(e.Kind(), DecodeKind::kTooLarge) << e.what();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::kTooLarge) << e.what();
   }
   // Truncated at every length: an error, never a crash; the image keeps its content.
   for (size_t n = 0; n < good.size(); ++n) {
     std::vector<uint8_t> cut(good.begin(), good.begin() + n);
     DibImage image;
-    EXPECT_THROW(image.LoadFromStream(*std::make_unique<std::istringstream>(std::string(cut.begin(), cut.end()))), DecodeError);
+    EXPECT_THROW(image.LoadFromStream(*std::make_unique<std::istringstream>(std::string(cut.begin(), cut.end()))), Error);
     EXPECT_EQ(image.Width(), 1);
     EXPECT_EQ(image.BitCount(), 8);
   }
@@ -383,27 +383,27 @@ TEST(DibImageTest, RleDecodingChecksEveryCommand) {
   // A run of 3 pixels in a 2-pixel row.
   auto past_row = MakeBmp(2, 1, 8, 1, 256, table, {3, 1, 0, 1});
   DibImage image = Load(past_row);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
             "Convert8BitRLETo8BitRGB: Bad RLE Data 4");
   auto literal_past = MakeBmp(2, 1, 8, 1, 256, table, {0, 3, 1, 2, 3, 0, 0, 1});
   image = Load(literal_past);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
             "Convert8BitRLETo8BitRGB: Bad RLE Data 3");
   auto delta_past = MakeBmp(2, 1, 8, 1, 256, table, {0, 2, 5, 0, 0, 1});
   image = Load(delta_past);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
             "Convert8BitRLETo8BitRGB: Bad RLE Data 2");
   auto lines_past = MakeBmp(2, 1, 8, 1, 256, table, {0, 0, 0, 0, 0, 1});
   image = Load(lines_past);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPixelFormat(PixelFormat::k8Bit); }),
             "Convert8BitRLETo8BitRGB: Bad RLE Data 1");
   auto cut = MakeBmp(2, 1, 8, 1, 256, table, {2, 1, 0});
   image = Load(cut);
-  EXPECT_THROW(image.SetPixelFormat(PixelFormat::k8Bit), InvalidDibError);
+  EXPECT_THROW(image.SetPixelFormat(PixelFormat::k8Bit), Error);
   std::vector<uint8_t> table16(4 * 16, 0);
   auto rle4 = MakeBmp(2, 1, 4, 2, 16, table16, {3, 0x12, 0, 1});
   image = Load(rle4);
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { image.SetPixelFormat(PixelFormat::k4Bit); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { image.SetPixelFormat(PixelFormat::k4Bit); }),
             "Convert4BitRLETo4BitRGB: Bad RLE Data 8");
   // A good RLE4 image with a delta.
   auto good = MakeBmp(4, 2, 4, 2, 16, table16, {4, 0x12, 0, 0, 0, 2, 1, 0, 0, 3, 0x56, 0x70, 0, 1});
@@ -413,7 +413,7 @@ TEST(DibImageTest, RleDecodingChecksEveryCommand) {
   EXPECT_EQ(image.Bits()[1], 0x12);
   EXPECT_EQ(image.Bits()[4], 0x05);
   EXPECT_EQ(image.Bits()[5], 0x67);
-  EXPECT_EQ(ErrorOf<DibTypeError>([&] { Convert8BitRLETo8BitRGB(DibParts{}, false); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { Convert8BitRLETo8BitRGB(DibParts{}, false); }),
             "Convert8BitRLETo8BitRGB: Invalid Bitcount & Compression Combination");
 }
 
@@ -430,13 +430,13 @@ TEST(DibImageTest, ClipboardFormatRoundTripAndBounds) {
   image.AssignTo(x);
   copy.AssignTo(y);
   EXPECT_EQ(test::ToRgb(x).rgb, test::ToRgb(y).rgb);
-  EXPECT_EQ(ErrorOf<InvalidGraphicError>([&] { copy.LoadFromClipboardFormat(2, block.data(), block.size()); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { copy.LoadFromClipboardFormat(2, block.data(), block.size()); }),
             "DibImage.LoadFromClipboardFormat: Invalid Clipboard Format or No Data");
   std::vector<uint8_t> short_block(block.begin(), block.end() - 1);
-  EXPECT_THROW(copy.LoadFromClipboardFormat(8, short_block.data(), short_block.size()), InvalidDibError);
+  EXPECT_THROW(copy.LoadFromClipboardFormat(8, short_block.data(), short_block.size()), Error);
   auto bad = block;
   bad[0] = 20;
-  EXPECT_EQ(ErrorOf<InvalidDibError>([&] { copy.LoadFromClipboardFormat(8, bad.data(), bad.size()); }),
+  EXPECT_EQ(ErrorOf<Error>([&] { copy.LoadFromClipboardFormat(8, bad.data(), bad.size()); }),
             "DibImage.LoadFromClipboardFormat: Invalid Clipboard Data");
 }
 

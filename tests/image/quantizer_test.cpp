@@ -7,7 +7,7 @@
 #include <random>
 #include <set>
 
-#include "image/errors.h"
+#include "base/error.h"
 #include "image/palettes.h"
 #include "test_util.h"
 
@@ -105,13 +105,13 @@ TEST(QuantizerTest, RefusesNonTrueColourSource) {
   try {
     ConvertTrueColorTo8BitRGBLow(DibParts{}, nullptr, false);
     FAIL();
-  } catch (const DibTypeError& e) {
+  } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "ConvertTrueColorTo8BitRGBLow: Invalid Bitcount");
   }
   try {
     ConvertTrueColorTo4BitRGBLow(DibParts{}, nullptr, false);
     FAIL();
-  } catch (const DibTypeError& e) {
+  } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "ConvertTrueColorTo4BitRGBLow: Invalid Bitcount");
   }
 }

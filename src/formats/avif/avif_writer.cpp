@@ -18,14 +18,9 @@
 namespace velmora {
 namespace {
 
-class AvifWriteError : public Error {
- public:
-  using Error::Error;
-};
-
 void Check(const heif_error& error) {
   if (error.code == heif_error_Ok) return;
-  throw AvifWriteError(WithLibraryText(Tr("Cannot write the AVIF image"), "libheif", error.message ? error.message : ""));
+  throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the AVIF image"), "libheif", error.message ? error.message : ""));
 }
 
 struct ContextFree {
@@ -54,7 +49,7 @@ void EncodeAvif(const DibImage& image, const EncodeOptions& options, std::ostrea
   heif_encoder* raw_encoder = nullptr;
   const heif_error found = heif_context_get_encoder_for_format(context.get(), heif_compression_AV1, &raw_encoder);
   if (found.code != heif_error_Ok || !raw_encoder)
-    throw AvifWriteError(WithLibraryText(Tr("Cannot write the AVIF image: this system's libheif has no AV1 encoder"),
+    throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the AVIF image: this system's libheif has no AV1 encoder"),
                                          "libheif", found.message ? found.message : ""));
   std::unique_ptr<heif_encoder, EncoderFree> encoder(raw_encoder);
   Check(heif_encoder_set_lossy_quality(encoder.get(), ScaledQuality(options.quality)));

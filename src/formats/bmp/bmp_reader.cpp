@@ -22,7 +22,7 @@ bool RecognisesBmp(const uint8_t* data, size_t size) {
 }
 
 [[noreturn]] void Refuse(const std::string& what) {
-  throw DecodeError(DecodeKind::kInvalidData, Tr("BMP image error: {1}", {what}));
+  throw Error(ErrorKind::kInvalidData, Tr("BMP image error: {1}", {what}));
 }
 
 class BmpGraphic : public BitmapGraphic {

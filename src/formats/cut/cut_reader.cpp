@@ -55,7 +55,7 @@ bool RecognisesCut(const uint8_t* data, size_t size) {
       if (!UnpackRow(line, row.data(), width) || line.Position() != length) return false;
       in.Seek(start + length);
     }
-  } catch (const DecodeError&) {
+  } catch (const Error&) {
     return false;
   }
   return true;

@@ -95,7 +95,7 @@ class EpsGraphic : public BitmapGraphic {
         const uint8_t* wmf = section(wmf_start, wmf_length);
         std::optional<std::vector<uint8_t>> dib = MetafileBitmap(wmf, wmf_length);
         if (!dib)
-          throw DecodeError(DecodeKind::kUnsupported,
+          throw Error(ErrorKind::kUnsupported,
                             Tr("{1}: the preview is a drawn Windows metafile, which is not rendered", {Tr(kWho)}));
         auto preview = DibImageClass().create();
         preview->SetLimits(Limits());
@@ -109,7 +109,7 @@ class EpsGraphic : public BitmapGraphic {
       in.Invalid(Tr("not an Encapsulated PostScript file"));
     }
     if (ReadEpsi(postscript, postscript_size)) return;
-    throw DecodeError(DecodeKind::kUnsupported,
+    throw Error(ErrorKind::kUnsupported,
                       Tr("{1}: the file holds no preview picture, and PostScript itself is not rendered", {Tr(kWho)}));
   }
 

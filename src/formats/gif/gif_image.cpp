@@ -98,7 +98,7 @@ class CodeWriter {
 }  // namespace
 
 int GifColorMap::Add(uint8_t red, uint8_t green, uint8_t blue) {
-  if (Count() >= 256) throw GifError(Tr("Color table overflow"));
+  if (Count() >= 256) throw Error(ErrorKind::kInvalidData, Tr("Color table overflow"));
   if (Count() >= capacity_) capacity_ = capacity_ == 0 ? 16 : std::min(256, (Count() / 32 + 1) * 32);
   entries_.push_back(Rgb{red, green, blue});
   sorted_ = false;
@@ -427,7 +427,7 @@ int GifImage::AddFrame(const DibImage& dib) {
   const auto rows = std::make_shared<const ImageRows>(dib);
   const ImageRows& b = *rows;
   if (b.Width() > 65535 || b.Height() > 65535)
-    throw GifError(Tr("Image of {1} x {2} pixels exceeds the GIF limit of 65535 pixels per side",
+    throw Error(ErrorKind::kInvalidData, Tr("Image of {1} x {2} pixels exceeds the GIF limit of 65535 pixels per side",
                       {std::to_string(b.Width()), std::to_string(b.Height())}));
   auto frame = std::make_unique<GifFrame>(*this);
   frame->width = static_cast<uint16_t>(b.Width());
@@ -459,7 +459,7 @@ int GifImage::AddFrame(const DibImage& dib) {
 
 int GifImage::FramePixel(const GifFrame& frame, int x, int y) {
   if (x < 0 || y < 0 || x >= frame.width || y >= frame.height || frame.pixels.empty())
-    throw GifError(Tr("Invalid pixel coordinates"));
+    throw Error(ErrorKind::kInvalidData, Tr("Invalid pixel coordinates"));
   return frame.pixels.At(static_cast<size_t>(y) * frame.width + x);
 }
 
@@ -778,7 +778,7 @@ int GifImage::MaxColorBits() const {
 }
 
 void GifImage::SaveToStream(std::ostream& out) {
-  if (frames.empty()) throw GifError(Tr("Unsupported GIF version"));
+  if (frames.empty()) throw Error(ErrorKind::kInvalidData, Tr("Unsupported GIF version"));
   bool v89a = false;
   for (const auto& f : frames) v89a = v89a || f->local.Sorted() || !f->extensions.empty();
   out.write(v89a ? "GIF89a" : "GIF87a", 6);
@@ -813,7 +813,7 @@ void GifImage::SaveToStream(std::ostream& out) {
     WritePixels(out, *f);
   }
   GifTrailer::Write(out);
-  if (!out) throw GifError(Tr("GIF write error"));
+  if (!out) throw Error(ErrorKind::kInvalidData, Tr("GIF write error"));
 }
 
 void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
@@ -849,7 +849,7 @@ void GifImage::WritePixels(std::ostream& out, const GifFrame& frame) const {
   frame.pixels.ForEachRow(frame.width, [&](int, const uint8_t* row) {
     for (int x = 0; x < frame.width; ++x) {
       const int c = row[x];
-      if (c >= limit) throw GifError(Tr("Color not in color table"));
+      if (c >= limit) throw Error(ErrorKind::kInvalidData, Tr("Color not in color table"));
       if (first) {
         prefix = c;
         first = false;
@@ -892,7 +892,7 @@ void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::st
   if (first < last && *first == '+' && last - first > 1 && first[1] != '-') ++first;
   const auto [end, error] = std::from_chars(first, last, delay, 10);
   if (error != std::errc() || end != last || first == last || delay > 2147483647LL || delay < -2147483648LL)
-    throw GifError(Tr("'{1}' is not a valid integer value", {delay_text}));
+    throw Error(ErrorKind::kInvalidData, Tr("'{1}' is not a valid integer value", {delay_text}));
   const int i = image.AddFrame(dib);
   GifFrame& frame = *image.frames[static_cast<size_t>(i)];
   try {

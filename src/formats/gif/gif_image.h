@@ -17,11 +17,6 @@
 
 namespace velmora {
 
-class GifError : public Error {
- public:
-  using Error::Error;
-};
-
 class GifColorMap {
  public:
   using Rgb = std::array<uint8_t, 3>;

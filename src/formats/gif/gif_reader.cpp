@@ -63,7 +63,7 @@ class GifGraphic : public BitmapGraphic {
     Memory memory{data, size, 0};
     int error = 0;
     std::unique_ptr<GifFileType, GifCloser> gif(DGifOpen(&memory, ReadMemory, &error));
-    if (!gif) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(error)}));
+    if (!gif) throw Error(ErrorKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(error)}));
     // An LZW code of at most 12 bits stands for at most 4096 pixels. The
     // screen is filled whether or not a frame covers it, so it too must be a
     // size the file could describe.
@@ -75,11 +75,11 @@ class GifGraphic : public BitmapGraphic {
     gcb.TransparentColor = NO_TRANSPARENT_COLOR;
     std::vector<uint8_t> raster;
     GifImageDesc desc{};
-    auto fail = [&]() -> void { throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(gif->Error)})); };
+    auto fail = [&]() -> void { throw Error(ErrorKind::kInvalidData, Tr("GIF image error: {1}", {GifReason(gif->Error)})); };
     for (bool done = false; !done;) {
       GifRecordType type;
       if (DGifGetRecordType(gif.get(), &type) != GIF_OK) fail();
-      if (type == TERMINATE_RECORD_TYPE) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {Tr("the file holds no image")}));
+      if (type == TERMINATE_RECORD_TYPE) throw Error(ErrorKind::kInvalidData, Tr("GIF image error: {1}", {Tr("the file holds no image")}));
       if (type == EXTENSION_RECORD_TYPE) {
         int code = 0;
         GifByteType* block = nullptr;
@@ -108,7 +108,7 @@ class GifGraphic : public BitmapGraphic {
       done = true;
     }
     const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-    if (!map) throw DecodeError(DecodeKind::kInvalidData, Tr("GIF image error: {1}", {Tr("no colour table")}));
+    if (!map) throw Error(ErrorKind::kInvalidData, Tr("GIF image error: {1}", {Tr("no colour table")}));
     int width = gif->SWidth, height = gif->SHeight;
     if (width <= 0 || height <= 0) width = desc.Width, height = desc.Height;
 

@@ -75,7 +75,7 @@ class HeifGraphic : public BitmapGraphic {
       // Either way round: a rotation may stand between the two.
       const uint32_t w = declared_width + slack, h = declared_height + slack;
       if ((built.width <= w && built.height <= h) || (built.width <= h && built.height <= w)) return;
-      throw DecodeError(DecodeKind::kTooLarge, Tr("{1}: the file asks its decoder for {2} x {3} pixels, more than the {4} x {5} it declares",
+      throw Error(ErrorKind::kTooLarge, Tr("{1}: the file asks its decoder for {2} x {3} pixels, more than the {4} x {5} it declares",
                                   {Tr(kWho), std::to_string(built.width), std::to_string(built.height),
                                    std::to_string(declared_width), std::to_string(declared_height)}));
     };
@@ -155,7 +155,7 @@ class HeifGraphic : public BitmapGraphic {
     if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype)
       in.Unsupported(WithLibraryText(Tr("a variant this program does not read"), "libheif", what));
     if (error.code == heif_error_Memory_allocation_error)
-      throw DecodeError(DecodeKind::kTooLarge,
+      throw Error(ErrorKind::kTooLarge,
                         std::string(Tr(kWho)) + ": " + WithLibraryText(Tr("the picture is too large"), "libheif", what));
     in.Invalid(WithLibraryText(Tr("the data cannot be read"), "libheif", what));
   }

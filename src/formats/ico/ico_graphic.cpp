@@ -18,7 +18,7 @@ class IconGraphic : public Graphic {
   void OnLoad(const uint8_t* head, size_t size) override {
     RequireBytes(size, 22, "Icon");
     if (head[0] || head[1] || head[2] != 1 || head[3] || (head[4] | head[5]) == 0)
-      throw InvalidGraphicError(Tr("Icon image is not valid"));
+      throw Error(ErrorKind::kUnsupported, Tr("Icon image is not valid"));
     width_ = head[6] ? head[6] : 256;
     height_ = head[7] ? head[7] : 256;
   }

@@ -150,7 +150,7 @@ class JpegGraphic : public BitmapGraphic {
     char warning[JMSG_LENGTH_MAX] = {};
     if (DecodeJpeg(data, size, &sink, message, warning) != 0) {
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
-      throw DecodeError(DecodeKind::kInvalidData,
+      throw Error(ErrorKind::kInvalidData,
                         Tr("JPEG image error: {1}", {WithLibraryText(Tr("the data cannot be read"), "libjpeg", message)}));
     }
     if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));

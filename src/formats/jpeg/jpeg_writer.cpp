@@ -147,7 +147,7 @@ void EncodeJpeg(const Bitmap& bitmap, int quality, std::ostream& out, const Outp
       Compress(bitmap.Width(), bitmap.Height(), grey ? 1 : 3, q, &source, row.data(), &buffer, &size, message,
                MarkersOf(extras));
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
+  if (rc != 0) throw Error(ErrorKind::kInternal, Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 
@@ -169,7 +169,7 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out, const Out
   const int rc =
       Compress(image.Width(), image.Height(), 3, q, &source, nullptr, &buffer, &size, message, MarkersOf(extras));
   std::unique_ptr<unsigned char, decltype(&std::free)> owned(buffer, &std::free);
-  if (rc != 0) throw JpegWriteError(Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
+  if (rc != 0) throw Error(ErrorKind::kInternal, Tr("JPEG image error: {1}", {WithLibraryText(Tr("the picture cannot be written"), "libjpeg", message)}));
   out.write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(size));
 }
 

@@ -10,11 +10,6 @@
 
 namespace velmora {
 
-class JpegWriteError : public Error {
- public:
-  using Error::Error;
-};
-
 // A baseline JPEG of quality 0..100 (0 is taken as libjpeg's minimum, 1).
 // Indexed images are expanded through their palette; an image whose palette
 // holds only greys is written as a greyscale JPEG.

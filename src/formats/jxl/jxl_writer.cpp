@@ -28,11 +28,6 @@ float JxlDistance(int quality) {
   return 53.0f / 3000.0f * q * q - 23.0f / 20.0f * q + 25.0f;
 }
 
-class JxlWriteError : public Error {
- public:
-  using Error::Error;
-};
-
 [[noreturn]] void Fail(JxlEncoder* encoder) {
   const JxlEncoderError error = JxlEncoderGetError(encoder);
   const char* code = error == JXL_ENC_ERR_OOM             ? "JXL_ENC_ERR_OOM"
@@ -41,7 +36,7 @@ class JxlWriteError : public Error {
                      : error == JXL_ENC_ERR_API_USAGE     ? "JXL_ENC_ERR_API_USAGE"
                                                           : "JXL_ENC_ERR_GENERIC";
   const std::string reason = error == JXL_ENC_ERR_OOM ? Tr("not enough memory") : Tr("the encoder failed");
-  throw JxlWriteError(WithLibraryText(Tr("Cannot write the JPEG XL image: {1}", {reason}), "libjxl", code));
+  throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the JPEG XL image: {1}", {reason}), "libjxl", code));
 }
 
 void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream& out) {

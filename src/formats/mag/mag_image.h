@@ -20,15 +20,11 @@
 
 namespace velmora {
 
-class MagError : public DecodeError {
- public:
-  explicit MagError(const std::string& detail)
-      : Error(Tr("MAG image error:") + detail), DecodeError(DecodeKind::kInvalidData) {}
-};
-class MagOperationError : public Error {
- public:
-  explicit MagOperationError(const std::string& detail) : Error(Tr("MAG invaild operation:") + detail) {}
-};
+// The MAG codec's two refusals: of data, and of an operation.
+inline Error MagError(const std::string& detail) { return Error(ErrorKind::kInvalidData, Tr("MAG image error:") + detail); }
+inline Error MagOperationError(const std::string& detail) {
+  return Error(ErrorKind::kInternal, Tr("MAG invaild operation:") + detail);
+}
 
 // The encoded file, shared between copies of a MagImage.
 struct MagData {

@@ -40,7 +40,7 @@ namespace {
 constexpr const char* kCrLf = "\r\n";
 
 void WriteNumbered(PdfWriter& out, const PdfObject& object) {
-  if (object.state != PdfObject::State::kIndirect) throw PdfOperationError(Tr("internal error wrong object type"));
+  if (object.state != PdfObject::State::kIndirect) throw Error(ErrorKind::kInternal, Tr("internal error wrong object type"));
   out.Put(std::to_string(object.number) + " " + std::to_string(object.generation) + " obj" + kCrLf);
   object.Write(out);
   out.Put(std::string(kCrLf) + "endobj" + kCrLf);
@@ -164,7 +164,7 @@ void PdfName::Write(PdfWriter& out) const { out.Put(PdfEscapeName(value)); }
 void PdfBinary::Write(PdfWriter& out) const { out.Put(bytes); }
 
 PdfReference::PdfReference(int target_number) : target(target_number) {
-  if (target_number < 0) throw PdfOperationError(Tr("virtualObject must be create by CreateVirtual method."));
+  if (target_number < 0) throw Error(ErrorKind::kInternal, Tr("virtualObject must be create by CreateVirtual method."));
   state = State::kReference;
 }
 
@@ -233,7 +233,7 @@ void PdfDictionary::WriteReplacing(PdfWriter& out, const std::string& key, const
   out.Put(std::string("<<") + kCrLf);
   for (const auto& e : entries_) {
     if (e.hidden) continue;
-    if (!e.value) throw PdfOperationError(Tr("internal error. wrong object."));
+    if (!e.value) throw Error(ErrorKind::kInternal, Tr("internal error. wrong object."));
     out.Put(PdfEscapeName(e.key) + " ");
     (value && e.key == key ? *value : *e.value).Write(out);
     out.Put(kCrLf);
@@ -255,7 +255,7 @@ void PdfStream::Write(PdfWriter& out) const {
     data.resize(size);
     if (compress2(reinterpret_cast<Bytef*>(data.data()), &size, reinterpret_cast<const Bytef*>(buffer.data()),
                   static_cast<uLong>(buffer.size()), 9) != Z_OK)
-      throw PdfOperationError(Tr("stream compression failed"));
+      throw Error(ErrorKind::kInternal, Tr("stream compression failed"));
     data.resize(size);
     bytes = &data;
   }
@@ -290,7 +290,7 @@ void PdfStream::Append(const uint8_t* data, size_t size) {
 PdfXref::PdfXref() = default;
 
 PdfObject* PdfXref::AddObject(std::unique_ptr<PdfObject> object) {
-  if (object->state != PdfObject::State::kDirect) throw PdfOperationError(Tr("AddObject --wrong object type."));
+  if (object->state != PdfObject::State::kDirect) throw Error(ErrorKind::kInternal, Tr("AddObject --wrong object type."));
   object->state = PdfObject::State::kIndirect;
   object->number = static_cast<int>(objects_.size()) + 1;
   objects_.push_back(std::move(object));
@@ -322,7 +322,7 @@ void PdfCanvas::SetPage(PdfDictionary* page, PdfStream* contents) {
 
 void PdfCanvas::SetMediaBox(size_t index, int value) {
   auto* box = dynamic_cast<PdfArray*>(page_->Get("MediaBox"));
-  if (!box || box->Size() < 4) throw PdfValueError(Tr("MediaBox is not valid"));
+  if (!box || box->Size() < 4) throw Error(ErrorKind::kInvalidData, Tr("MediaBox is not valid"));
   box->Replace(index, std::make_unique<PdfNumber>(value));
 }
 
@@ -349,7 +349,7 @@ void PdfCanvas::SelectFont(const std::string& name, double size) {
 
 void PdfCanvas::DrawXObject(double x, double y, double width, double height, const std::string& name) {
   PdfObject* object = doc_.FindXObject(name);
-  if (!object) throw PdfOperationError("DrawXObject --XObject not found: " + name);
+  if (!object) throw Error(ErrorKind::kInternal, "DrawXObject --XObject not found: " + name);
   auto* resources = static_cast<PdfDictionary*>(page_->Get("Resources"));
   auto* xobjects = static_cast<PdfDictionary*>(resources->Get("XObject"));
   if (!xobjects->Get(name)) xobjects->Set(name, object);
@@ -397,17 +397,17 @@ void PdfDocument::CreateDocument() {
 }
 
 PdfCanvas& PdfDocument::Canvas() {
-  if (!created_) throw PdfOperationError(Tr("GetCanvas --Document is null"));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("GetCanvas --Document is null"));
   return *canvas_;
 }
 
 PdfDictionary& PdfDocument::Info() {
-  if (!created_) throw PdfOperationError(Tr("GetInfo --this method can not use this state.."));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("GetInfo --this method can not use this state.."));
   return *info_;
 }
 
 PdfDictionary& PdfDocument::Catalog() {
-  if (!created_) throw PdfOperationError(Tr("GetRoot --this method can not use this state.."));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("GetRoot --this method can not use this state.."));
   return *catalog_;
 }
 
@@ -419,18 +419,18 @@ void PdfDocument::StampDate(const std::string& key) { Info().Set(key, std::make_
 
 void PdfDocument::SetPageMode(int index) {
   static const char* kModes[] = {"UseNone", "UseOutlines", "UseThumbs", "FullScreen"};
-  if (index < 0 || index > 3) throw PdfValueError(Tr("SetPageMode --invalid value."));
+  if (index < 0 || index > 3) throw Error(ErrorKind::kInvalidData, Tr("SetPageMode --invalid value."));
   Catalog().Replace("PageMode", std::make_unique<PdfName>(kModes[index]));
 }
 
 void PdfDocument::SetPageLayout(int index) {
   static const char* kLayouts[] = {"SinglePage", "OneColumn", "TwoColumnLeft", "TwoColumnRight"};
-  if (index < 0 || index > 3) throw PdfValueError(Tr("SetPageLayout --invalid value."));
+  if (index < 0 || index > 3) throw Error(ErrorKind::kInvalidData, Tr("SetPageLayout --invalid value."));
   Catalog().Replace("PageLayout", std::make_unique<PdfName>(kLayouts[index]));
 }
 
 void PdfDocument::AddPage() {
-  if (!created_ || !pages_) throw PdfOperationError(Tr("AddPage --current pages null."));
+  if (!created_ || !pages_) throw Error(ErrorKind::kInternal, Tr("AddPage --current pages null."));
   auto* page = static_cast<PdfDictionary*>(xref_->AddObject(std::make_unique<PdfDictionary>()));
   auto* kids = static_cast<PdfArray*>(pages_->Get("Kids"));
   kids->Add(page);
@@ -456,7 +456,7 @@ void PdfDocument::AddPage() {
 }
 
 PdfDictionary& PdfDocument::CreateFont(const std::string& name) {
-  if (name != "Arial") throw PdfValueError("CreateFont --InvalidFontName:" + name);
+  if (name != "Arial") throw Error(ErrorKind::kInvalidData, "CreateFont --InvalidFontName:" + name);
   auto font = std::make_unique<PdfDictionary>();
   font->Set("Type", std::make_unique<PdfName>("Font"));
   font->Set("Subtype", std::make_unique<PdfName>("Type1"));
@@ -477,7 +477,7 @@ PdfDictionary& PdfDocument::CreateFont(const std::string& name) {
 }
 
 PdfDictionary& PdfDocument::GetFont(const std::string& name) {
-  if (!created_) throw PdfOperationError(Tr("GetFont --document is null."));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("GetFont --document is null."));
   for (auto& [n, font] : fonts_)
     if (n == name) return *font;
   return CreateFont(name);
@@ -494,11 +494,11 @@ PdfObject* PdfDocument::FindXObject(const std::string& name) const {
 }
 
 void PdfDocument::AddImage(const std::string& name, std::unique_ptr<PdfStream> image) {
-  if (HasXObject(name)) throw PdfOperationError("AddImage --the image named " + name + " is already exists..");
+  if (HasXObject(name)) throw Error(ErrorKind::kInternal, "AddImage --the image named " + name + " is already exists..");
   const auto* subtype = image ? dynamic_cast<const PdfName*>(image->dict.Get("Subtype")) : nullptr;
-  if (!subtype || subtype->value != "Image") throw PdfOperationError(Tr("AddImage --the image is not valid PdfImage.."));
+  if (!subtype || subtype->value != "Image") throw Error(ErrorKind::kInternal, Tr("AddImage --the image is not valid PdfImage.."));
   auto* registered = static_cast<PdfStream*>(xref_->AddObject(std::move(image)));
-  if (HasXObject(name)) throw PdfOperationError("RegisterXObject --dupulicate name: " + name);
+  if (HasXObject(name)) throw Error(ErrorKind::kInternal, "RegisterXObject --dupulicate name: " + name);
   xobjects_.push_back(registered);
   registered->dict.Set("Name", std::make_unique<PdfName>(name));
 }
@@ -541,9 +541,9 @@ void PdfDocument::WriteTail(PdfWriter& out) {
 }
 
 void PdfDocument::SaveToStream(std::ostream& stream) {
-  if (!created_) throw PdfOperationError(Tr("SaveToStream --there is no document to save."));
-  if (!canvas_->Page()) throw PdfOperationError(Tr("GetPage --the Page is nil"));
-  if (spool_) throw PdfOperationError(Tr("SaveToStream --the document is spooled"));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("SaveToStream --there is no document to save."));
+  if (!canvas_->Page()) throw Error(ErrorKind::kInternal, Tr("GetPage --the Page is nil"));
+  if (spool_) throw Error(ErrorKind::kInternal, Tr("SaveToStream --the document is spooled"));
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
   PdfWriter out(stream);
@@ -551,11 +551,11 @@ void PdfDocument::SaveToStream(std::ostream& stream) {
   out.Put(std::string(Header()) + kCrLf);
   WriteObjects(out);
   WriteTail(out);
-  if (!stream) throw PdfOperationError(Tr("PDF write error"));
+  if (!stream) throw Error(ErrorKind::kInternal, Tr("PDF write error"));
 }
 
 void PdfDocument::StartSpooling(std::ostream& spool) {
-  if (!created_) throw PdfOperationError(Tr("SaveToStream --there is no document to save."));
+  if (!created_) throw Error(ErrorKind::kInternal, Tr("SaveToStream --there is no document to save."));
   spool_stream_ = &spool;
   spool_ = std::make_unique<PdfWriter>(spool);
   spool_->xref = xref_.get();
@@ -586,16 +586,16 @@ void PdfDocument::SpoolFinishedObjects() {
 void PdfDocument::FlushFinishedObjects() {
   if (!spool_) return;
   SpoolFinishedObjects();
-  if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
+  if (!*spool_stream_) throw Error(ErrorKind::kInternal, Tr("PDF write error"));
 }
 
 void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(std::ostream&)>& copy_spool) {
-  if (!spool_) throw PdfOperationError(Tr("SaveToStream --the document is not spooled"));
-  if (!canvas_->Page()) throw PdfOperationError(Tr("GetPage --the Page is nil"));
+  if (!spool_) throw Error(ErrorKind::kInternal, Tr("SaveToStream --the document is not spooled"));
+  if (!canvas_->Page()) throw Error(ErrorKind::kInternal, Tr("GetPage --the Page is nil"));
   StampDate("ModDate");
   catalog_->Remove("OpenAction");
   spool_stream_->flush();
-  if (!*spool_stream_) throw PdfOperationError(Tr("PDF write error"));
+  if (!*spool_stream_) throw Error(ErrorKind::kInternal, Tr("PDF write error"));
   const auto& objects = xref_->Objects();
   offsets_.resize(objects.size(), 0);
   PdfWriter out(stream);
@@ -615,7 +615,7 @@ void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(
     WriteNumbered(out, *objects[i]);
   }
   WriteTail(out);
-  if (!stream) throw PdfOperationError(Tr("PDF write error"));
+  if (!stream) throw Error(ErrorKind::kInternal, Tr("PDF write error"));
 }
 
 std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const PdfObject* icc) {
@@ -685,8 +685,8 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const Pd
   }
   try {
     rows.Finish();
-  } catch (const ZlibError&) {
-    throw PdfImageFormatError(Tr("image compression failed"));
+  } catch (const Error&) {
+    throw Error(ErrorKind::kUnsupported, Tr("image compression failed"));
   }
   stream->precompressed = true;
   return stream;

@@ -16,19 +16,6 @@
 
 namespace velmora {
 
-class PdfOperationError : public Error {
- public:
-  using Error::Error;
-};
-class PdfValueError : public Error {
- public:
-  using Error::Error;
-};
-class PdfImageFormatError : public Error {
- public:
-  using Error::Error;
-};
-
 class PdfWriter;
 class PdfXref;
 

@@ -52,7 +52,7 @@ void ReportPanel::Print(PdfDocument& doc, int origin_left, int origin_top) {
 }
 
 void PdfReport::Guard(const char* setting) const {
-  if (doc_) throw PdfOperationError(std::string(setting) + " --invalid operation.");
+  if (doc_) throw Error(ErrorKind::kInternal, std::string(setting) + " --invalid operation.");
 }
 
 void PdfReport::SetAuthor(const std::string& v) { Guard("SetAuthor"), author_ = v; }
@@ -82,7 +82,7 @@ void PdfReport::OpenDocument() {
 }
 
 void PdfReport::PrintPage(ReportPage& page) {
-  if (!doc_) throw PdfOperationError(Tr("document is null.."));
+  if (!doc_) throw Error(ErrorKind::kInternal, Tr("document is null.."));
   doc_->AddPage();
   ++page_count_;
   PdfCanvas& canvas = doc_->Canvas();
@@ -92,7 +92,7 @@ void PdfReport::PrintPage(ReportPage& page) {
 }
 
 void PdfReport::SaveDocument(std::ostream& out) {
-  if (!doc_) throw PdfOperationError(Tr("document is null.."));
+  if (!doc_) throw Error(ErrorKind::kInternal, Tr("document is null.."));
   doc_->SaveToStream(out);
   doc_.reset();
 }

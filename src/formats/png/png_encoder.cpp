@@ -52,7 +52,7 @@ void PngEncoder::SetTransparentColor(ColorValue color) {
 }
 
 void PngEncoder::SetIdatSize(int size) {
-  if (size < 256 || size > 100000) throw PngEncoderError(Tr("Write PNG Param: Err IDAT Size(min:256  max:100000)"));
+  if (size < 256 || size > 100000) throw Error(ErrorKind::kInternal, Tr("Write PNG Param: Err IDAT Size(min:256  max:100000)"));
   idat_size_ = size;
 }
 
@@ -140,7 +140,7 @@ void PngEncoder::WriteExtras(std::ostream& out) const {
     uLongf size = compressBound(static_cast<uLong>(Extras.icc->size()));
     std::vector<uint8_t> packed(size);
     if (compress2(packed.data(), &size, Extras.icc->data(), static_cast<uLong>(Extras.icc->size()), 9) != Z_OK)
-      throw PngEncoderError(Tr("Write Image (PNG): Write Error"));
+      throw Error(ErrorKind::kInternal, Tr("Write Image (PNG): Write Error"));
     data.insert(data.end(), packed.begin(), packed.begin() + static_cast<long>(size));
     Chunk(out, "iCCP", data);
   }
@@ -213,8 +213,8 @@ void PngEncoder::WriteRows(std::ostream& out, int height, size_t row_bytes,
       fill(y, row + 1);
     }
     stream.Finish();
-  } catch (const ZlibError&) {
-    throw PngEncoderError(Tr("Write Image (PNG): Write Error"));
+  } catch (const Error&) {
+    throw Error(ErrorKind::kInternal, Tr("Write Image (PNG): Write Error"));
   }
 }
 

@@ -21,11 +21,6 @@ namespace velmora {
 
 class ImageRows;
 
-class PngEncoderError : public Error {
- public:
-  using Error::Error;
-};
-
 // Palette colour values with bit 24 set carry a palette index in bits 0-7.
 inline constexpr ColorValue kPaletteIndexFlag = 0x01000000;
 

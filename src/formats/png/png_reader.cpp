@@ -222,7 +222,7 @@ class PngGraphic : public BitmapGraphic {
       if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
       const std::string reason = message[0] == kOwnText ? Tr(message + 1)
                                                            : WithLibraryText(Tr("the data cannot be read"), "libpng", message);
-      throw DecodeError(DecodeKind::kInvalidData, Tr("PNG image error: {1}", {reason}));
+      throw Error(ErrorKind::kInvalidData, Tr("PNG image error: {1}", {reason}));
     }
     rgba_.clear();
     rows_.clear();

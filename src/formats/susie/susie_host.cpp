@@ -135,7 +135,7 @@ SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
   // come under the same /proc name.
   std::string real;
   const int fd = OpenPluginFile(path, real);
-  if (fd < 0) throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
+  if (fd < 0) throw Error(ErrorKind::kUnsupported, Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   fd_ = fd;
   struct stat st {};
   fstat(fd, &st);
@@ -152,7 +152,7 @@ SusiePlugin::SusiePlugin(const std::string& path, Kind kind) : kind_(kind) {
   }
   if (!module_) {
     close(std::exchange(fd_, -1));
-    throw PluginLoadError(Tr("{1}:Susie Pluginがロードできませんでした", {path}));
+    throw Error(ErrorKind::kUnsupported, Tr("{1}:Susie Pluginがロードできませんでした", {path}));
   }
   file_name_ = real;
   auto entry = [&](auto& slot, const char* name) { slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(dlsym(module_, name)); };
@@ -198,7 +198,7 @@ void SusiePlugin::ReadInfo() {
 
 void SusiePlugin::RequireEntries() const {
   auto require = [&](const void* entry, const char* name) {
-    if (!entry) throw PluginApiError(Tr("{1}は[{2}]では使えないSusie Plugin APIです", {name, file_name_}));
+    if (!entry) throw Error(ErrorKind::kUnsupported, Tr("{1}は[{2}]では使えないSusie Plugin APIです", {name, file_name_}));
   };
   require(reinterpret_cast<const void*>(get_plugin_info), "GetPluginInfo");
   if (kind_ == Kind::kImport || kind_ == Kind::kArchive)
@@ -249,7 +249,7 @@ bool SusiePlugin::ListsExtension(const std::string& extension) const {
 // --- SusiePlugins ----------------------------------------------------------
 
 SusiePlugins::SusiePlugins(GraphicRegistry& registry) : registry_(registry) {
-  if (g_current) throw PluginCollectionError(Tr("SusiePlugins は複数生成できません"));
+  if (g_current) throw Error(ErrorKind::kInternal, Tr("SusiePlugins は複数生成できません"));
   g_current = this;
 }
 
@@ -350,9 +350,7 @@ void SusiePlugins::SearchFolder(const std::string& folder, const std::string& pa
     std::unique_ptr<SusiePlugin> plugin;
     try {
       plugin = SusiePlugin::Load(file);
-    } catch (const PluginLoadError&) {
-      continue;
-    } catch (const PluginApiError&) {
+    } catch (const Error&) {
       continue;
     }
     try {
@@ -434,8 +432,8 @@ void SusieBitmap::OnLoad(const uint8_t* data, size_t size) {
   const bool done = own_first ? (ReadOwn(data, size) || AskPlugins(data, size))
                               : (AskPlugins(data, size) || ReadOwn(data, size));
   if (done) return;
-  if (!first_fault_.empty()) throw DecodeError(DecodeKind::kInvalidData, first_fault_);
-  throw InvalidGraphicError(Tr("認識できない画像形式です"));
+  if (!first_fault_.empty()) throw Error(ErrorKind::kInvalidData, first_fault_);
+  throw Error(ErrorKind::kUnsupported, Tr("認識できない画像形式です"));
 }
 
 bool SusieBitmap::ReadOwn(const uint8_t* data, size_t size) {
@@ -504,7 +502,7 @@ bool SusieBitmap::TryOnce(const SusiePlugin& plugin, const uint8_t* data, size_t
       std::free(info_handle);
       std::free(bits_handle);
     }
-    throw Error(Tr("画像の読み込みが中止されました"));
+    throw Error(ErrorKind::kCancelled, Tr("画像の読み込みが中止されました"));
   }
   // A plug-in that failed has released its blocks itself.
   if (result != SUSIE_SUCCESS) return false;
@@ -522,7 +520,7 @@ bool SusieBitmap::TryOnce(const SusiePlugin& plugin, const uint8_t* data, size_t
 void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t info_size, const uint8_t* bits,
                         size_t bits_size) {
   const std::string who = Tr("Susie plug-in error: {1}", {FileNameOf(plugin.PluginFileName())});
-  auto fault = [&](const std::string& what) { throw DecodeError(DecodeKind::kInvalidData, who + ": " + what); };
+  auto fault = [&](const std::string& what) { throw Error(ErrorKind::kInvalidData, who + ": " + what); };
   if (!info || !bits) fault(Tr("it returned no picture"));
   // Block sizes are what malloc_usable_size says, which may round up: the
   // messages name what was needed, not what was measured.

@@ -16,22 +16,6 @@
 
 namespace velmora {
 
-// "<path>:Susie Pluginがロードできませんでした"
-class PluginLoadError : public Error {
- public:
-  using Error::Error;
-};
-// "<function>は[<plugin file>]では使えないSusie Plugin APIです"
-class PluginApiError : public Error {
- public:
-  using Error::Error;
-};
-// "SusiePlugins は複数生成できません"
-class PluginCollectionError : public Error {
- public:
-  using Error::Error;
-};
-
 // One loaded plug-in module. The kind follows its API version: 00IN import
 // (pictures), 00AM archive, 00XN, or any other; only import plug-ins are
 // asked for pictures.

@@ -90,7 +90,7 @@ class TiffGraphic : public BitmapGraphic {
     tiff::Diagnostics diagnostics;
     tiff::Handle tif = tiff::Open("r", memory, diagnostics, Limits().max_allocation);
     if (!tif)
-      throw DecodeError(DecodeKind::kInvalidData,
+      throw Error(ErrorKind::kInvalidData,
                         Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("not a readable TIFF file"))}));
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
@@ -105,7 +105,7 @@ class TiffGraphic : public BitmapGraphic {
     char reason[1024] = {};
     TIFFRGBAImage image{};
     if (!TIFFRGBAImageOK(tif.get(), reason) || !TIFFRGBAImageBegin(&image, tif.get(), 1, reason))
-      throw DecodeError(DecodeKind::kInvalidData,
+      throw Error(ErrorKind::kInvalidData,
                         Tr("TIFF image error: {1}",
                            {diagnostics.failed ? diagnostics.Quoted(Tr("the image data cannot be decoded"))
                                                : WithLibraryText(Tr("the image data cannot be decoded"), "libtiff", reason)}));
@@ -124,7 +124,7 @@ class TiffGraphic : public BitmapGraphic {
       // Any error while decoding fails the file: libtiff would otherwise
       // hand back a picture with the undecodable parts left blank.
       if (!TIFFRGBAImageGet(&image, raster.data(), width, rows) || diagnostics.failed)
-        throw DecodeError(DecodeKind::kInvalidData,
+        throw Error(ErrorKind::kInvalidData,
                           Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("the image data cannot be decoded"))}));
       for (uint32_t y = 0; y < rows; ++y) {
         const uint32_t* s = raster.data() + static_cast<size_t>(y) * width;
@@ -172,7 +172,7 @@ class TiffGraphic : public BitmapGraphic {
     Bitmap out(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
     for (uint32_t y = 0; y < height; ++y) {
       if (TIFFReadScanline(tif, cmyk.data(), y, 0) < 0 || diagnostics.failed)
-        throw DecodeError(DecodeKind::kInvalidData,
+        throw Error(ErrorKind::kInvalidData,
                           Tr("TIFF image error: {1}", {diagnostics.Quoted(Tr("the image data cannot be decoded"))}));
       managed.Row(cmyk.data(), out.Row(static_cast<int>(y)), static_cast<int>(width));
     }

@@ -30,7 +30,7 @@ void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras, c
     memory.output = &buffer;
     tiff::Diagnostics diagnostics;
     tiff::Handle tif = tiff::Open("w", memory, diagnostics);
-    if (!tif) throw TiffWriteError(diagnostics.Quoted(Tr("TIFF error: cannot start the encoder")));
+    if (!tif) throw Error(ErrorKind::kInternal, diagnostics.Quoted(Tr("TIFF error: cannot start the encoder")));
     TIFF* t = tif.get();
     // With a kept alpha: RGB and the alpha as an extra, unassociated sample.
     const int bits = rgba ? 32 : b.Bits();
@@ -81,9 +81,9 @@ void Encode(const ImageRows& b, std::ostream& out, const OutputExtras& extras, c
         std::memcpy(row.data(), s, row_bytes);
       }
       if (TIFFWriteScanline(t, row.data(), static_cast<uint32_t>(y), 0) < 0)
-        throw TiffWriteError(Tr("TIFF error: cannot write row {1}", {std::to_string(y)}));
+        throw Error(ErrorKind::kInternal, Tr("TIFF error: cannot write row {1}", {std::to_string(y)}));
     }
-    if (!TIFFWriteDirectory(t)) throw TiffWriteError(Tr("TIFF error: cannot write the directory"));
+    if (!TIFFWriteDirectory(t)) throw Error(ErrorKind::kInternal, Tr("TIFF error: cannot write the directory"));
   }
   if (extras.exif) {
     // libtiff writes no EXIF directory from a block: exiv2 adds it.

@@ -10,11 +10,6 @@
 
 namespace velmora {
 
-class TiffWriteError : public Error {
- public:
-  using Error::Error;
-};
-
 // A TIFF of the image as it is: 1, 4 or 8 bits with a colour map, or 24-bit
 // RGB; LZW compression (with the horizontal predictor for RGB).
 void EncodeTiff(const Bitmap& bitmap, std::ostream& out);

@@ -17,13 +17,8 @@
 namespace velmora {
 namespace {
 
-class WebpWriteError : public Error {
- public:
-  using Error::Error;
-};
-
 [[noreturn]] void Fail(const std::string& reason, const char* code) {
-  throw WebpWriteError(WithLibraryText(Tr("Cannot write the WebP image: {1}", {reason}), "libwebp", code));
+  throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the WebP image: {1}", {reason}), "libwebp", code));
 }
 
 [[noreturn]] void FailWith(WebPEncodingError error) {

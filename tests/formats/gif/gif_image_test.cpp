@@ -132,7 +132,7 @@ TEST(GifImageTest, CubeMappingUsesTheOffsetThree) {
   try {
     GifImage::FramePixel(f, 1, 0);
     FAIL();
-  } catch (const GifError& e) {
+  } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Invalid pixel coordinates");
   }
 }
@@ -172,7 +172,7 @@ TEST(GifImageTest, ColourTableOverflow) {
   try {
     map.Add(1, 1, 1);
     FAIL();
-  } catch (const GifError& e) {
+  } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "Color table overflow");
   }
   GifColorMap small;
@@ -362,7 +362,7 @@ TEST(GifImageTest, DelayTextAndTransparency) {
   EXPECT_EQ(gif.frames[0]->Gce()->Delay(), 4464);
   AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "0", nullptr);
   EXPECT_EQ(gif.frames[1]->Gce()->Delay(), 0);
-  EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), GifError);
+  EXPECT_THROW(AddGifFrame(gif, Rgb(2, 2, [](int, int) { return 0; }), false, "", nullptr), Error);
   EXPECT_EQ(gif.frames.size(), 2u);
   // Transparency from the top-left pixel: cropped to the other pixels.
   const auto bytes = Single(
@@ -385,7 +385,7 @@ TEST(GifImageTest, DelayTextAndTransparency) {
   // A picked point outside the frame.
   GifImage picked;
   const GifFramePoint outside{7, 0};
-  EXPECT_THROW(AddGifFrame(picked, Rgb(3, 3, [](int, int) { return 0; }), true, "30", &outside), GifError);
+  EXPECT_THROW(AddGifFrame(picked, Rgb(3, 3, [](int, int) { return 0; }), true, "30", &outside), Error);
   EXPECT_TRUE(picked.frames.empty());
 }
 

@@ -99,12 +99,12 @@ TEST(JxlReaderTest, BadAndOversizedFilesAreRefusedWithTheirReason) {
   const std::vector<uint8_t> good = Encoded(rgb, 64, 64, JXL_ORIENT_IDENTITY);
   test::WriteFile(dir / "short.jxl", std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(good.size() / 2)));
   Loader loader;
-  EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "short.jxl"); }),
+  EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "short.jxl"); }),
             "JPEG XL image error: the file ends before the picture does");
   std::vector<uint8_t> damaged = good;
   for (size_t i = 12; i < damaged.size(); ++i) damaged[i] ^= 0x5A;
   test::WriteFile(dir / "damaged.jxl", damaged);
-  EXPECT_EQ(test::ErrorOf<DecodeError>([&] { loader.LoadFile(dir / "damaged.jxl"); }).rfind("JPEG XL image error: ", 0), 0u);
+  EXPECT_EQ(test::ErrorOf<Error>([&] { loader.LoadFile(dir / "damaged.jxl"); }).rfind("JPEG XL image error: ", 0), 0u);
   // Beyond the loader's limits: refused from the header, before decoding.
   test::WriteFile(dir / "big.jxl", good);
   DecodeLimits small;
@@ -113,8 +113,8 @@ TEST(JxlReaderTest, BadAndOversizedFilesAreRefusedWithTheirReason) {
   try {
     loader.LoadFile(dir / "big.jxl");
     ADD_FAILURE() << "a 64 x 64 picture passed a 1000-pixel limit";
-  } catch (const DecodeError& e) {
-    EXPECT_EQ(e.Kind(), DecodeKind::kTooLarge) << e.what();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Kind(), ErrorKind::kTooLarge) << e.what();
   }
 }
 

@@ -137,7 +137,7 @@ TEST(MagImageTest, DamagedFilesAreRefused) {
   auto error = [](const std::vector<uint8_t>& bytes) {
     try {
       Reload(bytes);
-    } catch (const MagError& e) {
+    } catch (const Error& e) {
       return std::string(e.what());
     }
     return std::string("(loaded)");
@@ -166,10 +166,10 @@ TEST(MagImageTest, DamagedFilesAreRefused) {
     std::ostringstream out;
     empty.SaveToStream(out);
     FAIL();
-  } catch (const MagOperationError& e) {
+  } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "MAG invaild operation:not have DIB");
   }
-  EXPECT_THROW(mag.SetHeight(70000), MagOperationError);
+  EXPECT_THROW(mag.SetHeight(70000), Error);
 }
 
 TEST(MagImageTest, PhotoRoundTripsAtBothDepths) {

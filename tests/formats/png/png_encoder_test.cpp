@@ -162,10 +162,10 @@ TEST(PngEncoderTest, IdatChunksOfExactlyIdatSize) {
   try {
     e.SetIdatSize(255);
     FAIL();
-  } catch (const PngEncoderError& error) {
+  } catch (const Error& error) {
     EXPECT_STREQ(error.what(), "Write PNG Param: Err IDAT Size(min:256  max:100000)");
   }
-  EXPECT_THROW(e.SetIdatSize(100001), PngEncoderError);
+  EXPECT_THROW(e.SetIdatSize(100001), Error);
   e.SetIdatSize(256);
   for (const auto& c : Chunks(Encode(e)))
     if (c.type == "IDAT") {

@@ -39,7 +39,7 @@ TEST(PngSuiteTest, EveryValidFileLoadsAndCorruptOnesFail) {
       EXPECT_THROW({
         Bitmap b;
         loader.LoadFile(e.path().string())->AssignTo(b);
-      }, DecodeError) << name;
+      }, Error) << name;
       continue;
     }
     Bitmap b;
