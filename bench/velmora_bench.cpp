@@ -529,7 +529,7 @@ void BM_ConvertJpegTo(benchmark::State& state, const std::string& extension) {
   const FormatWriter* writer = nullptr;
   static const std::vector<FormatWriter> writers = DefaultWriters();
   for (const FormatWriter& w : writers)
-    if (w.extension == extension) writer = &w;
+    if (w.Extension() == extension) writer = &w;
   Loader loader;
   SpareStrings spare;
   for (auto _ : state) {

@@ -220,7 +220,9 @@ void LoadLimits(IniStore& store, DecodeLimits& limits) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (error == std::errc() && end == text.data() + text.size() && v > 0) value = v;
   };
+  limits.max_memory = platform::DefaultMemoryLimit();
   read("MaxPixels", limits.max_pixels);
+  read("MaxMemory", limits.max_memory);
   read("MaxSide", limits.max_side);
   read("MaxAllocation", limits.max_allocation);
   read("MaxFileSize", limits.max_file);

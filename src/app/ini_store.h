@@ -60,12 +60,13 @@ void LoadMainSettings(IniStore& store, Settings& settings);
 // leaves them as they were read.
 void SaveMainSettings(IniStore& store, const Settings& settings, bool window = true);
 void LoadDialogSettings(IniStore& store, Settings& settings);
-// The decoding limits of section "Limits" (MaxPixels, MaxSide,
-// MaxAllocation, MaxFileSize); a missing or unusable value keeps the default.
 // What every load asks of the decoders: the standard CMYK profile, when one
 // is installed.
 DecodeRequest StandardRequest();
 
+// The limits of section "Limits" (MaxPixels, MaxSide, MaxAllocation,
+// MaxFileSize, MaxMemory in bytes); a missing or unusable value keeps the
+// default, the memory's from the machine.
 void LoadLimits(IniStore& store, DecodeLimits& limits);
 void SaveDialogSettings(IniStore& store, const Settings& settings);
 

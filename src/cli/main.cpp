@@ -7,6 +7,7 @@
 
 #include <sys/resource.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,19 +23,22 @@
 #include "base/version.h"
 #include "cli/options.h"
 #include "cli/terminal_ui.h"
-#include "pipeline/converter.h"
+#include "app/startup.h"
+#include "pipeline/batch_session.h"
+#include "pipeline/source_job.h"
+#include "platform/fd_buffer.h"
 #include "platform/platform.h"
 #include "formats/input_format.h"
 #include "formats/loader.h"
 #include "formats/susie/susie_host.h"
-#include "formats/metadata.h"
 #include "pipeline/prepare_source.h"
 #include "pipeline/writers.h"
 
 namespace velmora::cli {
 namespace {
 
-Converter* g_converter = nullptr;
+// The running batch's stop flag, for the signal handler; none outside a batch.
+std::atomic<std::atomic<bool>*> g_stop{nullptr};
 volatile sig_atomic_t g_interrupts = 0;
 // Translated before the handlers are installed: a handler may not look it up.
 std::string g_stop_note;
@@ -45,9 +49,10 @@ extern "C" void OnSignal(int sig) {
   // Only async-signal-safe calls. A first Ctrl-C stops the batch before its
   // next file, as the desktop program's stop button does; a second one, or
   // any other signal, removes the half-written outputs and ends at once.
-  if (sig == SIGINT && g_interrupts == 0 && g_converter) {
+  std::atomic<bool>* stop = g_stop.load();
+  if (sig == SIGINT && g_interrupts == 0 && stop) {
     g_interrupts = 1;
-    g_converter->RequestStop();
+    stop->store(true);
     Say(g_stop_note.data(), g_stop_note.size());
     return;
   }
@@ -59,14 +64,17 @@ extern "C" void OnSignal(int sig) {
   _exit(128 + sig);
 }
 
-void InstallSignalHandlers(Converter& converter) {
-  g_converter = &converter;
+void InstallSignalHandlers() {
   g_stop_note = std::string("\r\033[K") +
                 Tr("velmora-cli: stopping after the current file (Ctrl-C again stops at once)") + "\n";
   struct sigaction action {};
   action.sa_handler = OnSignal;
   sigemptyset(&action.sa_mask);
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaction(sig, &action, nullptr);
+}
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
 // An absolute form of a folder that may not exist yet.
@@ -247,47 +255,53 @@ int ConvertToStdout(const CommandLine& line, Session& session) {
   if (isatty(STDOUT_FILENO))
     throw UsageError(Tr("--stdout: standard output is a terminal; send it to a file or a pipe"));
   const Settings& settings = session.settings;
-  const OutputRow* row = nullptr;
-  for (const OutputRow& r : OutputTable())
-    if (settings.*r.ticked) row = &r;
-  Loader loader(session.limits);
-  DecodeRequest request = StandardRequest();
-  request.keep_alpha = settings.AlphaWanted();
-  request.metadata = settings.V_metadata;
-  loader.SetRequest(request);
-  SusiePlugins plugins(loader.Registry());
-  plugins.Loaded();
+  Startup startup(session.limits);
+  startup.LoadPlugins();
+  const std::vector<FormatWriter> writers = DefaultWriters();
   const std::string& path = line.paths.front();
-  std::unique_ptr<Graphic> graphic;
+  std::vector<uint8_t> data;
+  SourceInput input{path};
   if (path == "-") {
-    const std::string name = Tr("standard input");
-    const std::vector<uint8_t> data = ReadAll(stdin, session.limits.max_file, name);
-    graphic = loader.LoadByContent(data.data(), data.size(), request);
-    if (!graphic) throw Error(ErrorKind::kUnsupported, Tr("{1}: not a picture in a format read here", {name}));
-  } else {
-    graphic = loader.LoadFile(path, request);
+    input.path = Tr("standard input");
+    data = ReadAll(stdin, session.limits.max_file, input.path);
+    input.bytes = &data;
   }
-  LoadedPicture loaded = TakeLoaded(*graphic, settings);
-  std::vector<std::string> warnings = graphic->Warnings();
-  warnings.insert(warnings.end(), loaded.warnings.begin(), loaded.warnings.end());
+  ConversionContext context;
+  context.limits = session.limits;
+  context.scratch = [] { return std::make_unique<platform::SpoolFile>(); };
+  SourceJob job(startup.loader(), context);
+  JobPlan plan;
+  plan.settings = &settings;
+  plan.writers = &writers;
+  // The file waits unnamed in the temporary folder, not in memory.
+  plan.folder = [](const FormatWriter&) { return platform::TemporaryFolder(); };
+  std::vector<std::string> warnings;
+  LoadedPicture loaded = job.Load(input, plan, warnings);
   for (const auto& warning : warnings)
     if (!line.quiet) std::cerr << Tr("velmora-cli: warning: {1}: {2}", {path, EscapeControls(warning)}) << '\n';
-  graphic.reset();
-  ColorValue picked = MakeColor(240, 240, 240);
-  int x = -1, y = -1;
   if (settings.PickerWanted()) {
-    x = y = 0;
+    int x = 0, y = 0;
     if (line.pick) x = line.pick->x, y = line.pick->y;
+    plan.x_point = x, plan.y_point = y;
+    plan.picked_color = MakeColor(240, 240, 240);
     if (x >= 0 && y >= 0 && x < loaded.working.Width() && y < loaded.working.Height())
-      picked = loaded.working.GetPixel(x, y);
+      plan.picked_color = loaded.working.GetPixel(x, y);
   }
-  PreparedPicture picture = PreparePicture(std::move(loaded), settings, x, y, session.limits);
-  const WriterContext context{settings, picked, picture.frame, picture.extras};
-  std::ostringstream out;
-  row->format().encode(picture.image, OptionsFor(settings, context), out);
-  const std::string bytes = out.str();
-  if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
-    throw Error(ErrorKind::kIo, Tr("standard output cannot be written"));
+  JobResult result = job.Finish(std::move(loaded), plan);
+  if (result.failure) throw Error(result.failure->kind, result.failure->reason);
+  for (EncodedOutput& output : result.outputs) {
+    if (!output.made) continue;
+    if (output.failure) throw Error(output.failure->kind, output.failure->reason);
+    // Nothing reaches stdout unless the whole output was made.
+    platform::FdBuffer buffer(STDOUT_FILENO);
+    std::ostream out(&buffer);
+    if (output.pending.Valid())
+      output.pending.CopyTo(out);
+    else
+      out.write(output.bytes.data(), static_cast<std::streamsize>(output.bytes.size()));
+    out.flush();
+    if (!out || buffer.Error()) throw Error(ErrorKind::kIo, Tr("standard output cannot be written"));
+  }
   return 0;
 }
 
@@ -307,27 +321,27 @@ int Convert(const CommandLine& line, Session& session) {
     ui.Note(
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
            "--color full keeps full colour"));
-  Loader loader(session.limits);
-  loader.SetRequest(StandardRequest());
   // Plug-ins join before the first file, as in the desktop program.
-  SusiePlugins plugins(loader.Registry());
-  plugins.Loaded();
-  if (!line.quiet) WarnAbout(plugins);
-  Converter converter(session.settings, ui, nullptr, loader);
-  converter.SetRecursive(line.recursive);
-  converter.SetHidden(line.hidden);
-  converter.SetDryRun(line.dry_run);
-  converter.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
-  converter.SetShard(line.shard_part, line.shard_parts);
-  InstallSignalHandlers(converter);
-  converter.RunBatch(entries);
+  Startup startup(session.limits);
+  startup.LoadPlugins();
+  if (!line.quiet) WarnAbout(startup.plugins());
+  BatchSession batch(session.settings, ui, nullptr, startup.loader());
+  batch.SetRecursive(line.recursive);
+  batch.SetHidden(line.hidden);
+  batch.SetDryRun(line.dry_run);
+  batch.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
+  batch.SetShard(line.shard_part, line.shard_parts);
+  g_stop = &batch.StopFlag();
+  InstallSignalHandlers();
+  batch.RunBatch(entries);
+  g_stop = nullptr;
   if (line.json) {
     ui.summary.wall_s = MillisecondsSince(started) / 1000;
     ui.summary.cpu_s = CpuSeconds();
     std::cout << ui.summary.Line() << '\n' << std::flush;
   }
   if (!line.quiet && !ui.StatusText().empty()) ui.Note(ui.StatusText());
-  if (converter.LastBatchStopped()) return 128 + SIGINT;
+  if (batch.LastBatchStopped()) return 128 + SIGINT;
   return ui.failures > 0 ? 1 : 0;
 }
 
@@ -345,11 +359,10 @@ int Run(const std::vector<std::string>& args) {
     return 0;
   }
   if (line.list_formats) {
-    Loader loader(session.limits);
-    SusiePlugins plugins(loader.Registry());
-    plugins.Loaded();
-    WarnAbout(plugins);
-    std::cout << ReadableFormats(loader, plugins);
+    Startup startup(session.limits);
+    startup.LoadPlugins();
+    WarnAbout(startup.plugins());
+    std::cout << ReadableFormats(startup.loader(), startup.plugins());
     return 0;
   }
   CheckEffective(line, session.settings);

@@ -397,7 +397,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 void CheckEffective(const CommandLine& line, const Settings& s) {
   if (line.pick && !s.C_Trans) throw UsageError(Tr("--pick needs --trans: without a transparent colour nothing is picked"));
-  if (line.shard_parts > 0 && (s.AnimatedGifOn() || s.CombinedPdfOn()))
+  if (line.shard_parts > 0 && s.AnyCombined())
     throw UsageError(Tr("--shard cannot make one combined PDF or animated GIF: each part would write its own (--no-multipdf, --no-animgif)"));
   if (line.null_separated && line.files_from.empty()) throw UsageError(Tr("-0 needs --files-from"));
   const bool stdin_picture = std::find(line.paths.begin(), line.paths.end(), "-") != line.paths.end();
@@ -414,7 +414,7 @@ void CheckEffective(const CommandLine& line, const Settings& s) {
       throw UsageError(Tr("--stdout cannot be used with --json, --shard or --dry-run"));
   }
   long delay = 0;
-  if ((s.AnimatedGifOn() || s.C_gif) && !ParseNumber(s.C_delay, 0, 65535, delay))
+  if (s.C_gif && !ParseNumber(s.C_delay, 0, 65535, delay))
     throw UsageError(Tr("--delay: the settings file holds '{1}', not a number from 0 to 65535", {s.C_delay}));
 }
 

@@ -55,6 +55,22 @@ const char* PacketName(Packet kind) {
 
 }  // namespace
 
+void ClaimSize(const DecodeLimits& limits, const ConversionContext* context, int64_t width, int64_t height,
+               uint64_t available, double pixels_per_byte, const char* who) {
+  CheckClaimedSize(limits, width, height, available, pixels_per_byte, who);
+  if (context) context->Admit(width, height);
+}
+
+void Graphic::ClaimSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte,
+                        const char* who) const {
+  velmora::ClaimSize(Limits(), context_, width, height, available, pixels_per_byte, who);
+}
+
+void Graphic::ClaimSize(int64_t width, int64_t height, const char* who) const {
+  CheckImageSize(Limits(), width, height, who);
+  if (context_) context_->Admit(width, height);
+}
+
 bool Graphic::Wants(Packet kind) const {
   switch (kind) {
     case Packet::kIcc: return embedded_.icc.empty();

@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "image/bitmap.h"
 #include "base/error.h"
+#include "image/conversion_context.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -63,12 +64,20 @@ struct DecodeRequest {
   bool keep_alpha = false;
   // Keep EXIF, XMP and IPTC (the profile is always kept: the colours need it).
   bool metadata = false;
+  // The conversion the decode is part of: its limits replace the loader's,
+  // and each picture's size is told to it before the picture is made.
+  const ConversionContext* context = nullptr;
   // A standard CMYK profile for CMYK pictures that carry none; none (or an
   // empty one): the decoders' own arithmetic. Read when first asked for, so
   // that the many pictures that are not CMYK never wait for it.
   std::shared_ptr<LazyProfile> standard_cmyk;
   const std::vector<uint8_t>* StandardCmyk() const;
 };
+
+// A decoder's size gate for code outside a Graphic (a model of its own):
+// the claim checked as CheckClaimedSize does, then told to the context.
+void ClaimSize(const DecodeLimits& limits, const ConversionContext* context, int64_t width, int64_t height,
+               uint64_t available, double pixels_per_byte, const char* who);
 
 class Graphic {
  public:
@@ -110,6 +119,13 @@ class Graphic {
   // What decoding may spend: the loader's limits (the defaults otherwise).
   void SetLimits(const DecodeLimits& limits) { limits_ = limits; }
   const DecodeLimits& Limits() const { return limits_; }
+  // The conversion this decode is part of (its limits and its account of
+  // memory); none: the limits alone. It must outlive the decode.
+  void SetContext(const ConversionContext* context) {
+    context_ = context;
+    if (context) limits_ = context->limits;
+  }
+  const ConversionContext* Context() const { return context_; }
   void SetRequest(const DecodeRequest& request) { request_ = request; }
   const DecodeRequest& Request() const { return request_; }
 
@@ -136,6 +152,13 @@ class Graphic {
     alpha_ = Bitmap(width, height, Bitmap::Format::k32Bit);
     return true;
   }
+  // The one size gate of a decoder, before its first allocation for the
+  // picture: the claim checked against the limits and against what the
+  // data can hold (CheckClaimedSize), then told to the conversion, whose
+  // account of memory may make it wait for room.
+  void ClaimSize(int64_t width, int64_t height, uint64_t available, double pixels_per_byte, const char* who) const;
+  // The same for a size whose data cannot be weighed first.
+  void ClaimSize(int64_t width, int64_t height, const char* who) const;
   // Row y of the plane, or nullptr when none was started.
   uint8_t* AlphaRow(int y) { return alpha_.Empty() ? nullptr : alpha_.Row(y); }
   // Whether a packet of this kind is wanted and none is kept yet: a reader
@@ -154,6 +177,7 @@ class Graphic {
   Companion companion_;
   std::string file_name_;
   DecodeLimits limits_;
+  const ConversionContext* context_ = nullptr;
   DecodeRequest request_;
 };
 

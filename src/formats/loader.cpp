@@ -87,6 +87,7 @@ std::unique_ptr<Graphic> Loader::Decode(const GraphicClass& cls, const std::stri
   if (!path.empty()) graphic->SetCompanion(CompanionOf(path));  // nameless bytes have no files beside them
   graphic->SetFileName(path);
   graphic->SetLimits(limits_);
+  graphic->SetContext(request.context);
   graphic->SetRequest(request);
   graphic->LoadFromMemory(data, size);
   return graphic;

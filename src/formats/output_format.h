@@ -1,8 +1,10 @@
 // An output format as one value, defined beside its writer: its extension
-// (also its key in the settings file and its name for -f), other names,
-// which of the options it takes, and the encoder that turns a prepared
-// picture into the file's bytes. The pipeline's table of outputs
-// (pipeline/outputs.h) lists these values with the controls that tick them.
+// (also its key in the settings file and its name for -f), its name in
+// messages, other names, which options it takes, what it can hold of what a
+// picture carries, the encoder that turns a prepared picture into the
+// file's bytes, what that encoder needs in memory, and the batch-wide file
+// it can make. The pipeline's table of outputs (pipeline/writers.h) lists
+// these values with the controls that tick them.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "image/color.h"
+#include "image/conversion_context.h"
 #include "image/dib_image.h"
 
 namespace velmora {
@@ -32,8 +35,9 @@ struct OutputExtras {
   std::shared_ptr<const std::vector<uint8_t>> icc;  // an RGB profile, as the source had it
   std::shared_ptr<const std::vector<uint8_t>> exif;
   std::shared_ptr<const std::string> xmp;
-  std::shared_ptr<const AlphaPicture> alpha;  // for the formats with an alpha channel
-  bool Any() const { return icc || exif || xmp; }
+  std::shared_ptr<const std::vector<uint8_t>> iptc;  // IPTC-IIM records
+  std::shared_ptr<const AlphaPicture> alpha;         // for the formats with an alpha channel
+  bool Any() const { return icc || exif || xmp || iptc; }
 };
 
 // What an encoder is told beside the picture.
@@ -47,21 +51,57 @@ struct EncodeOptions {
   int icon_size = 32;
   bool lossless = false;      // the lossless switch, for the formats that have both kinds
   OutputExtras extras;
+  // The conversion: its memory limit and scratch files (none: in memory,
+  // without a limit).
+  const ConversionContext* context = nullptr;
+};
+
+// A file one batch collects from all its sources (the animated GIF, the
+// combined PDF): a frame or page per source, saved once at the end.
+class CombinedOutput {
+ public:
+  virtual ~CombinedOutput() = default;
+  virtual void Add(const DibImage& image, const EncodeOptions& options) = 0;
+  virtual int Count() const = 0;
+  virtual void Save(std::ostream& out) = 0;
 };
 
 struct OutputFormat {
   const char* extension;             // "png": the file's extension, its [Format] key, its -f name
-  std::vector<const char*> aliases;  // further -f names ("jpeg")
+  const char* name;                  // "PNG": what messages call it
+  std::vector<const char*> aliases = {};  // further -f names ("jpeg")
   bool takes_quality = false;
   bool takes_transparency = false;
   bool takes_icon_size = false;
+  bool takes_lossless = false;  // the lossless switch chooses between its two kinds
+  bool picks_colour = false;    // the transparent-colour picker is shown for it when the picker is on
+  // What it holds of what a picture carries, when asked: a kept colour
+  // profile, EXIF and XMP, IPTC, an alpha channel.
+  bool holds_icc = false;
+  bool holds_exif = false;
+  bool holds_iptc = false;
+  bool holds_alpha = false;
   void (*encode)(const DibImage& image, const EncodeOptions& options, std::ostream& out) = nullptr;
-  bool takes_lossless = false;
-  // The transparent-colour picker is shown for it when the picker is on.
-  bool picks_colour = false;
-  // It holds an alpha channel: a kept alpha (EncodeOptions::extras) goes into it.
-  bool takes_alpha = false;
+  // What the encoder needs beside the picture for width x height pixels
+  // of bits each, in bytes (measured: bench/velmora_bench's encoder rows).
+  uint64_t (*memory)(int64_t width, int64_t height, int bits, const EncodeOptions& options) = nullptr;
+  // The batch-wide file of this format (nullptr: it has none).
+  std::unique_ptr<CombinedOutput> (*combine)(const EncodeOptions& options) = nullptr;
 };
+
+// What an encoder with a fixed need holds beside the picture: its buffers.
+inline constexpr uint64_t kEncoderBuffers = uint64_t{2} << 20;
+
+// The bytes of a picture of width x height pixels of bits each, rows as
+// they are stored (padded to four bytes).
+inline uint64_t PictureBytes(int64_t width, int64_t height, int bits) {
+  return static_cast<uint64_t>((width * bits + 31) / 32 * 4) * static_cast<uint64_t>(height);
+}
+
+// The memory an output needs, beside the picture; raises Error (too large)
+// naming the format and the size when the picture and it together pass the
+// context's memory limit.
+uint64_t CheckEncoderMemory(const OutputFormat& format, const DibImage& image, const EncodeOptions& options);
 
 // The quality track bar (0..9) as the 1..100 scale of the newer encoders:
 // 5, 15, ..., 95, so that the middle of the bar is the middle of the scale

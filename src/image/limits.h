@@ -20,12 +20,17 @@ struct DecodeLimits {
   int64_t max_allocation = int64_t{1} << 30;
   // Largest input file.
   int64_t max_file = int64_t{2} << 30;
+  // The most one conversion may hold: its pictures and what an encoder
+  // needs beside them. An output whose encoder would pass it fails alone.
+  // The front ends set it from the machine (platform::DefaultMemoryLimit).
+  int64_t max_memory = int64_t{8} << 30;
 };
 
 // What the image model itself holds, whatever a loader allows: a guard
 // against sizes whose arithmetic would overflow, not a policy. The loader's
 // limits are what a user sets.
-inline constexpr DecodeLimits kModelLimits{int64_t{1} << 32, int64_t{1} << 24, int64_t{1} << 36, int64_t{1} << 40};
+inline constexpr DecodeLimits kModelLimits{int64_t{1} << 32, int64_t{1} << 24, int64_t{1} << 36, int64_t{1} << 40,
+                                           int64_t{1} << 44};
 
 // Refuses a width x height that is not positive or exceeds the side or
 // pixel limit, naming the limit, the claimed size and the allowed size.

@@ -76,33 +76,25 @@ class KeptMappings {
   std::vector<Mapping> kept_;
 };
 
+class KeptMappingsOwner {
+ public:
+  ~KeptMappingsOwner() { kept.Release(); }
+  KeptMappings kept;
+};
+
+// The program's one cache, released when a batch ends and at exit.
 KeptMappings& Kept() {
-  static KeptMappings* kept = new KeptMappings;  // never destroyed: freed at exit anyway
-  return *kept;
+  static KeptMappingsOwner owner;
+  return owner.kept;
 }
 
 }  // namespace
 
 void ReleaseKeptPixelMemory() { Kept().Release(); }
 
-namespace {
-thread_local PixelBudget* t_budget = nullptr;
-}  // namespace
-
-void SetThreadPixelBudget(PixelBudget* budget) { t_budget = budget; }
-
 PixelMemory::PixelMemory(size_t size, bool mapped, bool zeroed)
     : size_(size), reserved_(size ? size : 1), mapped_(mapped || size >= kHugeFrom) {
-  if (t_budget && size_ >= PixelBudget::kBudgetFrom) {
-    t_budget->Acquire(size_);
-    budget_ = t_budget;
-  }
-  try {
-    Allocate(zeroed);
-  } catch (...) {
-    if (budget_) budget_->Release(size_);
-    throw;
-  }
+  Allocate(zeroed);
 }
 
 void PixelMemory::Allocate(bool zeroed) {
@@ -128,7 +120,6 @@ void PixelMemory::Allocate(bool zeroed) {
 
 void PixelMemory::Shrink(size_t size) {
   if (size >= size_) return;
-  if (budget_) budget_->Release(size_ - size);
   size_ = size;
   if (!mapped_) return;  // a small picture on the heap keeps its block
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -145,8 +136,7 @@ PixelMemory::PixelMemory(PixelMemory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)),
       size_(std::exchange(other.size_, 0)),
       reserved_(std::exchange(other.reserved_, 0)),
-      mapped_(other.mapped_),
-      budget_(std::exchange(other.budget_, nullptr)) {}
+      mapped_(other.mapped_) {}
 
 PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
   if (this != &other) {
@@ -155,7 +145,6 @@ PixelMemory& PixelMemory::operator=(PixelMemory&& other) noexcept {
     size_ = std::exchange(other.size_, 0);
     reserved_ = std::exchange(other.reserved_, 0);
     mapped_ = other.mapped_;
-    budget_ = std::exchange(other.budget_, nullptr);
   }
   return *this;
 }
@@ -167,7 +156,6 @@ void PixelMemory::Release() noexcept {
   else if (reserved_ < kHugeFrom || !Kept().Keep(data_, reserved_))
     munmap(data_, reserved_);
   data_ = nullptr;
-  if (budget_) std::exchange(budget_, nullptr)->Release(size_);
 }
 
 }  // namespace velmora

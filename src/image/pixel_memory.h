@@ -10,19 +10,6 @@ namespace velmora {
 // Unmaps the memory of pictures kept for reuse (an idle program holds none).
 void ReleaseKeptPixelMemory();
 
-// What the pictures made at once may take: picture memory of kBudgetFrom
-// bytes or more made on a thread given a budget is acquired from it first
-// (which may wait) and given back when freed, on whatever thread.
-class PixelBudget {
- public:
-  static constexpr size_t kBudgetFrom = size_t{4} << 20;
-  virtual ~PixelBudget() = default;
-  virtual void Acquire(size_t bytes) = 0;
-  virtual void Release(size_t bytes) = 0;
-};
-// The budget of the pictures made on this thread from now on (nullptr: none).
-void SetThreadPixelBudget(PixelBudget* budget);
-
 class PixelMemory {
  public:
   PixelMemory() = default;
@@ -37,7 +24,7 @@ class PixelMemory {
   PixelMemory& operator=(const PixelMemory&) = delete;
 
   // Keeps the first size bytes (no more than now) and gives back the pages
-  // beyond them, and their share of the budget.
+  // beyond them.
   void Shrink(size_t size);
 
   uint8_t* Data() { return data_; }
@@ -52,7 +39,6 @@ class PixelMemory {
   size_t size_ = 0;
   size_t reserved_ = 0;
   bool mapped_ = false;
-  PixelBudget* budget_ = nullptr;  // where size_ was acquired from
 };
 
 }  // namespace velmora

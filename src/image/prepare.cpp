@@ -8,11 +8,8 @@
 
 namespace velmora {
 
-void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits) {
-  if (gsize_index == 0) return;
-  const int w0 = bitmap.Width();
-  const int h0 = bitmap.Height();
-  int w = w0, h = h0;
+void FactorSize(int gsize_index, int64_t w0, int64_t h0, int64_t& w, int64_t& h) {
+  w = w0, h = h0;
   // Division before multiplication: 101 at 2/3 is 66, not 67.
   switch (gsize_index) {
     case 1:
@@ -43,8 +40,14 @@ void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits) {
   // instead of failing on a zero size.
   if (w < 1) w = 1;
   if (h < 1) h = 1;
+}
+
+void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits) {
+  if (gsize_index == 0) return;
+  int64_t w = 0, h = 0;
+  FactorSize(gsize_index, bitmap.Width(), bitmap.Height(), w, h);
   CheckImageSize(limits, w, h, "Bitmap");
-  bitmap = ResampleBitmap(bitmap, w, h);
+  bitmap = ResampleBitmap(bitmap, static_cast<int>(w), static_cast<int>(h));
 }
 
 namespace {

@@ -14,6 +14,9 @@ namespace velmora {
 // selected) resamples at the bitmap's own size. A result beyond limits (the
 // loader's) is refused before it is made.
 void PrepareSize(Bitmap& bitmap, int gsize_index, const DecodeLimits& limits = DecodeLimits{});
+// The size a w0 x h0 picture gets from the size list's factor (index 0
+// keeps it); reads no picture.
+void FactorSize(int gsize_index, int64_t w0, int64_t h0, int64_t& w, int64_t& h);
 
 // Any size: inside a box (WxH), one side (W, xH), a percentage (N%) or the
 // longest side, the other side following the picture's aspect, rounded to

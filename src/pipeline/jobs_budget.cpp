@@ -1,39 +1,74 @@
 #include "pipeline/jobs_budget.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace velmora {
 namespace {
 
 constexpr size_t kMiB = size_t{1} << 20;
-
-// The job running on this thread.
-thread_local size_t t_index = 0;
-thread_local size_t t_reserved = 0;  // room for its outputs
-thread_local size_t t_largest = 0;   // its largest picture
-thread_local bool t_holding = false;
+constexpr size_t kWaitFrom = 4 * kMiB;
+// What a job holds beyond its pictures and encoders: buffers, tables.
+constexpr size_t kPerJob = 20 * kMiB;
 
 }  // namespace
 
-void JobsBudget::StartJob(size_t index) {
-  t_index = index;
-  t_holding = false;
-  t_reserved = t_largest = 0;
-  SetThreadPixelBudget(this);
+JobsBudget::JobsBudget(int jobs, int64_t memory_limit)
+    : jobs_(static_cast<size_t>(std::max(jobs, 1))), memory_limit_(static_cast<size_t>(std::max<int64_t>(memory_limit, 0))) {}
+
+JobsBudget::Share JobsBudget::Start(size_t index) { return Share(this, index); }
+
+JobsBudget::Share::Share(Share&& other) noexcept
+    : budget_(std::exchange(other.budget_, nullptr)),
+      index_(other.index_),
+      reserved_(other.reserved_),
+      holding_(other.holding_) {}
+
+JobsBudget::Share& JobsBudget::Share::operator=(Share&& other) noexcept {
+  if (this != &other) {
+    if (budget_) End(0);
+    budget_ = std::exchange(other.budget_, nullptr);
+    index_ = other.index_;
+    reserved_ = other.reserved_;
+    holding_ = other.holding_;
+  }
+  return *this;
 }
 
-void JobsBudget::EndJob(size_t encoded) {
-  SetThreadPixelBudget(nullptr);
-  std::lock_guard lock(mutex_);
-  if (!t_holding) Pass(t_index);
-  used_ = used_ - std::min(used_, t_reserved) + encoded;
-  if (t_largest > 0) ratio_ = static_cast<double>(encoded) / static_cast<double>(t_largest);
-  room_.notify_all();
+JobsBudget::Share::~Share() {
+  if (budget_) End(0);
 }
 
-void JobsBudget::Committed(size_t index, size_t encoded) {
+void JobsBudget::Share::Need(size_t bytes) {
+  if (!budget_ || bytes <= reserved_) return;
+  JobsBudget& b = *budget_;
+  std::unique_lock lock(b.mutex_);
+  b.largest_ = std::max(b.largest_, bytes);
+  if (!holding_) {
+    // Small pictures never wait.
+    if (bytes >= kWaitFrom)
+      b.room_.wait(lock, [&] {
+        return b.open_ || (index_ == b.admitted_ && (b.used_ + bytes <= b.Limit() || index_ <= b.next_));
+      });
+    b.Pass(index_);
+    holding_ = true;
+  }
+  b.used_ += bytes - reserved_;
+  reserved_ = bytes;
+}
+
+void JobsBudget::Share::End(size_t held) {
+  if (!budget_) return;
+  JobsBudget& b = *std::exchange(budget_, nullptr);
+  std::lock_guard lock(b.mutex_);
+  if (!holding_) b.Pass(index_);
+  b.used_ = b.used_ - std::min(b.used_, reserved_) + held;
+  b.room_.notify_all();
+}
+
+void JobsBudget::Committed(size_t index, size_t held) {
   std::lock_guard lock(mutex_);
-  used_ -= std::min(used_, encoded);
+  used_ -= std::min(used_, held);
   next_ = index + 1;
   room_.notify_all();
 }
@@ -44,35 +79,18 @@ void JobsBudget::Open() {
   room_.notify_all();
 }
 
-void JobsBudget::Acquire(size_t bytes) {
-  std::unique_lock lock(mutex_);
-  largest_ = std::max(largest_, bytes);
-  t_largest = std::max(t_largest, bytes);
-  if (!t_holding) {
-    const size_t outputs = static_cast<size_t>(static_cast<double>(bytes) * ratio_);
-    room_.wait(lock, [&] {
-      return open_ || (t_index == admitted_ && (used_ + bytes + outputs <= Limit() || t_index <= next_));
-    });
-    Pass(t_index);
-    t_holding = true;
-    t_reserved = outputs;
-    used_ += outputs;
-  }
-  used_ += bytes;
-}
-
-void JobsBudget::Release(size_t bytes) {
-  std::lock_guard lock(mutex_);
-  used_ -= std::min(used_, bytes);
-  room_.notify_all();
-}
-
 size_t JobsBudget::Used() {
   std::lock_guard lock(mutex_);
   return used_;
 }
 
-size_t JobsBudget::Limit() const { return jobs_ * (largest_ + largest_ / 5 + 20 * kMiB); }
+size_t JobsBudget::Limit() const {
+  // What N single jobs of the largest source so far would hold, each with
+  // some room of its own, within the memory limit; a source that alone
+  // passes the limit still runs, alone.
+  const size_t one = largest_ + kPerJob;
+  return std::min(jobs_ * one, std::max(memory_limit_, one));
+}
 
 void JobsBudget::Pass(size_t index) {
   passed_.insert(index);

@@ -109,6 +109,13 @@ std::shared_ptr<const AlphaPicture> PrepareAlpha(Bitmap kept, const std::optiona
 
 }  // namespace
 
+void PreparedSizeOf(const Settings& settings, int64_t width, int64_t height, int64_t& out_width, int64_t& out_height) {
+  if (const std::optional<SizeFit> fit = SizeFitOf(settings))
+    FittedSize(*fit, width, height, out_width, out_height);
+  else
+    FactorSize(settings.O_gsize, width, height, out_width, out_height);
+}
+
 LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings) {
   LoadedPicture loaded;
   graphic.MoveTo(loaded.working);

@@ -12,7 +12,7 @@
 #include "image/dib_image.h"
 #include "image/limits.h"
 #include "image/prepare.h"
-#include "pipeline/combined.h"
+#include "pipeline/writers.h"
 #include "pipeline/settings.h"
 
 namespace velmora {
@@ -35,6 +35,9 @@ struct LoadedPicture {
   std::vector<std::string> warnings;  // a profile passed over
 };
 LoadedPicture TakeLoaded(Graphic& graphic, const Settings& settings);
+
+// The size a width x height picture will have once prepared.
+void PreparedSizeOf(const Settings& settings, int64_t width, int64_t height, int64_t& out_width, int64_t& out_height);
 
 // The loaded picture with what its file carried: sized and reduced; the
 // kept profile, EXIF and XMP fitted to the result, and the alpha prepared

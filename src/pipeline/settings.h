@@ -86,8 +86,9 @@ struct Settings {
   bool PickerWanted() const;
   // The alpha is kept and some ticked format holds it.
   bool AlphaWanted() const;
-  bool AnimatedGifOn() const { return C_gif && C_animegif; }
-  bool CombinedPdfOn() const { return C_pdf && C_Multipdf; }
+  // A ticked format makes one batch-wide file (the animated GIF, the
+  // combined PDF).
+  bool AnyCombined() const;
   // The size list's last entry, "指定…".
   static constexpr int kSizeFitIndex = 8;
 };

@@ -1,5 +1,6 @@
 #include "pipeline/source_fate.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/platform.h"
@@ -31,12 +32,17 @@ void SourceFate::MoveToTrash(const std::string& source) {
   if (file_operation_.Execute() != 0) throw Error(ErrorKind::kIo, file_operation_.LastError());
 }
 
-void SourceFate::Defer(const std::string& source, bool gif, bool pdf) { deferred_.push_back(Deferred{source, gif, pdf}); }
+void SourceFate::Defer(const std::string& source, std::vector<size_t> files) {
+  deferred_.push_back(Deferred{source, std::move(files)});
+}
 
-void SourceFate::Release(bool gif_written, bool pdf_written,
+void SourceFate::Release(const std::vector<size_t>& written,
                          const std::function<void(const std::string&, const std::string&)>& failure) {
   for (const Deferred& d : deferred_) {
-    if ((d.gif && !gif_written) || (d.pdf && !pdf_written)) continue;
+    const bool all = std::all_of(d.files.begin(), d.files.end(), [&](size_t file) {
+      return std::find(written.begin(), written.end(), file) != written.end();
+    });
+    if (!all) continue;
     try {
       MoveToTrash(d.source);
     } catch (const std::exception& e) {

@@ -28,11 +28,12 @@ class SourceFate {
 
   // Moves the source to the trash now; raises with the reason.
   void MoveToTrash(const std::string& source);
-  // A source of a combined output leaves once that output is written.
-  void Defer(const std::string& source, bool gif, bool pdf);
-  // The deferred sources whose combined outputs were written go; failure
+  // A source of batch-wide files (named by their writers) leaves once
+  // those files are written.
+  void Defer(const std::string& source, std::vector<size_t> files);
+  // The deferred sources all of whose files were written go; failure
   // receives each one that could not.
-  void Release(bool gif_written, bool pdf_written,
+  void Release(const std::vector<size_t>& written,
                const std::function<void(const std::string& source, const std::string& reason)>& failure);
   void DropDeferred() { deferred_.clear(); }
 
@@ -41,8 +42,7 @@ class SourceFate {
  private:
   struct Deferred {
     std::string source;
-    bool gif;
-    bool pdf;
+    std::vector<size_t> files;
   };
   ShellFileOperation file_operation_;
   std::vector<Deferred> deferred_;

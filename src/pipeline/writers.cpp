@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-#include "formats/gif/gif_image.h"
-#include "formats/pdf/pdf_report.h"
-#include "platform/platform.h"
+#include "base/messages.h"
 
 namespace velmora {
 
@@ -21,62 +19,6 @@ const OutputFormat& WebpOutput();
 const OutputFormat& AvifOutput();
 const OutputFormat& JxlOutput();
 
-namespace {
-
-// The animated GIF of a batch. Each frame is re-optimised against all the
-// others whenever one is added, so no frame is final before the end; the
-// frames' pixels wait in a spool file instead of memory.
-class AnimatedGif : public CombinedOutput {
- public:
-  explicit AnimatedGif(const Settings& settings) : settings_(settings) { gif_.SpoolFrames(); }
-  void Add(const DibImage& image, const FrameOptions& frame, const OutputExtras&) override {
-    EncodeOptions options = OptionsFor(settings_, WriterContext{settings_, kNoColor, frame});
-    options.transparent = frame.trans;  // as the frame was prepared
-    AddFinishedFrame(gif_, image, options);
-    ++added_;
-  }
-  int Count() const override { return added_; }
-  void Save(std::ostream& out) override { gif_.SaveToStream(out); }
-
- private:
-  const Settings& settings_;
-  GifImage gif_;
-  int added_ = 0;
-};
-
-// The combined PDF of a batch. Each page, with its contents and image, goes
-// to a spool file as soon as it is printed, so a batch of hundreds of photos
-// needs the memory of one page; at the end the document's own objects, the
-// spool, and the cross-reference table make the file the in-memory document
-// would have written.
-class CombinedPdf : public CombinedOutput {
- public:
-  CombinedPdf() {
-    pdf_.report.OpenDocument();
-    pdf_.report.Document()->StartSpooling(spool_.Out());
-  }
-  void Add(const DibImage& image, const FrameOptions&, const OutputExtras& extras) override {
-    pdf_.SetPicture(image, extras.icc);
-    // Each page gets its own XObject under a numbered name.
-    pdf_.element.SharedImage = false;
-    pdf_.report.PrintPage(pdf_.page);
-    pdf_.element.picture.AssignDefault();
-    pdf_.report.Document()->FlushFinishedObjects();
-    spool_.Size();  // a full disk shows here, naming its reason
-  }
-  int Count() const override { return pdf_.report.PageCount(); }
-  void Save(std::ostream& out) override {
-    pdf_.report.Document()->FinishSpooling(out, [this](std::ostream& to) { spool_.CopyTo(to); });
-    pdf_.report.AbortDocument();
-  }
-
- private:
-  platform::SpoolFile spool_;
-  PdfAssembly pdf_;
-};
-
-}  // namespace
-
 EncodeOptions OptionsFor(const Settings& s, const WriterContext& context) {
   static const int kIconSizes[] = {16, 32, 64, 128, 256};
   EncodeOptions options;
@@ -91,6 +33,7 @@ EncodeOptions OptionsFor(const Settings& s, const WriterContext& context) {
   options.icon_size = kIconSizes[s.O_icosize >= 0 && s.O_icosize <= 4 ? s.O_icosize : 1];
   options.lossless = s.C_lossless;
   options.extras = context.extras;
+  options.context = context.conversion;
   return options;
 }
 
@@ -102,12 +45,14 @@ const std::vector<OutputRow>& OutputTable() {
       {IcoOutput, &Settings::C_ico, 5},
       {MagOutput, &Settings::C_mag, 3},
       {TiffOutput, &Settings::C_tif, 7},
-      {GifOutput, &Settings::C_gif, 4, &Settings::C_animegif, CreateAnimatedGif},
-      {PdfOutput, &Settings::C_pdf, 6, &Settings::C_Multipdf, CreateCombinedPdf},
+      {GifOutput, &Settings::C_gif, 4, &Settings::C_animegif, N_("gifｱﾆﾒ出力時出力順設定"),
+       N_("The animated GIF collected so far was not written.")},
+      {PdfOutput, &Settings::C_pdf, 6, &Settings::C_Multipdf, N_("pdf一括出力時出力順設定"),
+       N_("The combined PDF collected so far was not written.")},
       // The additions' bar, after the desktop's eight.
-      {WebpOutput, &Settings::C_webp, 8, nullptr, nullptr, true},
-      {AvifOutput, &Settings::C_avif, 9, nullptr, nullptr, true},
-      {JxlOutput, &Settings::C_jxl, 10, nullptr, nullptr, true},
+      {WebpOutput, &Settings::C_webp, 8, nullptr, nullptr, nullptr, true},
+      {AvifOutput, &Settings::C_avif, 9, nullptr, nullptr, nullptr, true},
+      {JxlOutput, &Settings::C_jxl, 10, nullptr, nullptr, nullptr, true},
   };
   return table;
 }
@@ -119,15 +64,20 @@ std::vector<const OutputRow*> OutputsInBarOrder() {
   return rows;
 }
 
+std::string ExtensionsWith(bool OutputFormat::*property) {
+  std::string list;
+  for (const OutputRow* row : OutputsInBarOrder())
+    if (row->format().*property) list += (list.empty() ? "" : ", ") + std::string(row->format().extension);
+  return list;
+}
+
 std::vector<FormatWriter> DefaultWriters() {
   std::vector<FormatWriter> writers;
   for (const OutputRow& row : OutputTable()) {
     const OutputFormat& format = row.format();
-    writers.push_back({format.extension, [field = row.ticked](const Settings& s) { return s.*field; },
-                       [&format](const DibImage& image, const WriterContext& context, std::ostream& out) {
+    writers.push_back({&row, [&format](const DibImage& image, const WriterContext& context, std::ostream& out) {
                          format.encode(image, OptionsFor(context.settings, context), out);
-                       },
-                       row.fails_alone});
+                       }});
   }
   return writers;
 }
@@ -144,12 +94,11 @@ bool AnyTicked(const Settings& s, bool OutputFormat::*property = nullptr) {
 }  // namespace
 
 bool Settings::AnyFormat() const { return AnyTicked(*this); }
-bool Settings::AlphaWanted() const { return keep_alpha && AnyTicked(*this, &OutputFormat::takes_alpha); }
-bool Settings::PickerWanted() const { return V_transparent && AnyTicked(*this, &OutputFormat::picks_colour); }
-
-std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings& settings) {
-  return std::make_unique<AnimatedGif>(settings);
+bool Settings::AlphaWanted() const { return keep_alpha && AnyTicked(*this, &OutputFormat::holds_alpha); }
+bool Settings::AnyCombined() const {
+  return std::any_of(OutputTable().begin(), OutputTable().end(),
+                     [&](const OutputRow& row) { return this->*row.ticked && row.combined_on && this->*row.combined_on; });
 }
-std::unique_ptr<CombinedOutput> CreateCombinedPdf(const Settings&) { return std::make_unique<CombinedPdf>(); }
+bool Settings::PickerWanted() const { return V_transparent && AnyTicked(*this, &OutputFormat::picks_colour); }
 
 }  // namespace velmora

@@ -1,42 +1,53 @@
 // The output formats of the conversion: the table of their descriptors with
-// the controls that tick them, in the writers' fixed order, and the
-// combined outputs of a batch. The writer contract (path, overwrite
-// question, atomic write, result line) is the Converter's.
+// the controls that tick them, in the writers' fixed order, and what the
+// encoders are told. The writer contract (path, overwrite question,
+// commit, result line) is the Committer's; the batch-wide files are the
+// BatchSession's, made by the formats' own descriptors.
 #pragma once
 
 #include <functional>
 #include <iosfwd>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "image/bitmap.h"
 #include "formats/output_format.h"
+#include "image/conversion_context.h"
 #include "image/dib_image.h"
-#include "pipeline/combined.h"
 #include "pipeline/settings.h"
 
 namespace velmora {
 
+// What a frame needs beyond the prepared image: the transparency switch and
+// the picker's point, already scaled to the prepared image.
+struct FrameOptions {
+  bool trans = false;
+  bool picker_shown = false;
+  int x = 0;
+  int y = 0;
+};
+
 // What a writer may read besides the image: the settings, the picker's colour
-// and point, and the image as loaded.
+// and point, what the source carried, and the conversion it is part of.
 struct WriterContext {
   const Settings& settings;
   ColorValue picked_color;
   FrameOptions frame;
   OutputExtras extras = {};
+  const ConversionContext* conversion = nullptr;
 };
 
 // One row of the output table: a format (defined beside its codec), the box
 // that ticks it, and for a format with a batch-wide file the box that asks
-// for it and what makes it. A new output format is its folder, a Settings
-// field for its box and one row.
+// for it, the caption of the order dialog for its entries and the note a
+// stopped batch gives for what it collected. A new output format is its
+// folder, a Settings field for its box and one row.
 struct OutputRow {
   const OutputFormat& (*format)();
   bool Settings::*ticked;
   int bar_position;  // the box's place: the format bar's eight, then the additions bar's
   bool Settings::*combined_on = nullptr;
-  std::unique_ptr<CombinedOutput> (*combine)(const Settings&) = nullptr;
+  const char* order_caption = nullptr;
+  const char* dropped_note = nullptr;
   // An encoder's failure fails this output alone, and the source's other
   // formats are still written (the additions; a failure of one of the
   // desktop's eight fails the whole source, as it always did).
@@ -45,22 +56,26 @@ struct OutputRow {
 const std::vector<OutputRow>& OutputTable();
 // The same rows in the order the window and the settings file show them.
 std::vector<const OutputRow*> OutputsInBarOrder();
+// The extensions of the formats that have a property ("png, tif, webp"),
+// for the texts that list them.
+std::string ExtensionsWith(bool OutputFormat::*property);
 
 // What the encoders are told, from the controls and the picture's picks.
 EncodeOptions OptionsFor(const Settings& settings, const WriterContext& context);
 
-// A writer as the converter runs it (tests put their own in its place).
+// A writer as the pipeline runs it (tests put their own encoder in place).
 struct FormatWriter {
-  std::string extension;  // "bmp", "jpg", ...
-  std::function<bool(const Settings&)> ticked;
+  const OutputRow* row;
   std::function<void(const DibImage&, const WriterContext&, std::ostream&)> encode;
-  bool fails_alone = false;
+
+  const OutputFormat& Format() const { return row->format(); }
+  std::string Extension() const { return Format().extension; }
+  bool Ticked(const Settings& s) const { return s.*(row->ticked); }
+  // Ticked, and the batch makes one file of it from every source.
+  bool Combined(const Settings& s) const { return Ticked(s) && row->combined_on && s.*(row->combined_on); }
 };
 
 // One per row of the output table, in its order.
 std::vector<FormatWriter> DefaultWriters();
-
-std::unique_ptr<CombinedOutput> CreateAnimatedGif(const Settings& settings);
-std::unique_ptr<CombinedOutput> CreateCombinedPdf(const Settings& settings);
 
 }  // namespace velmora

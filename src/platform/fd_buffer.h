@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <iosfwd>
+#include <cstdio>
+#include <ios>
 #include <streambuf>
 
 namespace velmora::platform {
@@ -43,6 +45,18 @@ class FdBuffer final : public std::streambuf {
     return traits_type::not_eof(ch);
   }
   int sync() override { return Drain() ? 0 : -1; }
+  // A file can be patched behind the writing (libtiff does); a pipe cannot,
+  // and says so with -1, which an encoder takes as a stream to write in
+  // order.
+  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
+    if (!Drain()) return pos_type(off_type(-1));
+    const int whence = dir == std::ios_base::beg ? SEEK_SET : dir == std::ios_base::cur ? SEEK_CUR : SEEK_END;
+    const off_t at = lseek(fd_, static_cast<off_t>(off), whence);
+    return at < 0 ? pos_type(off_type(-1)) : pos_type(static_cast<off_type>(at));
+  }
+  pos_type seekpos(pos_type pos, std::ios_base::openmode which) override {
+    return seekoff(off_type(pos), std::ios_base::beg, which);
+  }
   std::streamsize xsputn(const char* s, std::streamsize n) override {
     if (n >= static_cast<std::streamsize>(sizeof buffer_)) {
       if (!Drain()) return 0;

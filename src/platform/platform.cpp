@@ -6,9 +6,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <clocale>
@@ -125,6 +127,17 @@ std::string PicturesFolder() {
   }
   if (FolderExists(home + "/Pictures")) return home + "/Pictures/";
   return home + "/";
+}
+
+int64_t DefaultMemoryLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+  int64_t most = pages > 0 && page > 0 ? static_cast<int64_t>(pages) * page : int64_t{8} << 30;
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    struct rlimit limit {};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      most = std::min<int64_t>(most, static_cast<int64_t>(limit.rlim_cur));
+  }
+  return most / 4 * 3;
 }
 
 bool FileExists(const std::string& path) {

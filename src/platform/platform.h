@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "base/scratch_file.h"
 
 namespace velmora::platform {
 
@@ -40,6 +41,12 @@ std::string PicturesFolder();
 // $VELMORA_CMYK_PROFILE names, else the first installed of the usual places
 // (Ghostscript's default press profile); empty when there is none.
 std::vector<uint8_t> StandardCmykProfile();
+
+// The memory one conversion may hold unless the settings say otherwise:
+// three quarters of the machine's memory, and of the process's address
+// space and data limits when they are set (ulimit -v, -d), so that an
+// encoder that would pass them fails with a reason, not bad_alloc.
+int64_t DefaultMemoryLimit();
 
 bool FileExists(const std::string& path);  // anything but a folder
 bool FolderExists(const std::string& path);
@@ -131,6 +138,8 @@ class PendingFile {
   PendingFile& operator=(PendingFile&& other) noexcept;
 
   bool Valid() const { return fd_ >= 0; }
+  // Everything written, to out (standard output, say).
+  void CopyTo(std::ostream& out) const;
   // Writes and syncs the file. False, the file dropped, when the disk
   // refused the bytes; an exception of write() passes through (the file
   // dropped too).
@@ -174,25 +183,31 @@ class FdBuffer;
 // A temporary file of the process's own in $TMPDIR (default /tmp): it has no
 // name, so it is gone when closed or when the process ends, however it ends.
 // Holds what a batch collects (combined outputs) outside memory.
-class SpoolFile {
+// $TMPDIR, or /tmp.
+std::string TemporaryFolder();
+
+class SpoolFile : public ScratchFile {
  public:
-  SpoolFile();  // raises FileError
-  ~SpoolFile();
+  // An unnamed file in folder, or in $TMPDIR when it is empty or cannot
+  // hold one; raises Error (kIo) when neither can.
+  explicit SpoolFile(const std::string& folder = "");
+  ~SpoolFile() override;
   SpoolFile(const SpoolFile&) = delete;
   SpoolFile& operator=(const SpoolFile&) = delete;
 
-  // Appends at the end.
-  std::ostream& Out();
-  // Bytes written so far; raises FileError when a write failed (full disk).
-  uint64_t Size();
+  // Appends at the end (or where it was moved to: it can seek).
+  std::ostream& Out() override;
+  // Bytes written so far; raises Error when a write failed (full disk).
+  uint64_t Size() override;
   // Copies everything written to out.
-  void CopyTo(std::ostream& out);
+  void CopyTo(std::ostream& out) override;
   // Reads or replaces bytes at offset (after Out's writes are flushed).
   void ReadAt(uint64_t offset, uint8_t* dst, size_t n);
   void WriteAt(uint64_t offset, const uint8_t* src, size_t n);
 
  private:
   void Check();
+  std::string folder_;
   int fd_ = -1;
   std::unique_ptr<FdBuffer> buffer_;
   std::unique_ptr<std::ostream> out_;

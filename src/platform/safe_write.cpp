@@ -286,6 +286,8 @@ bool PendingFile::Write(const std::function<void(std::ostream&)>& write) {
   return err == 0;
 }
 
+void PendingFile::CopyTo(std::ostream& out) const { CopyDescriptorTo(fd_, out); }
+
 void CommitFileAtomically(const std::string& path, PendingFile& file) {
   const Target target = CheckTarget(path);
   if (!file.Valid()) throw Error(ErrorKind::kIo, Tr(kCannotWrite, {path, ErrnoText(EBADF)}));

@@ -15,16 +15,18 @@ namespace {
 
 constexpr const char* kCannotRead = N_("Cannot read the temporary file: {1}");
 
-std::string TempFolder() {
+}  // namespace
+
+std::string TemporaryFolder() {
   const char* v = std::getenv("TMPDIR");
   return v && *v ? v : "/tmp";
 }
 
-}  // namespace
-
-SpoolFile::SpoolFile() {
-  const std::string folder = TempFolder();
-  fd_ = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+SpoolFile::SpoolFile(const std::string& near) {
+  if (!near.empty()) fd_ = open(near.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  const std::string folder = fd_ >= 0 ? near : TemporaryFolder();
+  folder_ = folder;
+  if (fd_ < 0) fd_ = open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
   if (fd_ < 0) {
     // No O_TMPFILE on this file system: a named file, unlinked at once.
     std::string name = folder + "/velmora-spool-XXXXXX";
@@ -49,7 +51,7 @@ std::ostream& SpoolFile::Out() { return *out_; }
 void SpoolFile::Check() {
   out_->flush();
   if (buffer_->Error())
-    throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(buffer_->Error())}));
+    throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {folder_, ErrnoText(buffer_->Error())}));
 }
 
 uint64_t SpoolFile::Size() {
@@ -75,7 +77,7 @@ void SpoolFile::WriteAt(uint64_t offset, const uint8_t* src, size_t n) {
   while (done < n) {
     const ssize_t w = pwrite(fd_, src + done, n - done, static_cast<off_t>(offset + done));
     if (w < 0 && errno == EINTR) continue;
-    if (w < 0) throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {TempFolder(), ErrnoText(errno)}));
+    if (w < 0) throw Error(ErrorKind::kIo, Tr("Cannot write the temporary file in \"{1}\": {2}", {folder_, ErrnoText(errno)}));
     done += static_cast<size_t>(w);
   }
 }

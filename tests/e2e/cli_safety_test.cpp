@@ -214,11 +214,13 @@ int InterruptMidWrite(const test::TempDir& dir, int sig) {
           "--out", out.c_str(), big.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
+  // The output folder appears as the conversion starts; the files wait
+  // unnamed while they are encoded, so the signal comes a little later,
+  // in the middle of the encoding.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (fs::exists(dir / "out") && !Temporaries(dir / "out").empty()) break;
+  while (std::chrono::steady_clock::now() < deadline && !fs::exists(dir / "out"))
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
   kill(pid, sig);
   int status = 0;
   waitpid(pid, &status, 0);

@@ -175,7 +175,7 @@ TEST_F(LoaderFilesTest, ASignatureGivesASecondChanceWhenTheExtensionsClassFails)
   const WriterContext context{settings, kNoColor, FrameOptions{}};
   auto write = [&](const std::string& format, const std::string& name) {
     for (const FormatWriter& writer : DefaultWriters())
-      if (writer.extension == format)
+      if (writer.Extension() == format)
         return Write(name, [&](std::ostream& out) { writer.encode(picture, context, out); });
     throw std::runtime_error("no writer for " + format);
   };
@@ -218,8 +218,8 @@ TEST_F(LoaderFilesTest, TruncatedAndCorruptFilesFailCleanly) {
   const WriterContext context{settings, kNoColor, FrameOptions{}};
   std::vector<std::string> files;
   for (const FormatWriter& writer : DefaultWriters()) {
-    if (writer.extension == "ico" || writer.extension == "pdf") continue;  // not read as pictures
-    files.push_back(Write("t." + writer.extension, [&](std::ostream& out) { writer.encode(picture, context, out); }));
+    if (writer.Extension() == "ico" || writer.Extension() == "pdf") continue;  // not read as pictures
+    files.push_back(Write("t." + writer.Extension(), [&](std::ostream& out) { writer.encode(picture, context, out); }));
   }
   for (const auto& path : files) {
     const auto bytes = test::ReadFile(path);

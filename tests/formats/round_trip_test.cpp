@@ -13,6 +13,8 @@
 #include "test_util.h"
 
 namespace velmora {
+
+const OutputFormat& PdfOutput();
 namespace {
 
 namespace fs = std::filesystem;
@@ -77,7 +79,7 @@ class RoundTripTest : public ::testing::Test {
     Settings settings;
     const WriterContext context{settings, kNoColor, FrameOptions{}};
     for (const FormatWriter& writer : DefaultWriters()) {
-      if (writer.extension != ext) continue;
+      if (writer.Extension() != ext) continue;
       std::vector<std::string> paths;
       for (const Case& c : cases) {
         paths.push_back(dir / (c.name + "." + ext));
@@ -154,9 +156,8 @@ TEST_F(RoundTripTest, BmpThroughImageMagick) {
 TEST_F(RoundTripTest, PdfPagesThroughPoppler) {
   if (!test::HaveTool("pdftocairo")) GTEST_SKIP() << "poppler-utils (pdftocairo) is not installed";
   // All cases as the pages of one combined PDF, rendered at one point per pixel.
-  Settings settings;
-  auto pdf = CreateCombinedPdf(settings);
-  for (const Case& c : cases) pdf->Add(c.image, FrameOptions{});
+  auto pdf = PdfOutput().combine(EncodeOptions{});
+  for (const Case& c : cases) pdf->Add(c.image, EncodeOptions{});
   test::WriteWith(dir / "all.pdf", [&](std::ostream& out) { pdf->Save(out); });
   ASSERT_EQ(test::Run("pdftocairo -png -r 72 '" + (dir / "all.pdf") + "' '" + (dir / "page") + "'"), 0);
   for (size_t i = 0; i < cases.size(); ++i) {

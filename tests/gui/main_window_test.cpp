@@ -234,7 +234,7 @@ void MainWindowTest::EnablingRulesFollowTheFormats() {
   QVERIFY(!u.C_animegif->isEnabled() && !u.C_delay->isEnabled() && !u.Label1->isEnabled());
   QVERIFY(u.C_animegif->isChecked());  // disabling never unticks
   QVERIFY(app.CurrentSettings().C_animegif);
-  QVERIFY(!app.CurrentSettings().AnimatedGifOn());
+  QVERIFY(!app.CurrentSettings().AnyCombined());
   u.C_ico->setChecked(true);
   QVERIFY(u.O_icosize->isEnabled() && u.Label2->isEnabled() && u.C_Trans->isEnabled());
   u.C_pdf->setChecked(true);

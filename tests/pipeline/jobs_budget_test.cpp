@@ -27,17 +27,17 @@ bool Eventually(const std::atomic<bool>& flag) {
 std::future<void> Job(JobsBudget& budget, size_t index, size_t picture, size_t encoded, std::atomic<bool>& has,
                       std::shared_future<void> end) {
   return std::async(std::launch::async, [&budget, index, picture, encoded, &has, end] {
-    budget.StartJob(index);
-    budget.Acquire(picture);
+    JobsBudget::Share share = budget.Start(index);
+    share.Need(picture);
     has = true;
     end.wait();
-    budget.Release(picture);
-    budget.EndJob(encoded);
+    share.End(encoded);
   });
 }
 
 TEST(JobsBudgetTest, SourcesTakeRoomInOrderAndTheNextInLineNeverWaits) {
-  JobsBudget budget(2);
+  // Room for one and a half pictures: less than two jobs would take.
+  JobsBudget budget(2, 150 * kMiB);
   // Source 1 comes first but waits for source 0, however much room there is.
   std::atomic<bool> one_has = false, zero_has = false;
   std::promise<void> one_end, zero_end;
@@ -46,8 +46,7 @@ TEST(JobsBudgetTest, SourcesTakeRoomInOrderAndTheNextInLineNeverWaits) {
   EXPECT_FALSE(one_has);
   // A BMP as big as its picture, not committed yet.
   auto zero = Job(budget, 0, kPicture, kPicture, zero_has, zero_end.get_future().share());
-  // Two pictures with their outputs (reserved at 1:1 at first) pass the
-  // limit of two jobs (2 x (1.2 x 100 + 20) MiB): source 1 still waits.
+  // Two pictures pass the memory limit: source 1 still waits.
   EXPECT_TRUE(Eventually(zero_has));
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(one_has);
@@ -66,7 +65,7 @@ TEST(JobsBudgetTest, SourcesTakeRoomInOrderAndTheNextInLineNeverWaits) {
 }
 
 TEST(JobsBudgetTest, AStoppedGroupLetsItsWaitingJobsRun) {
-  JobsBudget budget(1);
+  JobsBudget budget(1, int64_t{1} << 40);
   std::promise<void> zero_end, ended;
   ended.set_value();
   std::atomic<bool> zero_has = false, two_has = false;

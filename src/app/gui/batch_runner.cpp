@@ -12,8 +12,8 @@ BatchRunner::BatchRunner(UserInterface& window, Clipboard* clipboard, const Sett
       clipboard_(clipboard),
       window_settings_(settings),
       batch_settings_(settings),
-      converter_(std::make_unique<Converter>(batch_settings_, static_cast<UserInterface&>(*this),
-                                             clipboard ? static_cast<Clipboard*>(this) : nullptr, loader)) {
+      session_(std::make_unique<BatchSession>(batch_settings_, static_cast<UserInterface&>(*this),
+                                              clipboard ? static_cast<Clipboard*>(this) : nullptr, loader)) {
   thread_ = std::thread([this] { Work(); });
 }
 
@@ -47,13 +47,13 @@ void BatchRunner::Work() {
     job.settings.multi_outfile = batch_settings_.multi_outfile;
     batch_settings_ = std::move(job.settings);
     if (job.clipboard)
-      converter_->CaptureClipboard();
+      session_->CaptureClipboard();
     else
-      converter_->RunBatch(std::move(job.entries));
+      session_->RunBatch(std::move(job.entries));
     Post([this] {
       if (--pending_ > 0) return;
       // A stop pressed as the batch ended must not stop the next one.
-      converter_->ClearStop();
+      session_->ClearStop();
       if (!closing_ && on_idle_) on_idle_();
     });
   }
@@ -62,7 +62,7 @@ void BatchRunner::Work() {
 void BatchRunner::StopAndWait() {
   if (pending_ == 0) return;
   closing_ = true;
-  converter_->RequestStop();
+  session_->RequestStop();
   {
     std::lock_guard lock(mutex_);
     pending_ -= static_cast<int>(jobs_.size());
@@ -74,7 +74,7 @@ void BatchRunner::StopAndWait() {
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     QThread::msleep(2);
   }
-  converter_->ClearStop();
+  session_->ClearStop();
   closing_ = false;
 }
 

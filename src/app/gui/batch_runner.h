@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "formats/loader.h"
-#include "pipeline/converter.h"
+#include "pipeline/batch_session.h"
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
 
@@ -35,14 +35,14 @@ class BatchRunner : public QObject, private UserInterface, private Clipboard {
   ~BatchRunner() override;
 
   // Set up before the first batch (jobs, writers); not while one runs.
-  Converter& converter() { return *converter_; }
+  BatchSession& session() { return *session_; }
 
   // Queue a batch, or a clipboard capture, with the settings as they are
   // now; batches run one after another in the order queued.
   void RunBatch(std::vector<std::string> entries);
   void CaptureClipboard();
   // Stops the running batch before its next file.
-  void RequestStop() { converter_->RequestStop(); }
+  void RequestStop() { session_->RequestStop(); }
   // Whether anything queued has not finished yet.
   bool Busy() const { return pending_ > 0; }
   // Runs on the window's thread whenever the queue has run dry.
@@ -105,9 +105,9 @@ class BatchRunner : public QObject, private UserInterface, private Clipboard {
   UserInterface& window_;
   Clipboard* clipboard_;
   const Settings& window_settings_;
-  // What the converter reads: a copy of the window's settings per batch.
+  // What the batch reads: a copy of the window's settings per batch.
   Settings batch_settings_;
-  std::unique_ptr<Converter> converter_;
+  std::unique_ptr<BatchSession> session_;
   std::function<void()> on_idle_;
   int pending_ = 0;  // on the window's thread: queued and not yet finished
 

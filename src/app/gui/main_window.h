@@ -17,7 +17,7 @@
 #include "app/ini_store.h"
 #include "app/instances.h"
 #include "formats/loader.h"
-#include "pipeline/converter.h"
+#include "pipeline/batch_session.h"
 #include "pipeline/ports.h"
 #include "pipeline/settings.h"
 
@@ -60,7 +60,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   // Command-line arguments: converted, then the program quits.
   void SetArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
 
-  Converter& converter() { return runner_->converter(); }
+  BatchSession& session() { return runner_->session(); }
   Ui::MainWindow& ui() { return *ui_; }
   QProgressBar* progressBar() const { return progress_; }
   QToolButton* stopButton() const { return stop_; }

@@ -63,14 +63,21 @@ std::string SettingsFile() {
   return SettingsFilePath(platform::ProgramFolder() + "velmora");
 }
 
+namespace {
+
+DecodeLimits LimitsOf(IniStore& store) {
+  DecodeLimits limits;
+  LoadLimits(store, limits);
+  return limits;
+}
+
+}  // namespace
+
 VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   store_.FileName = ini_path;
-  DecodeLimits limits;
-  LoadLimits(store_, limits);
-  loader_.SetLimits(limits);
-  loader_.SetRequest(StandardRequest());
+  startup_ = std::make_unique<Startup>(LimitsOf(store_));
   settings_.S_folder_n = platform::ProgramFolder();
-  main_ = std::make_unique<MainWindow>(settings_, store_, loader_, &clipboard_, show_hint);
+  main_ = std::make_unique<MainWindow>(settings_, store_, startup_->loader(), &clipboard_, show_hint);
   order_ = std::make_unique<OrderDialog>(main_.get());
   settings_dialog_ = std::make_unique<SettingsDialog>(settings_, store_, platform::ProgramPath(), main_.get());
   picker_ = std::make_unique<PickerWindow>(main_.get());
@@ -78,9 +85,8 @@ VelmoraApp::VelmoraApp(const std::string& ini_path, bool show_hint) {
   main_->SetWindows(order_.get(), settings_dialog_.get(), picker_.get(), results_.get());
   settings_dialog_->SetOnClose([this] { main_->Activate(); });
   // The plug-ins are searched once the windows exist, and stay for the run.
-  plugins_ = std::make_unique<SusiePlugins>(loader_.Registry());
-  plugins_->Loaded();
-  for (const auto& warning : plugins_->Warnings()) std::cerr << "velmora: " << warning << '\n';
+  startup_->LoadPlugins();
+  for (const auto& warning : startup_->Warnings()) std::cerr << "velmora: " << warning << '\n';
   // The watcher joins with the main window; the clipboard as it is at
   // start-up is not converted.
   watcher_.SetOnClipChange([this] {

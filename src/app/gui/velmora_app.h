@@ -9,6 +9,7 @@
 
 #include "app/gui/qt_clipboard.h"
 #include "app/ini_store.h"
+#include "app/startup.h"
 #include "formats/loader.h"
 #include "formats/susie/susie_host.h"
 #include "pipeline/settings.h"
@@ -44,7 +45,7 @@ class VelmoraApp {
   Settings& CurrentSettings() { return settings_; }
   IniStore& Store() { return store_; }
   ClipboardWatcher& Watcher() { return watcher_; }
-  SusiePlugins& Plugins() { return *plugins_; }
+  SusiePlugins& Plugins() { return startup_->plugins(); }
 
   // Shows the main window as the settings left it: maximised, or in place.
   void Show();
@@ -52,7 +53,9 @@ class VelmoraApp {
  private:
   Settings settings_;
   IniStore store_;
-  Loader loader_;
+  // Before the windows: a running batch uses its loader and plug-ins until
+  // the main window has ended it.
+  std::unique_ptr<Startup> startup_;
   QtClipboard clipboard_;
   std::unique_ptr<MainWindow> main_;
   std::unique_ptr<OrderDialog> order_;
@@ -60,9 +63,6 @@ class VelmoraApp {
   std::unique_ptr<PickerWindow> picker_;
   std::unique_ptr<ResultsWindow> results_;
   ClipboardWatcher watcher_;
-  // After the windows, as the main window's own component; released before
-  // the loader whose registry holds its extensions.
-  std::unique_ptr<SusiePlugins> plugins_;
 };
 
 }  // namespace velmora::gui

@@ -38,7 +38,7 @@ class AutodeskGraphic : public BitmapGraphic {
     if (depth != 8) in.Unsupported(Tr("{1}-bit cels are not supported", {std::to_string(depth)}));
     if (compression != 0) in.Unsupported(Tr("compressed cels are not supported"));
     const uint8_t* vga = in.Take(768);
-    CheckClaimedSize(Limits(), width, height, in.Remaining(), 1.0, kWho);
+    ClaimSize(width, height, in.Remaining(), 1.0, kWho);
     std::vector<RgbQuad> palette(256);
     for (int i = 0; i < 256; ++i) {
       auto six = [&](int c) {

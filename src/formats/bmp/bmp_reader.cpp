@@ -88,7 +88,7 @@ class BmpGraphic : public BitmapGraphic {
     l.top_down = info.height < 0;
     l.width = info.width;
     l.height = l.top_down ? -info.height : info.height;
-    CheckImageSize(Limits(), l.width, l.height, N_("BMP image"));
+    ClaimSize(l.width, l.height, N_("BMP image"));
     l.kind = KindOf(info.compression, bits, l.header_size == 16 || l.header_size == 64);
     if ((l.kind == Kind::kRle8 || l.kind == Kind::kRle4) && l.top_down)
       Refuse(Tr("run-length data cannot be stored top-down"));

@@ -6,10 +6,11 @@
 namespace velmora {
 
 const OutputFormat& BmpOutput() {
-  static const OutputFormat format{"bmp", {}, false, false, false,
-                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
-                                     image.SaveToStream(out);
-                                   }};
+  static const OutputFormat format{
+      .extension = "bmp",
+      .name = "BMP",
+      .encode = [](const DibImage& image, const EncodeOptions&, std::ostream& out) { image.SaveToStream(out); },
+  };
   return format;
 }
 

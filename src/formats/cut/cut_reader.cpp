@@ -95,7 +95,7 @@ class CutGraphic : public BitmapGraphic {
     const int height = in.U16Le();
     in.Skip(2);
     // A run of 127 pixels takes two bytes; each row adds its count and end.
-    CheckClaimedSize(Limits(), width, height, in.Remaining(), 127.0 / 2.0, kWho);
+    ClaimSize(width, height, in.Remaining(), 127.0 / 2.0, kWho);
     Bitmap out(width, height, Bitmap::Format::k8Bit);
     int largest = 0;
     for (int y = 0; y < height; ++y) {

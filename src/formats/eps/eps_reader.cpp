@@ -139,7 +139,7 @@ class EpsGraphic : public BitmapGraphic {
     const size_t end = text.find("%%EndPreview", pos);
     const size_t stop = end == std::string_view::npos ? size : end;
     // Two hex digits a byte.
-    CheckClaimedSize(Limits(), width, height, (stop - pos) / 2, 8.0 / depth, kWho);
+    ClaimSize(width, height, (stop - pos) / 2, 8.0 / depth, kWho);
     const size_t row_bytes = (static_cast<size_t>(width) * depth + 7) / 8;
     std::vector<uint8_t> bytes;
     bytes.reserve(row_bytes * height);

@@ -919,14 +919,23 @@ void AddFinishedFrame(GifImage& gif, const DibImage& image, const EncodeOptions&
 }
 
 const OutputFormat& GifOutput() {
-  static const OutputFormat format{"gif", {}, false, true, false,
-                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
-                                     GifImage gif;
-                                     gif.BorrowPictures();
-                                     AddFinishedFrame(gif, image, options);
-                                     gif.SaveToStream(out);
-                                   },
-                                   false, true};
+  static const OutputFormat format{
+      .extension = "gif",
+      .name = "GIF",
+      .takes_transparency = true,
+      .picks_colour = true,
+      .encode = [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+        GifImage gif;
+        gif.BorrowPictures();
+        AddFinishedFrame(gif, image, options);
+        gif.SaveToStream(out);
+      },
+      // A picture of more than 256 colours is reduced into a plane of indexes.
+      .memory = [](int64_t width, int64_t height, int bits, const EncodeOptions&) -> uint64_t {
+        return kEncoderBuffers + (bits > 8 ? static_cast<uint64_t>(width) * static_cast<uint64_t>(height) : 0);
+      },
+      .combine = [](const EncodeOptions&) -> std::unique_ptr<CombinedOutput> { return std::make_unique<AnimatedGif>(); },
+  };
   return format;
 }
 

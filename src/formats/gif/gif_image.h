@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "formats/output_format.h"
 #include "image/dib_image.h"
 
 namespace velmora {
@@ -253,7 +254,6 @@ struct GifFramePoint {
   int x = 0;
   int y = 0;
 };
-struct EncodeOptions;
 // Adds a frame as the GIF writers do, then the frame finishing: the colour
 // tables rebuilt, then merge and crop.
 void AddFinishedFrame(GifImage& gif, const DibImage& image, const EncodeOptions& options);
@@ -261,5 +261,23 @@ void AddFinishedFrame(GifImage& gif, const DibImage& image, const EncodeOptions&
 void AddGifFrame(GifImage& image, const DibImage& dib, bool trans, const std::string& delay_text,
                  const GifFramePoint* pick);
 int PickTransparentIndex(const GifFrame& frame, const GifFramePoint* pick);
+
+// The animated GIF of a batch. Each frame is re-optimised against all the
+// others whenever one is added, so no frame is final before the end; the
+// frames' pixels wait in a spool file instead of memory.
+class AnimatedGif : public CombinedOutput {
+ public:
+  AnimatedGif() { gif_.SpoolFrames(); }
+  void Add(const DibImage& image, const EncodeOptions& options) override {
+    AddFinishedFrame(gif_, image, options);
+    ++added_;
+  }
+  int Count() const override { return added_; }
+  void Save(std::ostream& out) override { gif_.SaveToStream(out); }
+
+ private:
+  GifImage gif_;
+  int added_ = 0;
+};
 
 }  // namespace velmora

@@ -68,7 +68,7 @@ class GifGraphic : public BitmapGraphic {
     // screen is filled whether or not a frame covers it, so it too must be a
     // size the file could describe.
     constexpr double kPixelsPerByte = 4096.0 * 8 / 12;
-    if (gif->SWidth > 0 && gif->SHeight > 0) CheckClaimedSize(Limits(), gif->SWidth, gif->SHeight, size, kPixelsPerByte, N_("GIF image"));
+    if (gif->SWidth > 0 && gif->SHeight > 0) ClaimSize(gif->SWidth, gif->SHeight, size, kPixelsPerByte, N_("GIF image"));
     // Only the first image is read, record by record, so that its size is
     // checked before its raster is allocated.
     GraphicsControlBlock gcb{};
@@ -93,7 +93,7 @@ class GifGraphic : public BitmapGraphic {
       if (type != IMAGE_DESC_RECORD_TYPE) continue;
       if (DGifGetImageDesc(gif.get()) != GIF_OK) fail();
       desc = gif->Image;
-      CheckClaimedSize(Limits(), desc.Width, desc.Height, memory.size - memory.pos, kPixelsPerByte, N_("GIF image"));
+      ClaimSize(desc.Width, desc.Height, memory.size - memory.pos, kPixelsPerByte, N_("GIF image"));
       raster.resize(static_cast<size_t>(desc.Width) * desc.Height);
       auto line = [&](int y) {
         if (DGifGetLine(gif.get(), raster.data() + static_cast<size_t>(y) * desc.Width, desc.Width) != GIF_OK) fail();

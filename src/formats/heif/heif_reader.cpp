@@ -60,7 +60,7 @@ class HeifGraphic : public BitmapGraphic {
     const int width = heif_image_handle_get_width(handle.get());
     const int height = heif_image_handle_get_height(handle.get());
     // HEVC and AV1 reach a few thousand pixels a byte on flat pictures.
-    CheckClaimedSize(Limits(), width, height, size, 8192.0, kWho);
+    ClaimSize(width, height, size, 8192.0, kWho);
     CheckAllocation(Limits(), int64_t{width} * height * 4, kWho);
     // What the decoders would be told to build may be no larger than the
     // picture the file declares, before any crop or rotation: a grid's or an
@@ -68,7 +68,7 @@ class HeifGraphic : public BitmapGraphic {
     // coding blocks, at most 64 pixels). libheif 1.15 checks neither.
     const int ispe_width = heif_image_handle_get_ispe_width(handle.get());
     const int ispe_height = heif_image_handle_get_ispe_height(handle.get());
-    if (ispe_width > 0 && ispe_height > 0) CheckImageSize(Limits(), ispe_width, ispe_height, kWho);
+    if (ispe_width > 0 && ispe_height > 0) ClaimSize(ispe_width, ispe_height, kWho);
     const uint32_t declared_width = static_cast<uint32_t>(ispe_width > 0 ? ispe_width : width);
     const uint32_t declared_height = static_cast<uint32_t>(ispe_height > 0 ? ispe_height : height);
     auto check = [&](const CodedSize& built, uint32_t slack) {

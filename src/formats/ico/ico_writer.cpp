@@ -155,10 +155,14 @@ void EncodeIco(const DibImage& image, int size, bool trans, std::ostream& out) {
 }
 
 const OutputFormat& IcoOutput() {
-  static const OutputFormat format{"ico", {}, false, true, true,
-                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
-                                     EncodeIco(image, options.icon_size, options.transparent, out);
-                                   }};
+  static const OutputFormat format{
+      .extension = "ico",
+      .name = "ICO",
+      .takes_transparency = true,
+      .takes_icon_size = true,
+      .encode = [](const DibImage& image, const EncodeOptions& options,
+                   std::ostream& out) { EncodeIco(image, options.icon_size, options.transparent, out); },
+  };
   return format;
 }
 

@@ -167,7 +167,7 @@ class JpegGraphic : public BitmapGraphic {
       // Huffman coding spends at least a bit on every 8 x 8 block of the
       // first component (the output is not scaled: its size is the file's);
       // an arithmetic coder can spend far less.
-      CheckClaimedSize(me->Limits(), width, height, me->sink_->data_size, arithmetic ? 64.0 * 8 * 64 : 64.0 * 8, N_("JPEG image"));
+      me->ClaimSize(width, height, me->sink_->data_size, arithmetic ? 64.0 * 8 * 64 : 64.0 * 8, N_("JPEG image"));
       me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
       if (components == 4) {
         me->raw_.assign(static_cast<size_t>(width) * height * components, 0);

@@ -175,10 +175,21 @@ void EncodeJpeg(const DibImage& image, int quality, std::ostream& out, const Out
 
 const OutputFormat& JpegOutput() {
   // The track bar's position is the quality in tens.
-  static const OutputFormat format{"jpg", {"jpeg"}, true, false, false,
-                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
-                                     EncodeJpeg(image, options.quality * 10, out, options.extras);
-                                   }};
+  static const OutputFormat format{
+      .extension = "jpg",
+      .name = "JPEG",
+      .aliases = {"jpeg"},
+      .takes_quality = true,
+      .holds_icc = true,
+      .holds_exif = true,
+      .holds_iptc = true,
+      .encode = [](const DibImage& image, const EncodeOptions& options,
+                   std::ostream& out) { EncodeJpeg(image, options.quality * 10, out, options.extras); },
+      // A baseline encoder holds a band of MCU rows.
+      .memory = [](int64_t width, int64_t, int, const EncodeOptions&) -> uint64_t {
+        return kEncoderBuffers + static_cast<uint64_t>(width) * 48;
+      },
+  };
   return format;
 }
 

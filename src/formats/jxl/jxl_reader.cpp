@@ -66,7 +66,7 @@ class JxlGraphic : public BitmapGraphic {
           in.Invalid(Tr("the file cannot be decoded"));
         // Every 256 x 256 group has an entry of at least 12 bits in its
         // frame's table of contents, however flat the group is.
-        CheckClaimedSize(Limits(), info.xsize, info.ysize, size, 65536.0, kWho);
+        ClaimSize(info.xsize, info.ysize, size, 65536.0, kWho);
         CheckAllocation(Limits(), int64_t{info.xsize} * info.ysize * 4, kWho);
         format.num_channels = info.alpha_bits > 0 ? 4 : 3;
         // Orientations 5 to 8 turn the picture a quarter.

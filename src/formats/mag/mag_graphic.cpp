@@ -20,7 +20,7 @@ class MagGraphic : public Graphic {
   int Height() const override { return image_.Height(); }
 
  protected:
-  void OnLoad(const uint8_t* data, size_t size) override { image_.LoadFromBytes(std::vector<uint8_t>(data, data + size), Limits()); }
+  void OnLoad(const uint8_t* data, size_t size) override { image_.LoadFromBytes(std::vector<uint8_t>(data, data + size), Limits(), Context()); }
 
  private:
   MagImage image_;

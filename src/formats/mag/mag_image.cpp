@@ -1,4 +1,5 @@
 #include "formats/mag/mag_image.h"
+#include "formats/graphic.h"
 #include "formats/output_format.h"
 #include "base/messages.h"
 
@@ -40,13 +41,13 @@ void MagImage::LoadFromStream(std::istream& in) {
   LoadFromBytes(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
 }
 
-void MagImage::LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits) {
+void MagImage::LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits, const ConversionContext* context) {
   data_ = std::make_shared<MagData>();
   bitmap_ = Bitmap(8, 1, Bitmap::Format::k4Bit);
   data_->stream = std::move(bytes);
   try {
     Parse();
-    Decode(limits);
+    Decode(limits, context);
   } catch (...) {
     // A refused file leaves the image reset.
     data_ = std::make_shared<MagData>();
@@ -79,7 +80,7 @@ void MagImage::Parse() {
   OriginX = static_cast<uint16_t>(left - left % g);
 }
 
-void MagImage::Decode(const DecodeLimits& limits) {
+void MagImage::Decode(const DecodeLimits& limits, const ConversionContext* context) {
   const std::vector<uint8_t>& s = data_->stream;
   // The palette and the data offsets count from the header's start, right
   // after the comment's end mark.
@@ -90,7 +91,7 @@ void MagImage::Decode(const DecodeLimits& limits) {
   const int width = data_->width, height = data_->height;
   // A bit of flag A stands for a flag byte, eight pixels at most: the rest
   // of the picture may repeat the flags of the line above.
-  CheckClaimedSize(limits, width, height, s.size() - header_at, 64.0, N_("MAG image"));
+  ClaimSize(limits, context, width, height, s.size() - header_at, 64.0, N_("MAG image"));
   const int colors = Color256 ? 256 : 16;
   const size_t palette_at = header_at + 32;
   if (palette_at + static_cast<size_t>(colors) * 3 > s.size()) throw MagError(Tr("the palette is cut short"));
@@ -524,10 +525,15 @@ void WriteMagPicture(const DibImage& image, std::ostream& out) {
 }
 
 const OutputFormat& MagOutput() {
-  static const OutputFormat format{"mag", {}, false, false, false,
-                                   [](const DibImage& image, const EncodeOptions&, std::ostream& out) {
-                                     WriteMagPicture(image, out);
-                                   }};
+  static const OutputFormat format{
+      .extension = "mag",
+      .name = "MAG",
+      .encode = [](const DibImage& image, const EncodeOptions&, std::ostream& out) { WriteMagPicture(image, out); },
+      // A ring of the last 17 rows' flags and units.
+      .memory = [](int64_t width, int64_t, int, const EncodeOptions&) -> uint64_t {
+        return kEncoderBuffers + static_cast<uint64_t>(width) * 64;
+      },
+  };
   return format;
 }
 

@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/messages.h"
 #include "image/bitmap.h"
+#include "image/conversion_context.h"
 #include "image/limits.h"
 #include "image/dib_image.h"
 
@@ -54,7 +55,9 @@ class MagImage {
   // Reads the whole rest of the stream and decodes it at once.
   void LoadFromStream(std::istream& in);
   // limits: what decoding may spend (the loader's).
-  void LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits = DecodeLimits{});
+  // context: the conversion the decode is part of, told the size (or none).
+  void LoadFromBytes(std::vector<uint8_t> bytes, const DecodeLimits& limits = DecodeLimits{},
+                     const ConversionContext* context = nullptr);
   // Encodes when there is no encoded data or the image changed since.
   void SaveToStream(std::ostream& out);
   // Shares the other image's encoded data.
@@ -78,7 +81,7 @@ class MagImage {
   // The mapped picture becomes the image: width padded with white.
   void Adopt(Bitmap picture);
   void Parse();
-  void Decode(const DecodeLimits& limits);
+  void Decode(const DecodeLimits& limits, const ConversionContext* context);
   void Encode();
   int Group() const { return Color256 ? 4 : 8; }
 

@@ -40,7 +40,7 @@ class PcdGraphic : public BitmapGraphic {
     const int orientation = size > kOrientationOffset ? data[kOrientationOffset] & 3 : 0;
     if (size < kBaseOffset) in.Truncated();
     in.Seek(kBaseOffset);
-    CheckClaimedSize(Limits(), kWidth, kHeight, in.Remaining(), 2.0 / 3.0, kWho);
+    ClaimSize(kWidth, kHeight, in.Remaining(), 2.0 / 3.0, kWho);
     const uint8_t* base = in.Take(size_t{kWidth} * kHeight * 3 / 2);
     Bitmap landscape(kWidth, kHeight, Bitmap::Format::k24Bit);
     const size_t pair = size_t{kWidth} * 3;  // two luma rows and both chroma rows

@@ -88,7 +88,7 @@ class PcxGraphic : public BitmapGraphic {
     }
     const size_t line = size_t{h.bytes_per_line} * h.planes;
     // A run codes at most 63 bytes in two.
-    CheckClaimedSize(Limits(), h.width, h.height, in.Remaining(),
+    ClaimSize(h.width, h.height, in.Remaining(),
                      (h.encoding ? 31.5 : 1.0) * h.width / static_cast<double>(line), kWho);
     CheckAllocation(Limits(), static_cast<int64_t>(line) * h.height, kWho);
     std::vector<uint8_t> raw(line * h.height);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <ostream>
+#include <sstream>
 
 #include "base/messages.h"
 #include "formats/deflate.h"
@@ -247,6 +248,20 @@ PdfStream::PdfStream() {
 }
 
 void PdfStream::Write(PdfWriter& out) const {
+  if (produce) {
+    const std::unique_ptr<ScratchFile> scratch = context ? context->MakeScratch() : MemoryScratchFile();
+    produce(scratch->Out());
+    const uint64_t size = scratch->Size();
+    if (size > static_cast<uint64_t>(INT32_MAX))
+      throw Error(ErrorKind::kTooLarge, Tr("a PDF stream of {1} bytes exceeds the format's limit", {std::to_string(size)}));
+    const PdfNumber length(static_cast<int32_t>(size));
+    dict.WriteReplacing(out, "Length", &length);
+    out.Put(std::string(kCrLf) + "stream" + kCrLf);
+    scratch->CopyTo(out.Stream());
+    out.Advance(size);
+    out.Put("\nendstream");
+    return;
+  }
   const auto* filter = dynamic_cast<const PdfArray*>(dict.Get("Filter"));
   std::string data;
   const std::string* bytes = &buffer;
@@ -271,6 +286,11 @@ void PdfStream::Write(PdfWriter& out) const {
 }
 
 std::string PdfStream::Data() const {
+  if (produce) {
+    std::ostringstream made;
+    produce(made);
+    return made.str();
+  }
   std::string all = buffer;
   for (const std::string& piece : pieces) all += piece;
   return all;
@@ -579,6 +599,7 @@ void PdfDocument::SpoolFinishedObjects() {
     if (auto* stream = dynamic_cast<PdfStream*>(object)) {
       std::string().swap(stream->buffer);
       std::vector<std::string>().swap(stream->pieces);
+      stream->produce = nullptr;  // and the picture it was made from
     }
   }
 }
@@ -618,8 +639,10 @@ void PdfDocument::FinishSpooling(std::ostream& stream, const std::function<void(
   if (!stream) throw Error(ErrorKind::kInternal, Tr("PDF write error"));
 }
 
-std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const PdfObject* icc) {
-  DibImage image;
+std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const PdfObject* icc,
+                                                const ConversionContext* context) {
+  auto shared = std::make_shared<DibImage>();
+  DibImage& image = *shared;
   image.Assign(source);  // shares the pixels; only RLE data is decoded into a copy
   if (image.GetPixelFormat() == PixelFormat::k4BitRLE) image.SetPixelFormat(PixelFormat::k4Bit);
   if (image.GetPixelFormat() == PixelFormat::k8BitRLE) image.SetPixelFormat(PixelFormat::k8Bit);
@@ -662,33 +685,39 @@ std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& source, const Pd
   static_cast<PdfArray*>(stream->dict.Get("Filter"))->Add(std::make_unique<PdfName>("FlateDecode"));
 
   // Rows go top to bottom, one byte per index or three per pixel, into one
-  // zlib stream at level 9.
-  const int64_t stride = RowBytes(w, bits);
-  const bool bottom_up = image.Header().biHeight > 0;
-  const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
-  PdfStream& data = *stream;
-  ZlibRows rows(row_size * static_cast<size_t>(h), 9, 0, [&](const uint8_t* bytes, size_t size) { data.Append(bytes, size); });
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);
-    uint8_t* row = rows.NextRow(row_size);
-    for (int x = 0; x < w; ++x) {
-      if (bits == 24) {
-        row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
-      } else if (bits == 8) {
-        row[x] = s[x];
-      } else if (bits == 4) {
-        row[x] = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
-      } else {
-        row[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
+  // zlib stream at level 9, made when the stream is written.
+  stream->precompressed = true;
+  stream->context = context;
+  stream->produce = [shared, indexed](std::ostream& out) {
+    const DibImage& image = *shared;
+    const int w = image.Width(), h = image.Height(), bits = image.BitCount();
+    const int64_t stride = RowBytes(w, bits);
+    const bool bottom_up = image.Header().biHeight > 0;
+    const size_t row_size = static_cast<size_t>(w) * (indexed ? 1 : 3);
+    ZlibRows rows(row_size * static_cast<size_t>(h), 9, 0, [&out](const uint8_t* bytes, size_t size) {
+      out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    });
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = image.Bits() + stride * (bottom_up ? h - 1 - y : y);
+      uint8_t* row = rows.NextRow(row_size);
+      for (int x = 0; x < w; ++x) {
+        if (bits == 24) {
+          row[x * 3] = s[x * 3 + 2], row[x * 3 + 1] = s[x * 3 + 1], row[x * 3 + 2] = s[x * 3];
+        } else if (bits == 8) {
+          row[x] = s[x];
+        } else if (bits == 4) {
+          row[x] = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
+        } else {
+          row[x] = (s[x >> 3] >> (7 - (x & 7))) & 1;
+        }
       }
     }
-  }
-  try {
-    rows.Finish();
-  } catch (const Error&) {
-    throw Error(ErrorKind::kUnsupported, Tr("image compression failed"));
-  }
-  stream->precompressed = true;
+    try {
+      rows.Finish();
+    } catch (const Error&) {
+      throw Error(ErrorKind::kUnsupported, Tr("image compression failed"));
+    }
+  };
   return stream;
 }
 

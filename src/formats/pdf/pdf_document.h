@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "image/conversion_context.h"
 #include "image/dib_image.h"
 
 namespace velmora {
@@ -128,6 +129,12 @@ class PdfStream : public PdfObject {
   // string doubling its room.
   std::vector<std::string> pieces;
   void Append(const uint8_t* data, size_t size);
+  // Or made when the stream is written, already compressed: into a scratch
+  // file of the context's (in memory without one), whose size is then the
+  // Length, and from there into the file. A picture's stream thus never
+  // waits in memory for the file.
+  std::function<void(std::ostream&)> produce;
+  const ConversionContext* context = nullptr;
   // buffer and the pieces after it, as the file holds them.
   std::string Data() const;
   void Write(PdfWriter& out) const override;
@@ -199,6 +206,9 @@ class PdfDocument {
   void SetPageLayout(int index);
   void SaveToStream(std::ostream& out);
   const PdfXref& Xref() const { return *xref_; }
+  // Where the pictures' streams wait to be written (none: in memory).
+  void SetContext(const ConversionContext* context) { context_ = context; }
+  const ConversionContext* Context() const { return context_; }
 
   // Spooling, for documents of many pages: every object numbered after the
   // document's own (pages printed, their contents, fonts and images) goes to
@@ -226,6 +236,7 @@ class PdfDocument {
   std::vector<std::pair<std::vector<uint8_t>, const PdfObject*>> profiles_;
   const char* Header() const { return profiles_.empty() ? "%PDF-1.2 " : "%PDF-1.3 "; }
   std::unique_ptr<PdfCanvas> canvas_;
+  const ConversionContext* context_ = nullptr;
   std::unique_ptr<PdfWriter> spool_;
   std::ostream* spool_stream_ = nullptr;
   std::vector<uint64_t> offsets_;  // by object number - 1; 0 until written
@@ -252,6 +263,9 @@ std::string PdfDateNow();
 // become 8-bit indexed with a 256-entry table, others 24-bit DeviceRGB. The
 // pixels are compressed straight from the image's rows. With icc (an
 // IccProfile of the document) the RGB is that profile's, as an ICCBased space.
-std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& image, const PdfObject* icc = nullptr);
+// The stream is made when the document is written (context: where it waits
+// until its length is known).
+std::unique_ptr<PdfStream> CreatePdfBitmapImage(const DibImage& image, const PdfObject* icc = nullptr,
+                                                const ConversionContext* context = nullptr);
 
 }  // namespace velmora

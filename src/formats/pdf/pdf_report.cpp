@@ -1,5 +1,6 @@
 #include "formats/pdf/pdf_report.h"
 #include "base/messages.h"
+#include "formats/deflate.h"
 #include "formats/output_format.h"
 
 #include <chrono>
@@ -26,7 +27,7 @@ void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_rig
   std::string xname = name;
   const PdfObject* profile = icc ? doc.IccProfile(*icc) : nullptr;
   if (SharedImage) {
-    if (!doc.HasXObject(xname)) doc.AddImage(xname, CreatePdfBitmapImage(picture, profile));
+    if (!doc.HasXObject(xname)) doc.AddImage(xname, CreatePdfBitmapImage(picture, profile, doc.Context()));
   } else {
     int k = static_cast<int>(random_() % 65534);
     xname = name + std::to_string(k);
@@ -34,7 +35,7 @@ void ReportImage::Print(PdfDocument& doc, int r_left, int /*r_top*/, int /*r_rig
       k = k >= 65534 ? 0 : k + 1;
       xname = name + std::to_string(k);
     }
-    doc.AddImage(xname, CreatePdfBitmapImage(picture, profile));
+    doc.AddImage(xname, CreatePdfBitmapImage(picture, profile, doc.Context()));
   }
   PdfCanvas& canvas = doc.Canvas();
   if (Stretch)
@@ -67,6 +68,7 @@ void PdfReport::SetUseOutlines(bool v) { Guard("SetUseOutlines"), use_outlines_ 
 void PdfReport::OpenDocument() {
   doc_.reset();
   auto doc = std::make_unique<PdfDocument>(use_outlines_, CompressionMethod);
+  doc->SetContext(context);
   doc->CreateDocument();
   doc->SetPageMode(page_mode_);
   doc->SetPageLayout(page_layout_);
@@ -97,15 +99,49 @@ void PdfReport::SaveDocument(std::ostream& out) {
   doc_.reset();
 }
 
+CombinedPdf::CombinedPdf(const ConversionContext* context) : pdf_(context) {
+  spool_ = context ? context->MakeScratch() : MemoryScratchFile();
+  pdf_.report.OpenDocument();
+  pdf_.report.Document()->StartSpooling(spool_->Out());
+}
+
+void CombinedPdf::Add(const DibImage& image, const EncodeOptions& options) {
+  pdf_.SetPicture(image, options.extras.icc);
+  // Each page gets its own XObject under a numbered name.
+  pdf_.element.SharedImage = false;
+  pdf_.report.PrintPage(pdf_.page);
+  pdf_.element.picture.AssignDefault();
+  pdf_.report.Document()->FlushFinishedObjects();
+  spool_->Size();  // a full disk shows here, naming its reason
+}
+
+void CombinedPdf::Save(std::ostream& out) {
+  pdf_.report.Document()->FinishSpooling(out, [this](std::ostream& to) { spool_->CopyTo(to); });
+  pdf_.report.AbortDocument();
+}
+
 const OutputFormat& PdfOutput() {
-  static const OutputFormat format{"pdf", {}, false, false, false,
-                                   [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
-                                     PdfAssembly pdf;
-                                     pdf.SetPicture(image, options.extras.icc);
-                                     pdf.report.OpenDocument();
-                                     pdf.report.PrintPage(pdf.page);
-                                     pdf.report.SaveDocument(out);
-                                   }};
+  static const OutputFormat format{
+      .extension = "pdf",
+      .name = "PDF",
+      .holds_icc = true,
+      .encode = [](const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+        PdfAssembly pdf(options.context);
+        pdf.SetPicture(image, options.extras.icc);
+        pdf.report.OpenDocument();
+        pdf.report.PrintPage(pdf.page);
+        pdf.report.SaveDocument(out);
+      },
+      // The picture's compressed stream waits in a scratch file until its
+      // length is known; rows of up to kOneGoBytes are compressed in one go.
+      .memory = [](int64_t width, int64_t height, int bits, const EncodeOptions&) -> uint64_t {
+        const uint64_t rows = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * (bits > 8 ? 3 : 1);
+        return kEncoderBuffers + (rows <= kOneGoBytes ? 2 * rows : 0);
+      },
+      .combine = [](const EncodeOptions& options) -> std::unique_ptr<CombinedOutput> {
+        return std::make_unique<CombinedPdf>(options.context);
+      },
+  };
   return format;
 }
 

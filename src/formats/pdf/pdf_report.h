@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "image/dib_image.h"
+#include "formats/output_format.h"
 #include "formats/pdf/pdf_document.h"
 
 namespace velmora {
@@ -62,6 +63,8 @@ class PdfReport {
   void SetPageLayout(int v);
   void SetUseOutlines(bool v);
   PdfCompression CompressionMethod = PdfCompression::cmFlateDecode;
+  // Where the documents' picture streams wait to be written (none: memory).
+  const ConversionContext* context = nullptr;
 
   bool Open() const { return doc_ != nullptr; }
   int PageCount() const { return page_count_; }
@@ -86,7 +89,8 @@ class PdfReport {
 // its page template with the layout panel at the page's corner, and the
 // page image element "PDFCLIP".
 struct PdfAssembly {
-  PdfAssembly() {
+  explicit PdfAssembly(const ConversionContext* context = nullptr) {
+    report.context = context;
     panel.items.push_back(&element);
     page.panels.push_back(&panel);
   }
@@ -102,6 +106,23 @@ struct PdfAssembly {
   ReportPage page;
   ReportPanel panel;
   ReportImage element;
+};
+
+// The combined PDF of a batch. Each page, with its contents and image, goes
+// to a scratch file as soon as it is printed, so a batch of hundreds of
+// photos needs the memory of one page; at the end the document's own
+// objects, the scratch file and the cross-reference table make the file the
+// in-memory document would have written.
+class CombinedPdf : public CombinedOutput {
+ public:
+  explicit CombinedPdf(const ConversionContext* context);
+  void Add(const DibImage& image, const EncodeOptions& options) override;
+  int Count() const override { return pdf_.report.PageCount(); }
+  void Save(std::ostream& out) override;
+
+ private:
+  std::unique_ptr<ScratchFile> spool_;
+  PdfAssembly pdf_;
 };
 
 }  // namespace velmora

@@ -237,7 +237,24 @@ void EncodePng(const DibImage& image, const EncodeOptions& options, std::ostream
 }  // namespace
 
 const OutputFormat& PngOutput() {
-  static const OutputFormat format{"png", {}, true, true, false, EncodePng, false, true, true};
+  static const OutputFormat format{
+      .extension = "png",
+      .name = "PNG",
+      .takes_quality = true,
+      .takes_transparency = true,
+      .picks_colour = true,
+      .holds_icc = true,
+      .holds_exif = true,
+      .holds_alpha = true,
+      .encode = EncodePng,
+      .memory = [](int64_t width, int64_t height, int bits, const EncodeOptions& options) -> uint64_t {
+        // Rows of up to kOneGoBytes are gathered and compressed in one go:
+        // the rows and, for a picture that does not compress, as much again.
+        const int out_bits = options.extras.alpha ? 32 : bits;
+        const uint64_t rows = static_cast<uint64_t>(height) * (1 + (width * out_bits + 7) / 8);
+        return kEncoderBuffers + (rows <= kOneGoBytes ? 2 * rows : 0);
+      },
+  };
   return format;
 }
 

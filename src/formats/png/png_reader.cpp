@@ -237,7 +237,7 @@ class PngGraphic : public BitmapGraphic {
     auto* me = static_cast<PngGraphic*>(self);
     try {
       // zlib inflates at most 1032 bytes from one.
-      CheckClaimedSize(me->Limits(), width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
+      me->ClaimSize(width, height, left, 1032.0 * 8 / std::max(bits, 1), N_("PNG image"));
       CheckAllocation(me->Limits(), static_cast<int64_t>(width) * (interlaced ? height : 1) * 4, N_("PNG image"));
       me->bitmap_ = Bitmap(static_cast<int>(width), static_cast<int>(height), Bitmap::Format::k24Bit);
       if (alpha) me->StartAlpha(static_cast<int>(width), static_cast<int>(height));

@@ -92,7 +92,7 @@ class PnmGraphic : public BitmapGraphic {
     const int channels = (kind == 3 || kind == 6) ? 3 : 1;
     const int sample_bytes = maxval > 255 ? 2 : 1;
     const double per_byte = kind == 4 ? 8.0 : raw ? 1.0 / (channels * sample_bytes) : kind == 1 ? 1.0 : 0.5 / channels;
-    CheckClaimedSize(Limits(), width, height, in.Remaining() + 1, per_byte, kWho);
+    ClaimSize(width, height, in.Remaining() + 1, per_byte, kWho);
     const int w = static_cast<int>(width), h = static_cast<int>(height);
 
     if (bitmap) {

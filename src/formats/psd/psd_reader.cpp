@@ -118,7 +118,7 @@ class PsdGraphic : public BitmapGraphic {
     const size_t row_bytes = depth == 1 ? (size_t{width} + 7) / 8 : size_t{width} * (depth / 8);
     const double bits = static_cast<double>(depth) * used;
     const double ratio = compression == 0 ? 1.0 : compression == 1 ? 64.0 : 1032.0;
-    CheckClaimedSize(Limits(), width, height, in.Remaining(), ratio * 8.0 / bits, kWho);
+    ClaimSize(width, height, in.Remaining(), ratio * 8.0 / bits, kWho);
     const size_t plane = row_bytes * height;
     CheckAllocation(Limits(), static_cast<int64_t>(plane) * used, kWho);
     std::vector<uint8_t> planes(plane * used);

@@ -61,7 +61,8 @@ struct Raster {
 
 class PspFile {
  public:
-  PspFile(const uint8_t* data, size_t size, const DecodeLimits& limits) : in_(data, size, kWho), limits_(limits) {}
+  PspFile(const uint8_t* data, size_t size, const DecodeLimits& limits, const ConversionContext* context)
+      : in_(data, size, kWho), limits_(limits), context_(context) {}
 
   Bitmap Decode() {
     if (!RecognisesPsp(in_.Data(), in_.Size())) in_.Invalid(Tr("not a Paint Shop Pro file"));
@@ -144,7 +145,7 @@ class PspFile {
     }
     // Run-length codes 127 bytes in two; zlib about a thousand in one.
     const double ratio = compression_ == kRle ? 63.0 : compression_ == kLz77 ? 1032.0 : 1.0;
-    CheckClaimedSize(limits_, width_, height_, in_.Remaining(), ratio * 8.0 / depth_, kWho);
+    ClaimSize(limits_, context_, width_, height_, in_.Remaining(), ratio * 8.0 / depth_, kWho);
   }
 
   std::vector<RgbQuad> ReadPalette(const BlockHeader& block) {
@@ -390,6 +391,7 @@ class PspFile {
 
   ByteReader in_;
   const DecodeLimits& limits_;
+  const ConversionContext* context_;
   int major_ = 0;
   int width_ = 0, height_ = 0;
   uint16_t compression_ = kNone;
@@ -403,7 +405,7 @@ class PspGraphic : public BitmapGraphic {
   std::string ClassName() const override { return "PspGraphic"; }
 
  protected:
-  void OnLoad(const uint8_t* data, size_t size) override { bitmap_ = PspFile(data, size, Limits()).Decode(); }
+  void OnLoad(const uint8_t* data, size_t size) override { bitmap_ = PspFile(data, size, Limits(), Context()).Decode(); }
 };
 
 }  // namespace

@@ -84,7 +84,7 @@ class RlaGraphic : public BitmapGraphic {
     const int channels = h.colour + h.matte;
     // A run codes at most 128 bytes in two, and every scanline has an offset
     // and a length per channel.
-    CheckClaimedSize(Limits(), w, rows, in.Remaining(), 64.0 / channels, kWho);
+    ClaimSize(w, rows, in.Remaining(), 64.0 / channels, kWho);
     const uint8_t* table = in.Take(uint64_t(rows) * 4);
     Bitmap out(w, rows, Bitmap::Format::k24Bit);
     std::vector<uint8_t> line(size_t(w) * channels);

@@ -61,7 +61,7 @@ class SgiGraphic : public BitmapGraphic {
     const int w = h.xsize, rows = h.ysize;
     // Run-length rows need an 8-byte table entry each, and a run codes at
     // most 127 samples in 1 + bpc bytes.
-    CheckClaimedSize(Limits(), w, rows, in.Remaining(),
+    ClaimSize(w, rows, in.Remaining(),
                      h.storage ? 127.0 / (1 + h.bpc) / channels : 1.0 / (h.bpc * channels), kWho);
     const size_t plane = size_t(w) * rows;
     CheckAllocation(Limits(), static_cast<int64_t>(plane) * channels, kWho);

@@ -551,7 +551,7 @@ void SusieBitmap::Build(const SusiePlugin& plugin, const uint8_t* info, size_t i
   if (uint64_t(rows) > bits_size / row_bytes)
     fault(Tr("its pixel block is smaller than a {1} x {2} picture of {3} bits needs",
              {std::to_string(width), std::to_string(rows), std::to_string(bit_count)}));
-  CheckImageSize(Limits(), width, rows, who.c_str());
+  ClaimSize(width, rows, who.c_str());
   const uint64_t image = row_bytes * uint64_t(rows);
   CheckAllocation(Limits(), static_cast<int64_t>(14 + table + image), who.c_str());
   std::vector<uint8_t> file(14 + table + image);

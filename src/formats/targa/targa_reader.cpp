@@ -123,7 +123,7 @@ class TargaGraphic : public BitmapGraphic {
 
     const int pixel_bytes = (h.depth + 7) / 8;
     // Densest packing: a run packet of 128 pixels in 1 + pixel_bytes bytes.
-    CheckClaimedSize(Limits(), h.width, h.height, in.Remaining(),
+    ClaimSize(h.width, h.height, in.Remaining(),
                      Rle(h) ? 128.0 / (1 + pixel_bytes) : 1.0 / pixel_bytes, kWho);
     const std::vector<uint8_t> raw = Rle(h) ? Unpack(in, h, pixel_bytes) : ReadPlain(in, h, pixel_bytes);
 

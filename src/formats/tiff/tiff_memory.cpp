@@ -4,39 +4,21 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <ostream>
 
-#include "base/scratch.h"
 #include "formats/tiff/tiff_private.h"
 
 #include "base/messages.h"
 
 namespace velmora::tiff {
 
-OutputBuffer::OutputBuffer(size_t expected)
-    : data_(Scratch(ScratchSlot::kCompressed, expected)), capacity_(expected) {}
-
-void OutputBuffer::Write(uint64_t pos, const void* bytes, size_t n) {
-  const uint64_t end = pos + n;
-  if (end > capacity_) {
-    if (end > SIZE_MAX / 2) throw std::bad_alloc();
-    const size_t grown = std::max(static_cast<size_t>(end), capacity_ * 2);
-    std::unique_ptr<uint8_t[]> fresh(new uint8_t[grown]);
-    std::memcpy(fresh.get(), data_, size_);
-    heap_ = std::move(fresh);
-    data_ = heap_.get();
-    capacity_ = grown;
-  }
-  if (pos > size_) std::memset(data_ + size_, 0, static_cast<size_t>(pos - size_));
-  if (n > 0) std::memcpy(data_ + pos, bytes, n);
-  if (end > size_) size_ = static_cast<size_t>(end);
-}
-
 namespace {
 
 tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
   auto* m = static_cast<MemoryFile*>(h);
-  const uint64_t length = m->output ? m->output->Size() : m->size;
-  const uint8_t* data = m->output ? m->output->Data() : m->data;
+  if (m->out) return -1;  // written files are not read back
+  const uint64_t length = m->size;
+  const uint8_t* data = m->data;
   if (m->pos >= length) return 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), length - m->pos));
   std::memcpy(buf, data + m->pos, n);
@@ -46,19 +28,35 @@ tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
 
 tsize_t WriteProc(thandle_t h, tdata_t buf, tsize_t size) {
   auto* m = static_cast<MemoryFile*>(h);
-  if (!m->output || size < 0) return -1;
+  if (!m->out || size < 0) return -1;
   try {
-    m->output->Write(m->pos, buf, static_cast<size_t>(size));
-  } catch (const std::bad_alloc&) {
+    // A gap libtiff leaves (its word alignment) reads as zeros: not every
+    // stream can seek past its end.
+    if (m->pos > m->written) {
+      if (m->at != m->written && !m->out->seekp(static_cast<std::streamoff>(m->base + m->written))) return -1;
+      static const char kZeros[8] = {};
+      for (uint64_t left = m->pos - m->written; left > 0;) {
+        const uint64_t n = std::min<uint64_t>(left, sizeof kZeros);
+        if (!m->out->write(kZeros, static_cast<std::streamsize>(n))) return -1;
+        left -= n;
+      }
+      m->at = m->written = m->pos;
+    }
+    // Mostly straight on; a seek only where libtiff patches an offset.
+    if (m->at != m->pos && !m->out->seekp(static_cast<std::streamoff>(m->base + m->pos))) return -1;
+    if (!m->out->write(static_cast<const char*>(buf), size)) return -1;
+  } catch (const std::exception&) {
     return -1;  // libtiff reports the failed write
   }
   m->pos += static_cast<uint64_t>(size);
+  m->at = m->pos;
+  m->written = std::max(m->written, m->pos);
   return size;
 }
 
 toff_t SizeProc(thandle_t h) {
   auto* m = static_cast<MemoryFile*>(h);
-  return m->output ? m->output->Size() : m->size;
+  return m->out ? m->written : m->size;
 }
 
 toff_t SeekProc(thandle_t h, toff_t off, int whence) {
@@ -74,7 +72,7 @@ int CloseProc(thandle_t) { return 0; }
 // path, which reads tiles whose byte counts exceed the tile size.
 int MapProc(thandle_t h, tdata_t* base, toff_t* size) {
   auto* m = static_cast<MemoryFile*>(h);
-  if (m->output) return 0;
+  if (m->out) return 0;
   *base = const_cast<uint8_t*>(m->data);
   *size = m->size;
   return 1;
@@ -104,7 +102,7 @@ Handle Open(const char* mode, MemoryFile& file, Diagnostics& diagnostics, int64_
   TIFFOpenOptionsSetErrorHandlerExtR(options.get(), OnError, &diagnostics);
   TIFFOpenOptionsSetWarningHandlerExtR(options.get(), OnWarning, nullptr);
   if (max_alloc > 0) TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), static_cast<tmsize_t>(max_alloc));
-  return Handle(TIFFClientOpenExt(file.output ? "output" : "input", mode, &file, ReadProc, WriteProc, SeekProc,
+  return Handle(TIFFClientOpenExt(file.out ? "output" : "input", mode, &file, ReadProc, WriteProc, SeekProc,
                                   CloseProc, SizeProc, MapProc, UnmapProc, options.get()),
                 &TIFFClose);
 }

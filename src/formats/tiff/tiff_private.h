@@ -1,40 +1,28 @@
-// What the TIFF reader and writer share: libtiff on a buffer in memory, and
-// libtiff's messages kept per handle instead of printed.
+// What the TIFF reader and writer share: libtiff on bytes in memory or on a
+// stream that can seek, and libtiff's messages kept per handle instead of
+// printed.
 #pragma once
 
 #include <tiffio.h>
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace velmora::tiff {
 
-// The file libtiff writes. It starts in the thread's scratch memory, sized
-// for what the caller expects, so that a batch does not fault a fresh buffer
-// in for every picture; a file that outgrows it moves to the heap.
-class OutputBuffer {
- public:
-  explicit OutputBuffer(size_t expected);
-  const uint8_t* Data() const { return data_; }
-  size_t Size() const { return size_; }
-  // Writes n bytes at pos; a gap before pos reads as zeros.
-  void Write(uint64_t pos, const void* bytes, size_t n);
-
- private:
-  uint8_t* data_;
-  size_t capacity_;
-  size_t size_ = 0;
-  std::unique_ptr<uint8_t[]> heap_;
-};
-
-// A buffer libtiff reads (data) or writes.
+// What libtiff reads (data) or writes (out, from its position base on,
+// which it seeks back in to patch offsets).
 struct MemoryFile {
   const uint8_t* data = nullptr;
   size_t size = 0;
-  OutputBuffer* output = nullptr;  // set when writing
+  std::ostream* out = nullptr;  // set when writing
+  uint64_t base = 0;
+  uint64_t written = 0;  // the end of what was written, from base
   uint64_t pos = 0;
+  uint64_t at = UINT64_MAX;  // where out stands now, from base (unknown at first)
 };
 
 // libtiff's first error about one handle; warnings are dropped (they concern

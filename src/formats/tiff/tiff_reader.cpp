@@ -95,7 +95,7 @@ class TiffGraphic : public BitmapGraphic {
     uint32_t width = 0, height = 0;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height);
-    CheckClaimedSize(Limits(), width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
+    ClaimSize(width, height, size, PixelsPerByte(tif.get(), width), N_("TIFF image"));
     uint32_t icc_size = 0;
     const uint8_t* icc = nullptr;
     if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &icc_size, &icc) && icc && icc_size > 0)

@@ -14,7 +14,10 @@ namespace velmora {
 // RGB; LZW compression (with the horizontal predictor for RGB).
 void EncodeTiff(const Bitmap& bitmap, std::ostream& out);
 // The same file from a DIB, read in place.
-// extras: the profile and XMP as tags, EXIF as its own directory.
-void EncodeTiff(const DibImage& image, std::ostream& out, const OutputExtras& extras = {});
+// extras: the profile, XMP and IPTC as tags, EXIF as its own directory.
+// Written onto out as it is made when out can seek, else made in a scratch
+// file of the context's (in memory without one) and copied.
+void EncodeTiff(const DibImage& image, std::ostream& out, const OutputExtras& extras = {},
+                const ConversionContext* context = nullptr);
 
 }  // namespace velmora

@@ -47,7 +47,7 @@ class WebpGraphic : public BitmapGraphic {
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) in.Truncated();
     if (status != VP8_STATUS_OK) in.Invalid(Tr("the file cannot be decoded"));
     // Lossless WebP reaches about a thousand pixels a byte on flat areas.
-    CheckClaimedSize(Limits(), features.width, features.height, size, 1024.0, kWho);
+    ClaimSize(features.width, features.height, size, 1024.0, kWho);
     CheckAllocation(Limits(), int64_t{features.width} * features.height * 4, kWho);
 
     const WebPData whole{data, size};
@@ -64,7 +64,7 @@ class WebpGraphic : public BitmapGraphic {
       if (!anim) in.Invalid(Tr("the animation is damaged or incomplete"));
       WebPAnimInfo info;
       if (!WebPAnimDecoderGetInfo(anim.get(), &info)) in.Invalid(Tr("the animation is damaged or incomplete"));
-      CheckClaimedSize(Limits(), info.canvas_width, info.canvas_height, size, 1024.0, kWho);
+      ClaimSize(info.canvas_width, info.canvas_height, size, 1024.0, kWho);
       uint8_t* frame = nullptr;
       int timestamp = 0;
       if (!WebPAnimDecoderGetNext(anim.get(), &frame, &timestamp)) in.Invalid(Tr("the first frame cannot be decoded"));

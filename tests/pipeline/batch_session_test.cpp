@@ -1,4 +1,4 @@
-#include "pipeline/converter.h"
+#include "pipeline/batch_session.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -25,7 +25,7 @@ Bitmap Pattern(int w, int h) {
   return test::RgbBitmap(w, h, [](int x, int y) { return MakeColor(x * 20, y * 30, 90); });
 }
 
-class ConverterTest : public ::testing::Test {
+class BatchSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     settings.C_bmp = true;
@@ -35,9 +35,9 @@ class ConverterTest : public ::testing::Test {
   std::string File(const std::string& name, int w = 4, int h = 3) { return test::SaveBmp(dir / name, Pattern(w, h)); }
   // The converter under test, made on first use with the fixture's settings,
   // user interface, clipboard and loader.
-  Converter& C() {
+  BatchSession& C() {
     if (!converter_) {
-      converter_ = std::make_unique<Converter>(settings, ui, &clipboard, loader);
+      converter_ = std::make_unique<BatchSession>(settings, ui, &clipboard, loader);
       converter_->SetProgramFolder(dir.Path().string() + "/app/");
     }
     return *converter_;
@@ -48,7 +48,7 @@ class ConverterTest : public ::testing::Test {
   FakeUi ui;
   test::FakeClipboard clipboard;
   Loader loader;
-  std::unique_ptr<Converter> converter_;
+  std::unique_ptr<BatchSession> converter_;
 };
 
 TEST(SizeTextTest, KilobytesOnlyAbove1024) {
@@ -59,13 +59,13 @@ TEST(SizeTextTest, KilobytesOnlyAbove1024) {
   EXPECT_EQ(SizeText(53000), "51 KB");
 }
 
-TEST_F(ConverterTest, WritesBmpAndAddsResultLine) {
+TEST_F(BatchSessionTest, WritesBmpAndAddsResultLine) {
   const std::string src = File("a.bmp");
   fs::rename(src, dir / "a.jpg.bmp");
   const std::string source = dir / "a.jpg.bmp";
   settings.V_over = true;
   settings.V_adds = true;
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({source});
   const std::string out = dir / "a.jpgs.bmp";
   ASSERT_TRUE(fs::exists(out));
@@ -79,61 +79,61 @@ TEST_F(ConverterTest, WritesBmpAndAddsResultLine) {
   EXPECT_FALSE(ui.progress_visible);
 }
 
-TEST_F(ConverterTest, NamingRules) {
-  Converter& c = C();
-  c.ResolveOutputPath("/p/a.b.jpg", "png");
-  EXPECT_EQ(c.OutputPath(), "/p/a.b.png");
+TEST_F(BatchSessionTest, NamingRules) {
+  BatchSession& c = C();
+  c.Commits().ResolveOutputPath("/p/a.b.jpg", "png");
+  EXPECT_EQ(c.Commits().OutputPath(), "/p/a.b.png");
   settings.V_adds = true;
-  c.ResolveOutputPath("/p/a.b.jpg", "png");
-  EXPECT_EQ(c.OutputPath(), "/p/a.bs.png");
-  c.ResolveOutputPath("/p.d/noext", "gif");
-  EXPECT_EQ(c.OutputPath(), "/p.d/noexts.gif");
+  c.Commits().ResolveOutputPath("/p/a.b.jpg", "png");
+  EXPECT_EQ(c.Commits().OutputPath(), "/p/a.bs.png");
+  c.Commits().ResolveOutputPath("/p.d/noext", "gif");
+  EXPECT_EQ(c.Commits().OutputPath(), "/p.d/noexts.gif");
   settings.V_adds = false;
   // A clipboard picture: in the current folder, named in full; in the
   // pictures folder when the current one cannot be written (here: gone).
   const fs::path here = fs::current_path();
   fs::create_directories(dir / "cwd");
   fs::current_path(dir / "cwd");
-  c.ResolveOutputPath("Clip2", "png");
-  EXPECT_EQ(c.OutputPath(), (dir / "cwd") + "/Clip2.png");
+  c.Commits().ResolveOutputPath("Clip2", "png");
+  EXPECT_EQ(c.Commits().OutputPath(), (dir / "cwd") + "/Clip2.png");
   fs::create_directories(dir / "home/Pictures");
   {
     test::ScopedEnv home("HOME", dir / "home");
     test::ScopedEnv config("XDG_CONFIG_HOME", dir / "home/.config");
     fs::remove(dir / "cwd");
-    c.ResolveOutputPath("Clip2", "png");
-    EXPECT_EQ(c.OutputPath(), (dir / "home/Pictures") + "/Clip2.png");
+    c.Commits().ResolveOutputPath("Clip2", "png");
+    EXPECT_EQ(c.Commits().OutputPath(), (dir / "home/Pictures") + "/Clip2.png");
   }
   fs::current_path(here);
   settings.S_sourcefile = false;
   settings.S_folder = true;
   settings.S_folder_n = "/out/";
-  c.ResolveOutputPath("/p/a.jpg", "png");
-  EXPECT_EQ(c.OutputPath(), "/out/a.png");
+  c.Commits().ResolveOutputPath("/p/a.jpg", "png");
+  EXPECT_EQ(c.Commits().OutputPath(), "/out/a.png");
   settings.S_folder = false;
   settings.S_app = true;
-  c.ResolveOutputPath("/p/a.jpg", "png");
-  EXPECT_EQ(c.OutputPath(), dir.Path().string() + "/app/a.png");
+  c.Commits().ResolveOutputPath("/p/a.jpg", "png");
+  EXPECT_EQ(c.Commits().OutputPath(), dir.Path().string() + "/app/a.png");
   settings.S_app = false;
   settings.S_sourcefile = true;
   settings.C_multi_fn = true;
   settings.multi_outfile = "trip";
-  c.ResolveOutputPath("/p/a.jpg", "pdf");
-  EXPECT_EQ(c.OutputPath(), "/p/a.pdf") << "the name box names combined outputs only";
-  c.ResolveOutputPath("/p/a.jpg", "pdf", true);
-  EXPECT_EQ(c.OutputPath(), "/p/trip.pdf");
-  c.ResolveOutputPath("/trip", "gif", true);
-  EXPECT_EQ(c.OutputPath(), "/trip.gif");
-  EXPECT_TRUE(c.OutputAllowed());
+  c.Commits().ResolveOutputPath("/p/a.jpg", "pdf");
+  EXPECT_EQ(c.Commits().OutputPath(), "/p/a.pdf") << "the name box names combined outputs only";
+  c.Commits().ResolveOutputPath("/p/a.jpg", "pdf", true);
+  EXPECT_EQ(c.Commits().OutputPath(), "/p/trip.pdf");
+  c.Commits().ResolveOutputPath("/trip", "gif", true);
+  EXPECT_EQ(c.Commits().OutputPath(), "/trip.gif");
+  EXPECT_TRUE(c.Commits().OutputAllowed());
   EXPECT_TRUE(ui.confirmations.empty());
 }
 
-TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
+TEST_F(BatchSessionTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
   const std::string source = File("a.dib");
   const std::string existing = File("a.bmp");
   // A second writer ("tst") after bmp: the bmp output exists and is declined.
   settings.C_jpg = true;
-  Converter& c = C();
+  BatchSession& c = C();
   auto writers = DefaultWriters();
   writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) { out << "jpeg stand-in"; };
   c.SetWriters(writers);
@@ -152,24 +152,24 @@ TEST_F(ConverterTest, DeclinedOverwriteLeavesFileAndOtherFormatsGoOn) {
   EXPECT_EQ(ui.results.size(), 2u);
 }
 
-TEST_F(ConverterTest, EveryOutputDeclinedEndsWithStatusAndNoFinalMessage) {
+TEST_F(BatchSessionTest, EveryOutputDeclinedEndsWithStatusAndNoFinalMessage) {
   const std::string source = File("a.dib");
   File("a.bmp");
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({source});
   EXPECT_EQ(ui.Count(MessageKind::kFinal), 0);
   EXPECT_EQ(ui.StatusText(), kBatchDone);
   EXPECT_TRUE(ui.results.empty());
 }
 
-TEST_F(ConverterTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
+TEST_F(BatchSessionTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
   const std::string source = File("in/a.bmp");
   const std::string target = dir / "a.jpg";
   test::WriteText(target, "precious");
   settings.C_bmp = false;
   settings.C_jpg = true;
   settings.V_over = true;
-  Converter& c = C();
+  BatchSession& c = C();
   auto writers = DefaultWriters();
   writers[1].encode = [](const DibImage&, const WriterContext&, std::ostream& out) {
     out << "half";
@@ -188,7 +188,7 @@ TEST_F(ConverterTest, FailingWriteLeavesNoPartialFileAndKeepsTheOldOne) {
   EXPECT_EQ(ui.results, std::vector<std::string>{source + " × 変換できませんでした"});
 }
 
-TEST_F(ConverterTest, BatchOfFilesAndFolders) {
+TEST_F(BatchSessionTest, BatchOfFilesAndFolders) {
   settings.V_over = true;
   const std::string a = File("a.dib");
   const std::string bad = dir / "bad.dib";
@@ -196,7 +196,7 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
   const std::string f1 = File("folder/x.dib");
   File("folder/sub/deep.dib");
   const std::string missing = dir / "missing.bmp";
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a, bad, dir / "folder", missing});
   // Failures in processing order; the subfolder is not entered.
   std::vector<std::string> failed;
@@ -210,7 +210,7 @@ TEST_F(ConverterTest, BatchOfFilesAndFolders) {
   EXPECT_TRUE(ui.dialogs.empty()) << "no combined output, no order dialog";
 }
 
-TEST_F(ConverterTest, FourJobsGiveTheFilesAndLinesOfOne) {
+TEST_F(BatchSessionTest, FourJobsGiveTheFilesAndLinesOfOne) {
   test::ScopedEnv epoch("SOURCE_DATE_EPOCH", "1700000000");  // PNG and PDF record when they were made
   settings.C_png = settings.C_jpg = true;
   settings.C_pdf = settings.C_Multipdf = true;
@@ -224,7 +224,7 @@ TEST_F(ConverterTest, FourJobsGiveTheFilesAndLinesOfOne) {
   auto run = [&](int jobs, const std::string& out) {
     settings.S_folder_n = dir / out + "/";
     FakeUi fresh;
-    Converter c(settings, fresh, nullptr, loader);
+    BatchSession c(settings, fresh, nullptr, loader);
     c.SetJobs(jobs);
     c.RunBatch(sources);
     std::vector<std::string> lines = fresh.lines;
@@ -241,12 +241,12 @@ TEST_F(ConverterTest, FourJobsGiveTheFilesAndLinesOfOne) {
   }
 }
 
-TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
+TEST_F(BatchSessionTest, QuietSuppressesEverythingButQuestions) {
   settings.A_dialog = true;
   const std::string a = File("a.dib");
   File("a.bmp");
   test::WriteText(dir / "bad.dib", "junk");
-  Converter& c = C();
+  BatchSession& c = C();
   ui.confirm_answers = {false};
   c.RunBatch({a, dir / "bad.dib"});
   EXPECT_TRUE(ui.messages.empty());
@@ -254,10 +254,10 @@ TEST_F(ConverterTest, QuietSuppressesEverythingButQuestions) {
   EXPECT_EQ(ui.failures.size(), 1u);
 }
 
-TEST_F(ConverterTest, NoFormatTickedOnlySetsStatus) {
+TEST_F(BatchSessionTest, NoFormatTickedOnlySetsStatus) {
   settings.C_bmp = false;
   const std::string a = File("a.bmp");
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a});
   EXPECT_EQ(ui.StatusText(), kNoFormat);
   EXPECT_TRUE(ui.results.empty());
@@ -265,14 +265,14 @@ TEST_F(ConverterTest, NoFormatTickedOnlySetsStatus) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(ConverterTest, ClipboardCapturesAreNumbered) {
+TEST_F(BatchSessionTest, ClipboardCapturesAreNumbered) {
   DibImage image;
   image.Assign(Pattern(3, 2));
   clipboard.items = {{kCfDib, image.SaveToClipboardFormat()}};
   settings.S_sourcefile = false;
   settings.S_folder = true;
   settings.V_adds = true;
-  Converter& c = C();
+  BatchSession& c = C();
   c.CaptureClipboard();
   c.RunBatch({File("between.bmp")});
   c.CaptureClipboard();
@@ -292,7 +292,7 @@ TEST_F(ConverterTest, ClipboardCapturesAreNumbered) {
   EXPECT_EQ(ui.StatusText(), "クリップボードから保存できません。");
 }
 
-TEST_F(ConverterTest, KeepDateStampsEveryOutputWithEvenSeconds) {
+TEST_F(BatchSessionTest, KeepDateStampsEveryOutputWithEvenSeconds) {
   const std::string a = File("a.bmp");
   const std::string folder_file = File("f/b.bmp");
   struct timespec times[2] = {{0, UTIME_OMIT}, {1700000001, 0}};
@@ -300,14 +300,14 @@ TEST_F(ConverterTest, KeepDateStampsEveryOutputWithEvenSeconds) {
   utimensat(AT_FDCWD, folder_file.c_str(), times, 0);
   settings.V_olddate = true;
   settings.V_adds = true;
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a, dir / "f"});
   for (const std::string& out : {dir / "as.bmp", dir / "f/bs.bmp"}) {
     struct stat st;
     ASSERT_EQ(stat(out.c_str(), &st), 0) << out;
     EXPECT_EQ(st.st_mtim.tv_sec, 1700000000) << out;
   }
-  EXPECT_EQ(c.SourceDate(), platform::PackedLocalDate(1700000001));
+  EXPECT_EQ(c.Commits().SourceDate(), platform::PackedLocalDate(1700000001));
 }
 
 TEST(LocalDateTest, RoundTripsThroughFileTime) {
@@ -317,14 +317,14 @@ TEST(LocalDateTest, RoundTripsThroughFileTime) {
   EXPECT_EQ(platform::LocalDateToFileTime(25569.0 + 0.0) % 10000000, 0);
 }
 
-TEST_F(ConverterTest, SourceGoesToTrashOnlyAfterSuccess) {
+TEST_F(BatchSessionTest, SourceGoesToTrashOnlyAfterSuccess) {
   setenv("XDG_DATA_HOME", (dir.Path() / "data").c_str(), 1);
   settings.A_delete = true;
   settings.V_adds = true;
   const std::string a = File("a.bmp");
   const std::string bad = dir / "bad.bmp";
   test::WriteText(bad, "junk");
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a, bad});
   EXPECT_FALSE(fs::exists(a));
   EXPECT_TRUE(fs::exists(dir / "as.bmp"));
@@ -336,11 +336,11 @@ TEST_F(ConverterTest, SourceGoesToTrashOnlyAfterSuccess) {
   unsetenv("XDG_DATA_HOME");
 }
 
-TEST_F(ConverterTest, BatchRequestedDuringBatchIsQueued) {
+TEST_F(BatchSessionTest, BatchRequestedDuringBatchIsQueued) {
   settings.V_adds = true;
   const std::string a = File("a.bmp");
   const std::string b = File("b.bmp");
-  Converter& c = C();
+  BatchSession& c = C();
   std::vector<std::string> during;
   ui.on_pending_events = [&] {
     c.RunBatch({b});
@@ -352,11 +352,11 @@ TEST_F(ConverterTest, BatchRequestedDuringBatchIsQueued) {
   EXPECT_EQ(ui.clear_results, 2);
 }
 
-TEST_F(ConverterTest, PickerShownForPngOrGifOnly) {
+TEST_F(BatchSessionTest, PickerShownForPngOrGifOnly) {
   settings.V_transparent = true;
   settings.V_adds = true;
   const std::string a = File("a.bmp", 5, 4);
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a});
   EXPECT_TRUE(ui.picker_shown.empty());
   settings.C_png = true;
@@ -376,7 +376,7 @@ TEST_F(ConverterTest, PickerShownForPngOrGifOnly) {
   EXPECT_EQ(c.PickedColor(), seen);
 }
 
-TEST_F(ConverterTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
+TEST_F(BatchSessionTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
   settings.C_pdf = true;
   settings.C_Multipdf = true;
   settings.C_gif = true;
@@ -386,7 +386,7 @@ TEST_F(ConverterTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
   const std::string a = File("a.bmp");
   const std::string b = File("b.bmp");
   ui.on_order_dialog = [](OrderDialogData& d) { std::swap(d.rows[1], d.rows[2]); };
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({a, b});
   ASSERT_GE(ui.dialogs.size(), 2u);
   EXPECT_EQ(ui.dialogs[0].caption, "pdf一括出力時出力順設定");
@@ -398,22 +398,22 @@ TEST_F(ConverterTest, OrderDialogForSeveralEntriesWithCombinedOutputs) {
   EXPECT_EQ(ui.dialogs[1].rows[1][3], a);
 }
 
-TEST_F(ConverterTest, EmptyCombinedBatchEndsSilently) {
+TEST_F(BatchSessionTest, EmptyCombinedBatchEndsSilently) {
   settings.C_gif = true;
   settings.C_animegif = true;
   fs::create_directories(dir / "empty");
-  Converter& c = C();
+  BatchSession& c = C();
   c.RunBatch({dir / "empty"});
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(ui.status_history.back().empty());
   EXPECT_FALSE(ui.progress_visible);
 }
 
-TEST_F(ConverterTest, StoppedBatchSaysHowFarItGotAndWritesNoCombinedPdf) {
+TEST_F(BatchSessionTest, StoppedBatchSaysHowFarItGotAndWritesNoCombinedPdf) {
   settings.C_pdf = true;
   settings.C_Multipdf = true;
   const std::string a = File("a.dib"), b = File("b.dib");
-  Converter& c = C();
+  BatchSession& c = C();
   // Pressed while the first file is converted: seen before the second.
   ui.on_pending_events = [&] { ui.on_pending_events = [&] { c.RequestStop(); }; };
   c.RunBatch({a, b});
@@ -437,7 +437,7 @@ TEST_F(ConverterTest, StoppedBatchSaysHowFarItGotAndWritesNoCombinedPdf) {
 namespace velmora {
 namespace {
 
-TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
+TEST_F(BatchSessionTest, GifPointIsScaledToThePreparedImage) {
   settings.C_bmp = false;
   settings.C_gif = true;
   settings.C_Trans = true;
@@ -466,7 +466,7 @@ TEST_F(ConverterTest, GifPointIsScaledToThePreparedImage) {
   EXPECT_EQ(geometry, "3 2 +0 +0");
 }
 
-TEST_F(ConverterTest, SingleColourTransparentGifIsOneClearFrame) {
+TEST_F(BatchSessionTest, SingleColourTransparentGifIsOneClearFrame) {
   settings.C_bmp = false;
   settings.C_gif = true;
   settings.C_Trans = true;
@@ -481,7 +481,7 @@ TEST_F(ConverterTest, SingleColourTransparentGifIsOneClearFrame) {
   EXPECT_EQ(info, "3 3 True") << "the full size, with transparency";
 }
 
-TEST_F(ConverterTest, AnimatedGifIsNamedAfterTheLastEntry) {
+TEST_F(BatchSessionTest, AnimatedGifIsNamedAfterTheLastEntry) {
   settings.C_bmp = false;
   settings.C_gif = true;
   settings.C_animegif = true;
