@@ -177,7 +177,7 @@ std::vector<uint8_t> ExifFromTiff(const uint8_t* data, size_t size, size_t limit
   return copy.Take();
 }
 
-const uint8_t* TiffTagBytes(const uint8_t* data, size_t size, uint16_t tag, uint64_t* length) {
+const uint8_t* TiffTagBytes(const uint8_t* data, size_t size, uint16_t tag, uint64_t* length, uint64_t* entry_at) {
   const TiffView in(data, size);
   *length = 0;
   if (!in.Valid()) return nullptr;
@@ -190,6 +190,7 @@ const uint8_t* TiffTagBytes(const uint8_t* data, size_t size, uint16_t tag, uint
     const uint64_t at = bytes <= 4 ? entry + 8 : in.U32(entry + 8);
     if (bytes == 0 || !in.Holds(at, bytes)) return nullptr;
     *length = bytes;
+    if (entry_at) *entry_at = entry;
     return in.At(at);
   }
   return nullptr;

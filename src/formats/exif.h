@@ -25,8 +25,10 @@ int ExifOrientation(const uint8_t* data, size_t size);
 std::vector<uint8_t> ExifFromTiff(const uint8_t* data, size_t size, size_t limit, uint64_t* needed);
 
 // The bytes of a tag of a TIFF file's first directory; nullptr when it is
-// absent or lies outside the data.
-const uint8_t* TiffTagBytes(const uint8_t* data, size_t size, uint16_t tag, uint64_t* length);
+// absent or lies outside the data. entry, when given, receives the offset
+// of the tag's directory entry.
+const uint8_t* TiffTagBytes(const uint8_t* data, size_t size, uint16_t tag, uint64_t* length,
+                            uint64_t* entry = nullptr);
 
 // Calls visit(id, bytes, length) for each resource block of Photoshop's
 // image resources ("8BIM"), until the data ends or a block is damaged.

@@ -22,6 +22,8 @@ tsize_t ReadProc(thandle_t h, tdata_t buf, tsize_t size) {
   if (m->pos >= length) return 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), length - m->pos));
   std::memcpy(buf, data + m->pos, n);
+  for (const auto& [at, value] : m->patches)
+    if (at >= m->pos && at < m->pos + n) static_cast<uint8_t*>(buf)[at - m->pos] = value;
   m->pos += n;
   return static_cast<tsize_t>(n);
 }
@@ -72,7 +74,7 @@ int CloseProc(thandle_t) { return 0; }
 // path, which reads tiles whose byte counts exceed the tile size.
 int MapProc(thandle_t h, tdata_t* base, toff_t* size) {
   auto* m = static_cast<MemoryFile*>(h);
-  if (m->out) return 0;
+  if (m->out || !m->patches.empty()) return 0;
   *base = const_cast<uint8_t*>(m->data);
   *size = m->size;
   return 1;

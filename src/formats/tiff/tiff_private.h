@@ -9,6 +9,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::tiff {
@@ -18,6 +19,10 @@ namespace velmora::tiff {
 struct MemoryFile {
   const uint8_t* data = nullptr;
   size_t size = 0;
+  // Bytes read otherwise than the data holds them (offset, value): a tag
+  // the reader refuses gets a type libtiff ignores before it copies it.
+  // The data is then read, never mapped.
+  std::vector<std::pair<uint64_t, uint8_t>> patches = {};
   std::ostream* out = nullptr;  // set when writing
   uint64_t base = 0;
   uint64_t written = 0;  // the end of what was written, from base

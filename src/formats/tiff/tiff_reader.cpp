@@ -87,6 +87,17 @@ class TiffGraphic : public BitmapGraphic {
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
     tiff::MemoryFile memory{data, size};
+    // What the file carries beyond its limit is left out before libtiff,
+    // which copies every tag it knows when it reads the directory, sees it.
+    for (const auto& [tag, limit] : {std::pair{TIFFTAG_XMLPACKET, kMaxXmpBytes}, std::pair{TIFFTAG_RICHTIFFIPTC, kMaxIptcBytes},
+                                      std::pair{TIFFTAG_PHOTOSHOP, kMaxXmpBytes}, std::pair{TIFFTAG_ICCPROFILE, kMaxIccBytes}}) {
+      uint64_t length = 0, entry = 0;
+      if (!TiffTagBytes(data, size, static_cast<uint16_t>(tag), &length, &entry) || length <= limit) continue;
+      // Type 0 is no type: libtiff warns and ignores the tag.
+      memory.patches.emplace_back(entry + 2, 0);
+      memory.patches.emplace_back(entry + 3, 0);
+      if (tag == TIFFTAG_ICCPROFILE) CarrySize(Packet::kIcc, length);  // says it is left out
+    }
     tiff::Diagnostics diagnostics;
     tiff::Handle tif = tiff::Open("r", memory, diagnostics, Limits().max_allocation);
     if (!tif)
