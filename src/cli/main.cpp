@@ -27,6 +27,7 @@
 #include "pipeline/batch_session.h"
 #include "pipeline/source_job.h"
 #include "platform/fd_buffer.h"
+#include "platform/library_output.h"
 #include "platform/platform.h"
 #include "formats/input_format.h"
 #include "formats/loader.h"
@@ -43,7 +44,7 @@ volatile sig_atomic_t g_interrupts = 0;
 // Translated before the handlers are installed: a handler may not look it up.
 std::string g_stop_note;
 
-void Say(const char* text, size_t n) { [[maybe_unused]] const ssize_t w = write(STDERR_FILENO, text, n); }
+void Say(const char* text, size_t n) { [[maybe_unused]] const ssize_t w = write(platform::MessageFd(), text, n); }
 
 extern "C" void OnSignal(int sig) {
   // Only async-signal-safe calls. A first Ctrl-C stops the batch before its
@@ -57,7 +58,7 @@ extern "C" void OnSignal(int sig) {
     return;
   }
   platform::RemoveTemporariesNow();
-  if (isatty(STDERR_FILENO)) {
+  if (isatty(platform::MessageFd())) {
     const char clear[] = "\r\033[K";
     Say(clear, sizeof clear - 1);
   }
@@ -386,6 +387,7 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   velmora::platform::UseUserLanguage();
+  velmora::platform::CaptureLibraryOutput();
   try {
     return velmora::cli::Run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const velmora::cli::UsageError& e) {

@@ -1,5 +1,7 @@
 #include "cli/terminal_ui.h"
 
+#include "platform/library_output.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -62,7 +64,7 @@ void TerminalUi::SetDropCaption(const std::string& text) {
 }
 
 void TerminalUi::ShowProgress(bool visible) {
-  progress_on_ = visible && !quiet_ && isatty(STDERR_FILENO);
+  progress_on_ = visible && !quiet_ && isatty(platform::MessageFd());
   if (!visible) ClearProgress();
 }
 

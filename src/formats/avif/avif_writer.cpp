@@ -12,15 +12,21 @@
 #include "base/error.h"
 #include "base/messages.h"
 #include "formats/output_format.h"
+#include "platform/library_output.h"
 #include "formats/rgba_rows.h"
 #include "image/dib_image.h"
 
 namespace velmora {
 namespace {
 
-void Check(const heif_error& error) {
+// What libheif and its encoder printed since mark joins the reason.
+void Check(const heif_error& error, uint64_t mark) {
   if (error.code == heif_error_Ok) return;
-  throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the AVIF image"), "libheif", error.message ? error.message : ""));
+  std::string text = error.message ? error.message : "";
+  const std::string printed = platform::LibraryOutputSince(mark);
+  if (!printed.empty()) text += (text.empty() ? "" : "; ") + printed;
+  throw Error(error.code == heif_error_Memory_allocation_error ? ErrorKind::kTooLarge : ErrorKind::kInternal,
+              WithLibraryText(Tr("Cannot write the AVIF image"), "libheif", text));
 }
 
 struct ContextFree {
@@ -44,6 +50,7 @@ heif_error WriteToStream(heif_context*, const void* data, size_t size, void* use
 }
 
 void EncodeAvif(const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+  const uint64_t mark = platform::LibraryOutputMark();
   std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
   if (!context) throw std::bad_alloc();
   heif_encoder* raw_encoder = nullptr;
@@ -52,30 +59,31 @@ void EncodeAvif(const DibImage& image, const EncodeOptions& options, std::ostrea
     throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the AVIF image: this system's libheif has no AV1 encoder"),
                                          "libheif", found.message ? found.message : ""));
   std::unique_ptr<heif_encoder, EncoderFree> encoder(raw_encoder);
-  Check(heif_encoder_set_lossy_quality(encoder.get(), ScaledQuality(options.quality)));
+  Check(heif_encoder_set_lossy_quality(encoder.get(), ScaledQuality(options.quality)), mark);
 
   const RgbaRows rows(image, options);
   heif_image* raw_image = nullptr;
   Check(heif_image_create(rows.Width(), rows.Height(), heif_colorspace_RGB,
-                          rows.Channels() == 4 ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &raw_image));
+                          rows.Channels() == 4 ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &raw_image),
+        mark);
   std::unique_ptr<heif_image, ImageFree> picture(raw_image);
-  Check(heif_image_add_plane(picture.get(), heif_channel_interleaved, rows.Width(), rows.Height(), 8));
+  Check(heif_image_add_plane(picture.get(), heif_channel_interleaved, rows.Width(), rows.Height(), 8), mark);
   int stride = 0;
   uint8_t* plane = heif_image_get_plane(picture.get(), heif_channel_interleaved, &stride);
   if (!plane || stride < static_cast<int>(rows.Stride())) throw std::bad_alloc();
   for (int y = 0; y < rows.Height(); ++y) rows.Row(y, plane + static_cast<size_t>(stride) * static_cast<size_t>(y));
   const OutputExtras& extras = options.extras;
-  if (extras.icc) Check(heif_image_set_raw_color_profile(picture.get(), "prof", extras.icc->data(), extras.icc->size()));
+  if (extras.icc) Check(heif_image_set_raw_color_profile(picture.get(), "prof", extras.icc->data(), extras.icc->size()), mark);
 
   heif_image_handle* raw_handle = nullptr;
-  Check(heif_context_encode_image(context.get(), picture.get(), encoder.get(), nullptr, &raw_handle));
+  Check(heif_context_encode_image(context.get(), picture.get(), encoder.get(), nullptr, &raw_handle), mark);
   std::unique_ptr<heif_image_handle, HandleFree> handle(raw_handle);
   if (extras.exif)
-    Check(heif_context_add_exif_metadata(context.get(), handle.get(), extras.exif->data(), static_cast<int>(extras.exif->size())));
+    Check(heif_context_add_exif_metadata(context.get(), handle.get(), extras.exif->data(), static_cast<int>(extras.exif->size())), mark);
   if (extras.xmp)
-    Check(heif_context_add_XMP_metadata(context.get(), handle.get(), extras.xmp->data(), static_cast<int>(extras.xmp->size())));
+    Check(heif_context_add_XMP_metadata(context.get(), handle.get(), extras.xmp->data(), static_cast<int>(extras.xmp->size())), mark);
   heif_writer writer{1, WriteToStream};
-  Check(heif_context_write(context.get(), &writer, &out));
+  Check(heif_context_write(context.get(), &writer, &out), mark);
 }
 
 }  // namespace

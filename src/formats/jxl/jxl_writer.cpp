@@ -15,6 +15,7 @@
 #include "base/error.h"
 #include "base/messages.h"
 #include "formats/output_format.h"
+#include "platform/library_output.h"
 #include "formats/rgba_rows.h"
 #include "image/dib_image.h"
 
@@ -65,7 +66,8 @@ JxlPlan PlanFor(int64_t width, int64_t height, int bits, const EncodeOptions& op
   return {last.effort, (uint64_t{32} << 20) + pixels * last.per_pixel};
 }
 
-[[noreturn]] void Fail(JxlEncoder* encoder) {
+// mark: what libjxl printed from there on joins the reason.
+[[noreturn]] void Fail(JxlEncoder* encoder, uint64_t mark) {
   const JxlEncoderError error = JxlEncoderGetError(encoder);
   const char* code = error == JXL_ENC_ERR_OOM             ? "JXL_ENC_ERR_OOM"
                      : error == JXL_ENC_ERR_BAD_INPUT     ? "JXL_ENC_ERR_BAD_INPUT"
@@ -73,16 +75,20 @@ JxlPlan PlanFor(int64_t width, int64_t height, int bits, const EncodeOptions& op
                      : error == JXL_ENC_ERR_API_USAGE     ? "JXL_ENC_ERR_API_USAGE"
                                                           : "JXL_ENC_ERR_GENERIC";
   const std::string reason = error == JXL_ENC_ERR_OOM ? Tr("not enough memory") : Tr("the encoder failed");
-  throw Error(ErrorKind::kInternal, WithLibraryText(Tr("Cannot write the JPEG XL image: {1}", {reason}), "libjxl", code));
+  const std::string printed = platform::LibraryOutputSince(mark);
+  throw Error(error == JXL_ENC_ERR_OOM ? ErrorKind::kTooLarge : ErrorKind::kInternal,
+              WithLibraryText(Tr("Cannot write the JPEG XL image: {1}", {reason}), "libjxl",
+                              printed.empty() ? code : std::string(code) + "; " + printed));
 }
 
 void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream& out) {
+  const uint64_t mark = platform::LibraryOutputMark();
   JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
   if (!encoder) throw std::bad_alloc();
   JxlEncoder* enc = encoder.get();
   JxlThreadParallelRunnerPtr runner =
       JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
-  if (runner && JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS) Fail(enc);
+  if (runner && JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS) Fail(enc, mark);
 
   const RgbaRows rows(image, options);
   JxlBasicInfo info;
@@ -97,41 +103,41 @@ void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream
   }
   // Lossless keeps the samples as they are; lossy works in XYB.
   info.uses_original_profile = options.lossless ? JXL_TRUE : JXL_FALSE;
-  if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS) Fail(enc);
+  if (JxlEncoderSetBasicInfo(enc, &info) != JXL_ENC_SUCCESS) Fail(enc, mark);
   const OutputExtras& extras = options.extras;
   if (extras.icc) {
-    if (JxlEncoderSetICCProfile(enc, extras.icc->data(), extras.icc->size()) != JXL_ENC_SUCCESS) Fail(enc);
+    if (JxlEncoderSetICCProfile(enc, extras.icc->data(), extras.icc->size()) != JXL_ENC_SUCCESS) Fail(enc, mark);
   } else {
     JxlColorEncoding color;
     JxlColorEncodingSetToSRGB(&color, JXL_FALSE);
-    if (JxlEncoderSetColorEncoding(enc, &color) != JXL_ENC_SUCCESS) Fail(enc);
+    if (JxlEncoderSetColorEncoding(enc, &color) != JXL_ENC_SUCCESS) Fail(enc, mark);
   }
   if (extras.exif || extras.xmp) {
     // Boxes beside the codestream: "Exif" starts with the offset of the
     // TIFF header within it.
-    if (JxlEncoderUseBoxes(enc) != JXL_ENC_SUCCESS) Fail(enc);
+    if (JxlEncoderUseBoxes(enc) != JXL_ENC_SUCCESS) Fail(enc, mark);
     if (extras.exif) {
       std::vector<uint8_t> box(4, 0);
       box.insert(box.end(), extras.exif->begin(), extras.exif->end());
-      if (JxlEncoderAddBox(enc, "Exif", box.data(), box.size(), JXL_FALSE) != JXL_ENC_SUCCESS) Fail(enc);
+      if (JxlEncoderAddBox(enc, "Exif", box.data(), box.size(), JXL_FALSE) != JXL_ENC_SUCCESS) Fail(enc, mark);
     }
     if (extras.xmp &&
         JxlEncoderAddBox(enc, "xml ", reinterpret_cast<const uint8_t*>(extras.xmp->data()), extras.xmp->size(),
                          JXL_FALSE) != JXL_ENC_SUCCESS)
-      Fail(enc);
+      Fail(enc, mark);
     JxlEncoderCloseBoxes(enc);
   }
   JxlEncoderFrameSettings* frame = JxlEncoderFrameSettingsCreate(enc, nullptr);
-  if (!frame) Fail(enc);
+  if (!frame) Fail(enc, mark);
   const int effort = PlanFor(image.Width(), image.Height(), image.BitCount(), options).effort;
-  if (JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, effort) != JXL_ENC_SUCCESS) Fail(enc);
+  if (JxlEncoderFrameSettingsSetOption(frame, JXL_ENC_FRAME_SETTING_EFFORT, effort) != JXL_ENC_SUCCESS) Fail(enc, mark);
   const JxlEncoderStatus set = options.lossless ? JxlEncoderSetFrameLossless(frame, JXL_TRUE)
                                                 : JxlEncoderSetFrameDistance(frame, JxlDistance(ScaledQuality(options.quality)));
-  if (set != JXL_ENC_SUCCESS) Fail(enc);
+  if (set != JXL_ENC_SUCCESS) Fail(enc, mark);
   {
     const std::vector<uint8_t> pixels = rows.Whole();
     const JxlPixelFormat format{static_cast<uint32_t>(rows.Channels()), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
-    if (JxlEncoderAddImageFrame(frame, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS) Fail(enc);
+    if (JxlEncoderAddImageFrame(frame, &format, pixels.data(), pixels.size()) != JXL_ENC_SUCCESS) Fail(enc, mark);
   }
   JxlEncoderCloseInput(enc);
   std::vector<uint8_t> buffer(1 << 16);
@@ -141,7 +147,7 @@ void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream
     const JxlEncoderStatus status = JxlEncoderProcessOutput(enc, &next, &room);
     out.write(reinterpret_cast<const char*>(buffer.data()), next - buffer.data());
     if (status == JXL_ENC_SUCCESS) return;
-    if (status != JXL_ENC_NEED_MORE_OUTPUT) Fail(enc);
+    if (status != JXL_ENC_NEED_MORE_OUTPUT) Fail(enc, mark);
   }
 }
 
