@@ -6,8 +6,11 @@
 
 #include "app/gui/main_window.h"
 #include "app/gui/velmora_app.h"
+#include "platform/library_output.h"
 
 int main(int argc, char** argv) {
+  // Before Qt's threads: what libraries print joins the reasons instead.
+  velmora::platform::CaptureLibraryOutput();
   QApplication app(argc, argv);
   velmora::gui::SetUpApplication(app);
   velmora::gui::VelmoraApp velmora;

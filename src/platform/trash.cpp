@@ -102,8 +102,8 @@ int CopyLink(const std::string& from, const std::string& to) {
 void RemoveStaleCopies(const std::string& trash) {
   static std::once_flag once;
   std::call_once(once, [&] {
-    const int64_t now = static_cast<int64_t>(time(nullptr));
-    for (const std::string& temp : RemoveStaleTemporaries(trash + "/files", now)) {
+    // Only we write these, always under a lock: one nobody holds is stale.
+    for (const std::string& temp : RemoveStaleTemporaries(trash + "/files", INT64_MAX)) {
       // ".NAME.velmora-XXXXXX" was to become NAME.
       const std::string stored = temp.substr(1, temp.size() - 1 - std::strlen(".velmora-XXXXXX"));
       struct stat st;

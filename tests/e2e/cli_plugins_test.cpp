@@ -107,6 +107,25 @@ TEST_F(CliPluginsTest, OnlyCodeNobodyElseCanChangeIsLoaded) {
   EXPECT_NE(r.err.find("plug-in folder " + (dir / "app") + "/ can be written by other users; no plug-in is loaded from it"),
             std::string::npos)
       << r.err;
+  // What is checked is where a link leads and every folder above it: a safe
+  // plug-in in a safe folder under one others can write, and a link to it
+  // from a safe folder, are both refused, the folder named.
+  chmod((dir / "app").c_str(), 0755);
+  chmod((dir / "app/velp.spi").c_str(), 0755);
+  fs::create_directories(dir / "open/safe");
+  chmod((dir / "open").c_str(), 0777);
+  fs::rename(dir / "app/velp.spi", dir / "open/safe/velp.spi");
+  fs::create_symlink(dir / "open/safe/velp.spi", dir / "app/velp.spi");
+  r = App("--list-formats");
+  EXPECT_NE(r.err.find("plug-in " + (dir / "app/velp.spi") + " lies in " + (dir / "open") +
+                       ", which other users can change; it is not loaded"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("VELP test pictures"), std::string::npos) << r.out;
+  // The same link to a place nobody else can change loads it.
+  chmod((dir / "open").c_str(), 0755);
+  r = App("--list-formats");
+  EXPECT_NE(r.out.find("VELP test pictures"), std::string::npos) << r.err;
 }
 
 }  // namespace

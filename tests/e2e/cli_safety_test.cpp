@@ -470,10 +470,15 @@ TEST_F(CliSafetyTest, SpecialFilesAreRefusedAndTheBatchGoesOn) {
 TEST_F(CliSafetyTest, HostileFilesFailOneByOneAndTheBatchGoesOn) {
   const std::string hostile = std::string(VELMORA_SOURCE_DIR) + "/tests/fixtures/hostile";
   fs::create_directories(dir / "mixed");
+  // These convert, what is damaged in them left out (see cli_hostile_test).
+  const std::set<std::string> converted = {
+      "avif_icc_curv_count_1000_holds_2.avif", "jpeg_icc_claims_1000000_bytes_holds_310.jpg", "png_1x1048576_grey.png",
+      "png_icc_curv_count_1000_holds_2.png",   "png_icc_lut_claims_255_cubed_grid_of_15_outputs.png",
+      "png_ztxt_comment_inflates_to_17MiB.png"};
   size_t count = 0;
   for (const auto& e : fs::directory_iterator(hostile)) {
     fs::copy_file(e.path(), dir / "mixed" / e.path().filename());
-    ++count;
+    count += converted.count(e.path().filename().string()) == 0;
   }
   Small("mixed/zz_good.bmp");
   Result r = Cli("-q -f png --color full mixed");

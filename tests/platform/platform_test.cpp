@@ -1,15 +1,20 @@
 // The file-system stand-ins that guard the user's files: the atomic write and
 // the trash, including their failure paths.
+#include "platform/library_output.h"
 #include "platform/platform.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <ostream>
 
 #include "test_util.h"
@@ -234,6 +239,56 @@ TEST_F(TrashTest, AnUnwritableTrashIsAFailureAndTheFileStays) {
   EXPECT_EQ(test::ReadFile(dir / "a.bmp").size(), 4u);
 }
 
+TEST_F(TrashTest, AKilledCopyLeavesNothingUnderTheSourcesNameAndTheNextMoveClearsIt) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  const std::string mnt = dir / "card";
+  fs::create_directories(mnt);
+  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=300m") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << platform::ErrnoText(errno);
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount(path.c_str()); }
+  } unmount{mnt};
+  const std::string photo = mnt + "/photo.jpg";
+  test::WriteFile(photo, std::vector<uint8_t>(size_t{256} << 20, 0x5A));
+  // Each move in a process of its own, as each run of the program is.
+  auto move_in_child = [&](const std::string& path) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      try {
+        platform::MoveToTrash(path);
+      } catch (...) {
+        _exit(1);
+      }
+      _exit(0);
+    }
+    return pid;
+  };
+  const pid_t pid = move_in_child(photo);
+  // Killed while the copy is being made, under its hidden name.
+  for (int i = 0; i < 5000; ++i) {
+    bool copying = false;
+    if (fs::exists(Trash("files")))
+      for (const auto& e : fs::directory_iterator(Trash("files"))) copying |= platform::IsOurTemporary(e.path().filename());
+    if (copying) break;
+    usleep(1000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  EXPECT_FALSE(fs::exists(Trash("files/photo.jpg"))) << "no partial copy under the source's name";
+  EXPECT_EQ(fs::file_size(photo), size_t{256} << 20) << "the original is untouched";
+  EXPECT_EQ(CountFiles(Trash("files")), 1u) << "the hidden copy the kill left";
+  // The next run's move clears what the killed one left, its reserved
+  // .trashinfo too, and moves the file whole.
+  test::WriteText(mnt + "/small.jpg", "small");
+  int status = 0;
+  waitpid(move_in_child(mnt + "/small.jpg"), &status, 0);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(CountFiles(Trash("files")), 1u);
+  EXPECT_TRUE(fs::exists(Trash("files/small.jpg")));
+  EXPECT_FALSE(fs::exists(Trash("info/photo.jpg.trashinfo")));
+}
+
 TEST_F(TrashTest, AcrossFileSystemsTheCopyIsCheckedBeforeTheSourceGoes) {
   if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
   const std::string mnt = dir / "card";
@@ -281,4 +336,32 @@ namespace {
 
 
 }  // namespace
+TEST(LibraryOutputTest, WhatALibraryPrintsJoinsTheReasonAndOurMessagesStillShow) {
+  if (test::kAddressSanitizer) GTEST_SKIP() << "under the sanitizers descriptor 2 is theirs";
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipe_fds[1], STDERR_FILENO);
+    unsetenv("VELMORA_LIBRARY_OUTPUT");
+    platform::CaptureLibraryOutput();
+    const uint64_t mark = platform::LibraryOutputMark();
+    std::fprintf(stderr, "./lib/jxl/enc_xyb.cc:271: JXL_CHECK: TransformIfNeeded\nsecond line\n");
+    std::fflush(stderr);
+    const std::string folded = platform::LibraryOutputSince(mark);
+    std::cerr << "ours: " << folded << std::endl;
+    _exit(folded == "./lib/jxl/enc_xyb.cc:271: JXL_CHECK: TransformIfNeeded; second line" ? 0 : 1);
+  }
+  close(pipe_fds[1]);
+  std::string seen;
+  char buffer[512];
+  for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;) seen.append(buffer, static_cast<size_t>(n));
+  close(pipe_fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+  // Only our own line reached the real standard error.
+  EXPECT_EQ(seen, "ours: ./lib/jxl/enc_xyb.cc:271: JXL_CHECK: TransformIfNeeded; second line\n");
+}
+
 }  // namespace velmora
