@@ -481,7 +481,7 @@ TEST_F(CliSafetyTest, HostileFilesFailOneByOneAndTheBatchGoesOn) {
     count += converted.count(e.path().filename().string()) == 0;
   }
   Small("mixed/zz_good.bmp");
-  Result r = Cli("-q -f png --color full mixed");
+  Result r = Cli("-q -f png --color full --out conv mixed");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(Count(r.out, kFailed), count) << r.out;
   EXPECT_NE(r.out.find((dir / "mixed/zz_good.bmp") + " → "), std::string::npos) << r.out;
