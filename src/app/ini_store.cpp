@@ -204,7 +204,9 @@ void LoadDialogSettings(IniStore& store, Settings& s) {
   s.V_adds = store.ReadBool("Config_Conv", "adds", s.V_adds);
   s.V_olddate = store.ReadBool("Config_Conv", "olddate", s.V_olddate);
   s.V_transparent = store.ReadBool("Config_Conv", "transparent", s.V_transparent);
-  s.V_metadata = store.ReadBool("Config_Conv", "metadata", s.V_metadata);
+  // The metadata tick is an addition: [Extra]; a file that kept it in
+  // [Config_Conv] is read once, and the key is not written back there.
+  s.V_metadata = store.ReadBool("Extra", "keep_metadata", store.ReadBool("Config_Conv", "metadata", s.V_metadata));
 }
 
 DecodeRequest StandardRequest() {
@@ -242,7 +244,8 @@ void SaveDialogSettings(IniStore& store, const Settings& s) {
   store.WriteBool("Config_Conv", "adds", s.V_adds);
   store.WriteBool("Config_Conv", "olddate", s.V_olddate);
   store.WriteBool("Config_Conv", "transparent", s.V_transparent);
-  store.WriteBool("Config_Conv", "metadata", s.V_metadata);
+  store.DeleteKey("Config_Conv", "metadata");
+  store.WriteBool("Extra", "keep_metadata", s.V_metadata);
   store.Flush();
 }
 

@@ -41,6 +41,7 @@ class IniStore {
   void ReadSize(const std::string& section, const std::string& key, int& w, int& h);
   void WriteSize(const std::string& section, const std::string& key, int w, int h);
   bool HasKey(const std::string& section, const std::string& key) { return File().HasKey(section, key); }
+  void DeleteKey(const std::string& section, const std::string& key) { File().DeleteKey(section, key); }
   bool Flush(std::string* error = nullptr) { return File().Flush(error); }
 
  private:

@@ -183,7 +183,9 @@ void AddPictureOptions(std::vector<Option>& o) {
 
 // Transparency and the batch-wide files.
 void AddCombinedOptions(std::vector<Option>& o) {
-  AddSwitch(o, "--trans", N_("transparent colour for png, gif, ico, webp, avif and jxl (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
+  // {2}..{6}: the formats whose descriptors say they hold a profile, EXIF,
+  // alpha, take a transparent colour, a lossless kind (HelpText).
+  AddSwitch(o, "--trans", N_("transparent colour for {5} (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
   o.insert(o.end(), {
       {{"--pick"}, "X,Y", N_("take the transparent colour at pixel X,Y of every source (needs --trans)"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
@@ -197,19 +199,19 @@ void AddCombinedOptions(std::vector<Option>& o) {
        },
        nullptr}
   });
-  AddSwitch(o, "--lossless", N_("lossless WebP and JPEG XL (AVIF stays lossy)"), "--lossy", N_("lossy WebP and JPEG XL at --quality"), &Settings::C_lossless);
+  AddSwitch(o, "--lossless", N_("lossless {6} (the other formats keep their one kind)"), "--lossy", N_("lossy {6} at --quality"), &Settings::C_lossless);
   AddSwitch(o, "--enlarge", N_("let --size and --long-edge make a picture larger"), "--no-enlarge",
             N_("never make a picture larger with --size or --long-edge"), &Settings::enlarge);
   AddSwitch(o, "--keep-profile",
-            N_("carry an embedded RGB colour profile into jpg, png, tif, webp, avif, jxl and pdf outputs, the pixels as they are"),
+            N_("carry an embedded RGB colour profile into {2} outputs, the pixels as they are"),
             "--srgb", N_("convert pictures with a colour profile to sRGB (perceptual)"), &Settings::keep_profile);
   AddSwitch(o, "--keep-metadata",
-            N_("copy EXIF and XMP into jpg, png, tif, webp, avif and jxl outputs (orientation 1, the output's size, no thumbnail)"),
+            N_("copy EXIF and XMP into {3} outputs (orientation 1, the output's size, no thumbnail)"),
             "--no-metadata", N_("write no EXIF or XMP"), &Settings::V_metadata);
   AddSwitch(o, "--strip-location", N_("with --keep-metadata, leave the GPS fields out"), "--keep-location",
             N_("with --keep-metadata, keep the GPS fields too"), &Settings::strip_location);
   AddSwitch(o, "--keep-alpha",
-            N_("keep the alpha channel in png, tif, webp, avif and jxl outputs (the others composite over white)"),
+            N_("keep the alpha channel in {4} outputs (the others composite over white)"),
             "--flatten-alpha", N_("composite transparent areas over white in every output"), &Settings::keep_alpha);
   AddSwitch(o, "--multipdf", N_("one combined PDF for the batch"), "--no-multipdf", N_("one PDF per source"), &Settings::C_Multipdf);
   AddSwitch(o, "--animgif", N_("one animated GIF for the batch"), "--no-animgif", N_("one GIF per source"), &Settings::C_animegif);
@@ -433,7 +435,10 @@ std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::s
     if (option.value) left += std::string(" ") + option.value;
     if (left.size() < 24) left.resize(24, ' ');
     else left += "  ";
-    text += left + Tr(option.help, {FormatNames()});
+    text += left + Tr(option.help, {FormatNames(), ExtensionsWith(&OutputFormat::holds_icc),
+                                    ExtensionsWith(&OutputFormat::holds_exif), ExtensionsWith(&OutputFormat::holds_alpha),
+                                    ExtensionsWith(&OutputFormat::takes_transparency),
+                                    ExtensionsWith(&OutputFormat::takes_lossless)});
     if (option.now) text += Tr("  [now: {1}]", {option.now(s, limits)});
     text += "\n";
   }

@@ -134,6 +134,21 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
   lines_.push_back(entry);
 }
 
+void IniFile::DeleteKey(const std::string& section, const std::string& key) {
+  bool inside = false;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    if (IsSection(lines_[i])) {
+      inside = SameText(SectionOf(lines_[i]), section);
+      continue;
+    }
+    if (inside && SameText(KeyOf(lines_[i]), key)) {
+      lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(i));
+      dirty_ = true;
+      return;
+    }
+  }
+}
+
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
   WriteString(section, key, std::to_string(value));
 }

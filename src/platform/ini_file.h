@@ -22,6 +22,8 @@ class IniFile {
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   void WriteInteger(const std::string& section, const std::string& key, int value);
   void WriteBool(const std::string& section, const std::string& key, bool value);
+  // Takes a key out (a key moved elsewhere is not written back).
+  void DeleteKey(const std::string& section, const std::string& key);
 
   bool HasKey(const std::string& section, const std::string& key) const { return Find(section, key) != nullptr; }
 

@@ -109,10 +109,10 @@ TEST(SettingsFileTest, RoundTripInKeyOrder) {
             "[Effect]\r\nPanel=0\r\nTrans=0\r\nMultipdf=0\r\nanimegif=0\r\nPixelColor=2\r\ndelay=12\r\n\r\n"
             "[Option]\r\nPanel=0\r\nquality=9\r\nicosize=1\r\ngsize=7\r\n\r\n"
             "[Extra]\r\nPanel=0\r\nlossless=1\r\nkeep_profile=0\r\nkeep_alpha=1\r\nstrip_location=0\r\nsize=800x600\r\n"
-            "long_edge=0\r\nenlarge=0\r\n\r\n"
+            "long_edge=0\r\nenlarge=0\r\nkeep_metadata=1\r\n\r\n"
             "[Config_Save]\r\nsourcefile=0\r\napp=0\r\nfolder=1\r\nfolder_n=/out/\r\n\r\n"
             "[Config_Active]\r\ndialog=0\r\nfront=0\r\nsend=0\r\nclip=1\r\ndelete=0\r\n\r\n"
-            "[Config_Conv]\r\nover=0\r\nadds=1\r\nolddate=0\r\ntransparent=0\r\nmetadata=1\r\n");
+            "[Config_Conv]\r\nover=0\r\nadds=1\r\nolddate=0\r\ntransparent=0\r\n");
   IniStore store;
   store.FileName = dir / "Velmora.ini";
   Settings back;
@@ -120,6 +120,18 @@ TEST(SettingsFileTest, RoundTripInKeyOrder) {
   LoadDialogSettings(store, back);
   EXPECT_TRUE(back.C_png && back.C_tif && !back.C_bmp && back.C_jxl && !back.C_webp && back.C_lossless);
   EXPECT_TRUE(back.keep_alpha && back.V_metadata && !back.keep_profile);
+  // [Config_Conv] keeps exactly its own keys: a metadata tick an older
+  // version saved there is read once and moves to [Extra].
+  test::WriteText(dir / "Old.ini", "[Config_Conv]\r\nover=1\r\nmetadata=1\r\n");
+  IniStore old;
+  old.FileName = dir / "Old.ini";
+  Settings moved;
+  LoadDialogSettings(old, moved);
+  EXPECT_TRUE(moved.V_metadata);
+  SaveDialogSettings(old, moved);
+  const std::string migrated = Text(dir / "Old.ini");
+  EXPECT_EQ(migrated.find("\r\nmetadata="), std::string::npos) << migrated;
+  EXPECT_NE(migrated.find("[Extra]\r\nkeep_metadata=1\r\n"), std::string::npos) << migrated;
   EXPECT_EQ(back.size_fit, "800x600");
   EXPECT_EQ(back.C_PixelColor, 2);
   EXPECT_EQ(back.O_gsize, 7);

@@ -298,7 +298,7 @@ void DialogsTest::SettingsDialogRoundTripAndFolderRules() {
   const std::string saved = ReadText(ini);
   for (const char* line : {"sourcefile=0\r\n", "folder=1\r\n", "folder_n=/tmp/out/\r\n", "dialog=1\r\n", "front=1\r\n",
                            "delete=1\r\n", "over=1\r\n", "adds=1\r\n", "olddate=1\r\n", "transparent=1\r\n",
-                           "metadata=1\r\n", "keep_profile=1\r\n", "keep_alpha=1\r\n"})
+                           "keep_metadata=1\r\n", "keep_profile=1\r\n", "keep_alpha=1\r\n"})
     QVERIFY2(saved.find(line) != std::string::npos, (std::string(line) + saved).c_str());
   VelmoraApp again(ini, false);
   QVERIFY(again.SettingsDlg().ui().S_folder->isChecked());

@@ -54,34 +54,23 @@ void BatchRunner::Work() {
       if (--pending_ > 0) return;
       // A stop pressed as the batch ended must not stop the next one.
       session_->ClearStop();
-      if (!closing_ && on_idle_) on_idle_();
+      if (on_idle_) on_idle_();
+      emit Idle();
     });
   }
 }
 
-void BatchRunner::StopAndWait() {
-  if (pending_ == 0) return;
+void BatchRunner::StopForClosing() {
   closing_ = true;
   session_->RequestStop();
-  {
-    std::lock_guard lock(mutex_);
-    pending_ -= static_cast<int>(jobs_.size());
-    jobs_.clear();
-  }
-  // The batch may be waiting for the window's thread (a question, whose
-  // answer is now "no"): keep serving it until the batch has ended.
-  while (pending_ > 0) {
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    QThread::msleep(2);
-  }
-  session_->ClearStop();
-  closing_ = false;
+  std::lock_guard lock(mutex_);
+  pending_ -= static_cast<int>(jobs_.size());
+  jobs_.clear();
 }
 
 void BatchRunner::Shutdown() {
   if (!thread_.joinable()) return;
-  StopAndWait();
-  closing_ = true;
+  StopForClosing();
   {
     std::lock_guard lock(mutex_);
     quit_ = true;
@@ -90,12 +79,23 @@ void BatchRunner::Shutdown() {
   thread_.join();
 }
 
-void BatchRunner::OnWindowThread(const std::function<void()>& f) const {
-  if (QThread::currentThread() == thread()) {
-    f();
-    return;
-  }
-  QMetaObject::invokeMethod(const_cast<BatchRunner*>(this), f, Qt::BlockingQueuedConnection);
+template <typename T>
+T BatchRunner::Ask(std::function<T()> f, T unseen) const {
+  if (QThread::currentThread() == thread()) return f();
+  struct Exchange {
+    std::atomic<bool> started{false};
+    std::promise<T> answer;
+  };
+  auto exchange = std::make_shared<Exchange>();
+  std::future<T> answer = exchange->answer.get_future();
+  Post([this, exchange, f = std::move(f), unseen] {
+    exchange->started = true;
+    exchange->answer.set_value(closing_ ? unseen : f());
+  });
+  // A window that closes before the question is put answers it unseen.
+  while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+    if (closing_ && !exchange->started) return unseen;
+  return answer.get();
 }
 
 void BatchRunner::Post(std::function<void()> f) const {
@@ -131,57 +131,46 @@ void BatchRunner::SourceDone(const SourceReport& report) { Show(&UserInterface::
 // --- what the batch asks: the worker waits for the answer ---------------------
 
 void BatchRunner::ShowMessage(MessageKind kind, const std::string& text) {
-  OnWindowThread([&] {
-    if (!closing_) window_.ShowMessage(kind, text);
-  });
+  Ask<bool>([&] {
+    window_.ShowMessage(kind, text);
+    return true;
+  }, false);
 }
 
 bool BatchRunner::ConfirmOverwrite(const std::string& text) {
-  bool ok = false;
-  OnWindowThread([&] { ok = !closing_ && window_.ConfirmOverwrite(text); });
-  return ok;
+  return Ask<bool>([&] { return window_.ConfirmOverwrite(text); }, false);
 }
 
 void BatchRunner::RunOrderDialog(OrderDialogData& data) {
-  OnWindowThread([&] {
-    if (!closing_) window_.RunOrderDialog(data);
-  });
+  // The rows come back changed only when the dialog was shown.
+  std::optional<OrderDialogData> shown = Ask<std::optional<OrderDialogData>>(
+      [&] {
+        OrderDialogData copy = data;
+        window_.RunOrderDialog(copy);
+        return std::optional<OrderDialogData>(std::move(copy));
+      },
+      std::nullopt);
+  if (shown) data = std::move(*shown);
 }
 
 std::optional<PickerClick> BatchRunner::PickTransparent(const Bitmap& loaded) {
-  std::optional<PickerClick> click;
-  OnWindowThread([&] {
-    if (!closing_) click = window_.PickTransparent(loaded);
-  });
-  return click;
+  return Ask<std::optional<PickerClick>>([&] { return window_.PickTransparent(loaded); }, std::nullopt);
 }
 
 std::string BatchRunner::StatusText() const {
-  std::string text;
-  OnWindowThread([&] { text = window_.StatusText(); });
-  return text;
+  return Ask<std::string>([&] { return window_.StatusText(); }, std::string());
 }
 
 bool BatchRunner::HasBitmap() {
-  bool has = false;
-  OnWindowThread([&] { has = !closing_ && clipboard_->HasBitmap(); });
-  return has;
+  return Ask<bool>([&] { return clipboard_->HasBitmap(); }, false);
 }
 
 std::vector<uint32_t> BatchRunner::Formats() {
-  std::vector<uint32_t> formats;
-  OnWindowThread([&] {
-    if (!closing_) formats = clipboard_->Formats();
-  });
-  return formats;
+  return Ask<std::vector<uint32_t>>([&] { return clipboard_->Formats(); }, {});
 }
 
 std::vector<uint8_t> BatchRunner::Data(uint32_t format) {
-  std::vector<uint8_t> data;
-  OnWindowThread([&] {
-    if (!closing_) data = clipboard_->Data(format);
-  });
-  return data;
+  return Ask<std::vector<uint8_t>>([&] { return clipboard_->Data(format); }, {});
 }
 
 }  // namespace velmora::gui

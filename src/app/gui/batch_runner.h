@@ -2,11 +2,15 @@
 // answering the stop button and taking drops however long a picture takes.
 // Whatever the pipeline tells or asks the user goes to the window's thread:
 // what it only shows is queued there in order, and a question (overwrite,
-// order dialog, picker, a message box) waits for the user's answer.
+// order dialog, picker, a message box) waits for the user's answer. The
+// window never waits for the batch: its end is the Idle signal, and a stop
+// for closing is a state in which every question is answered "no" unseen.
 #pragma once
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -47,13 +51,18 @@ class BatchRunner : public QObject, private UserInterface, private Clipboard {
   bool Busy() const { return pending_ > 0; }
   // Runs on the window's thread whenever the queue has run dry.
   void SetOnIdle(std::function<void()> on_idle) { on_idle_ = std::move(on_idle); }
-  // Stops the running batch and drops the queued ones; the batch's remaining
-  // questions are answered "no" without being shown and nothing more is
-  // shown. Returns when it has ended; the window's events are served
-  // meanwhile.
-  void StopAndWait();
-  // StopAndWait, then the thread ends.
+  // Stops the running batch and drops the queued ones, for a window that is
+  // closing: from now on the batch's questions are answered "no" without
+  // being shown, nothing more is shown and nothing more is queued. Returns
+  // at once; Idle comes when the batch has ended.
+  void StopForClosing();
+  // StopForClosing, then the thread ends (waiting for the file in hand:
+  // only for a window already closed).
   void Shutdown();
+
+ signals:
+  // The queue has run dry (on the window's thread).
+  void Idle();
 
  private:
   struct Job {
@@ -63,8 +72,10 @@ class BatchRunner : public QObject, private UserInterface, private Clipboard {
   };
   void Queue(Job job);
   void Work();
-  // f on the window's thread; the caller waits for it to return.
-  void OnWindowThread(const std::function<void()>& f) const;
+  // f's answer from the window's thread; the caller waits for it, unless
+  // the window is closing before f has started: then unseen.
+  template <typename T>
+  T Ask(std::function<T()> f, T unseen) const;
   // f on the window's thread, in order with everything else posted there.
   void Post(std::function<void()> f) const;
   // A call of the window's that only shows something, posted with copies

@@ -20,6 +20,7 @@
 #include <QGuiApplication>
 #include <QStatusBar>
 #include <QThread>
+#include <QEventLoop>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -474,9 +475,18 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Closing stops the batch before its next file, as the stop button does,
-  // and waits for the file in hand.
-  runner_->StopAndWait();
+  // Closing stops the batch before its next file, as the stop button does;
+  // the window closes once the file in hand is done (the batch's end comes
+  // back as Idle). Nothing waits meanwhile: drops and questions find the
+  // closing state.
+  if (runner_->Busy()) runner_->StopForClosing();
+  // Only a batch already running keeps the window a moment (the queued
+  // ones are dropped).
+  if (runner_->Busy()) {
+    close_when_idle_ = true;
+    event->ignore();
+    return;
+  }
   SaveSettings();
   event->accept();
 }
@@ -719,14 +729,15 @@ void MainWindow::UpdateProgressText() {
 bool MainWindow::Busy() const { return runner_->Busy(); }
 
 bool MainWindow::WaitUntilIdle(int timeout_ms) {
-  QElapsedTimer clock;
-  clock.start();
-  while (Busy()) {
-    if (clock.elapsed() > timeout_ms) return false;
-    QCoreApplication::processEvents();
-    QThread::msleep(1);
-  }
-  return true;
+  if (!Busy()) return true;
+  QEventLoop loop;
+  QTimer timeout;
+  timeout.setSingleShot(true);
+  connect(runner_.get(), &BatchRunner::Idle, &loop, &QEventLoop::quit);
+  connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+  timeout.start(timeout_ms);
+  loop.exec();
+  return !Busy();
 }
 
 // The batch runs on its own thread (BatchRunner): the window's events never wait.
