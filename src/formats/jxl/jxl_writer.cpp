@@ -86,8 +86,11 @@ void EncodeJxl(const DibImage& image, const EncodeOptions& options, std::ostream
   JxlEncoderPtr encoder = JxlEncoderMake(nullptr);
   if (!encoder) throw std::bad_alloc();
   JxlEncoder* enc = encoder.get();
-  JxlThreadParallelRunnerPtr runner =
-      JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
+  // Threads pay off from about a tile of 256 x 256 pixels on; an icon's
+  // encode would mostly start and stop them.
+  JxlThreadParallelRunnerPtr runner(nullptr);
+  if (int64_t{image.Width()} * image.Height() >= (int64_t{1} << 16))
+    runner = JxlThreadParallelRunnerMake(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads());
   if (runner && JxlEncoderSetParallelRunner(enc, JxlThreadParallelRunner, runner.get()) != JXL_ENC_SUCCESS) Fail(enc, mark);
 
   const RgbaRows rows(image, options);
