@@ -327,11 +327,8 @@ int Convert(const CommandLine& line, Session& session) {
   startup.LoadPlugins();
   if (!line.quiet) WarnAbout(startup.plugins());
   BatchSession batch(session.settings, ui, nullptr, startup.loader());
-  batch.SetRecursive(line.recursive);
-  batch.SetHidden(line.hidden);
-  batch.SetDryRun(line.dry_run);
-  batch.SetJobs(line.jobs > 0 ? line.jobs : DefaultJobs());
-  batch.SetShard(line.shard_part, line.shard_parts);
+  batch.SetOptions({line.recursive, line.hidden, line.dry_run, line.jobs > 0 ? line.jobs : DefaultJobs(),
+                    line.shard_part, line.shard_parts});
   g_stop = &batch.StopFlag();
   InstallSignalHandlers();
   batch.RunBatch(entries);

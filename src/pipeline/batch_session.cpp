@@ -2,11 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <set>
 
 #include "base/paths.h"
 #include "base/scratch.h"
-#include "base/text.h"
 #include "image/pixel_memory.h"
 #include "pipeline/jobs_ahead.h"
 #include "pipeline/source_job.h"
@@ -22,66 +20,7 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Fills columns 1 and 2 (size, date) of an order-dialog row when the entry
-// can be looked up.
-void DescribeEntry(const std::string& path, std::vector<std::string>& row, size_t size_col) {
-  if (auto info = platform::LookUp(path)) {
-    row[size_col] = std::to_string(info->size) + " Byte";
-    row[size_col + 1] = platform::FormatLocalDate(platform::UnixToLocalDate(info->mtime_seconds));
-  }
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-struct Walk {
-  bool recursive;
-  bool hidden;  // descend into folders whose names start with "."
-  std::set<platform::FileId> visited;
-};
-
-// As find does, a recursive walk does not follow links to folders, and a
-// folder met twice (a bind mount of its parent) is walked once: each picture
-// is converted once, and no loop of links makes the walk endless.
-void Collect(const std::string& base, Walk& walk, std::vector<std::string>& files) {
-  if (auto id = platform::IdentityOf(base); id && !walk.visited.insert(*id).second) return;
-  std::vector<platform::FolderEntry> entries = platform::ListFolder(base);
-  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return NameOrderLess(a.name, b.name); });
-  for (const auto& entry : entries) {
-    if (entry.folder) {
-      if (walk.recursive && !entry.link && (walk.hidden || entry.name[0] != '.'))
-        Collect(base + entry.name + "/", walk, files);
-    } else if (!platform::IsOurTemporary(entry.name)) {
-      files.push_back(base + entry.name);
-    }
-  }
-}
-
 }  // namespace
-
-bool NameOrderLess(const std::string& a, const std::string& b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    if (IsDigit(a[i]) && IsDigit(b[j])) {
-      size_t i_end = i, j_end = j;
-      while (i_end < a.size() && IsDigit(a[i_end])) ++i_end;
-      while (j_end < b.size() && IsDigit(b[j_end])) ++j_end;
-      size_t i_sig = i, j_sig = j;
-      while (i_sig + 1 < i_end && a[i_sig] == '0') ++i_sig;
-      while (j_sig + 1 < j_end && b[j_sig] == '0') ++j_sig;
-      const size_t i_len = i_end - i_sig, j_len = j_end - j_sig;
-      if (i_len != j_len) return i_len < j_len;
-      const int c = a.compare(i_sig, i_len, b, j_sig, j_len);
-      if (c != 0) return c < 0;
-      i = i_end, j = j_end;
-      continue;
-    }
-    const char x = LowerAscii(a[i]), y = LowerAscii(b[j]);
-    if (x != y) return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-    ++i, ++j;
-  }
-  if ((i < a.size()) != (j < b.size())) return j < b.size();
-  return a < b;
-}
 
 BatchSession::BatchSession(Settings& settings, UserInterface& ui, Clipboard* clipboard, const Loader& loader)
     : settings_(settings),
@@ -96,9 +35,12 @@ BatchSession::BatchSession(Settings& settings, UserInterface& ui, Clipboard* cli
 
 BatchSession::~BatchSession() = default;
 
-void BatchSession::SetDryRun(bool on) {
-  dry_run_ = on;
-  committer_.SetDryRun(on);
+void BatchSession::SetOptions(const BatchOptions& options, const std::string& program_folder) {
+  options_ = options;
+  options_.jobs = std::max(options.jobs, 1);
+  naming_.recursive = options.recursive;
+  if (!program_folder.empty()) naming_.program_folder = program_folder;
+  committer_.SetDryRun(options.dry_run);
 }
 
 void BatchSession::RunBatch(std::vector<std::string> entries) { Serve(Request{false, std::move(entries)}); }
@@ -155,23 +97,19 @@ JobPlan BatchSession::PlanFor(const Settings& settings) const {
   plan.combined = [combined, this](const FormatWriter& writer) {
     return combined[static_cast<size_t>(&writer - writers_.data())];
   };
-  plan.jobs = jobs_;
+  plan.jobs = options_.jobs;
   return plan;
-}
-
-std::vector<std::string> BatchSession::CollectFolder(const std::string& folder) const {
-  std::vector<std::string> files;
-  if (!platform::FolderExists(folder)) return files;
-  Walk walk{naming_.recursive, hidden_, {}};
-  Collect(folder.back() == '/' ? folder : folder + "/", walk, files);
-  return files;
 }
 
 // --- the batch --------------------------------------------------------------
 
 void BatchSession::RunOneBatch(std::vector<std::string> entries) {
   StartBatch(entries);
-  entries = OrderEntries(std::move(entries));
+  // Each batch-wide file's order, the table's last first, each from the
+  // order before it.
+  if (entries.size() >= 2)
+    for (auto slot = combined_.rbegin(); slot != combined_.rend(); ++slot)
+      entries = AskOrder(ui_, settings_, writers_[slot->writer].row->order_caption, std::move(entries), true);
   shard_index_ = 0;
   last_stopped_ = false;
   const Tally tally = ConvertEntries(entries);
@@ -203,55 +141,9 @@ void BatchSession::StartBatch(const std::vector<std::string>& entries) {
       sources.push_back(entry);
       continue;
     }
-    for (const auto& file : CollectFolder(entry)) sources.push_back(file);
+    for (const auto& file : CollectFolder(entry, options_.recursive, options_.hidden)) sources.push_back(file);
   }
   committer_.StartBatch(sources);
-}
-
-std::vector<std::string> BatchSession::OrderEntries(std::vector<std::string> entries) {
-  if (entries.size() < 2) return entries;
-  // Each batch-wide file's order, the table's last first, each from the
-  // order before it.
-  for (auto slot = combined_.rbegin(); slot != combined_.rend(); ++slot) {
-    OrderDialogData data;
-    data.caption = Tr(writers_[slot->writer].row->order_caption);
-    data.entry_mode = true;
-    data.rows.push_back({Tr("ﾌｧｲﾙ名"), Tr("ﾌｧｲﾙｻｲｽﾞ"), Tr("ﾌｧｲﾙ日付"), Tr("ﾌｧｲﾙ名（ﾌﾙﾊﾟｽ）")});
-    for (const auto& entry : entries) {
-      std::vector<std::string> row{FileNameOf(entry), "", "", entry};
-      DescribeEntry(entry, row, 1);
-      data.rows.push_back(std::move(row));
-    }
-    data.multi_fn = settings_.C_multi_fn;
-    data.multi_outfile = settings_.multi_outfile;
-    ui_.RunOrderDialog(data);
-    settings_.C_multi_fn = data.multi_fn;
-    settings_.multi_outfile = data.multi_outfile;
-    entries.clear();
-    for (size_t i = 1; i < data.rows.size(); ++i) entries.push_back(data.rows[i].size() > 3 ? data.rows[i][3] : "");
-  }
-  return entries;
-}
-
-std::vector<std::string> BatchSession::OrderFolderFiles(std::vector<std::string> files) {
-  if (files.size() < 2 || combined_.empty()) return files;
-  OrderDialogData data;
-  data.caption = Tr(writers_[combined_.back().writer].row->order_caption);
-  data.entry_mode = false;
-  data.rows.push_back({Tr("ﾌｧｲﾙ名"), Tr("ﾌｧｲﾙｻｲｽﾞ"), Tr("ﾌｧｲﾙ日付")});
-  for (const auto& file : files) {
-    std::vector<std::string> row{file, "", ""};
-    DescribeEntry(file, row, 1);
-    data.rows.push_back(std::move(row));
-  }
-  data.multi_fn = settings_.C_multi_fn;
-  data.multi_outfile = settings_.multi_outfile;
-  ui_.RunOrderDialog(data);
-  settings_.C_multi_fn = data.multi_fn;
-  settings_.multi_outfile = data.multi_outfile;
-  files.clear();
-  for (size_t i = 1; i < data.rows.size(); ++i) files.push_back(data.rows[i].empty() ? "" : data.rows[i][0]);
-  return files;
 }
 
 BatchSession::Tally BatchSession::ConvertEntries(const std::vector<std::string>& entries) {
@@ -263,7 +155,10 @@ BatchSession::Tally BatchSession::ConvertEntries(const std::vector<std::string>&
     if (stop_) break;
     if (platform::FolderExists(entry)) {
       ++tally.folders;
-      const std::vector<std::string> files = InShard(OrderFolderFiles(CollectFolder(entry)));
+      std::vector<std::string> files = CollectFolder(entry, options_.recursive, options_.hidden);
+      if (files.size() >= 2 && !combined_.empty())
+        files = AskOrder(ui_, settings_, writers_[combined_.back().writer].row->order_caption, std::move(files), false);
+      files = InShard(files, options_.shard_part, options_.shard_parts, shard_index_);
       tally.folder_files += files.size();
       naming_.folder_base = entry.back() == '/' ? entry : entry + "/";
       ConvertGroup(files, static_cast<int>(files.size()), 0);
@@ -275,23 +170,16 @@ BatchSession::Tally BatchSession::ConvertEntries(const std::vector<std::string>&
     size_t end = r + 1;
     while (end < entries.size() && !platform::FolderExists(entries[end])) ++end;
     ConvertGroup(InShard(std::vector<std::string>(entries.begin() + static_cast<long>(r),
-                                                  entries.begin() + static_cast<long>(end))),
+                                                  entries.begin() + static_cast<long>(end)),
+                         options_.shard_part, options_.shard_parts, shard_index_),
                  static_cast<int>(entries.size()), r);
     r = end;
   }
   return tally;
 }
 
-std::vector<std::string> BatchSession::InShard(const std::vector<std::string>& files) {
-  if (shard_parts_ < 1) return files;
-  std::vector<std::string> mine;
-  for (const auto& file : files)
-    if (static_cast<int>(shard_index_++ % static_cast<size_t>(shard_parts_)) == shard_part_ - 1) mine.push_back(file);
-  return mine;
-}
-
 void BatchSession::ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position) {
-  if (jobs_ > 1 && files.size() >= 2 && !dry_run_ && !settings_.PickerWanted() && settings_.AnyFormat()) {
+  if (options_.jobs > 1 && files.size() >= 2 && !options_.dry_run && !settings_.PickerWanted() && settings_.AnyFormat()) {
     ConvertGroupAside(files, progress_max, first_position);
     return;
   }
@@ -311,7 +199,7 @@ void BatchSession::ConvertGroupAside(const std::vector<std::string>& files, int 
   const Settings snapshot = settings_;
   const NamingContext naming = naming_;
   JobPlan base = PlanFor(snapshot);
-  JobsAhead ahead(jobs_, loader_.Limits().max_memory, files.size(),
+  JobsAhead ahead(options_.jobs, loader_.Limits().max_memory, files.size(),
                   [&](size_t index, JobsBudget::Share& share) -> JobResult {
                     const std::string& file = files[index];
                     // Our own temporaries are refused when committed: nothing to make.
@@ -427,7 +315,7 @@ bool BatchSession::ConvertOne(const std::string& source, JobResult* made) {
     for (const auto& warning : made->warnings) ui_.LogWarning(source, warning);
     ui_.StepProgress();
     result = std::move(*made);
-  } else if (!dry_run_) {
+  } else if (!options_.dry_run) {
     result = MakeHere(source, clip, shown);
     committer_.Report().decode_ms = result.decode_ms, committer_.Report().encode_ms = result.encode_ms;
   } else {

@@ -14,6 +14,7 @@
 
 #include "base/string_sink.h"
 #include "formats/loader.h"
+#include "pipeline/batch_entries.h"
 #include "pipeline/committer.h"
 #include "pipeline/output_naming.h"
 #include "pipeline/ports.h"
@@ -22,9 +23,20 @@
 
 namespace velmora {
 
-// The order a file manager shows names in: letters without regard to case,
-// runs of digits by their value ("a2" before "a10"), ties by bytes.
-bool NameOrderLess(const std::string& a, const std::string& b);
+// How a batch runs, set before it: folders searched to any depth (with a
+// save folder, outputs keep their place below the dropped folder) and their
+// hidden subfolders, a dry run (every output resolved and listed, nothing
+// read, asked or written), how many sources are made at once (outputs,
+// lines and questions stay in the batch's order; the picker, a dry run and
+// the clipboard run as one), and the part-th (1..parts) of parts of the
+// files (0: all).
+struct BatchOptions {
+  bool recursive = false;
+  bool hidden = false;
+  bool dry_run = false;
+  int jobs = 1;
+  int shard_part = 0, shard_parts = 0;
+};
 
 class BatchSession {
  public:
@@ -37,19 +49,8 @@ class BatchSession {
   // The clipboard command; never raises.
   void CaptureClipboard();
 
-  // How it runs, set before a batch: the program's folder (ending in "/"),
-  // folders searched to any depth (with a save folder, outputs keep their
-  // place below the dropped folder) and their hidden subfolders, a dry run
-  // (every output resolved and listed, nothing read, asked or written),
-  // how many sources are made at once (outputs, lines and questions stay in
-  // the batch's order; the picker, a dry run and the clipboard run as one),
-  // and the part-th (1..parts) of parts of the files (0: all).
-  void SetProgramFolder(std::string folder) { naming_.program_folder = std::move(folder); }
-  void SetRecursive(bool on) { naming_.recursive = on; }
-  void SetHidden(bool on) { hidden_ = on; }
-  void SetDryRun(bool on);
-  void SetJobs(int jobs) { jobs_ = jobs < 1 ? 1 : jobs; }
-  void SetShard(int part, int parts) { shard_part_ = part, shard_parts_ = parts; }
+  // Set before a batch; program_folder ends in "/".
+  void SetOptions(const BatchOptions& options, const std::string& program_folder = "");
   // Replaces the writer table (tests put failing writers in).
   void SetWriters(std::vector<FormatWriter> writers) { writers_ = std::move(writers); }
 
@@ -63,9 +64,6 @@ class BatchSession {
   // Whether the last batch ended because of a stop.
   bool LastBatchStopped() const { return last_stopped_; }
 
-  // The files inside a folder in name order (our own temporaries left out);
-  // with recursion on, those of its subfolders too.
-  std::vector<std::string> CollectFolder(const std::string& folder) const;
   // The naming and the source's fate, as the described windows name them.
   Committer& Commits() { return committer_; }
   int ClipCounter() const { return clip_counter_; }
@@ -84,10 +82,7 @@ class BatchSession {
   void Serve(Request request);
   void RunOneBatch(std::vector<std::string> entries);
   void StartBatch(const std::vector<std::string>& entries);
-  std::vector<std::string> OrderEntries(std::vector<std::string> entries);
-  std::vector<std::string> OrderFolderFiles(std::vector<std::string> files);
   Tally ConvertEntries(const std::vector<std::string>& entries);
-  std::vector<std::string> InShard(const std::vector<std::string>& files);
   void ConvertGroup(const std::vector<std::string>& files, int progress_max, size_t first_position);
   void ConvertGroupAside(const std::vector<std::string>& files, int progress_max, size_t first_position);
   void EndStopped();
@@ -117,10 +112,7 @@ class BatchSession {
   // What the batch-wide files are made with: they outlive any one source.
   ConversionContext context_;
   CombinedOutputs combined_;
-  bool hidden_ = false;
-  bool dry_run_ = false;
-  int jobs_ = 1;
-  int shard_part_ = 0, shard_parts_ = 0;
+  BatchOptions options_;
   size_t shard_index_ = 0;  // files of the batch met so far
   // Room of encoded files already committed, for the files encoded next.
   mutable SpareStrings spare_strings_;

@@ -38,7 +38,7 @@ class BatchSessionTest : public ::testing::Test {
   BatchSession& C() {
     if (!converter_) {
       converter_ = std::make_unique<BatchSession>(settings, ui, &clipboard, loader);
-      converter_->SetProgramFolder(dir.Path().string() + "/app/");
+      converter_->SetOptions(BatchOptions{}, dir.Path().string() + "/app/");
     }
     return *converter_;
   }
@@ -225,7 +225,9 @@ TEST_F(BatchSessionTest, FourJobsGiveTheFilesAndLinesOfOne) {
     settings.S_folder_n = dir / out + "/";
     FakeUi fresh;
     BatchSession c(settings, fresh, nullptr, loader);
-    c.SetJobs(jobs);
+    BatchOptions options;
+    options.jobs = jobs;
+    c.SetOptions(options);
     c.RunBatch(sources);
     std::vector<std::string> lines = fresh.lines;
     for (auto& line : lines) line = std::regex_replace(line, std::regex(out + "/"), "OUT/");

@@ -155,7 +155,9 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
     if (close_when_idle_) close();
   });
   // One source per core; the batch's thread commits them in order.
-  runner_->session().SetJobs(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
+  BatchOptions options;
+  options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  runner_->session().SetOptions(options);
   ConnectControls();
   LoadSettings();
   ui_->Panel1->installEventFilter(this);
