@@ -47,4 +47,8 @@ class CliTest : public ::testing::Test {
   TempDir dir;
 };
 
+// Peak resident memory, in KiB, of velmora-cli run with args in folder
+// (its output thrown away); -1 when it did not end with status 0.
+long PeakKib(const std::string& folder, const std::vector<std::string>& args);
+
 }  // namespace velmora::test

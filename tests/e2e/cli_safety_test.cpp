@@ -494,25 +494,6 @@ TEST_F(CliSafetyTest, HostileFilesFailOneByOneAndTheBatchGoesOn) {
 namespace velmora {
 namespace {
 
-// Peak resident memory, in KiB, of velmora-cli run with args in folder.
-long PeakKib(const std::string& folder, const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_RDWR);
-    dup2(null, 0), dup2(null, 1), dup2(null, 2);
-    if (chdir(folder.c_str()) != 0) _exit(127);
-    std::vector<char*> argv{const_cast<char*>("velmora-cli")};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(test::kCli.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
-}
-
 TEST_F(CliSafetyTest, CombinedOutputsNeedTheMemoryOfAFewPictures) {
   if (test::kAddressSanitizer) GTEST_SKIP() << "AddressSanitizer keeps freed memory: peak memory says nothing here";
   for (int i = 0; i < 30; ++i) {
@@ -526,7 +507,7 @@ TEST_F(CliSafetyTest, CombinedOutputsNeedTheMemoryOfAFewPictures) {
     auto run = [&](const char* folder) {
       std::vector<std::string> args = common;
       args.insert(args.end(), {"--name", std::string(folder) + "_" + kind, dir / folder});
-      return PeakKib(dir.Path().string(), args);
+      return test::PeakKib(dir.Path().string(), args);
     };
     const long two = run("two"), thirty = run("many");
     ASSERT_GT(two, 0) << kind;

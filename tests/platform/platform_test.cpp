@@ -210,9 +210,22 @@ class TrashTest : public ::testing::Test {
       setenv("XDG_DATA_HOME", saved_.c_str(), 1);
     else
       unsetenv("XDG_DATA_HOME");
+    for (auto it = mounted_.rbegin(); it != mounted_.rend(); ++it) umount(it->c_str());
   }
   std::string Trash(const std::string& rest) const { return dir / ("data/Trash/" + rest); }
+  // A tmpfs of options at dir/name, unmounted when the test ends; the
+  // reason it cannot be, or "".
+  std::string Mount(const std::string& name, const char* options) {
+    if (geteuid() != 0) return "mounting a tmpfs needs root";
+    const std::string path = dir / name;
+    fs::create_directories(path);
+    if (mount("tmpfs", path.c_str(), "tmpfs", 0, options) != 0)
+      return "cannot mount a tmpfs here: " + platform::ErrnoText(errno);
+    mounted_.push_back(path);
+    return "";
+  }
   test::TempDir dir;
+  std::vector<std::string> mounted_;
   std::string saved_;
   bool had_ = false;
 };
@@ -240,15 +253,8 @@ TEST_F(TrashTest, AnUnwritableTrashIsAFailureAndTheFileStays) {
 }
 
 TEST_F(TrashTest, AKilledCopyLeavesNothingUnderTheSourcesNameAndTheNextMoveClearsIt) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+  if (const std::string why = Mount("card", "size=300m"); !why.empty()) GTEST_SKIP() << why;
   const std::string mnt = dir / "card";
-  fs::create_directories(mnt);
-  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=300m") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << platform::ErrnoText(errno);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount(path.c_str()); }
-  } unmount{mnt};
   const std::string photo = mnt + "/photo.jpg";
   test::WriteFile(photo, std::vector<uint8_t>(size_t{256} << 20, 0x5A));
   // Each move in a process of its own, as each run of the program is.
@@ -290,26 +296,16 @@ TEST_F(TrashTest, AKilledCopyLeavesNothingUnderTheSourcesNameAndTheNextMoveClear
 }
 
 TEST_F(TrashTest, AcrossFileSystemsTheCopyIsCheckedBeforeTheSourceGoes) {
-  if (geteuid() != 0) GTEST_SKIP() << "mounting a small tmpfs needs root";
+  if (const std::string why = Mount("card", "size=1m"); !why.empty()) GTEST_SKIP() << why;
   const std::string mnt = dir / "card";
-  fs::create_directories(mnt);
-  if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here: " << platform::ErrnoText(errno);
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount(path.c_str()); }
-  } unmount{mnt};
   // The photo lives on the "card"; the trash is on a full small file system.
   const std::string photo = mnt + "/photo.jpg";
   test::WriteFile(photo, std::vector<uint8_t>(300000, 0x5A));
   chmod(photo.c_str(), 0640);
   struct timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
   utimensat(AT_FDCWD, photo.c_str(), times, 0);
+  if (const std::string why = Mount("fullfs", "size=128k"); !why.empty()) GTEST_SKIP() << why;
   const std::string full = dir / "fullfs";
-  fs::create_directories(full);
-  if (mount("tmpfs", full.c_str(), "tmpfs", 0, "size=128k") != 0)
-    GTEST_SKIP() << "cannot mount a second tmpfs: " << platform::ErrnoText(errno);
-  Unmount unmount_full{full};
   setenv("XDG_DATA_HOME", full.c_str(), 1);
   const std::string error = ErrorOf([&] { platform::MoveToTrash(photo); });
   EXPECT_EQ(error, "Cannot move \"" + photo + "\" to the trash: No space left on device");
