@@ -94,8 +94,12 @@ enum class RleFault {
   kRunPastImage,      // a run beyond the row or the image
 };
 
-// Strict: data must end with its end-of-bitmap mark. Lenient: data that
-// ends early leaves the rest of the image as it is.
+// Strict: data must end with its end-of-bitmap mark, and no run passes the
+// row's end. Lenient, as the desktop's own reader and every viewer read
+// what ImageMagick and GraphicsMagick write (a last run of a row whose
+// width is not a multiple of four passes its end): data that ends early
+// leaves the rest of the image as it is, and a run or literal past the
+// row's end is clipped there, the rest of it dropped.
 enum class RleEnd { kStrict, kLenient };
 
 // Decodes RLE8 (rle4 false) or RLE4 data of a width x height image: calls
@@ -115,8 +119,8 @@ void DecodeRle(const uint8_t* data, size_t size, int width, int height, bool rle
     const int a = data[pos], b = data[pos + 1];
     pos += 2;
     if (a > 0) {
-      if (x + a > width || y >= height) fault(RleFault::kRunPastImage);
-      for (int k = 0; k < a; ++k) put(x + k, y, rle4 ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
+      if (y >= height || (x + a > width && end == RleEnd::kStrict)) fault(RleFault::kRunPastImage);
+      for (int k = 0; k < a && x + k < width; ++k) put(x + k, y, rle4 ? ((k & 1) ? (b & 0x0F) : (b >> 4)) : b);
       x += a;
     } else if (b == 0) {
       ++y;
@@ -134,8 +138,8 @@ void DecodeRle(const uint8_t* data, size_t size, int width, int height, bool rle
       const int n = b;
       const size_t bytes = rle4 ? static_cast<size_t>(n + 1) / 2 : static_cast<size_t>(n);
       if (!have(bytes)) return;
-      if (x + n > width || y >= height) fault(RleFault::kLiteralPastImage);
-      for (int k = 0; k < n; ++k)
+      if (y >= height || (x + n > width && end == RleEnd::kStrict)) fault(RleFault::kLiteralPastImage);
+      for (int k = 0; k < n && x + k < width; ++k)
         put(x + k, y, rle4 ? ((k & 1) ? (data[pos + k / 2] & 0x0F) : (data[pos + k / 2] >> 4)) : data[pos + k]);
       x += n;
       // Literal runs are padded to a whole 16-bit word.

@@ -249,16 +249,26 @@ void BatchSession::EndBatch(const std::vector<std::string>& entries, const Tally
     return;
   }
   std::vector<size_t> written;
+  std::string note;
   if (!entries.empty())
-    for (CombinedSlot& slot : combined_)
+    for (CombinedSlot& slot : combined_) {
       if (committer_.FinishCombined(slot, entries.back())) written.push_back(slot.writer);
+      // One that collected nothing says so, naming the file it would have been.
+      if (!slot.collected) {
+        const FormatWriter& writer = writers_[slot.writer];
+        const std::string path = OutputPathFor(settings_, naming_, entries.back(), writer.Extension(), true);
+        const std::string empty = Tr(writer.row->empty_note, {path});
+        committer_.ReportUnwritten(entries.back(), empty);
+        note += (note.empty() ? "" : kMessageBreak) + empty;
+      }
+    }
   combined_.clear();
   // Sources of the batch-wide files leave only once those files exist.
   committer_.ReleaseDeferred(written);
   ui_.ShowProgress(false);
   if (ui_.StatusText().empty()) ui_.SetStatusText(Tr(kBatchDone));
   ui_.SetDropCaption(Tr(kDropCaption));
-  committer_.ShowResults(MessageKind::kFinal);
+  committer_.ShowResults(MessageKind::kFinal, note);
 }
 
 void BatchSession::CaptureOnce() {

@@ -200,6 +200,15 @@ bool Committer::FinishCombined(CombinedSlot& slot, const std::string& last_entry
   return written;
 }
 
+void Committer::ReportUnwritten(const std::string& last_entry, const std::string& why) {
+  report_ = SourceReport{};
+  report_.source = last_entry;
+  report_.status = SourceReport::Status::kSkipped;
+  report_.reason = why;
+  ui_.LogWarning(last_entry, why);
+  ui_.SourceDone(report_);
+}
+
 void Committer::ReleaseDeferred(const std::vector<size_t>& written) {
   fate_.Release(written, [this](const std::string& source, const std::string& reason) { ReportFailure(source, reason); });
 }

@@ -83,6 +83,9 @@ class Committer {
   // written. The deferred sources then leave for the files written.
   bool FinishCombined(CombinedSlot& slot, const std::string& last_entry);
   void ReleaseDeferred(const std::vector<size_t>& written);
+  // A batch-wide file that was not written, with why: the warning and its
+  // report (skipped).
+  void ReportUnwritten(const std::string& last_entry, const std::string& why);
   void DropDeferred() { fate_.DropDeferred(); }
 
   void AddLine(std::string line);

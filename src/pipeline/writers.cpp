@@ -46,13 +46,15 @@ const std::vector<OutputRow>& OutputTable() {
       {MagOutput, &Settings::C_mag, 3},
       {TiffOutput, &Settings::C_tif, 7},
       {GifOutput, &Settings::C_gif, 4, &Settings::C_animegif, N_("gifｱﾆﾒ出力時出力順設定"),
-       N_("The animated GIF collected so far was not written.")},
+       N_("The animated GIF collected so far was not written."),
+       N_("The animated GIF {1} was not written: no source gave it a frame.")},
       {PdfOutput, &Settings::C_pdf, 6, &Settings::C_Multipdf, N_("pdf一括出力時出力順設定"),
-       N_("The combined PDF collected so far was not written.")},
+       N_("The combined PDF collected so far was not written."),
+       N_("The combined PDF {1} was not written: no source gave it a page.")},
       // The additions' bar, after the desktop's eight.
-      {WebpOutput, &Settings::C_webp, 8, nullptr, nullptr, nullptr, true},
-      {AvifOutput, &Settings::C_avif, 9, nullptr, nullptr, nullptr, true},
-      {JxlOutput, &Settings::C_jxl, 10, nullptr, nullptr, nullptr, true},
+      {WebpOutput, &Settings::C_webp, 8, nullptr, nullptr, nullptr, nullptr, true},
+      {AvifOutput, &Settings::C_avif, 9, nullptr, nullptr, nullptr, nullptr, true},
+      {JxlOutput, &Settings::C_jxl, 10, nullptr, nullptr, nullptr, nullptr, true},
   };
   return table;
 }

@@ -38,8 +38,9 @@ struct WriterContext {
 
 // One row of the output table: a format (defined beside its codec), the box
 // that ticks it, and for a format with a batch-wide file the box that asks
-// for it, the caption of the order dialog for its entries and the note a
-// stopped batch gives for what it collected. A new output format is its
+// for it, the caption of the order dialog for its entries, the note a
+// stopped batch gives for what it collected and the one a batch gives when
+// it collected nothing ({1}: the file's name). A new output format is its
 // folder, a Settings field for its box and one row.
 struct OutputRow {
   const OutputFormat& (*format)();
@@ -48,6 +49,7 @@ struct OutputRow {
   bool Settings::*combined_on = nullptr;
   const char* order_caption = nullptr;
   const char* dropped_note = nullptr;
+  const char* empty_note = nullptr;
   // An encoder's failure fails this output alone, and the source's other
   // formats are still written (the additions; a failure of one of the
   // desktop's eight fails the whole source, as it always did).

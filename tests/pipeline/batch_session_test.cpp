@@ -411,6 +411,20 @@ TEST_F(BatchSessionTest, EmptyCombinedBatchEndsSilently) {
   EXPECT_FALSE(ui.progress_visible);
 }
 
+TEST_F(BatchSessionTest, CombinedFileNoSourceFedIsNamedAsNotWritten) {
+  settings.C_pdf = settings.C_Multipdf = true;
+  const std::string bad = dir / "bad.dib";
+  test::WriteText(bad, "not a picture");
+  BatchSession& c = C();
+  c.RunBatch({bad});
+  const std::string note = Tr("The combined PDF {1} was not written: no source gave it a page.", {dir / "bad.pdf"});
+  EXPECT_FALSE(fs::exists(dir / "bad.pdf"));
+  ASSERT_EQ(ui.Count(MessageKind::kFinal), 1);
+  const std::string& text = ui.messages.back().second;
+  EXPECT_EQ(text.substr(text.size() - note.size()), note) << text;
+  EXPECT_EQ(ui.warnings, (std::vector<std::pair<std::string, std::string>>{{bad, note}}));
+}
+
 TEST_F(BatchSessionTest, StoppedBatchSaysHowFarItGotAndWritesNoCombinedPdf) {
   settings.C_pdf = true;
   settings.C_Multipdf = true;
