@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -305,5 +306,60 @@ CmykToSrgb::~CmykToSrgb() = default;
 bool CmykToSrgb::Managed() const { return profile_.Usable() && profile_.Space() == ProfileSpace::kCmyk; }
 
 void CmykToSrgb::Row(const uint8_t* cmyk, uint8_t* bgr, int width) const { profile_.CmykRow(cmyk, bgr, width); }
+
+namespace {
+
+constexpr std::array<double, 8> kSrgbPrimaries = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
+
+bool Said(const std::array<double, 8>& primaries) {
+  return std::any_of(primaries.begin(), primaries.end(), [](double v) { return v != 0; });
+}
+
+}  // namespace
+
+bool MeansSrgb(const StatedColour& stated) {
+  const bool srgb_curve = stated.gamma == 0 || std::abs(stated.gamma * 2.2 - 1.0) <= 0.005;
+  if (!srgb_curve) return false;
+  if (!Said(stated.primaries)) return true;
+  for (size_t i = 0; i < kSrgbPrimaries.size(); ++i)
+    if (std::abs(stated.primaries[i] - kSrgbPrimaries[i]) > 0.0015) return false;
+  return true;
+}
+
+IccBytes ProfileFor(const StatedColour& stated) {
+  if (MeansSrgb(stated)) return {};
+  if (stated.gamma != 0 && !(stated.gamma >= 0.1 && stated.gamma <= 10)) return {};
+  const std::array<double, 8>& p = Said(stated.primaries) ? stated.primaries : kSrgbPrimaries;
+  for (size_t i = 0; i < p.size(); i += 2)
+    if (!(p[i] > 0 && p[i] < 1 && p[i + 1] > 0 && p[i + 1] < 1 && p[i] + p[i + 1] <= 1)) return {};
+  // The primaries' triangle must have an area: lcms2 would divide by zero.
+  const double area = (p[2] - p[0]) * (p[5] - p[1]) - (p[4] - p[0]) * (p[3] - p[1]);
+  if (std::abs(area) < 1e-4) return {};
+
+  cmsContext context = cmsCreateContext(nullptr, nullptr);
+  if (!context) return {};
+  cmsSetLogErrorHandlerTHR(context, [](cmsContext, cmsUInt32Number, const char*) {});
+  // sRGB's piecewise curve as lcms2's parametric type 4.
+  const cmsFloat64Number srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+  cmsToneCurve* curve =
+      stated.gamma != 0 ? cmsBuildGamma(context, 1.0 / stated.gamma) : cmsBuildParametricToneCurve(context, 4, srgb);
+  IccBytes bytes;
+  if (curve) {
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    const cmsCIExyY white = {p[6], p[7], 1.0};
+    const cmsCIExyYTRIPLE primaries = {{p[0], p[1], 1.0}, {p[2], p[3], 1.0}, {p[4], p[5], 1.0}};
+    if (cmsHPROFILE profile = cmsCreateRGBProfileTHR(context, &white, &primaries, curves)) {
+      cmsUInt32Number size = 0;
+      if (cmsSaveProfileToMem(profile, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!cmsSaveProfileToMem(profile, bytes.data(), &size)) bytes.clear();
+      }
+      cmsCloseProfile(profile);
+    }
+    cmsFreeToneCurve(curve);
+  }
+  cmsDeleteContext(context);
+  return bytes;
+}
 
 }  // namespace velmora

@@ -10,6 +10,7 @@
 // been built from it.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -74,6 +75,26 @@ class ColorProfile {
   std::string problem_;
   IccBytes bytes_;
 };
+
+// What a file that carries no profile says of its colours (PNG's gAMA and
+// cHRM, a TIFF's chromaticity tags, the coded colour of JPEG XL and HEIF):
+// the exponent its values were encoded with (1/2.2 is 0.45455; 0: none
+// said, sRGB's own curve), and the chromaticities of red, green, blue and
+// white, x then y (all zero: none said, sRGB's).
+struct StatedColour {
+  double gamma = 0;
+  std::array<double, 8> primaries{};
+};
+
+// The one rule every reader follows: a gamma of 1/2.2 within 0.5 %, or
+// sRGB's curve, with sRGB's primaries or none said is sRGB as ImageMagick
+// and the browsers mean it, and the values stay as they are.
+bool MeansSrgb(const StatedColour& stated);
+// Any other is converted like a picture with an embedded profile: the
+// profile that describes it. Empty when the values are sRGB, and when what
+// is said can describe no picture (a gamma beyond 10 or below 1/10,
+// primaries outside the chromaticity diagram or on one line).
+IccBytes ProfileFor(const StatedColour& stated);
 
 // The warning for a profile passed over: the picture is converted as if it
 // had none.

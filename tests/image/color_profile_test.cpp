@@ -90,5 +90,31 @@ TEST(ColorProfileTest, ATableLargerThanTheProfileCanHoldIsRefusedBeforeItIsMade)
   EXPECT_EQ(profile.Problem(), "its tables claim more memory than the profile can hold");
 }
 
+// One rule for a gamma and primaries said without a profile: 1/2.2 within
+// 0.5 % with sRGB's primaries (or none) is sRGB; anything else converts.
+TEST(ColorProfileTest, StatedGammaAndPrimariesFollowOneRule) {
+  const std::array<double, 8> srgb = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06, 0.3127, 0.3290};
+  const std::array<double, 8> adobe = {0.64, 0.33, 0.21, 0.71, 0.15, 0.06, 0.3127, 0.3290};
+  for (const StatedColour& s : {StatedColour{1 / 2.2, {}}, StatedColour{0.45455, srgb}, StatedColour{0.4567, {}},
+                                StatedColour{0, srgb}}) {
+    EXPECT_TRUE(MeansSrgb(s)) << s.gamma;
+    EXPECT_TRUE(ProfileFor(s).empty()) << s.gamma;
+  }
+  // Beyond 0.5 %, another curve, other primaries; and what no picture can mean.
+  for (const StatedColour& s : {StatedColour{0.4577, {}}, StatedColour{1.0, {}}, StatedColour{0, adobe},
+                                StatedColour{1 / 2.2, adobe}})
+    EXPECT_FALSE(MeansSrgb(s)) << s.gamma;
+  const std::array<double, 8> line = {0.1, 0.1, 0.2, 0.2, 0.3, 0.3, 0.3127, 0.3290};
+  for (const StatedColour& s : {StatedColour{50, {}}, StatedColour{-1, {}}, StatedColour{1.0, line}})
+    EXPECT_TRUE(ProfileFor(s).empty()) << s.gamma;
+  // Linear light: a mid-grey value is much lighter in sRGB.
+  const ColorProfile linear(ProfileFor(StatedColour{1.0, {}}), DecodeLimits{});
+  ASSERT_TRUE(linear.Usable()) << linear.Problem();
+  Bitmap picture(1, 1, Bitmap::Format::k24Bit);
+  picture.Row(0)[0] = picture.Row(0)[1] = picture.Row(0)[2] = 128;
+  EXPECT_TRUE(linear.ConvertToSrgb(picture));
+  EXPECT_NEAR(picture.Row(0)[1], 188, 1);
+}
+
 }  // namespace
 }  // namespace velmora

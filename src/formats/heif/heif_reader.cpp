@@ -15,6 +15,7 @@
 #include "formats/formats.h"
 #include "formats/input_format.h"
 #include "formats/heif/heif_boxes.h"
+#include "image/color_profile.h"
 #include "image/limits.h"
 
 namespace velmora {
@@ -112,6 +113,35 @@ class HeifGraphic : public BitmapGraphic {
   }
 
  private:
+  // Coded colour that the one rule does not take as sRGB: a plain gamma
+  // (2.2, 2.8, linear) or primaries other than sRGB's, described by a
+  // profile. The curves of the video standards (BT.709, BT.601, BT.2020)
+  // are shown as sRGB, as every viewer shows them; PQ and HLG need tone
+  // mapping, not a profile, and are shown as they are too.
+  void KeepStatedColour(const heif_image_handle* handle) {
+    heif_color_profile_nclx* nclx = nullptr;
+    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx) return;
+    StatedColour stated;
+    bool plain = true;
+    switch (nclx->transfer_characteristics) {
+      case heif_transfer_characteristic_ITU_R_BT_470_6_System_M: stated.gamma = 1 / 2.2; break;
+      case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G: stated.gamma = 1 / 2.8; break;
+      case heif_transfer_characteristic_linear: stated.gamma = 1.0; break;
+      case heif_transfer_characteristic_ITU_R_BT_2100_0_PQ:
+      case heif_transfer_characteristic_ITU_R_BT_2100_0_HLG: plain = false; break;
+      default: break;  // sRGB's curve, or one shown as it
+    }
+    if (nclx->color_primaries != heif_color_primaries_ITU_R_BT_709_5 &&
+        nclx->color_primaries != heif_color_primaries_unspecified)
+      stated.primaries = {nclx->color_primary_red_x,   nclx->color_primary_red_y,  nclx->color_primary_green_x,
+                          nclx->color_primary_green_y, nclx->color_primary_blue_x, nclx->color_primary_blue_y,
+                          nclx->color_primary_white_x, nclx->color_primary_white_y};
+    heif_nclx_color_profile_free(nclx);
+    if (!plain) return;
+    IccBytes icc = ProfileFor(stated);
+    if (!icc.empty()) embedded_.icc = std::move(icc);
+  }
+
   // The raw ICC profile, and the EXIF and XMP items of the primary picture.
   void KeepCarried(const heif_image_handle* handle) {
     const heif_color_profile_type type = heif_image_handle_get_color_profile_type(handle);
@@ -122,6 +152,8 @@ class HeifGraphic : public BitmapGraphic {
         if (heif_image_handle_get_raw_color_profile(handle, icc.data()).code == heif_error_Ok)
           embedded_.icc = std::move(icc);
       }
+    } else if (type == heif_color_profile_type_nclx) {
+      KeepStatedColour(handle);
     }
     if (!Wants(Packet::kExif) && !Wants(Packet::kXmp)) return;
     const int count = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);

@@ -9,6 +9,7 @@
 #include <jxl/thread_parallel_runner.h>
 #include <jxl/thread_parallel_runner_cxx.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -16,12 +17,40 @@
 #include "formats/byte_reader.h"
 #include "formats/formats.h"
 #include "formats/input_format.h"
+#include "image/color_profile.h"
 #include "image/limits.h"
 
 namespace velmora {
 namespace {
 
 constexpr const char* kWho = N_("JPEG XL image error");
+
+// A coded colour of a plain gamma that the one rule takes as sRGB.
+bool GammaMeaningSrgb(const JxlColorEncoding& e) {
+  if (e.transfer_function != JXL_TRANSFER_FUNCTION_GAMMA ||
+      (e.color_space != JXL_COLOR_SPACE_RGB && e.color_space != JXL_COLOR_SPACE_GRAY))
+    return false;
+  StatedColour stated;
+  stated.gamma = e.gamma;
+  double* p = stated.primaries.data();
+  if (e.white_point == JXL_WHITE_POINT_D65) {
+    p[6] = 0.3127, p[7] = 0.3290;
+  } else if (e.white_point == JXL_WHITE_POINT_CUSTOM) {
+    p[6] = e.white_point_xy[0], p[7] = e.white_point_xy[1];
+  } else {
+    return false;
+  }
+  if (e.color_space == JXL_COLOR_SPACE_GRAY || e.primaries == JXL_PRIMARIES_SRGB) {
+    const double srgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    std::copy(srgb, srgb + 6, p);
+  } else if (e.primaries == JXL_PRIMARIES_CUSTOM) {
+    const double* xy[3] = {e.primaries_red_xy, e.primaries_green_xy, e.primaries_blue_xy};
+    for (int i = 0; i < 3; ++i) p[2 * i] = xy[i][0], p[2 * i + 1] = xy[i][1];
+  } else {
+    return false;
+  }
+  return MeansSrgb(stated);
+}
 
 bool RecognisesJxl(const uint8_t* data, size_t size) {
   static const uint8_t kContainer[12] = {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
@@ -74,9 +103,17 @@ class JxlGraphic : public BitmapGraphic {
         width = static_cast<int>(turned ? info.ysize : info.xsize);
         height = static_cast<int>(turned ? info.xsize : info.ysize);
       } else if (status == JXL_DEC_COLOR_ENCODING) {
-        // A lossy picture is coded in XYB: libjxl makes its sRGB itself. A
-        // lossless one comes out as stored, with its profile.
-        if (info.uses_original_profile) {
+        // A gamma of 1/2.2 with sRGB's primaries is sRGB as every reader
+        // takes it (ImageMagick writes it, cjxl codes it as it finds it):
+        // the values come out in it, as stored or from XYB, and stay.
+        JxlColorEncoding original;
+        if (JxlDecoderGetColorAsEncodedProfile(decoder.get(), nullptr, JXL_COLOR_PROFILE_TARGET_ORIGINAL, &original) ==
+                JXL_DEC_SUCCESS &&
+            GammaMeaningSrgb(original)) {
+          if (!info.uses_original_profile) JxlDecoderSetPreferredColorProfile(decoder.get(), &original);
+        } else if (info.uses_original_profile) {
+          // A lossless picture comes out as stored, with its profile; a
+          // lossy one is coded in XYB, and libjxl makes its sRGB itself.
           KeepProfile(decoder.get(), format);
         } else {
           JxlColorEncoding srgb;

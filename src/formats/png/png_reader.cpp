@@ -1,6 +1,7 @@
 // PNG input on libpng. Every colour type, bit depth and interlacing becomes
-// 8-bit RGBA in the stored (sRGB) values: gAMA is not applied, so a pixel
-// composites over white exactly as it does from every other reader.
+// 8-bit RGBA in the stored values, so a pixel composites over white exactly
+// as it does from every other reader; the values' colours are told after
+// (iCCP, else sRGB, else gAMA and cHRM as every reader takes them).
 // libpng reports errors by longjmp, so every libpng call happens inside
 // DecodePng, whose frames own nothing that needs a destructor.
 #include <png.h>
@@ -13,6 +14,7 @@
 #include <exception>
 #include <utility>
 #include <istream>
+#include <optional>
 #include <iterator>
 #include <vector>
 
@@ -42,6 +44,8 @@ struct PngSink {
   // zTXt, iTXt, eXIf), as stored: the reader decides what to make of it,
   // so that no such chunk can refuse the picture. Must not throw.
   void (*keep_chunk)(void* self, const png_byte* name, const png_byte* data, size_t size);
+  // What gAMA and cHRM say, when there is no sRGB chunk. Must not throw.
+  void (*stated)(void* self, const StatedColour& colour);
   void* self;
 };
 
@@ -123,6 +127,15 @@ int DecodePng(const uint8_t* data, size_t size, const DecodeLimits& limits, PngS
   png_set_chunk_malloc_max(png, static_cast<png_alloc_size_t>(std::min<int64_t>(
                                     limits.max_allocation, std::max<int64_t>(static_cast<int64_t>(size) + 1, 16 << 20))));
   png_read_info(png, info);
+  if (!png_get_valid(png, info, PNG_INFO_sRGB) && png_get_valid(png, info, PNG_INFO_gAMA | PNG_INFO_cHRM)) {
+    StatedColour colour;
+    if (png_get_valid(png, info, PNG_INFO_gAMA)) png_get_gAMA(png, info, &colour.gamma);
+    if (png_get_valid(png, info, PNG_INFO_cHRM)) {
+      double* p = colour.primaries.data();
+      png_get_cHRM(png, info, &p[6], &p[7], &p[0], &p[1], &p[2], &p[3], &p[4], &p[5]);
+    }
+    sink->stated(sink->self, colour);
+  }
   const png_uint_32 width = png_get_image_width(png, info);
   const png_uint_32 height = png_get_image_height(png, info);
   const int interlace = png_get_interlace_type(png, info);
@@ -214,7 +227,8 @@ class PngGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, &PngGraphic::KeepChunk, this};
+    stated_.reset();
+    PngSink sink{&PngGraphic::Begin, &PngGraphic::Rows, &PngGraphic::Row, &PngGraphic::KeepChunk, &PngGraphic::Stated, this};
     char message[200] = {};
     if (DecodePng(data, size, Limits(), &sink, message, sizeof message) != 0) {
       rgba_.clear();
@@ -229,6 +243,11 @@ class PngGraphic : public BitmapGraphic {
     if (pending_) std::rethrow_exception(std::exchange(pending_, nullptr));
     for (const auto& [name, bytes] : chunks_) TakeChunk(name, bytes);
     chunks_.clear();
+    // A profile of its own wins over what gAMA and cHRM say.
+    if (stated_ && Wants(Packet::kIcc)) {
+      const IccBytes icc = ProfileFor(*stated_);
+      if (!icc.empty()) Carry(Packet::kIcc, icc.data(), icc.size());
+    }
   }
 
  private:
@@ -252,6 +271,7 @@ class PngGraphic : public BitmapGraphic {
       return false;
     }
   }
+  static void Stated(void* self, const StatedColour& colour) { static_cast<PngGraphic*>(self)->stated_ = colour; }
   static png_bytep* Rows(void* self) { return static_cast<PngGraphic*>(self)->rows_.data(); }
   static void KeepChunk(void* self, const png_byte* name, const png_byte* data, size_t size) {
     auto* me = static_cast<PngGraphic*>(self);
@@ -338,6 +358,7 @@ class PngGraphic : public BitmapGraphic {
   std::vector<uint8_t> rgba_;
   std::vector<png_bytep> rows_;
   std::exception_ptr pending_;
+  std::optional<StatedColour> stated_;
 };
 
 }  // namespace

@@ -111,6 +111,8 @@ class TiffGraphic : public BitmapGraphic {
     const uint8_t* icc = nullptr;
     if (TIFFGetField(tif.get(), TIFFTAG_ICCPROFILE, &icc_size, &icc) && icc && icc_size > 0)
       Carry(Packet::kIcc, icc, icc_size);
+    else
+      KeepStatedColour(tif.get());
     KeepMetadata(data, size);
     if (ReadCmyk(tif.get(), width, height, diagnostics)) return;
     char reason[1024] = {};
@@ -158,6 +160,27 @@ class TiffGraphic : public BitmapGraphic {
   }
 
  private:
+  // Without a profile, the chromaticity tags: primaries other than sRGB's
+  // (with sRGB's curve, as TIFF says nothing of a gamma) are converted by
+  // the one rule every reader follows.
+  void KeepStatedColour(TIFF* tif) {
+    uint16_t photometric = 0;
+    float* white = nullptr;
+    float* primaries = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    if ((photometric != PHOTOMETRIC_RGB && photometric != PHOTOMETRIC_YCBCR && photometric != PHOTOMETRIC_PALETTE) ||
+        !TIFFGetField(tif, TIFFTAG_PRIMARYCHROMATICITIES, &primaries) || !primaries)
+      return;
+    StatedColour stated;
+    for (int i = 0; i < 6; ++i) stated.primaries[i] = primaries[i];
+    // A missing white point is D65, sRGB's.
+    stated.primaries[6] = 0.3127, stated.primaries[7] = 0.3290;
+    if (TIFFGetField(tif, TIFFTAG_WHITEPOINT, &white) && white)
+      stated.primaries[6] = white[0], stated.primaries[7] = white[1];
+    IccBytes icc = ProfileFor(stated);
+    if (!icc.empty()) Carry(Packet::kIcc, icc.data(), icc.size());
+  }
+
   // 8-bit CMYK in strips, through the file's profile or the standard one;
   // false for any other layout, or with no profile to use (libtiff's own
   // arithmetic then).
