@@ -206,10 +206,10 @@ void AddCombinedOptions(std::vector<Option>& o) {
             N_("carry an embedded RGB colour profile into {2} outputs, the pixels as they are"),
             "--srgb", N_("convert pictures with a colour profile to sRGB (perceptual)"), &Settings::keep_profile);
   AddSwitch(o, "--keep-metadata",
-            N_("copy EXIF and XMP into {3} outputs (orientation 1, the output's size, no thumbnail)"),
+            N_("copy EXIF, XMP and IPTC into {3} outputs (orientation 1, the output's size, no thumbnail)"),
             "--no-metadata", N_("write no EXIF or XMP"), &Settings::V_metadata);
-  AddSwitch(o, "--strip-location", N_("with --keep-metadata, leave the GPS fields out"), "--keep-location",
-            N_("with --keep-metadata, keep the GPS fields too"), &Settings::strip_location);
+  AddSwitch(o, "--strip-location", N_("with --keep-metadata, leave every location field out (GPS, city, region, country)"), "--keep-location",
+            N_("with --keep-metadata, keep the location fields too"), &Settings::strip_location);
   AddSwitch(o, "--keep-alpha",
             N_("keep the alpha channel in {4} outputs (the others composite over white)"),
             "--flatten-alpha", N_("composite transparent areas over white in every output"), &Settings::keep_alpha);

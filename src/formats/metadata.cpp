@@ -40,6 +40,24 @@ bool IsFileStructure(const Exiv2::Exifdatum& tag) {
   return tag.groupName() == "Image" && kStructure.count(tag.tagName()) > 0;
 }
 
+// Where a picture was taken or what place it shows, in IPTC-IIM and in
+// the XMP of its Photoshop, IPTC Core and IPTC Extension schemas.
+bool IsIptcLocation(const Exiv2::Iptcdatum& d) {
+  static const std::set<std::string> kPlaces = {
+      "Iptc.Application2.City",        "Iptc.Application2.SubLocation",  "Iptc.Application2.ProvinceState",
+      "Iptc.Application2.CountryName", "Iptc.Application2.CountryCode",  "Iptc.Application2.LocationCode",
+      "Iptc.Application2.LocationName"};
+  return kPlaces.count(d.key()) > 0;
+}
+
+bool IsXmpLocation(const Exiv2::Xmpdatum& d) {
+  static const std::set<std::string> kPlaces = {"Xmp.photoshop.City", "Xmp.photoshop.State", "Xmp.photoshop.Country",
+                                                "Xmp.iptc.Location", "Xmp.iptc.CountryCode"};
+  const std::string key = d.key();
+  return (d.groupName() == "exif" && d.tagName().rfind("GPS", 0) == 0) || kPlaces.count(key) > 0 ||
+         key.rfind("Xmp.iptcExt.LocationCreated", 0) == 0 || key.rfind("Xmp.iptcExt.LocationShown", 0) == 0;
+}
+
 }  // namespace
 
 FittedMetadata FitMetadata(const Embedded& carried, int width, int height, bool strip_location) {
@@ -66,21 +84,38 @@ FittedMetadata FitMetadata(const Embedded& carried, int width, int height, bool 
   } catch (const Exiv2::AnyError&) {
     fitted.exif.clear();
   }
+  Exiv2::IptcData iptc;
   try {
-    if (!carried.xmp.empty()) {
-      Exiv2::XmpData xmp;
-      if (Exiv2::XmpParser::decode(xmp, carried.xmp) == 0) {
-        for (auto i = xmp.begin(); i != xmp.end();) {
-          const bool gps = strip_location && i->groupName() == "exif" && i->tagName().rfind("GPS", 0) == 0;
-          i = gps ? xmp.erase(i) : std::next(i);
-        }
-        if (xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) != xmp.end()) xmp["Xmp.tiff.Orientation"] = "1";
-        if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelXDimension")) != xmp.end())
-          xmp["Xmp.exif.PixelXDimension"] = std::to_string(width);
-        if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelYDimension")) != xmp.end())
-          xmp["Xmp.exif.PixelYDimension"] = std::to_string(height);
-        if (Exiv2::XmpParser::encode(fitted.xmp, xmp, Exiv2::XmpParser::useCompactFormat, 0) != 0) fitted.xmp.clear();
+    if (!carried.iptc.empty() &&
+        Exiv2::IptcParser::decode(iptc, carried.iptc.data(), static_cast<uint32_t>(carried.iptc.size())) == 0) {
+      for (auto i = iptc.begin(); i != iptc.end();) i = strip_location && IsIptcLocation(*i) ? iptc.erase(i) : std::next(i);
+      if (!iptc.empty()) {
+        const Exiv2::DataBuf records = Exiv2::IptcParser::encode(iptc);
+        fitted.iptc.assign(records.pData_, records.pData_ + records.size_);
       }
+    }
+  } catch (const Exiv2::AnyError&) {
+    fitted.iptc.clear();
+    iptc.clear();
+  }
+  try {
+    Exiv2::XmpData xmp;
+    if (!carried.xmp.empty() && Exiv2::XmpParser::decode(xmp, carried.xmp) != 0) xmp.clear();
+    if (!carried.xmp.empty() || !iptc.empty()) {
+      // IPTC's values mirrored where the XMP says nothing of them: the
+      // XMP, written later by every tool that keeps both, wins.
+      Exiv2::XmpData mirror;
+      if (!iptc.empty()) Exiv2::copyIptcToXmp(iptc, mirror);
+      for (const Exiv2::Xmpdatum& d : mirror)
+        if (xmp.findKey(Exiv2::XmpKey(d.key())) == xmp.end()) xmp.add(d);
+      for (auto i = xmp.begin(); i != xmp.end();) i = strip_location && IsXmpLocation(*i) ? xmp.erase(i) : std::next(i);
+      if (xmp.findKey(Exiv2::XmpKey("Xmp.tiff.Orientation")) != xmp.end()) xmp["Xmp.tiff.Orientation"] = "1";
+      if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelXDimension")) != xmp.end())
+        xmp["Xmp.exif.PixelXDimension"] = std::to_string(width);
+      if (xmp.findKey(Exiv2::XmpKey("Xmp.exif.PixelYDimension")) != xmp.end())
+        xmp["Xmp.exif.PixelYDimension"] = std::to_string(height);
+      if (!xmp.empty() && Exiv2::XmpParser::encode(fitted.xmp, xmp, Exiv2::XmpParser::useCompactFormat, 0) != 0)
+        fitted.xmp.clear();
     }
   } catch (const Exiv2::AnyError&) {
     fitted.xmp.clear();

@@ -144,10 +144,11 @@ PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, i
   p.frame.trans = settings.C_Trans;
   p.frame.x = inside ? Scale(x_point, p.image.Width(), loaded_w) : -1;
   p.frame.y = inside ? Scale(y_point, p.image.Height(), loaded_h) : -1;
-  if (settings.V_metadata && (!carried.exif.empty() || !carried.xmp.empty())) {
+  if (settings.V_metadata && (!carried.exif.empty() || !carried.xmp.empty() || !carried.iptc.empty())) {
     FittedMetadata fitted = FitMetadata(carried, p.image.Width(), p.image.Height(), settings.strip_location);
     if (!fitted.exif.empty()) p.extras.exif = std::make_shared<const std::vector<uint8_t>>(std::move(fitted.exif));
     if (!fitted.xmp.empty()) p.extras.xmp = std::make_shared<const std::string>(std::move(fitted.xmp));
+    if (!fitted.iptc.empty()) p.extras.iptc = std::make_shared<const std::vector<uint8_t>>(std::move(fitted.iptc));
   }
   return p;
 }

@@ -142,9 +142,22 @@ TEST_F(CliPhotoTest, AKeptProfileTravelsByteForByteWithThePixelsAsTheyAre) {
 }
 
 TEST_F(CliPhotoTest, MetadataOnlyOnRequestFittedToTheOutput) {
-  Shell("convert src.tif -quality 95 m.jpg && exiv2 -M'set Exif.Image.Make TestCam' -M'set Exif.Image.Orientation 6' "
-        "-M'set Exif.GPSInfo.GPSLatitudeRef N' -M'set Exif.GPSInfo.GPSLatitude 35/1 40/1 0/1' "
-        "-M'set Xmp.dc.rights Velmora test' m.jpg");
+  // Where it was taken, in all three: EXIF GPS, IPTC-IIM, and XMP's
+  // Photoshop, IPTC Core and IPTC Extension fields.
+  test::WriteText(dir / "m.xmp",
+                  "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+                  "<rdf:Description rdf:about='' xmlns:photoshop='http://ns.adobe.com/photoshop/1.0/' "
+                  "xmlns:Iptc4xmpCore='http://iptc.org/std/Iptc4xmpCore/1.0/xmlns/' "
+                  "xmlns:Iptc4xmpExt='http://iptc.org/std/Iptc4xmpExt/2008-02-29/' "
+                  "xmlns:dc='http://purl.org/dc/elements/1.1/' photoshop:State='Kyoto-fu' "
+                  "Iptc4xmpCore:Location='Higashiyama'><dc:rights><rdf:Alt><rdf:li xml:lang='x-default'>Velmora "
+                  "test</rdf:li></rdf:Alt></dc:rights><Iptc4xmpExt:LocationShown><rdf:Bag><rdf:li "
+                  "rdf:parseType='Resource'><Iptc4xmpExt:Sublocation>Kiyomizu</Iptc4xmpExt:Sublocation></rdf:li>"
+                  "</rdf:Bag></Iptc4xmpExt:LocationShown></rdf:Description></rdf:RDF></x:xmpmeta>");
+  Shell("convert src.tif -quality 95 m.jpg && exiv2 -iX m.jpg && exiv2 -M'set Exif.Image.Make TestCam' "
+        "-M'set Exif.Image.Orientation 6' -M'set Exif.GPSInfo.GPSLatitudeRef N' "
+        "-M'set Exif.GPSInfo.GPSLatitude 35/1 40/1 0/1' -M'set Iptc.Application2.City Kyoto' "
+        "-M'set Iptc.Application2.Caption Temple at dusk' m.jpg");
   Result r = Cli("-f jpg,png,tif,webp,avif,jxl --color full --keep-metadata --out keep m.jpg");
   ASSERT_EQ(r.status, 0) << r.err;
   for (const char* ext : {"jpg", "png", "tif", "webp", "avif", "jxl"}) {
@@ -152,15 +165,25 @@ TEST_F(CliPhotoTest, MetadataOnlyOnRequestFittedToTheOutput) {
     EXPECT_NE(tags.find("TestCam"), std::string::npos) << ext << "\n" << tags;
     EXPECT_NE(tags.find("Velmora test"), std::string::npos) << ext;
     EXPECT_NE(tags.find("GPSLatitude "), std::string::npos) << ext;
+    // IPTC itself where the format holds it, its XMP mirror everywhere.
+    const bool iptc = std::string(ext) == "jpg" || std::string(ext) == "tif";
+    EXPECT_EQ(tags.find("Iptc.Application2.Caption                    String     14  Temple at dusk") != std::string::npos,
+              iptc) << ext << "\n" << tags;
+    EXPECT_NE(tags.find("Xmp.dc.description                           LangAlt     1  lang=\"x-default\" Temple at dusk"),
+              std::string::npos) << ext;
+    for (const char* place : {"Kyoto-fu", "Higashiyama", "Kiyomizu", "Xmp.photoshop.City"})
+      EXPECT_NE(tags.find(place), std::string::npos) << ext << ": " << place;
     // Turned upright by the reader: orientation 1, the output's size.
     EXPECT_NE(tags.find("Exif.Image.Orientation                       Short       1  top, left"), std::string::npos) << ext << "\n" << tags;
     EXPECT_NE(tags.find("Exif.Photo.PixelXDimension                   Long        1  48"), std::string::npos) << ext << "\n" << tags;
   }
-  r = Cli("-f jpg,webp --color full --keep-metadata --strip-location --out strip m.jpg");
-  for (const char* ext : {"jpg", "webp"}) {
+  r = Cli("-f jpg,tif,webp --color full --keep-metadata --strip-location --out strip m.jpg");
+  for (const char* ext : {"jpg", "tif", "webp"}) {
     const std::string tags = Tags(std::string("strip/m.") + ext);
     EXPECT_NE(tags.find("TestCam"), std::string::npos) << ext;
-    EXPECT_EQ(tags.find("GPS"), std::string::npos) << ext << "\n" << tags;
+    EXPECT_NE(tags.find("Temple at dusk"), std::string::npos) << ext;
+    for (const char* place : {"GPS", "Kyoto", "Higashiyama", "Kiyomizu", "Location"})
+      EXPECT_EQ(tags.find(place), std::string::npos) << ext << ": " << place << "\n" << tags;
   }
   r = Cli("-f jpg,png,tif,webp --color full --out none m.jpg");
   for (const char* ext : {"jpg", "png", "tif", "webp"}) {

@@ -32,6 +32,8 @@ struct Markers {
   size_t xmp_size = 0;
   const uint8_t* icc = nullptr;
   size_t icc_size = 0;
+  const uint8_t* iptc = nullptr;
+  size_t iptc_size = 0;
 };
 
 Markers MarkersOf(const OutputExtras& extras) {
@@ -39,6 +41,7 @@ Markers MarkersOf(const OutputExtras& extras) {
   if (extras.exif) m.exif = extras.exif->data(), m.exif_size = extras.exif->size();
   if (extras.xmp) m.xmp = extras.xmp->data(), m.xmp_size = extras.xmp->size();
   if (extras.icc) m.icc = extras.icc->data(), m.icc_size = extras.icc->size();
+  if (extras.iptc) m.iptc = extras.iptc->data(), m.iptc_size = extras.iptc->size();
   return m;
 }
 
@@ -63,6 +66,20 @@ void WriteMarkers(jpeg_compress_struct* cinfo, const Markers& m, int components)
     jpeg_write_m_header(cinfo, JPEG_APP0 + 1, static_cast<unsigned>(m.xmp_size + sizeof kXmp));
     for (size_t i = 0; i < sizeof kXmp; ++i) jpeg_write_m_byte(cinfo, kXmp[i]);
     for (size_t i = 0; i < m.xmp_size; ++i) jpeg_write_m_byte(cinfo, static_cast<uint8_t>(m.xmp[i]));
+  }
+  // IPTC-IIM as Photoshop keeps it: APP13, one image resource block
+  // (signature, id, empty name padded to a word, size, the records padded).
+  static const char kPhotoshop[] = "Photoshop 3.0";  // with its terminator
+  const size_t padded = m.iptc_size + (m.iptc_size & 1);
+  const size_t app13 = sizeof kPhotoshop + 4 + 2 + 2 + 4 + padded;
+  if (m.iptc && app13 <= 65533) {
+    jpeg_write_m_header(cinfo, JPEG_APP0 + 13, static_cast<unsigned>(app13));
+    for (size_t i = 0; i < sizeof kPhotoshop; ++i) jpeg_write_m_byte(cinfo, kPhotoshop[i]);
+    const uint32_t n = static_cast<uint32_t>(m.iptc_size);
+    const uint8_t block[] = {'8', 'B', 'I', 'M', 0x04, 0x04, 0, 0, uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8),
+                             uint8_t(n)};
+    for (uint8_t b : block) jpeg_write_m_byte(cinfo, b);
+    for (size_t i = 0; i < padded; ++i) jpeg_write_m_byte(cinfo, i < m.iptc_size ? m.iptc[i] : 0);
   }
   // An RGB profile describes colour pixels only.
   if (m.icc && components == 3) jpeg_write_icc_profile(cinfo, m.icc, static_cast<unsigned>(m.icc_size));

@@ -64,8 +64,9 @@ void Write(const ImageRows& b, std::ostream& out, const OutputExtras& extras, co
   if (extras.icc) TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(extras.icc->size()), extras.icc->data());
   if (extras.xmp) TIFFSetField(t, TIFFTAG_XMLPACKET, static_cast<uint32_t>(extras.xmp->size()), extras.xmp->data());
   if (extras.iptc) {
-    // IPTC-IIM as ImageMagick and Photoshop write it: whole 32-bit words.
-    std::vector<uint32_t> words((extras.iptc->size() + 3) / 4, 0);
+    // IPTC-IIM as ImageMagick and Photoshop write it, whole 32-bit words;
+    // libtiff counts this tag in bytes.
+    std::vector<uint8_t> words((extras.iptc->size() + 3) / 4 * 4, 0);
     std::memcpy(words.data(), extras.iptc->data(), extras.iptc->size());
     TIFFSetField(t, TIFFTAG_RICHTIFFIPTC, static_cast<uint32_t>(words.size()), words.data());
   }
