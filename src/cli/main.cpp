@@ -139,6 +139,8 @@ struct Session {
   DecodeLimits limits;
   bool colour_from_default = false;  // neither the file nor an option chose the colour depth
   bool stored_over = false;          // the file's overwrite switch, before --skip-existing
+  bool stored_delete = false;        // the source's fate as --save writes it
+  bool trash_ignored = false;        // the file asks to trash sources, the command line does not
 };
 
 void ReadSettings(const CommandLine& line, Session& session) {
@@ -148,13 +150,23 @@ void ReadSettings(const CommandLine& line, Session& session) {
   // A name without a folder given on the command line means the current folder.
   std::string ini_path = line.ini_path;
   if (!ini_path.empty() && ini_path.find('/') == std::string::npos) ini_path = "./" + ini_path;
-  session.store.FileName = ini_path.empty() ? SettingsFilePath(platform::ProgramFolder() + "velmora") : ini_path;
-  LoadMainSettings(session.store, settings);
-  LoadDialogSettings(session.store, settings);
-  session.colour_from_default = !line.color_given && !session.store.HasKey("Effect", "PixelColor");
-  LoadLimits(session.store, session.limits);
+  if (line.no_settings) {
+    if (!line.ini_path.empty() || line.save) throw UsageError(Tr("--no-settings cannot be used with --ini or --save"));
+    session.colour_from_default = !line.color_given;
+  } else {
+    session.store.FileName = ini_path.empty() ? SettingsFilePath(platform::ProgramFolder() + "velmora") : ini_path;
+    LoadMainSettings(session.store, settings);
+    LoadDialogSettings(session.store, settings);
+    session.colour_from_default = !line.color_given && !session.store.HasKey("Effect", "PixelColor");
+    LoadLimits(session.store, session.limits);
+  }
   if (line.max_pixels > 0) session.limits.max_pixels = line.max_pixels;
+  const bool file_delete = settings.A_delete;
   for (const auto& edit : line.edits) edit(settings);
+  // The settings file's wish to move sources is the window's, not a
+  // script's: --save keeps it as the file has it.
+  session.stored_delete = line.fate_given ? settings.A_delete : file_delete;
+  if (!line.fate_given && settings.A_delete) settings.A_delete = false, session.trash_ignored = true;
   session.stored_over = settings.V_over;
   if (line.skip_existing) {
     if (line.overwrite_given) throw UsageError(Tr("--skip-existing and --overwrite exclude each other"));
@@ -187,6 +199,7 @@ bool MakeOutFolder(const CommandLine& line, const Settings& settings) {
 bool SaveSettings(const CommandLine& line, Session& session) {
   Settings to_save = session.settings;
   to_save.V_over = session.stored_over;
+  to_save.A_delete = session.stored_delete;
   // The window's place and state belong to the desktop program: as read.
   SaveMainSettings(session.store, to_save, /*window=*/false);
   SaveDialogSettings(session.store, to_save);
@@ -322,6 +335,9 @@ int Convert(const CommandLine& line, Session& session) {
     ui.Note(
         Tr("velmora-cli: note: pictures are reduced to 256 colours, the desktop program's default; "
            "--color full keeps full colour"));
+  if (session.trash_ignored && !line.quiet)
+    ui.Note(Tr("velmora-cli: note: the settings file asks to move sources to the trash; velmora-cli does so only "
+               "with --trash-source"));
   // Plug-ins join before the first file, as in the desktop program.
   Startup startup(session.limits);
   startup.LoadPlugins();
@@ -353,7 +369,10 @@ int Run(const std::vector<std::string>& args) {
   ReadSettings(line, session);
   ApplyOutFolder(line, session.settings);
   if (line.help) {
-    std::cout << HelpText(session.settings, session.limits, session.store.ResolvedPath(), session.store.File().Exists());
+    if (line.no_settings)
+      std::cout << HelpText(session.settings, session.limits, Tr("none (--no-settings): the desktop program's defaults apply"), true);
+    else
+      std::cout << HelpText(session.settings, session.limits, session.store.ResolvedPath(), session.store.File().Exists());
     return 0;
   }
   if (line.list_formats) {

@@ -273,7 +273,22 @@ void AddFileOptions(std::vector<Option>& o) {
   });
   AddSwitch(o, "--suffix-s", N_("add \"s\" to output names (a.jpg -> as.png)"), "--no-suffix-s", N_("output names as their source's"), &Settings::V_adds);
   AddSwitch(o, "--keep-date", N_("give outputs their source's date"), "--no-keep-date", N_("outputs get the time they were written"), &Settings::V_olddate);
-  AddSwitch(o, "--trash-source", N_("move each source to the trash once all its outputs are written"), "--keep-source", N_("leave the sources where they are"), &Settings::A_delete);
+  // Not AddSwitch: a script's sources move only when its own command line
+  // says so, whatever a settings file asks, so both switches are noted.
+  o.insert(o.end(), {
+      {{"--trash-source"}, nullptr, N_("move each source to the trash once all its outputs are written"),
+       [](CommandLine& line, const std::string&, const std::string&) {
+         line.fate_given = true;
+         Edit(line, [](Settings& s) { s.A_delete = true; });
+       },
+       [](const Settings& s, const DecodeLimits&) { return std::string(OnOff(s.A_delete)); }},
+      {{"--keep-source"}, nullptr, N_("leave the sources where they are (the default, whatever the settings file says)"),
+       [](CommandLine& line, const std::string&, const std::string&) {
+         line.fate_given = true;
+         Edit(line, [](Settings& s) { s.A_delete = false; });
+       },
+       nullptr}
+  });
 }
 
 // How the run goes.
@@ -319,6 +334,8 @@ void AddRunOptions(std::vector<Option>& o) {
        [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }, nullptr},
       {{"--ini"}, "FILE", N_("settings file to read (and to write with --save)"),
        [](CommandLine& line, const std::string&, const std::string& v) { line.ini_path = v; }, nullptr},
+      {{"--no-settings"}, nullptr, N_("read and write no settings file: the desktop program's defaults and the options alone apply"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.no_settings = true; }, nullptr},
       {{"--save"}, nullptr, N_("write the effective settings to the settings file"),
        [](CommandLine& line, const std::string&, const std::string&) { line.save = true; }, nullptr},
       {{"-h", "--help"}, nullptr, N_("show this help with the values now in effect"),

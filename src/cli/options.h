@@ -24,6 +24,7 @@ class UsageError : public Error {
 struct CommandLine {
   std::vector<std::string> paths;
   std::string ini_path;
+  bool no_settings = false;  // read and write no settings file: the defaults apply
   bool help = false;
   bool version = false;
   bool list_formats = false;
@@ -37,6 +38,7 @@ struct CommandLine {
   bool overwrite_given = false;
   bool color_given = false;
   bool formats_given = false;
+  bool fate_given = false;  // --trash-source or --keep-source
   std::optional<PickerClick> pick;
   int64_t max_pixels = 0;  // --max-pixels, 0 when not given
   std::string out_folder;  // --out as given (made absolute and created later)

@@ -296,10 +296,11 @@ bool CLocale() {
 }  // namespace
 
 std::string MessageLanguage() {
-  // As gettext does: the locale comes from LC_ALL, LC_MESSAGES or LANG, and
-  // under C or POSIX (or none) LANGUAGE is not read; otherwise LANGUAGE,
-  // when set, names the language first. Under C the program speaks its own
-  // language, Japanese, in every text.
+  // The locale comes from LC_ALL, LC_MESSAGES or LANG, and LANGUAGE, when
+  // set, names the language first. Unlike gettext, LANGUAGE is read under C
+  // or POSIX (or none) too: C here means the program's own language,
+  // Japanese, and a cron job's or a container's user must still be able to
+  // ask for English without installing a locale.
   std::string locale;
   for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
     const char* value = std::getenv(name);
@@ -308,13 +309,13 @@ std::string MessageLanguage() {
       break;
     }
   }
-  const std::string base = locale.substr(0, locale.find_first_of("._@"));
-  if (base.empty() || base == "C" || base == "POSIX") return kOwnLanguage;
   if (const char* list = std::getenv("LANGUAGE"); list && *list) {
     const std::string first = LanguageCode(std::string(list).substr(0, std::string(list).find(':')));
     if (first == "c" || first == "posix") return kOwnLanguage;
     if (first.size() >= 2) return first;
   }
+  const std::string base = locale.substr(0, locale.find_first_of("._@"));
+  if (base.empty() || base == "C" || base == "POSIX") return kOwnLanguage;
   const std::string code = LanguageCode(locale);
   return code.size() >= 2 ? code : kOwnLanguage;
 }
@@ -326,7 +327,8 @@ std::vector<std::string> CatalogFolders() {
 
 std::vector<std::string> WantedLanguages() {
   const std::string first = MessageLanguage();
-  if (CLocale()) return {first};
+  // Under C the program's own language needs no catalog and no fall-back.
+  if (CLocale() && first == kOwnLanguage) return {first};
   std::vector<std::string> languages;
   auto add = [&](const std::string& code) {
     if (code.size() < 2 || code == "c" || code == "posix") return;

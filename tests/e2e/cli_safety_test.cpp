@@ -426,6 +426,43 @@ TEST_F(CliSafetyTest, SaveAndHelpTellWhereAndWhat) {
   EXPECT_NE(r.err.find("it is a folder"), std::string::npos) << r.err;
 }
 
+// The window's settings never move a script's sources; --no-settings reads
+// and writes no settings file at all.
+TEST_F(CliSafetyTest, TheWindowsSettingsNeverMoveAScriptsSources) {
+  test::WriteText(dir / "Velmora.ini", "[Config_Active]\r\ndelete=1\r\n");
+  const std::string a = Small("a.bmp");
+  Result r = Cli("-f png --color full a.bmp", Data());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::exists(a));
+  EXPECT_EQ(InTrash(), 0u);
+  EXPECT_NE(r.err.find("velmora-cli: note: the settings file asks to move sources to the trash; velmora-cli does so "
+                       "only with --trash-source\n"),
+            std::string::npos)
+      << r.err;
+  // --save writes the window's wish back as it was.
+  ASSERT_EQ(Cli("--save --quality 4").status, 0);
+  const auto ini = test::ReadFile(dir / "Velmora.ini");
+  EXPECT_NE(std::string(ini.begin(), ini.end()).find("delete=1"), std::string::npos);
+  r = Cli("-f png --color full --overwrite --trash-source a.bmp", Data());
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(fs::exists(a));
+  EXPECT_EQ(InTrash(), 1u);
+  EXPECT_EQ(r.err.find("note:"), std::string::npos) << r.err;
+
+  const std::string config = dir / "config";
+  const std::string run = "cd '" + dir.Path().string() + "' && HOME='" + config + "' XDG_CONFIG_HOME='" + config +
+                          "' LANG=en_US.UTF-8 '" + test::kCli + "' --no-settings ";
+  Small("b.bmp");
+  std::string out;
+  EXPECT_EQ(test::Run(run + "-f png b.bmp 2>/dev/null", &out), 0);
+  EXPECT_TRUE(fs::exists(dir / "b.png"));
+  EXPECT_FALSE(fs::exists(config)) << "nothing read or written there";
+  EXPECT_EQ(test::Run(run + "--help", &out), 0);
+  EXPECT_NE(out.find("none (--no-settings): the desktop program's defaults apply"), std::string::npos) << out;
+  EXPECT_EQ(test::Run(run + "--ini x.ini -f png b.bmp 2>&1", &out), 2);
+  EXPECT_NE(out.find("--no-settings cannot be used with --ini or --save"), std::string::npos) << out;
+}
+
 TEST_F(CliSafetyTest, TruncatedJpegConvertsWithAWarning) {
   Bitmap b(160, 120, Bitmap::Format::k24Bit);
   for (int y = 0; y < 120; ++y)

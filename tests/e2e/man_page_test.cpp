@@ -2,6 +2,7 @@
 // in the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <set>
 
@@ -37,6 +38,11 @@ TEST_F(CliTest, TheManPageAndHelpListTheSameOptions) {
   }
   EXPECT_GT(in_help.size(), 30u);
   EXPECT_EQ(in_man, in_help);
+  // Both pages read whole in any locale, POSIX's included: ASCII only.
+  for (const char* page : {"velmora-cli.1", "velmora.1"}) {
+    const auto text = test::ReadFile(std::string(VELMORA_SOURCE_DIR) + "/docs/" + page);
+    EXPECT_EQ(std::count_if(text.begin(), text.end(), [](uint8_t c) { return c >= 0x80; }), 0) << page;
+  }
 }
 
 }  // namespace

@@ -183,14 +183,16 @@ class WantedLanguagesTest : public ::testing::Test {
 
 // The language comes from LANGUAGE, LC_ALL, LC_MESSAGES and LANG in that
 // order; under C and POSIX (any codeset), or with nothing set, the program
-// speaks its own language, Japanese, whatever LANGUAGE says.
+// speaks its own language, Japanese, unless LANGUAGE says otherwise.
 TEST_F(WantedLanguagesTest, TheUsersChoicesThenEnglishAndJapaneseUnderC) {
   using Languages = std::vector<std::string>;
   EXPECT_EQ(platform::MessageLanguage(), "ja");
   EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
   setenv("LANGUAGE", "en", 1);
-  EXPECT_EQ(platform::MessageLanguage(), "ja") << "no locale at all";
+  EXPECT_EQ(platform::MessageLanguage(), "en") << "no locale at all";
   setenv("LANG", "C.UTF-8", 1);
+  EXPECT_EQ(platform::WantedLanguages(), Languages{"en"});
+  setenv("LANGUAGE", "C", 1);
   EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
   setenv("LANG", "en_US.UTF-8", 1);
   unsetenv("LANGUAGE");
@@ -202,6 +204,8 @@ TEST_F(WantedLanguagesTest, TheUsersChoicesThenEnglishAndJapaneseUnderC) {
   setenv("LANGUAGE", "fr_FR:ja:fr", 1);
   EXPECT_EQ(platform::WantedLanguages(), (Languages{"fr", "ja", "en"}));
   setenv("LC_ALL", "POSIX", 1);
+  EXPECT_EQ(platform::WantedLanguages(), (Languages{"fr", "ja", "en"}));
+  unsetenv("LANGUAGE");
   EXPECT_EQ(platform::WantedLanguages(), Languages{"ja"});
   // Beside the test programs there is no catalog: the keys stay.
   setenv("LC_ALL", "en_US.UTF-8", 1);
