@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ja">
 <context>
+    <name>FormatQualityDialog</name>
+    <message>
+        <source>形式ごとの画質</source>
+        <translation>Quality per format</translation>
+    </message>
+    <message>
+        <source>チェックした形式は、オプションパネルの画質の代わりにこの値 (1〜10) で書き出します。</source>
+        <translation>A ticked format is written at this quality (1 to 10) instead of the option bar&apos;s.</translation>
+    </message>
+    <message>
+        <source>%1 の画質を個別に指定します</source>
+        <translation>Give %1 a quality of its own</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Velmora</source>
@@ -449,6 +464,70 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>長辺 %1</source>
         <translation>long edge %1</translation>
     </message>
+    <message>
+        <source>書き出す前に画像を時計回りに回転します (向きの情報を反映したあと、大きさを変える前)</source>
+        <translation>Turns the picture clockwise before it is written (after its own orientation, before sizing)</translation>
+    </message>
+    <message>
+        <source>回転なし</source>
+        <translation>No turn</translation>
+    </message>
+    <message>
+        <source>右 90°</source>
+        <translation>90° right</translation>
+    </message>
+    <message>
+        <source>180°</source>
+        <translation>180°</translation>
+    </message>
+    <message>
+        <source>左 90°</source>
+        <translation>90° left</translation>
+    </message>
+    <message>
+        <source>回転のあとに画像を反転します</source>
+        <translation>Mirrors the picture after turning it</translation>
+    </message>
+    <message>
+        <source>反転なし</source>
+        <translation>No flip</translation>
+    </message>
+    <message>
+        <source>左右反転</source>
+        <translation>Flip left-right</translation>
+    </message>
+    <message>
+        <source>上下反転</source>
+        <translation>Flip top-bottom</translation>
+    </message>
+    <message>
+        <source>形式ごとの画質(&amp;Q)...</source>
+        <translation>&amp;Quality per format...</translation>
+    </message>
+    <message>
+        <source>プリセット(&amp;R)</source>
+        <translation>P&amp;resets</translation>
+    </message>
+    <message>
+        <source>今の設定をプリセットとして保存(&amp;S)...</source>
+        <translation>&amp;Save the current settings as a preset...</translation>
+    </message>
+    <message>
+        <source>プリセットの保存</source>
+        <translation>Save a preset</translation>
+    </message>
+    <message>
+        <source>プリセットの名前:</source>
+        <translation>Name of the preset:</translation>
+    </message>
+    <message>
+        <source>プリセット「%1」を読み込みました</source>
+        <translation>Preset &quot;%1&quot; loaded</translation>
+    </message>
+    <message>
+        <source>プリセット「%1」を保存しました</source>
+        <translation>Preset &quot;%1&quot; saved</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>
@@ -725,6 +804,22 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>アルファチャンネルを残す</source>
         <translation>Keep the alpha channel</translation>
     </message>
+    <message>
+        <source>名前のパターン</source>
+        <translation>Name pattern</translation>
+    </message>
+    <message>
+        <source>出力ファイル名のパターン: {name} 元の名前、{n} 番号 ({n:3} で 001)、{width} {height} 出力の大きさ、{format} 形式、{date} 元ファイルの日付。拡張子は自動で付きます。空なら元の名前</source>
+        <translation>Pattern for output names: {name} the source&apos;s name, {n} its number ({n:3} gives 001), {width} {height} the output&apos;s size, {format} the format, {date} the source&apos;s date. The extension is added. Empty: the source&apos;s name</translation>
+    </message>
+    <message>
+        <source>{name}_web</source>
+        <translation>{name}_web</translation>
+    </message>
+    <message>
+        <source>例: IMG_0001.jpg → %1</source>
+        <translation>Example: IMG_0001.jpg → %1</translation>
+    </message>
 </context>
 <context>
     <name>SizeFitDialog</name>
@@ -771,6 +866,26 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>大きさは 1920x1080、800、x600、50% のように入力してください</source>
         <translation>Enter the size as 1920x1080, 800, x600 or 50%</translation>
+    </message>
+    <message>
+        <source>枠の内側に収める</source>
+        <translation>Inside the box</translation>
+    </message>
+    <message>
+        <source>枠を覆って中央を切り抜く</source>
+        <translation>Cover the box, cut at the centre</translation>
+    </message>
+    <message>
+        <source>枠に合わせて引き伸ばす</source>
+        <translation>Stretch to the box</translation>
+    </message>
+    <message>
+        <source>幅x高さを指定したときの合わせ方。切り抜くとちょうどその大きさのサムネイルになります</source>
+        <translation>How a width x height box is filled. Cutting gives a thumbnail of exactly that size</translation>
+    </message>
+    <message>
+        <source>合わせ方</source>
+        <translation>Fit</translation>
     </message>
 </context>
 </TS>

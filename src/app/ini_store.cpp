@@ -6,6 +6,7 @@
 
 #include "base/paths.h"
 #include "base/text.h"
+#include "pipeline/output_naming.h"
 #include "platform/platform.h"
 
 namespace velmora {
@@ -153,6 +154,23 @@ void LoadMainSettings(IniStore& store, Settings& s) {
   s.size_fit = store.ReadString("Extra", "size", s.size_fit);
   s.long_edge = std::max(0, store.ReadInteger("Extra", "long_edge", s.long_edge));
   s.enlarge = store.ReadBool("Extra", "enlarge", s.enlarge);
+  const std::string fit = store.ReadString("Extra", "fit", "");
+  if (fit == "contain" || fit == "cover" || fit == "fill")
+    s.fit = fit == "cover" ? Settings::Fit::kCover : fit == "fill" ? Settings::Fit::kFill : Settings::Fit::kContain;
+  const int rotate = store.ReadInteger("Extra", "rotate", s.rotate);
+  if (rotate == 0 || rotate == 90 || rotate == 180 || rotate == 270) s.rotate = rotate;
+  const std::string flip = store.ReadString("Extra", "flip", std::string(s.flip ? 1 : 0, s.flip));
+  if (flip.empty() || flip == "h" || flip == "v") s.flip = flip.empty() ? 0 : flip[0];
+  // A pattern that cannot name a file is passed over, as if there were none.
+  const std::string rename = store.ReadString("Extra", "rename", s.rename);
+  if (rename.empty() || PatternProblem(rename).empty()) s.rename = rename;
+  for (const OutputRow* row : OutputsInBarOrder()) {
+    if (!row->format().takes_quality) continue;
+    const std::string key = std::string("quality_") + row->format().extension;
+    if (!store.HasKey("Extra", key)) continue;
+    const int q = store.ReadInteger("Extra", key, 0);
+    if (q >= 1 && q <= 10) s.format_quality[row->format().extension] = q;
+  }
 }
 
 void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
@@ -181,6 +199,18 @@ void SaveMainSettings(IniStore& store, const Settings& s, bool window) {
   store.WriteString("Extra", "size", s.size_fit);
   store.WriteInteger("Extra", "long_edge", s.long_edge);
   store.WriteBool("Extra", "enlarge", s.enlarge);
+  store.WriteString("Extra", "fit", s.fit == Settings::Fit::kCover ? "cover" : s.fit == Settings::Fit::kFill ? "fill" : "contain");
+  store.WriteInteger("Extra", "rotate", s.rotate);
+  store.WriteString("Extra", "flip", std::string(s.flip ? 1 : 0, s.flip));
+  store.WriteString("Extra", "rename", s.rename);
+  for (const OutputRow* row : OutputsInBarOrder()) {
+    if (!row->format().takes_quality) continue;
+    const std::string key = std::string("quality_") + row->format().extension;
+    if (auto q = s.format_quality.find(row->format().extension); q != s.format_quality.end())
+      store.WriteInteger("Extra", key, q->second);
+    else if (store.HasKey("Extra", key))
+      store.DeleteKey("Extra", key);
+  }
   store.Flush();
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/ini_store.h"
+#include "app/presets.h"
 #include "base/messages.h"
 #include "base/version.h"
 #include "cli/options.h"
@@ -150,6 +151,13 @@ void ReadSettings(const CommandLine& line, Session& session) {
   // A name without a folder given on the command line means the current folder.
   std::string ini_path = line.ini_path;
   if (!ini_path.empty() && ini_path.find('/') == std::string::npos) ini_path = "./" + ini_path;
+  if (!line.preset.empty()) {
+    if (!line.ini_path.empty() || line.no_settings)
+      throw UsageError(Tr("--preset cannot be used with --ini or --no-settings"));
+    ini_path = PresetPath(line.preset);
+    if (!line.save && !platform::FileExists(ini_path))
+      throw UsageError(Tr("--preset: there is no preset '{1}' ({2})", {line.preset, ini_path}));
+  }
   if (line.no_settings) {
     if (!line.ini_path.empty() || line.save) throw UsageError(Tr("--no-settings cannot be used with --ini or --save"));
     session.colour_from_default = !line.color_given;
@@ -373,6 +381,10 @@ int Run(const std::vector<std::string>& args) {
       std::cout << HelpText(session.settings, session.limits, Tr("none (--no-settings): the desktop program's defaults apply"), true);
     else
       std::cout << HelpText(session.settings, session.limits, session.store.ResolvedPath(), session.store.File().Exists());
+    return 0;
+  }
+  if (line.list_presets) {
+    for (const std::string& name : PresetNames()) std::cout << name << '\n';
     return 0;
   }
   if (line.list_formats) {

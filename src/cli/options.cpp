@@ -7,9 +7,11 @@
 #include <thread>
 
 #include "base/messages.h"
+#include "app/presets.h"
 #include "base/text.h"
 #include "image/limits.h"
 #include "image/prepare.h"
+#include "pipeline/output_naming.h"
 #include "pipeline/writers.h"
 
 namespace velmora::cli {
@@ -165,13 +167,51 @@ void AddPictureOptions(std::vector<Option>& o) {
          Edit(line, [n](Settings& s) { s.O_gsize = Settings::kSizeFitIndex, s.long_edge = static_cast<int>(n); });
        },
        nullptr},
-      {{"--quality"}, "N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10); WebP, AVIF and JPEG XL quality 10N-5 (JPEG XL: as cjxl -q)"),
-       [](CommandLine& line, const std::string& option, const std::string& v) {
+      {{"--quality"}, "[FMT=]N", N_("1..10: JPEG quality (N-1)*10; PNG compression from strong (1) to fast (10); WebP, AVIF and JPEG XL quality 10N-5 (JPEG XL: as cjxl -q); FMT=N for one format ({7}), repeatable, over the plain value"),
+       [](CommandLine& line, const std::string& option, const std::string& value) {
+         const size_t equals = value.find('=');
+         const std::string v = equals == std::string::npos ? value : value.substr(equals + 1);
          long n = 0;
-         if (!ParseNumber(v, 1, 10, n)) throw UsageError(Tr(kNotANumber, {option, v, "1", "10"}));
-         Edit(line, [n](Settings& s) { s.O_quality_c = s.O_quality_t = static_cast<int>(n) - 1; });
+         if (!ParseNumber(v, 1, 10, n)) throw UsageError(Tr(kNotANumber, {option, value, "1", "10"}));
+         if (equals == std::string::npos) {
+           Edit(line, [n](Settings& s) { s.O_quality_c = s.O_quality_t = static_cast<int>(n) - 1; });
+           return;
+         }
+         const std::string name = LowerAscii(value.substr(0, equals));
+         const OutputRow* row = nullptr;
+         for (const OutputRow& r : OutputTable())
+           if (FormatNamed(name) == r.ticked) row = &r;
+         if (!row || !row->format().takes_quality)
+           throw UsageError(Tr("{1}: '{2}' is not a format that takes a quality ({3})",
+                               {option, value, ExtensionsWith(&OutputFormat::takes_quality)}));
+         const std::string extension = row->format().extension;
+         Edit(line, [extension, n](Settings& s) { s.format_quality[extension] = static_cast<int>(n); });
        },
-       [](const Settings& s, const DecodeLimits&) { return std::to_string(s.O_quality_t + 1); }},
+       [](const Settings& s, const DecodeLimits&) {
+         std::string now = std::to_string(s.O_quality_t + 1);
+         for (const auto& [extension, q] : s.format_quality) now += ", " + extension + "=" + std::to_string(q);
+         return now;
+       }},
+      {{"--fit"}, "MODE", N_("how --size WxH fills its box: contain (inside it), cover (covering it, the centre cut to WxH), fill (stretched to WxH)"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const int i = IndexIn(v, {"contain", "cover", "fill"}, option);
+         Edit(line, [i](Settings& s) { s.fit = static_cast<Settings::Fit>(i); });
+       },
+       [](const Settings& s, const DecodeLimits&) {
+         return std::string(s.fit == Settings::Fit::kCover ? "cover" : s.fit == Settings::Fit::kFill ? "fill" : "contain");
+       }},
+      {{"--rotate"}, "DEG", N_("turn every picture clockwise by 90, 180 or 270 degrees (0: not), after its own orientation, before sizing"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const int i = IndexIn(v, {"0", "90", "180", "270"}, option);
+         Edit(line, [i](Settings& s) { s.rotate = 90 * i; });
+       },
+       [](const Settings& s, const DecodeLimits&) { return std::to_string(s.rotate); }},
+      {{"--flip"}, "h|v|none", N_("mirror every picture left to right (h) or top to bottom (v), after --rotate"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         const int i = IndexIn(v, {"none", "h", "v"}, option);
+         Edit(line, [i](Settings& s) { s.flip = i == 0 ? 0 : i == 1 ? 'h' : 'v'; });
+       },
+       [](const Settings& s, const DecodeLimits&) { return s.flip ? std::string(1, s.flip) : std::string("none"); }},
       {{"--icon-size"}, "N", N_("icon size: 16 | 32 | 64 | 128 | 256"),
        [](CommandLine& line, const std::string& option, const std::string& v) {
          const int i = IndexIn(v, kIconSizes, option);
@@ -183,8 +223,8 @@ void AddPictureOptions(std::vector<Option>& o) {
 
 // Transparency and the batch-wide files.
 void AddCombinedOptions(std::vector<Option>& o) {
-  // {2}..{6}: the formats whose descriptors say they hold a profile, EXIF,
-  // alpha, take a transparent colour, a lossless kind (HelpText).
+  // {2}..{7}: the formats whose descriptors say they hold a profile, EXIF,
+  // alpha, take a transparent colour, a lossless kind, a quality (HelpText).
   AddSwitch(o, "--trans", N_("transparent colour for {5} (the top-left pixel, or --pick)"), "--no-trans", N_("no transparent colour"), &Settings::C_Trans);
   o.insert(o.end(), {
       {{"--pick"}, "X,Y", N_("take the transparent colour at pixel X,Y of every source (needs --trans)"),
@@ -272,6 +312,16 @@ void AddFileOptions(std::vector<Option>& o) {
        [](CommandLine& line, const std::string&, const std::string&) { line.skip_existing = true; }, nullptr}
   });
   AddSwitch(o, "--suffix-s", N_("add \"s\" to output names (a.jpg -> as.png)"), "--no-suffix-s", N_("output names as their source's"), &Settings::V_adds);
+  o.insert(o.end(), {
+      {{"--rename"}, "PATTERN", N_("name outputs by a pattern of {name} {n} {n:3} {width} {height} {format} {date} and text, the extension added (\"\" for the source's name)"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         if (!v.empty())
+           if (const std::string why = PatternProblem(v); !why.empty())
+             throw UsageError(Tr("{1}: '{2}': {3}", {option, v, why}));
+         Edit(line, [v](Settings& s) { s.rename = v; });
+       },
+       [](const Settings& s, const DecodeLimits&) { return s.rename.empty() ? Tr("the source's name") : s.rename; }}
+  });
   AddSwitch(o, "--keep-date", N_("give outputs their source's date"), "--no-keep-date", N_("outputs get the time they were written"), &Settings::V_olddate);
   // Not AddSwitch: a script's sources move only when its own command line
   // says so, whatever a settings file asks, so both switches are noted.
@@ -334,6 +384,14 @@ void AddRunOptions(std::vector<Option>& o) {
        [](CommandLine& line, const std::string&, const std::string&) { line.quiet = true; }, nullptr},
       {{"--ini"}, "FILE", N_("settings file to read (and to write with --save)"),
        [](CommandLine& line, const std::string&, const std::string& v) { line.ini_path = v; }, nullptr},
+      {{"--preset"}, "NAME", N_("read the preset NAME (a settings file in the presets folder) instead of the settings file; with --save, write it"),
+       [](CommandLine& line, const std::string& option, const std::string& v) {
+         if (const std::string why = PresetProblem(v); !why.empty()) throw UsageError(Tr("{1}: '{2}': {3}", {option, v, why}));
+         line.preset = v;
+       },
+       nullptr},
+      {{"--list-presets"}, nullptr, N_("list the presets by name"),
+       [](CommandLine& line, const std::string&, const std::string&) { line.list_presets = true; }, nullptr},
       {{"--no-settings"}, nullptr, N_("read and write no settings file: the desktop program's defaults and the options alone apply"),
        [](CommandLine& line, const std::string&, const std::string&) { line.no_settings = true; }, nullptr},
       {{"--save"}, nullptr, N_("write the effective settings to the settings file"),
@@ -455,7 +513,8 @@ std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::s
     text += left + Tr(option.help, {FormatNames(), ExtensionsWith(&OutputFormat::holds_icc),
                                     ExtensionsWith(&OutputFormat::holds_exif), ExtensionsWith(&OutputFormat::holds_alpha),
                                     ExtensionsWith(&OutputFormat::takes_transparency),
-                                    ExtensionsWith(&OutputFormat::takes_lossless)});
+                                    ExtensionsWith(&OutputFormat::takes_lossless),
+                                    ExtensionsWith(&OutputFormat::takes_quality)});
     if (option.now) text += Tr("  [now: {1}]", {option.now(s, limits)});
     text += "\n";
   }

@@ -25,6 +25,8 @@ struct CommandLine {
   std::vector<std::string> paths;
   std::string ini_path;
   bool no_settings = false;  // read and write no settings file: the defaults apply
+  std::string preset;        // --preset: a named settings file read instead
+  bool list_presets = false;
   bool help = false;
   bool version = false;
   bool list_formats = false;

@@ -106,9 +106,45 @@ std::string SizeFitText(const SizeFit& fit) {
   return "";
 }
 
+namespace {
+
+// Cover: the size the picture is resampled to before its centre is cut to
+// the box; the picture's own when it would grow and may not.
+void CoverScaled(const SizeFit& fit, int64_t w0, int64_t h0, int64_t& w, int64_t& h) {
+  if (int64_t{fit.width} * h0 >= int64_t{fit.height} * w0)
+    w = fit.width, h = std::max<int64_t>(fit.height, Scaled(h0, fit.width, w0));
+  else
+    h = fit.height, w = std::max<int64_t>(fit.width, Scaled(w0, fit.height, h0));
+  if (!fit.enlarge && (w > w0 || h > h0)) w = w0, h = h0;
+}
+
+// The centre w x h of a picture of at least 8 bits a pixel.
+Bitmap CentreOf(const Bitmap& picture, int w, int h) {
+  const Bitmap& from = picture;
+  Bitmap out(w, h, static_cast<Bitmap::Format>(from.Bits()));
+  if (from.Bits() <= 8) out.SetPalette(from.Palette());
+  const int left = (from.Width() - w) / 2, top = (from.Height() - h) / 2;
+  const size_t step = static_cast<size_t>(from.Bits() / 8);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(from.Row(top + y) + static_cast<size_t>(left) * step, static_cast<size_t>(w) * step, out.Row(y));
+  return out;
+}
+
+}  // namespace
+
 void FittedSize(const SizeFit& fit, int64_t w0, int64_t h0, int64_t& w, int64_t& h) {
   w = w0, h = h0;
   if (w0 < 1 || h0 < 1) return;
+  if (fit.kind == SizeFit::Kind::kBox && fit.mode == SizeFit::Mode::kFill) {
+    w = fit.enlarge ? fit.width : std::min<int64_t>(fit.width, w0);
+    h = fit.enlarge ? fit.height : std::min<int64_t>(fit.height, h0);
+    return;
+  }
+  if (fit.kind == SizeFit::Kind::kBox && fit.mode == SizeFit::Mode::kCover) {
+    CoverScaled(fit, w0, h0, w, h);
+    w = std::min<int64_t>(w, fit.width), h = std::min<int64_t>(h, fit.height);
+    return;
+  }
   switch (fit.kind) {
     case SizeFit::Kind::kBox:
       // The side that binds takes the box's size exactly.
@@ -133,12 +169,21 @@ void FittedSize(const SizeFit& fit, int64_t w0, int64_t h0, int64_t& w, int64_t&
 void PrepareSize(Bitmap& bitmap, const SizeFit& fit, const DecodeLimits& limits) {
   int64_t w = 0, h = 0;
   FittedSize(fit, bitmap.Width(), bitmap.Height(), w, h);
-  if (w == bitmap.Width() && h == bitmap.Height()) return;
+  // Cover resamples to cover the box, then cuts.
+  int64_t sw = w, sh = h;
+  if (fit.kind == SizeFit::Kind::kBox && fit.mode == SizeFit::Mode::kCover)
+    CoverScaled(fit, bitmap.Width(), bitmap.Height(), sw, sh);
+  if (sw == bitmap.Width() && sh == bitmap.Height() && w == sw && h == sh) return;
   // Said as asked: the picture and the size it was given, then what that makes.
   const std::string asked = Tr("{1} x {2} pixels sized to {3}", {std::to_string(bitmap.Width()),
                                                                    std::to_string(bitmap.Height()), SizeFitText(fit)});
-  CheckImageSize(limits, w, h, asked.c_str());
-  bitmap = ResampleBitmap(bitmap, static_cast<int>(w), static_cast<int>(h));
+  CheckImageSize(limits, sw, sh, asked.c_str());
+  if (sw != bitmap.Width() || sh != bitmap.Height())
+    bitmap = ResampleBitmap(bitmap, static_cast<int>(sw), static_cast<int>(sh));
+  if (w != sw || h != sh) {
+    if (bitmap.Bits() < 8) bitmap = bitmap.To24Bit();
+    bitmap = CentreOf(bitmap, static_cast<int>(w), static_cast<int>(h));
+  }
 }
 
 void GreyLevel(Bitmap& bitmap) {

@@ -26,6 +26,9 @@ struct SizeFit {
   int width = 0, height = 0;  // kBox, kWidth, kHeight
   int value = 0;              // kPercent: the percentage; kLongEdge: the side
   bool enlarge = false;       // otherwise a picture already smaller stays as it is
+  // How a box is filled: the picture inside it, the picture covering it and
+  // cut to it at its centre, or stretched to it.
+  enum class Mode { kContain, kCover, kFill } mode = Mode::kContain;
 };
 // "1920x1080", "800", "x600" or "50%" (sides 1..1048576, 1..1000 percent);
 // nothing for anything else.

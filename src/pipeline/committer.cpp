@@ -35,7 +35,11 @@ Committer::Committer(Settings& settings, UserInterface& ui, const std::vector<Fo
 void Committer::StartBatch(const std::vector<std::string>& sources) {
   guard_.Clear();
   fate_.DropDeferred();
-  for (const std::string& source : sources) guard_.ProtectSource(source);
+  positions_.clear();
+  for (const std::string& source : sources) {
+    guard_.ProtectSource(source);
+    positions_.emplace(source, static_cast<int64_t>(positions_.size()) + 1);
+  }
   result_lines_.clear();
   batch_started_ = static_cast<int64_t>(time(nullptr));
   swept_.clear();
@@ -44,7 +48,7 @@ void Committer::StartBatch(const std::vector<std::string>& sources) {
 void Committer::ResolveOutputPath(const std::string& source, const std::string& extension, bool combined) {
   fate_.RecordDate(settings_, source);
   output_allowed_ = true;
-  output_path_ = OutputPathFor(settings_, naming_, source, extension, combined);
+  output_path_ = OutputPathFor(settings_, naming_, source, extension, combined, fields_);
   output_redirected_ = false;
   if (output_path_.find('/') == std::string::npos) {
     // A clipboard picture beside its source lands in the current folder,
@@ -74,6 +78,18 @@ void Committer::BeginSource(const std::string& source, std::optional<platform::F
   incomplete_ = false;
   fate_.ForgetDate();
   guard_.SetCurrentSource(id);
+  fields_ = NameFields{};
+  if (!settings_.rename.empty()) {
+    const auto place = positions_.find(source);
+    fields_.position = place != positions_.end() ? place->second : static_cast<int64_t>(positions_.size()) + 1;
+    if (const auto info = platform::LookUp(source)) {
+      const time_t seconds = static_cast<time_t>(info->mtime_seconds);
+      tm local{};
+      char date[16] = {};
+      if (localtime_r(&seconds, &local)) std::strftime(date, sizeof date, "%Y-%m-%d", &local);
+      fields_.date = date;
+    }
+  }
 }
 
 void Committer::Commit(const std::string& source, JobResult& result, CombinedOutputs& combined,
@@ -81,6 +97,7 @@ void Committer::Commit(const std::string& source, JobResult& result, CombinedOut
   if (result.failure) throw Error(result.failure->kind, result.failure->reason);
   report_.width = result.loaded_width, report_.height = result.loaded_height;
   report_.out_width = result.out_width, report_.out_height = result.out_height;
+  fields_.width = result.out_width, fields_.height = result.out_height;
   for (size_t k = 0; k < writers_.size(); ++k) {
     const FormatWriter& writer = writers_[k];
     if (!writer.Ticked(settings_)) continue;

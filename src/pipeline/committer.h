@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -115,6 +116,8 @@ class Committer {
   bool incomplete_ = false;           // an output of the source failed, was refused or declined
   std::vector<size_t> joined_;        // the batch-wide files the source joined (their writers)
   SourceReport report_;
+  std::map<std::string, int64_t> positions_;  // each source's place in the batch, from 1
+  NameFields fields_;                         // the name pattern's values for the current source
   int64_t batch_started_ = 0;    // seconds since the epoch
   std::set<std::string> swept_;  // folders cleared of killed runs' temporaries
 };

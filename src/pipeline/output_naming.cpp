@@ -3,12 +3,97 @@
 #include "base/messages.h"
 #include "base/paths.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace velmora {
 
+namespace {
+
+// Calls token(name, width) for each token and text(run) for the text
+// between them; false at the first fault, with why.
+template <typename Token, typename Text>
+bool WalkPattern(const std::string& pattern, Token token, Text text, std::string* why) {
+  for (size_t at = 0; at < pattern.size();) {
+    const size_t open = pattern.find('{', at);
+    const size_t close_stray = pattern.find('}', at);
+    if (close_stray < open) {
+      if (why) *why = Tr("'}' without its '{'");
+      return false;
+    }
+    if (open == std::string::npos) {
+      text(pattern.substr(at));
+      break;
+    }
+    text(pattern.substr(at, open - at));
+    const size_t close = pattern.find('}', open);
+    if (close == std::string::npos) {
+      if (why) *why = Tr("'{' without its '}'");
+      return false;
+    }
+    const std::string inside = pattern.substr(open + 1, close - open - 1);
+    std::string name = inside;
+    int width = 0;
+    if (inside.rfind("n:", 0) == 0 && inside.size() == 3 && inside[2] >= '1' && inside[2] <= '9')
+      name = "n", width = inside[2] - '0';
+    static const char* const kTokens[] = {"name", "n", "width", "height", "format", "date"};
+    if (std::find(std::begin(kTokens), std::end(kTokens), name) == std::end(kTokens)) {
+      if (why) *why = Tr("unknown token {{1}} (known: {name} {n} {n:3} {width} {height} {format} {date})", {inside});
+      return false;
+    }
+    token(name, width);
+    at = close + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string PatternProblem(const std::string& pattern) {
+  if (pattern.find('/') != std::string::npos) return Tr("a file name cannot hold '/'");
+  if (pattern.find('\0') != std::string::npos) return Tr("a file name cannot hold a NUL character");
+  for (unsigned char c : pattern)
+    if (c < 0x20 || c == 0x7F) return Tr("a file name should not hold control characters");
+  std::string why;
+  bool named = false;
+  WalkPattern(pattern, [&](const std::string&, int) { named = true; }, [&](const std::string& t) { named |= !t.empty(); }, &why);
+  if (why.empty() && (!named || pattern == "." || pattern == "..")) why = Tr("the pattern gives no name");
+  return why;
+}
+
+std::string ExpandPattern(const std::string& pattern, const std::string& source, const std::string& extension,
+                          const NameFields& fields) {
+  std::string out;
+  WalkPattern(
+      pattern,
+      [&](const std::string& name, int width) {
+        if (name == "name") {
+          out += FileNameOf(StemOf(source));
+        } else if (name == "n") {
+          std::string n = std::to_string(fields.position);
+          if (static_cast<int>(n.size()) < width) n.insert(0, static_cast<size_t>(width) - n.size(), '0');
+          out += n;
+        } else if (name == "width") {
+          out += std::to_string(fields.width);
+        } else if (name == "height") {
+          out += std::to_string(fields.height);
+        } else if (name == "format") {
+          out += extension;
+        } else {
+          out += fields.date;
+        }
+      },
+      [&](const std::string& text) { out += text; }, nullptr);
+  return out;
+}
+
 std::string OutputPathFor(const Settings& settings, const NamingContext& context, const std::string& source,
-                          const std::string& extension, bool combined) {
+                          const std::string& extension, bool combined, const NameFields& fields) {
   std::string path = StemOf(source);
-  path += settings.V_adds ? "s." + extension : "." + extension;
+  if (!settings.rename.empty() && !combined)
+    path = FolderOf(source) + ExpandPattern(settings.rename, source, extension, fields) + "." + extension;
+  else
+    path += settings.V_adds ? "s." + extension : "." + extension;
   if (combined && settings.C_multi_fn) path = FolderOf(source) + settings.multi_outfile + "." + extension;
   if (settings.S_app) return context.program_folder + FileNameOf(path);
   if (!settings.S_folder) return path;

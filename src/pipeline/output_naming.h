@@ -2,6 +2,7 @@
 // source, and the guard that keeps a batch from replacing its own pictures.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <set>
@@ -28,11 +29,31 @@ struct NamingContext {
   bool recursive = false;      // files below folder_base keep their place under a save folder
 };
 
+// What a name pattern's tokens stand for, besides the source and the format.
+struct NameFields {
+  int64_t position = 0;   // {n}: the source's place in the batch, from 1
+  int width = 0;          // {width}, {height}: the output's size
+  int height = 0;
+  std::string date;       // {date}: the source's date, YYYY-MM-DD
+};
+
+// A name pattern ([Extra] rename, --rename): {name} (the source's name
+// without its extension), {n} or {n:W} (the place in the batch, zero-padded
+// to W digits, 1..9), {width}, {height}, {format} (the output's extension)
+// and {date}; the output's extension is always added. Empty when the
+// pattern can name a file, else why not (a '/', an unknown token, a brace
+// left open).
+std::string PatternProblem(const std::string& pattern);
+// The name a pattern gives (without the extension); the pattern is checked.
+std::string ExpandPattern(const std::string& pattern, const std::string& source, const std::string& extension,
+                          const NameFields& fields);
+
 // The path of source's output with extension: beside the source, in the
-// program's folder or in the save folder; the "s" suffix; the combined
-// outputs' own name when the order dialog gives one. Reads no file.
+// program's folder or in the save folder; the "s" suffix, or the name
+// pattern instead when there is one (not for the batch-wide files); the
+// combined outputs' own name when the order dialog gives one. Reads no file.
 std::string OutputPathFor(const Settings& settings, const NamingContext& context, const std::string& source,
-                          const std::string& extension, bool combined);
+                          const std::string& extension, bool combined, const NameFields& fields = {});
 
 // The pictures of a batch that no output may replace: every source, and
 // every file the batch wrote (with the source that wrote it).

@@ -2,10 +2,12 @@
 
 #include <cstdint>
 #include <utility>
+#include <vector>
 
 #include "formats/metadata.h"
 #include "base/messages.h"
 #include "image/color_profile.h"
+#include "image/orientation.h"
 #include "image/prepare.h"
 
 namespace velmora {
@@ -30,7 +32,38 @@ std::optional<SizeFit> SizeFitOf(const Settings& settings) {
     fit = ParseSizeFit(settings.size_fit);
   }
   if (fit) fit->enlarge = settings.enlarge;
+  if (fit && settings.fit != Settings::Fit::kContain)
+    fit->mode = settings.fit == Settings::Fit::kCover ? SizeFit::Mode::kCover : SizeFit::Mode::kFill;
   return fit;
+}
+
+// The turn and the flip asked for, as the EXIF orientations that undo them.
+std::vector<int> TurnsOf(const Settings& settings) {
+  std::vector<int> turns;
+  if (settings.rotate == 90) turns.push_back(6);
+  if (settings.rotate == 180) turns.push_back(3);
+  if (settings.rotate == 270) turns.push_back(8);
+  if (settings.flip == 'h') turns.push_back(2);
+  if (settings.flip == 'v') turns.push_back(4);
+  return turns;
+}
+
+// The picture (and its alpha, and the picked point) turned and flipped.
+void Turn(Bitmap& picture, Bitmap& alpha, int& x, int& y, const Settings& settings) {
+  for (int turn : TurnsOf(settings)) {
+    const int w = picture.Width(), h = picture.Height();
+    if (x >= 0 && y >= 0) {
+      const int ox = x, oy = y;
+      if (turn == 6) x = h - 1 - oy, y = ox;
+      if (turn == 3) x = w - 1 - ox, y = h - 1 - oy;
+      if (turn == 8) x = oy, y = w - 1 - ox;
+      if (turn == 2) x = w - 1 - ox;
+      if (turn == 4) y = h - 1 - oy;
+    }
+    if (picture.Bits() < 8) picture = picture.To24Bit();
+    picture = Oriented(picture, turn);
+    if (!alpha.Empty()) alpha = Oriented(alpha, turn);
+  }
 }
 
 // The picture's profile read once: an RGB profile travels with the pixels
@@ -110,6 +143,8 @@ std::shared_ptr<const AlphaPicture> PrepareAlpha(Bitmap kept, const std::optiona
 }  // namespace
 
 void PreparedSizeOf(const Settings& settings, int64_t width, int64_t height, int64_t& out_width, int64_t& out_height) {
+  // A quarter turn swaps the sides before sizing.
+  if (settings.rotate == 90 || settings.rotate == 270) std::swap(width, height);
   if (const std::optional<SizeFit> fit = SizeFitOf(settings))
     FittedSize(*fit, width, height, out_width, out_height);
   else
@@ -135,6 +170,7 @@ PreparedPicture PreparePicture(LoadedPicture loaded, const Settings& settings, i
   PreparedPicture p;
   p.loaded_width = working.Width(), p.loaded_height = working.Height();
   if (!carried.icc.empty()) p.extras.icc = std::make_shared<const IccBytes>(carried.icc);
+  Turn(working, loaded.alpha, x_point, y_point, settings);
   const int loaded_w = working.Width(), loaded_h = working.Height();
   const bool inside = x_point >= 0 && y_point >= 0 && x_point < loaded_w && y_point < loaded_h;
   const std::optional<SizeFit> fit = SizeFitOf(settings);

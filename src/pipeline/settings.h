@@ -3,6 +3,7 @@
 // changes; the CLI fills it from the settings file and its options.
 #pragma once
 
+#include <map>
 #include <string>
 
 namespace velmora {
@@ -41,6 +42,18 @@ struct Settings {
   std::string size_fit;
   int long_edge = 0;
   bool enlarge = false;
+  // How a "WxH" box is filled: inside it (contain), covering it and cut to
+  // it at the centre (cover), or stretched to it (fill).
+  enum class Fit { kContain, kCover, kFill };
+  Fit fit = Fit::kContain;
+  // Turned clockwise (0, 90, 180, 270) then flipped ('h', 'v' or none),
+  // after the picture's own orientation and before sizing.
+  int rotate = 0;
+  char flip = 0;
+  // Output names from a pattern instead of the source's (see output_naming.h).
+  std::string rename;
+  // Quality 1..10 for one format (its extension), over the quality bar.
+  std::map<std::string, int> format_quality;
 
   // Effect bar ("Effect"). List indexes are -1 when no item is selected.
   bool effect_panel = false;

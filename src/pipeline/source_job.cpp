@@ -58,7 +58,7 @@ uint64_t SourceJob::Need(int64_t width, int64_t height, const JobPlan& plan) con
   for (const FormatWriter& writer : *plan.writers) {
     if (!writer.Ticked(settings) || (plan.combined && plan.combined(writer))) continue;
     const OutputFormat& format = writer.Format();
-    options.lossless = settings.C_lossless;
+    options.quality = OptionsFor(settings, WriterContext{settings, kNoColor, {}, {}, &context_}, &format).quality;
     encoder = std::max(encoder, format.memory ? format.memory(out_width, out_height, bits, options) : kEncoderBuffers);
   }
   // Decoding holds the picture and the decoder's own rows; resizing both
@@ -134,7 +134,7 @@ JobResult SourceJob::Finish(LoadedPicture loaded, const JobPlan& plan) {
     if (!folder.empty()) context.scratch = [folder] { return std::make_unique<platform::SpoolFile>(folder); };
     const WriterContext writing{settings, plan.picked_color, r.picture.frame, r.picture.extras, &context};
     try {
-      CheckEncoderMemory(writer.Format(), r.picture.image, OptionsFor(settings, writing));
+      CheckEncoderMemory(writer.Format(), r.picture.image, OptionsFor(settings, writing, &writer.Format()));
       const auto encode = [&](std::ostream& out) { writer.encode(r.picture.image, writing, out); };
       // Written where the output will most likely be named, the commit only
       // names it: no copy in memory, no second pass over the bytes. Where it

@@ -19,10 +19,13 @@ const OutputFormat& WebpOutput();
 const OutputFormat& AvifOutput();
 const OutputFormat& JxlOutput();
 
-EncodeOptions OptionsFor(const Settings& s, const WriterContext& context) {
+EncodeOptions OptionsFor(const Settings& s, const WriterContext& context, const OutputFormat* format) {
   static const int kIconSizes[] = {16, 32, 64, 128, 256};
   EncodeOptions options;
   options.quality = std::clamp(s.O_quality_t, 0, 9);
+  if (format)
+    if (auto own = s.format_quality.find(format->extension); own != s.format_quality.end())
+      options.quality = std::clamp(own->second - 1, 0, 9);
   options.transparent = s.C_Trans;
   options.picker = s.V_transparent;
   options.picked_color = context.picked_color;
@@ -78,7 +81,7 @@ std::vector<FormatWriter> DefaultWriters() {
   for (const OutputRow& row : OutputTable()) {
     const OutputFormat& format = row.format();
     writers.push_back({&row, [&format](const DibImage& image, const WriterContext& context, std::ostream& out) {
-                         format.encode(image, OptionsFor(context.settings, context), out);
+                         format.encode(image, OptionsFor(context.settings, context, &format), out);
                        }});
   }
   return writers;

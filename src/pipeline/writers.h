@@ -63,7 +63,8 @@ std::vector<const OutputRow*> OutputsInBarOrder();
 std::string ExtensionsWith(bool OutputFormat::*property);
 
 // What the encoders are told, from the controls and the picture's picks.
-EncodeOptions OptionsFor(const Settings& settings, const WriterContext& context);
+// The encoder's options; for format, its own quality when one is set.
+EncodeOptions OptionsFor(const Settings& settings, const WriterContext& context, const OutputFormat* format = nullptr);
 
 // A writer as the pipeline runs it (tests put their own encoder in place).
 struct FormatWriter {

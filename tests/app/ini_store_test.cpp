@@ -109,7 +109,7 @@ TEST(SettingsFileTest, RoundTripInKeyOrder) {
             "[Effect]\r\nPanel=0\r\nTrans=0\r\nMultipdf=0\r\nanimegif=0\r\nPixelColor=2\r\ndelay=12\r\n\r\n"
             "[Option]\r\nPanel=0\r\nquality=9\r\nicosize=1\r\ngsize=7\r\n\r\n"
             "[Extra]\r\nPanel=0\r\nlossless=1\r\nkeep_profile=0\r\nkeep_alpha=1\r\nstrip_location=0\r\nsize=800x600\r\n"
-            "long_edge=0\r\nenlarge=0\r\nkeep_metadata=1\r\n\r\n"
+            "long_edge=0\r\nenlarge=0\r\nfit=contain\r\nrotate=0\r\nflip=\r\nrename=\r\nkeep_metadata=1\r\n\r\n"
             "[Config_Save]\r\nsourcefile=0\r\napp=0\r\nfolder=1\r\nfolder_n=/out/\r\n\r\n"
             "[Config_Active]\r\ndialog=0\r\nfront=0\r\nsend=0\r\nclip=1\r\ndelete=0\r\n\r\n"
             "[Config_Conv]\r\nover=0\r\nadds=1\r\nolddate=0\r\ntransparent=0\r\n");

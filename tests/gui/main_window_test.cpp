@@ -21,6 +21,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
@@ -30,6 +31,7 @@
 #include <fstream>
 
 #include "app/gui/final_message.h"
+#include "app/gui/format_quality_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
@@ -123,6 +125,7 @@ class MainWindowTest : public QObject {
   void AWindowOffTheScreenComesBackWhole();
   void EveryControlHasATooltip();
   void TheSizeListsLastEntryAsksForAnySize();
+  void NamesTurnsFitsQualitiesAndPresetsFromTheWindow();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -631,6 +634,75 @@ void MainWindowTest::EveryControlHasATooltip() {
       ++checked;
     }
   QVERIFY(checked >= 35);
+}
+
+void MainWindowTest::NamesTurnsFitsQualitiesAndPresetsFromTheWindow() {
+  Scratch dir;
+  const QByteArray config = QByteArray::fromStdString(dir / "config");
+  qputenv("XDG_CONFIG_HOME", config);
+  WriteIni(dir / "Velmora.ini", "[Format]\r\npng=1\r\n[Effect]\r\nPixelColor=0\r\n[Config_Active]\r\ndialog=1\r\n");
+  VelmoraApp app(dir / "Velmora.ini", false);
+  Ui::MainWindow& u = app.Main().ui();
+  Settings& s = app.CurrentSettings();
+  // The additions bar turns and flips.
+  u.E_rotate->setCurrentIndex(1);
+  u.E_flip->setCurrentIndex(2);
+  QCOMPARE(s.rotate, 90);
+  QCOMPARE(s.flip, 'v');
+  // The size dialog chooses how a box is filled.
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<SizeFitDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    dialog->fitEdit()->setText("2x2");
+    dialog->fitModeBox()->setCurrentIndex(1);
+    dialog->buttons()->button(QDialogButtonBox::Ok)->click();
+  });
+  u.O_gsize->setCurrentIndex(8);
+  emit u.O_gsize->activated(8);
+  QCOMPARE(int(s.fit), int(Settings::Fit::kCover));
+  // The settings dialog's pattern shows what it makes, or why it makes nothing.
+  auto* rename = app.SettingsDlg().findChild<QLineEdit*>("rename");
+  auto* example = app.SettingsDlg().findChild<QLabel*>("RenameExample");
+  QVERIFY(rename && example);
+  rename->setText("{name}_web");
+  QCOMPARE(example->text(), QString("例: IMG_0001.jpg → IMG_0001_web.png"));
+  rename->setText("a/{name}");
+  QVERIFY(example->text().contains("'/'"));
+  QCOMPARE(s.rename, std::string("{name}_web"));
+  // ｵﾌﾟｼｮﾝ → 形式ごとの画質.
+  auto* quality = app.Main().findChild<QAction*>("FormatQuality1");
+  QVERIFY(quality);
+  QTimer::singleShot(0, [] {
+    auto* dialog = qobject_cast<FormatQualityDialog*>(QApplication::activeModalWidget());
+    QVERIFY(dialog);
+    QVERIFY(!dialog->ValueBox("jpg")->isEnabled());
+    dialog->OwnBox("jpg")->setChecked(true);
+    dialog->ValueBox("jpg")->setValue(9);
+    dialog->buttons()->button(QDialogButtonBox::Ok)->click();
+  });
+  quality->trigger();
+  QCOMPARE(s.format_quality, (std::map<std::string, int>{{"jpg", 9}}));
+  // A dropped picture gets all of it: 6 x 4 turned to 4 x 6, covering 2 x 2.
+  app.Main().DropFiles({Picture(dir / "in/p.bmp", 6, 4)});
+  QVERIFY(app.Main().WaitUntilIdle());
+  QCOMPARE(QImage(QString::fromStdString(dir / "in/p_web.png")).size(), QSize(2, 2));
+  // Presets: saved under a name, listed, loaded back.
+  QVERIFY(app.Main().SavePreset("web"));
+  QVERIFY(fs::exists(dir / "config/velmora/presets/web.ini"));
+  QVERIFY(!app.Main().SavePreset("../up"));
+  u.E_rotate->setCurrentIndex(0);
+  rename->setText("");
+  QVERIFY(app.Main().LoadPreset("web"));
+  QCOMPARE(u.E_rotate->currentIndex(), 1);
+  QCOMPARE(s.rename, std::string("{name}_web"));
+  QCOMPARE(s.format_quality.at("jpg"), 9);
+  auto* menu = app.Main().findChild<QMenu*>("Preset1");
+  QVERIFY(menu);
+  emit menu->aboutToShow();
+  QStringList names;
+  for (QAction* action : menu->actions()) names << action->text();
+  QVERIFY(names.contains("web"));
+  qunsetenv("XDG_CONFIG_HOME");
 }
 
 QTEST_MAIN(MainWindowTest)

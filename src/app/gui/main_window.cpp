@@ -9,6 +9,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -30,11 +33,13 @@
 #include <thread>
 
 #include "app/gui/final_message.h"
+#include "app/gui/format_quality_dialog.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
 #include "app/gui/qt_clipboard.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
+#include "app/presets.h"
 #include "base/messages.h"
 #include "base/version.h"
 #include "formats/input_format.h"
@@ -259,6 +264,17 @@ void MainWindow::ConnectControls() {
   connect(u.O1, &QAction::triggered, this, &MainWindow::ToggleOptionBar);
   connect(u.X2, &QAction::triggered, this, &MainWindow::ToggleExtraBar);
   connect(u.X1, &QAction::triggered, this, &MainWindow::ToggleExtraBar);
+  connect(u.E_rotate, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.rotate = 90 * std::max(i, 0); });
+  connect(u.E_flip, &QComboBox::currentIndexChanged, this, [this](int i) { settings_.flip = i == 1 ? 'h' : i == 2 ? 'v' : 0; });
+  // The additions to the ｵﾌﾟｼｮﾝ menu, after the described entries.
+  u.Help2->addSeparator();
+  QAction* quality = u.Help2->addAction(QCoreApplication::translate("MainWindow", "形式ごとの画質(&Q)..."));
+  quality->setObjectName("FormatQuality1");
+  connect(quality, &QAction::triggered, this, &MainWindow::ShowFormatQuality);
+  preset_menu_ = u.Help2->addMenu(QCoreApplication::translate("MainWindow", "プリセット(&R)"));
+  preset_menu_->setObjectName("Preset1");
+  connect(preset_menu_, &QMenu::aboutToShow, this, &MainWindow::FillPresetMenu);
+  FillPresetMenu();
   connect(u.HowtoUseHelp1, &QAction::triggered, this, &MainWindow::OpenHelp);
   connect(u.About1, &QAction::triggered, this, &MainWindow::ShowAbout);
 }
@@ -291,10 +307,8 @@ void MainWindow::ApplyEnablingRules() {
 }
 
 void MainWindow::LoadSettings() {
-  loading_ = true;
   LoadMainSettings(store_, settings_);
-  const Settings s = settings_;  // the handlers below write back what they set
-  auto& u = *ui_;
+  const Settings& s = settings_;
   // "Normal" restores the place and size; anything else keeps the layout's.
   if (s.window_state == "Normal") {
     move(s.pos_x, s.pos_y);
@@ -303,6 +317,13 @@ void MainWindow::LoadSettings() {
     move(235, 288);
   }
   PlaceOnScreen();
+  ShowSettings();
+}
+
+void MainWindow::ShowSettings() {
+  loading_ = true;
+  const Settings s = settings_;  // the handlers below write back what they set
+  auto& u = *ui_;
   for (const OutputRow& row : OutputTable())
     if (QCheckBox* box = FormatBox(row)) box->setChecked(s.*row.ticked);
   u.Effect_Panel->setVisible(s.effect_panel);
@@ -325,9 +346,82 @@ void MainWindow::LoadSettings() {
   u.X1->setChecked(s.extra_panel);
   u.X2->setChecked(s.extra_panel);
   u.C_lossless->setChecked(s.C_lossless);
+  u.E_rotate->setCurrentIndex(s.rotate / 90);
+  u.E_flip->setCurrentIndex(s.flip == 'h' ? 1 : s.flip == 'v' ? 2 : 0);
   settings_ = s;
   ApplyEnablingRules();
   loading_ = false;
+}
+
+void MainWindow::ShowFormatQuality() {
+  if (!format_quality_) format_quality_ = new FormatQualityDialog(this);
+  format_quality_->Ask(settings_);
+}
+
+void MainWindow::FillPresetMenu() {
+  preset_menu_->clear();
+  QAction* save = preset_menu_->addAction(QCoreApplication::translate("MainWindow", "今の設定をプリセットとして保存(&S)..."));
+  save->setObjectName("SavePreset1");
+  connect(save, &QAction::triggered, this, [this] {
+    // Asked again, with why, until the name can name a preset or the user cancels.
+    QString label = QCoreApplication::translate("MainWindow", "プリセットの名前:");
+    QString name;
+    for (;;) {
+      bool ok = false;
+      name = QInputDialog::getText(this, QCoreApplication::translate("MainWindow", "プリセットの保存"), label,
+                                   QLineEdit::Normal, name, &ok)
+                 .trimmed();
+      if (!ok) return;
+      const std::string why = PresetProblem(name.toStdString());
+      if (why.empty()) break;
+      label = QString::fromStdString(why) + "\n" + QCoreApplication::translate("MainWindow", "プリセットの名前:");
+    }
+    SavePreset(name.toStdString());
+  });
+  const std::vector<std::string> names = PresetNames();
+  if (!names.empty()) preset_menu_->addSeparator();
+  for (const std::string& name : names) {
+    QAction* load = preset_menu_->addAction(QString::fromStdString(name));
+    connect(load, &QAction::triggered, this, [this, name] { LoadPreset(name); });
+  }
+}
+
+bool MainWindow::LoadPreset(const std::string& name) {
+  IniStore preset;
+  preset.FileName = PresetPath(name);
+  if (!PresetProblem(name).empty() || !platform::FileExists(preset.FileName)) return false;
+  // What the preset says; the window keeps its place, its bars and its
+  // save folder's fallback as they are.
+  Settings loaded = settings_;
+  LoadMainSettings(preset, loaded);
+  LoadDialogSettings(preset, loaded);
+  loaded.pos_x = settings_.pos_x, loaded.pos_y = settings_.pos_y;
+  loaded.size_x = settings_.size_x, loaded.size_y = settings_.size_y;
+  loaded.window_state = settings_.window_state;
+  loaded.effect_panel = settings_.effect_panel, loaded.option_panel = settings_.option_panel;
+  loaded.extra_panel = settings_.extra_panel;
+  settings_ = loaded;
+  ShowSettings();
+  SetStatusText(QCoreApplication::translate("MainWindow", "プリセット「%1」を読み込みました").arg(QString::fromStdString(name)).toStdString());
+  return true;
+}
+
+bool MainWindow::SavePreset(const std::string& name) {
+  if (const std::string why = PresetProblem(name); !why.empty()) {
+    SetStatusText(why);
+    return false;
+  }
+  IniStore preset;
+  preset.FileName = PresetPath(name);
+  SaveDialogSettings(preset, settings_);
+  SaveMainSettings(preset, settings_, /*window=*/false);
+  std::string error;
+  if (!preset.Flush(&error)) {
+    QMessageBox::warning(this, "Velmora", Q(error));
+    return false;
+  }
+  SetStatusText(QCoreApplication::translate("MainWindow", "プリセット「%1」を保存しました").arg(QString::fromStdString(name)).toStdString());
+  return true;
 }
 
 void MainWindow::SaveSettings() {

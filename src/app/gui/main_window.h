@@ -34,6 +34,7 @@ class MainWindow;
 namespace velmora::gui {
 
 class OrderDialog;
+class FormatQualityDialog;
 class SettingsDialog;
 class PickerWindow;
 class ResultsWindow;
@@ -112,6 +113,11 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ToggleOptionBar();
   void ToggleExtraBar();
   void ShowSizeFit();
+  void ShowFormatQuality();
+  // ｵﾌﾟｼｮﾝ → プリセット: the settings of a preset put in place of the
+  // window's (its place and bars stay), or the window's saved as one.
+  bool LoadPreset(const std::string& name);
+  bool SavePreset(const std::string& name);
   void OpenHelp();
   void ShowAbout();
   void CaptureClipboard();
@@ -129,6 +135,9 @@ class MainWindow : public QMainWindow, public UserInterface {
 
  private:
   void LoadSettings();
+  // Every control shown as settings_ says.
+  void ShowSettings();
+  void FillPresetMenu();
   void ApplyEnablingRules();
   // The box that ticks a format of the output table.
   QCheckBox* FormatBox(const OutputRow& row) const;
@@ -177,6 +186,8 @@ class MainWindow : public QMainWindow, public UserInterface {
   bool initial_recorded_ = false;
   bool frame_checked_ = false;
   SizeFitDialog* size_fit_ = nullptr;  // made when "指定…" is first chosen
+  FormatQualityDialog* format_quality_ = nullptr;
+  QMenu* preset_menu_ = nullptr;
 };
 
 }  // namespace velmora::gui

@@ -1,11 +1,13 @@
 #include "app/gui/settings_dialog.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
 
 #include "app/send_to.h"
 #include "base/paths.h"
+#include "pipeline/output_naming.h"
 #include "ui_settings_dialog.h"
 
 namespace velmora::gui {
@@ -40,7 +42,7 @@ SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string 
       store_(store),
       program_path_(std::move(program_path)) {
   ui_->setupUi(this);
-  setFixedSize(324, 483);
+  setFixedSize(324, 535);
   auto& u = *ui_;
   const std::pair<QCheckBox*, bool Settings::*> boxes[] = {
       {u.A_dialog, &Settings::A_dialog}, {u.A_front, &Settings::A_front},     {u.A_clip, &Settings::A_clip},
@@ -57,6 +59,7 @@ SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string 
   for (QRadioButton* radio : {u.S_sourcefile, u.S_app, u.S_folder})
     connect(radio, &QRadioButton::toggled, this, [this] { ApplyRadioRules(); });
   connect(u.S_folder_n, &QLineEdit::textChanged, this, [this](const QString& t) { settings_.S_folder_n = t.toStdString(); });
+  connect(u.rename, &QLineEdit::textChanged, this, [this](const QString& t) { ShowRenameExample(t.toStdString()); });
   connect(u.Button1, &QPushButton::clicked, this, &SettingsDialog::ChooseFolder);
   connect(u.Button2, &QPushButton::clicked, this, &QDialog::accept);
   Load();
@@ -90,7 +93,24 @@ void SettingsDialog::Load() {
   u.V_metadata->setChecked(s.V_metadata);
   u.V_profile->setChecked(s.keep_profile);
   u.V_alpha->setChecked(s.keep_alpha);
+  u.rename->setText(QString::fromStdString(s.rename));
+  ShowRenameExample(s.rename);
   ApplyRadioRules();
+}
+
+void SettingsDialog::ShowRenameExample(const std::string& pattern) {
+  // A pattern that cannot name a file is not taken: the names stay as they were.
+  const std::string problem = pattern.empty() ? std::string() : PatternProblem(pattern);
+  if (problem.empty()) settings_.rename = pattern;
+  Settings example = settings_;
+  example.rename = pattern;
+  const std::string name = problem.empty()
+                               ? FileNameOf(OutputPathFor(example, NamingContext{}, "IMG_0001.jpg", "png", false,
+                                                          NameFields{1, 1920, 1280, "2026-12-09"}))
+                               : std::string();
+  ui_->RenameExample->setText(problem.empty() ? QCoreApplication::translate("SettingsDialog", "例: IMG_0001.jpg → %1").arg(QString::fromStdString(name))
+                                              : QString::fromStdString(problem));
+  ui_->RenameExample->setStyleSheet(problem.empty() ? QString() : QStringLiteral("color: #b00000"));
 }
 
 void SettingsDialog::ApplyRadioRules() {
@@ -124,6 +144,7 @@ void SettingsDialog::done(int result) {
   // saved with the rest of this dialog's (which flushes), when it closes.
   store_.WriteBool("Extra", "keep_profile", settings_.keep_profile);
   store_.WriteBool("Extra", "keep_alpha", settings_.keep_alpha);
+  store_.WriteString("Extra", "rename", settings_.rename);
   SaveDialogSettings(store_, settings_);
   QDialog::done(result);
   if (on_close_) on_close_();

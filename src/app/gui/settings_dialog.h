@@ -56,6 +56,8 @@ class SettingsDialog : public QDialog {
  private:
   void Load();
   void ApplyRadioRules();
+  // The name a picture would get from the pattern, or why the pattern cannot name one.
+  void ShowRenameExample(const std::string& pattern);
 
   std::unique_ptr<Ui::SettingsDialog> ui_;
   Settings& settings_;

@@ -1,10 +1,12 @@
 // The size list's last entry, "指定…": any size, as a box, one side, a
-// percentage or the longest side, and whether a smaller picture may grow.
+// percentage or the longest side, how a box is filled, and whether a
+// smaller picture may grow.
 #pragma once
 
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QSpinBox;
@@ -27,6 +29,7 @@ class SizeFitDialog : public QDialog {
   QLineEdit* fitEdit() const { return fit_; }
   QSpinBox* longEdgeBox() const { return long_edge_; }
   QCheckBox* enlargeBox() const { return enlarge_; }
+  QComboBox* fitModeBox() const { return mode_; }
   QDialogButtonBox* buttons() const { return buttons_; }
 
  private:
@@ -35,6 +38,7 @@ class SizeFitDialog : public QDialog {
   QLineEdit* fit_;
   QSpinBox* long_edge_;
   QCheckBox* enlarge_;
+  QComboBox* mode_;
   QLabel* problem_;
   QDialogButtonBox* buttons_;
 };
