@@ -1,12 +1,17 @@
 // Renders each window of the desktop program into a PNG for the README, the
 // help page and review: the main window with both bars shown, the settings
-// dialog, the order dialog filled as a combined PDF batch fills it, the
+// dialog, the size and quality dialogs, the order dialog filled as a
+// combined PDF batch fills it, the
 // transparent-colour picker on a sample and the results window after a batch.
 // Runs on Qt's offscreen platform, so no display is needed, in the
 // language of the environment (LANG=en_US.UTF-8 for the English ones):
 //   velmora-screenshots SAMPLES_FOLDER OUTPUT_FOLDER
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QPixmap>
 #include <QWidget>
 #include <cstdio>
@@ -14,11 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "app/gui/format_quality_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
+#include "app/gui/size_fit_dialog.h"
 #include "app/gui/velmora_app.h"
 #include "base/messages.h"
 #include "formats/loader.h"
@@ -65,12 +72,34 @@ int main(int argc, char** argv) {
     velmora.Show();
     if (!main.ui().Effect_Panel->isVisible()) main.ToggleEffectBar();
     if (!main.ui().option_Panel->isVisible()) main.ToggleOptionBar();
+    if (!main.ui().Extra_Panel->isVisible()) main.ToggleExtraBar();
+    main.ui().E_rotate->setCurrentIndex(1);
     ok &= Save(main, out / "main-window.png");
+    main.ui().E_rotate->setCurrentIndex(0);
 
     SettingsDialog& settings_dialog = velmora.SettingsDlg();
+    if (auto* rename = settings_dialog.findChild<QLineEdit*>("rename")) rename->setText("{name}_web");
     settings_dialog.show();
     ok &= Save(settings_dialog, out / "settings-dialog.png");
     settings_dialog.hide();
+    if (auto* rename = settings_dialog.findChild<QLineEdit*>("rename")) rename->setText("");
+
+    {
+      SizeFitDialog size_fit(&main);
+      size_fit.fitEdit()->setText("320x320");
+      size_fit.fitModeBox()->setCurrentIndex(1);
+      size_fit.show();
+      ok &= Save(size_fit, out / "size-fit-dialog.png");
+    }
+    {
+      FormatQualityDialog quality(&main);
+      quality.OwnBox("jpg")->setChecked(true);
+      quality.ValueBox("jpg")->setValue(9);
+      quality.OwnBox("webp")->setChecked(true);
+      quality.ValueBox("webp")->setValue(7);
+      quality.show();
+      ok &= Save(quality, out / "format-quality-dialog.png");
+    }
 
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(samples))

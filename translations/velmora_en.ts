@@ -469,10 +469,6 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <translation>Turns the picture clockwise before it is written (after its own orientation, before sizing)</translation>
     </message>
     <message>
-        <source>回転なし</source>
-        <translation>No turn</translation>
-    </message>
-    <message>
         <source>右 90°</source>
         <translation>90° right</translation>
     </message>
@@ -487,10 +483,6 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>回転のあとに画像を反転します</source>
         <translation>Mirrors the picture after turning it</translation>
-    </message>
-    <message>
-        <source>反転なし</source>
-        <translation>No flip</translation>
     </message>
     <message>
         <source>左右反転</source>
@@ -527,6 +519,18 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>プリセット「%1」を保存しました</source>
         <translation>Preset &quot;%1&quot; saved</translation>
+    </message>
+    <message>
+        <source>回転</source>
+        <translation>Turn</translation>
+    </message>
+    <message>
+        <source>なし</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>反転</source>
+        <translation>Flip</translation>
     </message>
 </context>
 <context>
