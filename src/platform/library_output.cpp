@@ -39,7 +39,7 @@ Captured& State() {
   return *state;
 }
 
-void Read(int fd) {
+[[maybe_unused]] void Read(int fd) {
   Captured& s = State();
   char buffer[4096];
   for (;;) {
