@@ -532,6 +532,10 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>反転</source>
         <translation>Flip</translation>
     </message>
+    <message>
+        <source>中止しています…</source>
+        <translation>Stopping…</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>

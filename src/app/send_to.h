@@ -1,5 +1,7 @@
 // The Send-To entry: a desktop entry "Velmoraを起動.desktop" that starts
-// the desktop program with the files a file manager sends it.
+// the desktop program with the files a file manager sends it, and, beside
+// it, each file manager's own action that sends folders too: a Nautilus
+// script, a Dolphin service menu and a Nemo action.
 #pragma once
 
 #include <string>
@@ -17,11 +19,22 @@ inline constexpr const char* kSendToName = "Velmoraを起動.desktop";
 // "Open with". Each ends in "/".
 std::vector<std::string> SendToFolders();
 
-// The entry's text for a program file.
-std::string SendToEntryText(const std::string& program_path);
+// The entry's text for a program file; folders: whether it offers itself
+// for folders too (Thunar's Send To menu does; an applications entry must
+// not, or it may open every folder).
+std::string SendToEntryText(const std::string& program_path, bool folders = false);
 
-// Writes (on) or removes (off) the entry in every folder. Failures are not
-// reported: a missing folder or a denied write leaves things as they are.
+// One file manager's action: where it goes and its text.
+struct FileManagerAction {
+  std::string path;
+  std::string text;
+  bool executable;  // Nautilus runs scripts, Dolphin loads only executable service menus
+};
+std::vector<FileManagerAction> FileManagerActions(const std::string& program_path);
+
+// Writes (on) or removes (off) the entry in every folder and the file
+// managers' actions. Failures are not reported: a missing folder or a
+// denied write leaves things as they are.
 void UpdateSendToEntry(bool on, const std::string& program_path);
 
 }  // namespace velmora

@@ -66,8 +66,10 @@ std::string OpenDialogFilter();
 
 // The MIME types of the picture formats, each once, in table order.
 std::vector<std::string> PictureMimeTypes();
-// What a desktop entry offers "Open with" and "Send To" for: those types and
-// folders, each followed by ";".
-std::string DesktopMimeTypes();
+// What a desktop entry offers "Open with" and "Send To" for: those types,
+// and folders when asked (a file manager's own actions and menus only: an
+// application entry claiming folders may become their default handler),
+// each followed by ";".
+std::string DesktopMimeTypes(bool folders = false);
 
 }  // namespace velmora

@@ -101,10 +101,10 @@ std::vector<std::string> PictureMimeTypes() {
   return types;
 }
 
-std::string DesktopMimeTypes() {
+std::string DesktopMimeTypes(bool folders) {
   std::string list;
   for (const std::string& type : PictureMimeTypes()) list += type + ";";
-  return list + "inode/directory;";
+  return folders ? list + "inode/directory;" : list;
 }
 
 }  // namespace velmora

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QProcess>
 #include <QtTest>
 #include <cstdlib>
 #include <filesystem>
@@ -322,8 +323,31 @@ void DialogsTest::SendToEntriesAreWrittenAndRemoved() {
     QVERIFY(entry.find("[Desktop Entry]\nType=Application\nName=Velmoraを起動\n") == 0);
     QVERIFY(entry.find("%F\n") != std::string::npos);
     QVERIFY(entry.find("MimeType=image/bmp;") != std::string::npos);
+    // Folders are sent through the file managers' own menus only: an
+    // applications entry claiming them may become their default handler.
+    QVERIFY(entry.find("inode/directory;") != std::string::npos);
+    QVERIFY(ReadText(apps).find("inode/directory") == std::string::npos);
+    const std::string nautilus = dir / "data/nautilus/scripts/Velmoraで変換";
+    const std::string dolphin = dir / "data/kio/servicemenus/io.github.velmora.Velmora.desktop";
+    const std::string nemo = dir / "data/nemo/actions/io.github.velmora.Velmora.nemo_action";
+    for (const std::string& file : {nautilus, dolphin, nemo}) QVERIFY2(fs::exists(file), file.c_str());
+    // Nautilus runs the script and Dolphin loads the menu only when they are executable.
+    for (const std::string& file : {nautilus, dolphin})
+      QVERIFY((fs::status(file).permissions() & fs::perms::owner_exec) != fs::perms::none);
+    QVERIFY(ReadText(nautilus).find("exec '" + platform::ProgramPath() + "' \"$@\"") != std::string::npos);
+    QVERIFY(ReadText(dolphin).find("MimeType=image/bmp;") != std::string::npos);
+    QVERIFY(ReadText(dolphin).find("inode/directory;") != std::string::npos);
+    QVERIFY(ReadText(nemo).find("Selection=notnone\nMimetypes=image/bmp;") != std::string::npos);
+    if (QFile::exists("/usr/bin/desktop-file-validate"))
+      for (const std::string& file : {thunar, apps}) {
+        QProcess validate;
+        validate.start("desktop-file-validate", {QString::fromStdString(file)});
+        QVERIFY(validate.waitForFinished());
+        QVERIFY2(validate.exitCode() == 0, validate.readAllStandardOutput().constData());
+      }
     app.SettingsDlg().ui().A_send->setChecked(false);
     QVERIFY(!fs::exists(thunar) && !fs::exists(apps));
+    for (const std::string& file : {nautilus, dolphin, nemo}) QVERIFY2(!fs::exists(file), file.c_str());
     app.SettingsDlg().ui().A_send->setChecked(true);
     app.SettingsDlg().ui().Button2->click();  // saves "send=1"
   }

@@ -44,6 +44,7 @@
 #include "formats/loader.h"
 #include "image/dib_image.h"
 #include "ui_main_window.h"
+#include "ui_picker_window.h"
 
 using namespace velmora;
 using namespace velmora::gui;
@@ -126,6 +127,7 @@ class MainWindowTest : public QObject {
   void EveryControlHasATooltip();
   void TheSizeListsLastEntryAsksForAnySize();
   void NamesTurnsFitsQualitiesAndPresetsFromTheWindow();
+  void StoppingShowsAtOnceDialogsKeepTheirPlaceAndTheSwatchStaysReadable();
 };
 
 void MainWindowTest::OpenFilterListsEveryFormatTheLoaderReads() {
@@ -703,6 +705,51 @@ void MainWindowTest::NamesTurnsFitsQualitiesAndPresetsFromTheWindow() {
   for (QAction* action : menu->actions()) names << action->text();
   QVERIFY(names.contains("web"));
   qunsetenv("XDG_CONFIG_HOME");
+}
+
+void MainWindowTest::StoppingShowsAtOnceDialogsKeepTheirPlaceAndTheSwatchStaysReadable() {
+  Scratch dir;
+  WriteIni(dir / "Velmora.ini", "[Format]\r\npng=1\r\n[Config_Active]\r\ndialog=1\r\n");
+  VelmoraApp app(dir / "Velmora.ini", false);
+  MainWindow& main = app.Main();
+  QProgressBar* progress = main.progressBar();
+  QToolButton* stop = main.stopButton();
+  QVERIFY(progress && stop);
+  main.ShowProgress(true);
+  main.SetProgressMax(10);
+  main.SetProgressPosition(3);
+  QCOMPARE(progress->format(), QString("3 / 10"));
+  // Pressed: said at once, and not pressed twice.
+  stop->click();
+  QVERIFY(!stop->isEnabled());
+  QCOMPARE(stop->text(), QString("中止しています…"));
+  QCOMPARE(QString::fromStdString(main.StatusText()), QString("中止しています…"));
+  // The next batch starts from nothing, the button ready again.
+  main.ShowProgress(false);
+  main.ShowProgress(true);
+  QCOMPARE(progress->value(), 0);
+  QCOMPARE(progress->format(), QString());
+  QVERIFY(stop->isEnabled());
+  QCOMPARE(stop->text(), QString("中止"));
+  main.ShowProgress(false);
+  // The settings dialog opens where it opened before.
+  SettingsDialog& settings = app.SettingsDlg();
+  settings.show();
+  const QRect first = settings.geometry();
+  settings.hide();
+  settings.show();
+  QCOMPARE(settings.geometry(), first);
+  settings.hide();
+  // The swatch's labels stand out from a dark colour and a light one.
+  PickerWindow& picker = app.Picker();
+  Bitmap two(2, 1, Bitmap::Format::k24Bit);
+  const uint8_t pixels[6] = {10, 10, 10, 240, 250, 250};  // blue, green, red
+  std::copy_n(pixels, 6, two.Row(0));
+  picker.Present(two);
+  picker.Press(0, 0);
+  QCOMPARE(picker.ui().X_point->palette().color(QPalette::WindowText), QColor(Qt::white));
+  picker.Press(1, 0);
+  QCOMPARE(picker.ui().X_point->palette().color(QPalette::WindowText), QColor(Qt::black));
 }
 
 QTEST_MAIN(MainWindowTest)

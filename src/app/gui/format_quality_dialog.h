@@ -24,7 +24,7 @@ class FormatQualityDialog : public QDialog {
   // Shows the settings' values; on OK writes them back and returns true.
   bool Ask(Settings& settings);
 
-  // The row of a format ("jpg"): its tick and its value.
+  // The row of a format, by its extension: its tick and its value.
   QCheckBox* OwnBox(const std::string& extension) const { return rows_.at(extension).first; }
   QSpinBox* ValueBox(const std::string& extension) const { return rows_.at(extension).second; }
   QDialogButtonBox* buttons() const { return buttons_; }

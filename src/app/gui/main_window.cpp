@@ -141,7 +141,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
   stop_->setToolTip(QCoreApplication::translate("MainWindow", "変換を中止します (Esc)"));
   stop_->hide();
-  connect(stop_, &QToolButton::clicked, this, [this] { runner_->RequestStop(); });
+  connect(stop_, &QToolButton::clicked, this, &MainWindow::RequestStop);
 
   popup_.addAction(ui_->P1);
   popup_.addAction(ui_->O1);
@@ -589,7 +589,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && progress_->isVisible()) {
-    runner_->RequestStop();
+    RequestStop();
     return;
   }
   QMainWindow::keyPressEvent(event);
@@ -767,16 +767,35 @@ bool MainWindow::ConfirmOverwrite(const std::string& text) {
   QMessageBox box(QMessageBox::Question, QCoreApplication::translate("MainWindow", "確認"), Display(text), QMessageBox::NoButton, this);
   QPushButton* ok = box.addButton("OK", QMessageBox::AcceptRole);
   box.addButton(QCoreApplication::translate("MainWindow", "キャンセル"), QMessageBox::RejectRole);
+  QElapsedTimer asked;
+  asked.start();
   box.exec();
+  waiting_ms_ += asked.elapsed();
   return box.clickedButton() == ok;
 }
 
 void MainWindow::RunOrderDialog(OrderDialogData& data) {
+  QElapsedTimer asked;
+  asked.start();
   if (order_) order_->Run(data);
+  waiting_ms_ += asked.elapsed();
 }
 
 std::optional<PickerClick> MainWindow::PickTransparent(const Bitmap& loaded) {
-  return picker_ ? picker_->Pick(loaded) : std::nullopt;
+  QElapsedTimer asked;
+  asked.start();
+  std::optional<PickerClick> click = picker_ ? picker_->Pick(loaded) : std::nullopt;
+  waiting_ms_ += asked.elapsed();
+  return click;
+}
+
+void MainWindow::RequestStop() {
+  // Said at once: the batch stops between two files, which may take a while.
+  runner_->RequestStop();
+  stop_->setEnabled(false);
+  stop_->setText(QCoreApplication::translate("MainWindow", "中止しています…"));
+  status_->setText(QCoreApplication::translate("MainWindow", "中止しています…"));
+  FitProgressBar();
 }
 
 void MainWindow::SetStatusText(const std::string& text) { status_->setText(Q(text)); }
@@ -784,9 +803,14 @@ std::string MainWindow::StatusText() const { return S(status_->text()); }
 void MainWindow::SetDropCaption(const std::string& text) { ui_->Panel1Caption->setText(Q(text)); }
 
 void MainWindow::ShowProgress(bool visible) {
+  // A batch starts from nothing: no count or time of the last one shows.
+  progress_->setValue(0);
+  progress_->setFormat(QString());
+  stop_->setEnabled(true);
+  stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
   progress_->setVisible(visible);
   stop_->setVisible(visible);
-  if (visible) batch_clock_.start();
+  if (visible) batch_clock_.start(), waiting_ms_ = 0;
   FitProgressBar();
   taskbar_.Show(visible, 0);
 }
@@ -812,7 +836,8 @@ void MainWindow::UpdateProgressText() {
   QString text = QString("%1 / %2").arg(done).arg(all);
   // Once a file or two is done and a few seconds have passed, the pace so
   // far tells how long the rest takes.
-  const qint64 elapsed = batch_clock_.isValid() ? batch_clock_.elapsed() : 0;
+  // Only the time spent converting: not while a dialog waited for the user.
+  const qint64 elapsed = batch_clock_.isValid() ? std::max<qint64>(0, batch_clock_.elapsed() - waiting_ms_) : 0;
   if (done > 0 && done < all && elapsed >= 2000) {
     const qint64 left = elapsed * (all - done) / done / 1000;
     text += "  " + (left >= 60 ? QCoreApplication::translate("MainWindow", "残り約 %1 分 %2 秒").arg(left / 60).arg(left % 60)

@@ -121,6 +121,9 @@ class MainWindow : public QMainWindow, public UserInterface {
   void OpenHelp();
   void ShowAbout();
   void CaptureClipboard();
+  // The stop button and Escape: the batch stops before its next file, and
+  // says so at once.
+  void RequestStop();
   // Files and folders dropped on the drop panel, in the order delivered.
   void DropFiles(const std::vector<std::string>& paths);
 
@@ -178,6 +181,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   int failures_ = 0;             // in the running batch
   bool failures_quiet_ = false;  // the user asked for no more failure boxes in this batch
   QElapsedTimer batch_clock_;
+  qint64 waiting_ms_ = 0;  // of the batch's time, spent in the order dialog and the picker
   TaskbarProgress taskbar_;
   Instances instances_;
   // The window as the settings left it, to tell whether the user changed it.

@@ -50,8 +50,14 @@ void OrderDialog::resizeEvent(QResizeEvent* event) {
 
 void OrderDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  if (QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  // Centred by its inside, which the frame does not move: move() places the
+  // frame once the window manager has given one, the inside before, so the
+  // dialog crept down by a title bar at every later opening.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect inside = geometry();
+    inside.moveCenter(screen->availableGeometry().center());
+    setGeometry(inside);
+  }
 }
 
 }  // namespace velmora::gui

@@ -38,9 +38,7 @@ void PickerWindow::Press(int x, int y) {
   // A point outside the picture is recorded as it is; its colour stays the
   // previous one (no pixel is there).
   if (x >= 0 && y >= 0 && x < image_.width() && y < image_.height()) color_ = image_.pixelColor(x, y);
-  QPalette p = ui_->Panel1->palette();
-  p.setColor(QPalette::Window, color_);
-  ui_->Panel1->setPalette(p);
+  ShowSwatch();
   ui_->X_point->setText(QString::number(x));
   ui_->Y_point->setText(QString::number(y));
   click_ = PickerClick{x, y};
@@ -51,8 +49,16 @@ void PickerWindow::showEvent(QShowEvent* event) {
   if (parentWidget()) setWindowIcon(parentWidget()->windowIcon());
   ui_->X_point->setText("0");
   ui_->Y_point->setText("0");
+  ShowSwatch();
+}
+
+void PickerWindow::ShowSwatch() {
+  // The swatch is the picked colour; its labels are drawn in black or white,
+  // whichever stands out from it.
   QPalette p = ui_->Panel1->palette();
   p.setColor(QPalette::Window, color_);
+  const int luma = (299 * color_.red() + 587 * color_.green() + 114 * color_.blue()) / 1000;
+  p.setColor(QPalette::WindowText, luma < 128 ? Qt::white : Qt::black);
   ui_->Panel1->setPalette(p);
 }
 

@@ -41,6 +41,7 @@ class PickerWindow : public QDialog {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void ShowSwatch();
   std::unique_ptr<Ui::PickerWindow> ui_;
   QImage image_;
   QColor color_;

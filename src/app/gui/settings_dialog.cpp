@@ -8,6 +8,7 @@
 #include "app/send_to.h"
 #include "base/paths.h"
 #include "pipeline/output_naming.h"
+#include "pipeline/writers.h"
 #include "ui_settings_dialog.h"
 
 namespace velmora::gui {
@@ -104,8 +105,15 @@ void SettingsDialog::ShowRenameExample(const std::string& pattern) {
   if (problem.empty()) settings_.rename = pattern;
   Settings example = settings_;
   example.rename = pattern;
+  // The example is written in the first ticked format (the first of all when none is).
+  std::string extension = OutputsInBarOrder().front()->format().extension;
+  for (const OutputRow* row : OutputsInBarOrder())
+    if (settings_.*row->ticked) {
+      extension = row->format().extension;
+      break;
+    }
   const std::string name = problem.empty()
-                               ? FileNameOf(OutputPathFor(example, NamingContext{}, "IMG_0001.jpg", "png", false,
+                               ? FileNameOf(OutputPathFor(example, NamingContext{}, "IMG_0001.jpg", extension, false,
                                                           NameFields{1, 1920, 1280, "2026-12-09"}))
                                : std::string();
   ui_->RenameExample->setText(problem.empty() ? QCoreApplication::translate("SettingsDialog", "例: IMG_0001.jpg → %1").arg(QString::fromStdString(name))
@@ -135,8 +143,13 @@ void SettingsDialog::TakeFolder(const std::string& folder) {
 
 void SettingsDialog::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
-  // Centred on the main window.
-  if (QWidget* owner = parentWidget()) move(owner->geometry().center() - rect().center());
+  // Centred on the main window by its inside, the same place every time
+  // (move() would place the frame once there is one: a title bar lower).
+  if (QWidget* owner = parentWidget()) {
+    QRect inside = geometry();
+    inside.moveCenter(owner->geometry().center());
+    setGeometry(inside);
+  }
 }
 
 void SettingsDialog::done(int result) {
