@@ -68,7 +68,7 @@ package:
 	@bash scripts/install-deps
 	@cmake -S . -B $(PACKAGE_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELMORA_BENCH=OFF \
 	  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -g -DNDEBUG" -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON $(CMAKE_FLAGS) >/dev/null
-	@cmake --build $(PACKAGE_BUILD) -j$(JOBS) --target velmora velmora-cli
+	@cmake --build $(PACKAGE_BUILD) -j$(JOBS) --target velmora velmora-cli velmora-thumbnailer velmora_completions
 	@cd $(PACKAGE_BUILD) && cpack -G DEB >/dev/null
 	@bash scripts/fix-dbgsym $(PACKAGE_BUILD)
 	@ls $(PACKAGE_BUILD)/velmora*_*.deb $(PACKAGE_BUILD)/velmora*_*.ddeb

@@ -495,6 +495,61 @@ void CheckEffective(const CommandLine& line, const Settings& s) {
     throw UsageError(Tr("--delay: the settings file holds '{1}', not a number from 0 to 65535", {s.C_delay}));
 }
 
+namespace {
+
+// An option's help line, translated or as its key with the placeholders
+// filled (the completion scripts, made at build time in no language).
+std::string HelpOf(const Option& option, bool translated) {
+  const std::string a[] = {
+      FormatNames(), ExtensionsWith(&OutputFormat::holds_icc), ExtensionsWith(&OutputFormat::holds_exif),
+      ExtensionsWith(&OutputFormat::holds_alpha), ExtensionsWith(&OutputFormat::takes_transparency),
+      ExtensionsWith(&OutputFormat::takes_lossless), ExtensionsWith(&OutputFormat::takes_quality)};
+  const std::initializer_list<std::string_view> args = {a[0], a[1], a[2], a[3], a[4], a[5], a[6]};
+  return translated ? Tr(option.help, args) : FillPlaceholders(option.help, args);
+}
+
+// The values a shell may offer after an option: its closed list, if it has one.
+std::vector<std::string> ValuesOf(const Option& option) {
+  const std::string& name = option.names.back();
+  std::vector<std::string> values;
+  auto split = [&](const std::string& list) {
+    std::stringstream ss(list);
+    for (std::string item; std::getline(ss, item, ',');) values.push_back(item);
+  };
+  if (name == "--formats") split(FormatNames());
+  if (name == "--color") values = kColors;
+  if (name == "--size") values = kSizes;
+  if (name == "--icon-size") values = kIconSizes;
+  if (name == "--fit") values = {"contain", "cover", "fill"};
+  if (name == "--rotate") values = {"0", "90", "180", "270"};
+  if (name == "--flip") values = {"h", "v", "none"};
+  if (name == "--quality") {
+    for (int n = 1; n <= 10; ++n) values.push_back(std::to_string(n));
+    std::stringstream ss(ExtensionsWith(&OutputFormat::takes_quality));
+    for (std::string item; std::getline(ss, item, ',');)
+      if (!Trim(item).empty()) values.push_back(Trim(item) + "=");
+  }
+  return values;
+}
+
+}  // namespace
+
+std::vector<OptionCompletion> CompletionTable() {
+  std::vector<OptionCompletion> table;
+  for (const Option& option : Options()) {
+    OptionCompletion entry{option.names, option.value ? option.value : "", HelpOf(option, false), ValuesOf(option),
+                           OptionCompletion::Kind::kNone};
+    if (!entry.value.empty())
+      entry.kind = entry.value == "FILE"          ? OptionCompletion::Kind::kFile
+                   : entry.value == "DIR"         ? OptionCompletion::Kind::kFolder
+                   : entry.names.back() == "--formats" ? OptionCompletion::Kind::kList
+                   : !entry.values.empty()        ? OptionCompletion::Kind::kWord
+                                                  : OptionCompletion::Kind::kText;
+    table.push_back(std::move(entry));
+  }
+  return table;
+}
+
 std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::string& ini_path, bool ini_exists) {
   std::string text = Tr(
       "Usage: velmora-cli [OPTIONS] PATH...\n"
@@ -510,11 +565,7 @@ std::string HelpText(const Settings& s, const DecodeLimits& limits, const std::s
     if (option.value) left += std::string(" ") + option.value;
     if (left.size() < 24) left.resize(24, ' ');
     else left += "  ";
-    text += left + Tr(option.help, {FormatNames(), ExtensionsWith(&OutputFormat::holds_icc),
-                                    ExtensionsWith(&OutputFormat::holds_exif), ExtensionsWith(&OutputFormat::holds_alpha),
-                                    ExtensionsWith(&OutputFormat::takes_transparency),
-                                    ExtensionsWith(&OutputFormat::takes_lossless),
-                                    ExtensionsWith(&OutputFormat::takes_quality)});
+    text += left + HelpOf(option, true);
     if (option.now) text += Tr("  [now: {1}]", {option.now(s, limits)});
     text += "\n";
   }

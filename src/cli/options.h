@@ -67,6 +67,18 @@ void CheckEffective(const CommandLine& line, const Settings& settings);
 // Sources converted at once when --jobs is not given: one per core.
 int DefaultJobs();
 
+// What a shell's completion needs of each option, in the help's order.
+struct OptionCompletion {
+  std::vector<std::string> names;  // "-f", "--formats"
+  std::string value;               // the value's name in the help; empty for a switch
+  std::string help;                // the help line in the keys' language, English
+  std::vector<std::string> values; // a closed list of values, if the option has one
+  // What follows the option: nothing, a file, a folder, a comma list of
+  // values, one of values, or free text.
+  enum class Kind { kNone, kFile, kFolder, kList, kWord, kText } kind;
+};
+std::vector<OptionCompletion> CompletionTable();
+
 std::string HelpText(const Settings& settings, const DecodeLimits& limits, const std::string& ini_path,
                      bool ini_exists);
 

@@ -39,9 +39,41 @@ TEST_F(CliTest, TheManPageAndHelpListTheSameOptions) {
   EXPECT_GT(in_help.size(), 30u);
   EXPECT_EQ(in_man, in_help);
   // Both pages read whole in any locale, POSIX's included: ASCII only.
-  for (const char* page : {"velmora-cli.1", "velmora.1"}) {
+  for (const char* page : {"velmora-cli.1", "velmora.1", "velmora-thumbnailer.1"}) {
     const auto text = test::ReadFile(std::string(VELMORA_SOURCE_DIR) + "/docs/" + page);
     EXPECT_EQ(std::count_if(text.begin(), text.end(), [](uint8_t c) { return c >= 0x80; }), 0) << page;
+  }
+}
+
+// What bash offers at a TAB, as its completion function computes it; the
+// script is the one the build made from the option table.
+std::string BashCompletes(const std::string& words) {
+  std::string out;
+  test::Run("bash -c 'source \"" + std::string(VELMORA_BINARY_DIR) + "/completions/bash\"; COMP_WORDS=(velmora-cli " + words +
+                "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _velmora_cli; echo \"${COMPREPLY[*]}\"' 2>/dev/null",
+            &out);
+  return out;
+}
+
+TEST_F(CliTest, ShellsCompleteTheOptionsAndTheirValuesFromTheOptionTable) {
+  EXPECT_EQ(BashCompletes("--col"), "--color\n");
+  EXPECT_EQ(BashCompletes("-f w"), "webp\n");
+  EXPECT_EQ(BashCompletes("-f png,j"), "png,jpg png,jxl\n");
+  EXPECT_EQ(BashCompletes("--fit c"), "contain cover\n");
+  EXPECT_EQ(BashCompletes("--quality w"), "webp=\n");
+  // Every option of --help is offered after a lone "-".
+  const std::string all = BashCompletes("-");
+  for (const char* option : {"--rename", "--no-settings", "--trash-source", "--shard", "-j"})
+    EXPECT_NE((" " + all).find(std::string(" ") + option + " "), std::string::npos) << option;
+  // A folder after --out, files after --ini and for the paths.
+  std::filesystem::create_directory(dir / "pictures");
+  test::SaveBmp(dir / "picture.bmp", test::RgbBitmap(1, 1, [](int, int) { return MakeColor(1, 1, 1); }));
+  EXPECT_EQ(BashCompletes("--out " + (dir / "p")), (dir / "pictures") + "\n");
+  EXPECT_EQ(BashCompletes("-f png " + (dir / "pic")), (dir / "picture.bmp") + " " + (dir / "pictures") + "\n");
+  // The other shells' scripts at least parse, where those shells are installed.
+  for (const char* shell : {"zsh", "fish"}) {
+    if (!test::HaveTool(shell)) continue;
+    EXPECT_EQ(test::Run(std::string(shell) + " -n '" + VELMORA_BINARY_DIR + "/completions/" + shell + "'"), 0) << shell;
   }
 }
 
