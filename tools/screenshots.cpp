@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -131,9 +132,15 @@ int main(int argc, char** argv) {
       break;
     }
 
-    // A real batch fills the results window.
+    // A real batch fills the results window, with one file that is not a
+    // picture: its line shows once, whatever number of outputs it had.
     main.ui().C_Multipdf->setChecked(false);
     settings.A_dialog = true;
+    {
+      std::ofstream broken(scratch / "broken.jpg");
+      broken << "not a picture";
+    }
+    files.push_back((scratch / "broken.jpg").string());
     main.DropFiles(files);
     main.WaitUntilIdle();
     ResultsWindow& results = velmora.Results();

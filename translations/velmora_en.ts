@@ -653,6 +653,14 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>閉じます</source>
         <translation>Closes this window</translation>
     </message>
+    <message>
+        <source>開く</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Open Folder</translation>
+    </message>
 </context>
 <context>
     <name>SettingsDialog</name>

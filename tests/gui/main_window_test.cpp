@@ -116,7 +116,7 @@ class MainWindowTest : public QObject {
   void FirstStartShowsTheHintOnce();
   void DroppedFilesAndFolderConvert();
   void CommandLineStartConvertsAndQuits();
-  void ResultsListScrollsToItsWidestLine();
+  void ResultsShowLinesWholeOneFailurePerSourceWithItsReasonAndOpenTheirFiles();
   void StopEndsTheBatchBeforeTheNextFile();
   void OpenFilterListsEveryFormatTheLoaderReads();
   void EnglishReplacesEveryJapaneseText();
@@ -428,17 +428,36 @@ void MainWindowTest::CommandLineStartConvertsAndQuits() {
   QVERIFY(ReadText(ini).find("[Window]") != std::string::npos);
 }
 
-void MainWindowTest::ResultsListScrollsToItsWidestLine() {
+void MainWindowTest::ResultsShowLinesWholeOneFailurePerSourceWithItsReasonAndOpenTheirFiles() {
+  Scratch dir;
+  const std::string out = dir / "y.png";
+  WriteIni(out, "png");
   ResultsWindow window;
   window.resize(330, 279);
   window.show();
-  const QString wide = QString("/home/user/Pictures/") + QString(120, 'x') + ".jpg → /home/user/out/y.png 12 KB";
-  window.SetLines({"short", wide.toStdString()});
+  const QString wide = QString("/home/user/Pictures/") + QString(120, 'x') + ".jpg → " + QString::fromStdString(out) + " 12 KB";
+  const std::string failed = "/in/b.jpg × 変換できませんでした";
+  ResultDetails details;
+  details.reasons["/in/b.jpg"] = "JPEG 画像エラー: 壊れています";
+  details.outputs.insert(out);
+  // One source whose three outputs were refused: one line.
+  window.SetLines({"short", wide.toStdString(), failed, failed, failed}, details);
   HScrollList* list = window.List();
+  QCOMPARE(list->count(), 3);
   const int expected = list->fontMetrics().horizontalAdvance(wide + " ");
   QCOMPARE(list->HorizontalExtent(), expected);
   QVERIFY(list->visualItemRect(list->item(0)).height() >= list->fontMetrics().height());  // descenders whole
+  // The wide line is as wide as its text, not cut at the first line's width.
+  QVERIFY(list->visualItemRect(list->item(1)).width() >= expected);
   QCOMPARE(list->horizontalScrollBar()->maximum(), expected - list->viewport()->width());
+  QCOMPARE(list->item(2)->toolTip(), QString("JPEG 画像エラー: 壊れています"));
+  QCOMPARE(list->item(1)->data(ResultsWindow::kPathRole).toString(), QString::fromStdString(out));
+  // Opening a line opens its output; a failure's line opens nothing.
+  QStringList opened;
+  window.open_ = [&](const QString& path) { opened << path; };
+  emit list->itemActivated(list->item(1));
+  emit list->itemActivated(list->item(2));
+  QCOMPARE(opened, QStringList{QString::fromStdString(out)});
   window.Clear();
   QCOMPARE(list->HorizontalExtent(), 0);
   QCOMPARE(list->horizontalScrollBar()->maximum(), 0);
@@ -546,7 +565,7 @@ void MainWindowTest::ALongFinalMessageFitsTheScreenAndScrolls() {
     text += lines.back() + "\r\n";
   }
   app.Main().SetResults(lines);
-  bool seen = false, fits = false, scrolls = false, counted = false;
+  bool seen = false, fits = false, scrolls = false, counted = false, defaults = false;
   int listed = 0;
   QTimer::singleShot(0, [&] {
     auto* box = qobject_cast<FinalMessage*>(QApplication::activeModalWidget());
@@ -559,6 +578,9 @@ void MainWindowTest::ALongFinalMessageFitsTheScreenAndScrolls() {
     listed = box->List()->count();
     scrolls = box->List()->verticalScrollBar()->maximum() > 0;
     for (QLabel* label : box->findChildren<QLabel*>()) counted |= label->text() == "500 件";
+    // Enter is OK's, even with the focus on 変換結果表示.
+    defaults = !box->ResultsButton()->autoDefault() && !box->ResultsButton()->isDefault();
+    for (QPushButton* button : box->findChildren<QPushButton*>()) defaults &= button->isDefault() == (button != box->ResultsButton());
     box->accept();
   });
   app.Main().ShowMessage(MessageKind::kFinal, text);
@@ -567,6 +589,7 @@ void MainWindowTest::ALongFinalMessageFitsTheScreenAndScrolls() {
   QCOMPARE(listed, 500);
   QVERIFY(scrolls);
   QVERIFY(counted);
+  QVERIFY(defaults);
 }
 
 void MainWindowTest::FailureBoxesCanBeQuietedForTheBatch() {

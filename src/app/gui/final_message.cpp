@@ -43,6 +43,10 @@ FinalMessage::FinalMessage(QWidget* parent, const QString& heading, const QStrin
   list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   results_ = buttons->addButton(QCoreApplication::translate("MainWindow", "変換結果表示"), QDialogButtonBox::ActionRole);
+  // Enter closes the message, even with the focus back on 変換結果表示
+  // after the results window was closed.
+  buttons->button(QDialogButtonBox::Ok)->setDefault(true);
+  results_->setAutoDefault(false);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(results_, &QPushButton::clicked, this, [open_results] {
     if (open_results) open_results();

@@ -868,16 +868,24 @@ void MainWindow::ClearResults() {
   // A batch starts: its failures are shown again and counted afresh.
   failures_ = 0;
   failures_quiet_ = false;
+  details_ = ResultDetails{};
   if (results_) results_->Clear();
 }
 
 void MainWindow::SetResults(const std::vector<std::string>& lines) {
-  if (results_) results_->SetLines(lines);
+  if (results_) results_->SetLines(lines, details_);
 }
 
-void MainWindow::LogFailure(const std::string&, const std::string& reason) {
+void MainWindow::LogFailure(const std::string& source, const std::string& reason) {
   last_reason_ = reason;
   ++failures_;
+  std::string& reasons = details_.reasons[source];
+  // The same reason for several outputs of one source is said once.
+  if (reasons.find(reason) == std::string::npos) reasons += (reasons.empty() ? "" : "; ") + reason;
+}
+
+void MainWindow::SourceDone(const SourceReport& report) {
+  for (const auto& output : report.outputs) details_.outputs.insert(output.path);
 }
 
 }  // namespace velmora::gui

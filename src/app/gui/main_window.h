@@ -13,6 +13,7 @@
 
 #include "app/gui/batch_runner.h"
 #include "app/gui/size_fit_dialog.h"
+#include "app/gui/results_window.h"
 #include "app/gui/taskbar_progress.h"
 #include "app/ini_store.h"
 #include "app/instances.h"
@@ -37,7 +38,6 @@ class OrderDialog;
 class FormatQualityDialog;
 class SettingsDialog;
 class PickerWindow;
-class ResultsWindow;
 
 // The hint shown at the first start, before any settings file exists.
 inline constexpr const char* kFirstStartHint =
@@ -104,6 +104,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ClearResults() override;
   void SetResults(const std::vector<std::string>& lines) override;
   void LogFailure(const std::string& source, const std::string& reason) override;
+  void SourceDone(const SourceReport& report) override;
 
   // The menu commands.
   void Open();
@@ -178,6 +179,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   bool hint_shown_ = false;
   bool loading_ = false;
   std::string last_reason_;
+  ResultDetails details_;  // the reasons and files behind the results' lines
   int failures_ = 0;             // in the running batch
   bool failures_quiet_ = false;  // the user asked for no more failure boxes in this batch
   QElapsedTimer batch_clock_;
