@@ -3,7 +3,12 @@
 // between two ticks (less the 10 ms) is what a user feels as a freeze.
 //
 //   ui_latency PICTURE... [-f FORMAT]
+//   ui_latency --open-dialog PICTURE...
 //   ui_latency --startup
+//
+// With --open-dialog it opens the Open dialog and selects each picture in
+// turn, 300 ms apart, as a user stepping through a folder does: the
+// previews must not stop the window.
 //
 // With --startup it builds the window as the desktop program does and
 // prints the time from the process's start (VELMORA_T0, nanoseconds of
@@ -14,6 +19,10 @@
 // the outputs go beside the pictures.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QAbstractItemView>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QFileInfo>
 #include <QEvent>
 #include <QTimer>
 #include <algorithm>
@@ -26,6 +35,7 @@
 
 #include "app/gui/main_window.h"
 #include "app/gui/velmora_app.h"
+#include "ui_main_window.h"
 
 namespace {
 
@@ -60,10 +70,75 @@ int Startup(int argc, char** argv) {
   return QApplication::exec();
 }
 
+int OpenDialog(int argc, char** argv) {
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication qt(argc, argv);
+  std::vector<QString> pictures;
+  for (int i = 2; i < argc; ++i) pictures.push_back(QString::fromStdString(std::filesystem::absolute(argv[i]).string()));
+  const std::string ini = (std::filesystem::temp_directory_path() / "velmora-ui-latency.ini").string();
+  std::remove(ini.c_str());
+  velmora::gui::VelmoraApp app(ini, false);
+  app.Show();
+  QElapsedTimer clock;
+  qint64 last = 0, worst = 0;
+  QTimer tick;
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    const qint64 now = clock.nsecsElapsed();
+    worst = std::max(worst, now - last);
+    last = now;
+  });
+  size_t next = 0;
+  bool listed = false;
+  QTimer step;
+  QObject::connect(&step, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    // The folder is listed first: a file the dialog's model has not seen
+    // yet cannot become its current one.
+    if (!listed) {
+      dialog->setDirectory(QFileInfo(pictures.front()).absolutePath());
+      listed = true;
+      return;
+    }
+    if (next == 0) {
+      clock.start();
+      last = 0;
+      tick.start(10);
+    }
+    if (next < pictures.size()) {
+      // A key press moves the current file as a user's would (selecting a
+      // file by name does not make it the current one).
+      ++next;
+      auto* view = dialog->findChild<QAbstractItemView*>("listView");
+      if (view && !view->isVisible()) view = dialog->findChild<QAbstractItemView*>("treeView");
+      if (view) {
+        view->setFocus();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+        QApplication::sendEvent(view, &press);
+      }
+    } else {
+      dialog->reject();
+      step.stop();
+    }
+  });
+  QTimer::singleShot(50, [&] {
+    step.start(300);
+    app.Main().ui().Open1->trigger();
+    qt.quit();
+  });
+  qt.exec();
+  std::remove(ini.c_str());
+  std::printf("pictures %zu  longest event gap %.1f ms (lateness %.1f ms)\n", pictures.size(), worst / 1e6,
+              std::max<qint64>(0, worst - 10'000'000) / 1e6);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc > 1 && std::string(argv[1]) == "--startup") return Startup(argc, argv);
+  if (argc > 1 && std::string(argv[1]) == "--open-dialog") return OpenDialog(argc, argv);
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication qt(argc, argv);
   std::vector<std::string> pictures;

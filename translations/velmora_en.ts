@@ -536,6 +536,18 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>中止しています…</source>
         <translation>Stopping…</translation>
     </message>
+    <message>
+        <source>Ctrl+Shift+O</source>
+        <translation>Ctrl+Shift+O</translation>
+    </message>
+    <message>
+        <source>フォルダを開く(&amp;D)...</source>
+        <translation>Open &amp;Folder...</translation>
+    </message>
+    <message>
+        <source>フォルダを開く</source>
+        <translation>Open Folder</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>

@@ -72,6 +72,10 @@ struct DecodeRequest {
   // that the many pictures that are not CMYK never wait for it.
   std::shared_ptr<LazyProfile> standard_cmyk;
   const std::vector<uint8_t>* StandardCmyk() const;
+  // A preview of at least this many pixels on the long edge is enough: a
+  // decoder that can decode smaller for less (JPEG's scaled DCT) may.
+  // 0: the picture at its own size.
+  int preview_edge = 0;
 };
 
 // A decoder's size gate for code outside a Graphic (a model of its own):

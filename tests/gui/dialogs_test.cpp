@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/gui/file_dialogs.h"
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
@@ -81,6 +82,7 @@ class DialogsTest : public QObject {
   void SendToEntriesAreWrittenAndRemoved();
   void ClipboardCaptureWithPictureTextAndNothing();
   void WatcherIgnoresTheStartUpState();
+  void OpenDialogTakesSeveralFilesPreviewsAsideAndRemembersItsSize();
 };
 
 void DialogsTest::SortFollowsTheGridsRules() {
@@ -445,6 +447,45 @@ void DialogsTest::WatcherIgnoresTheStartUpState() {
   QGuiApplication::clipboard()->setImage(picture);
   QCoreApplication::processEvents();
   QVERIFY(!fs::exists(dir / "Clip2.bmp"));
+}
+
+void DialogsTest::OpenDialogTakesSeveralFilesPreviewsAsideAndRemembersItsSize() {
+  Scratch dir;
+  // A 4000 x 3000 JPEG decodes for its preview at an eighth, on the worker.
+  QImage photo(4000, 3000, QImage::Format_RGB888);
+  photo.fill(QColor(30, 120, 200));
+  QVERIFY(photo.save(QString::fromStdString(dir / "photo.jpg"), "JPG", 90));
+  { std::ofstream(dir / "broken.jpg") << "not a picture"; }
+  Loader loader;
+  DecodeRequest preview;
+  preview.preview_edge = PictureOpenDialog::kPreviewEdge;
+  QCOMPARE(loader.LoadFile(dir / "photo.jpg", preview)->Width(), 500);  // 4000 / 8 still covers 160
+  IniStore store;
+  store.FileName = dir / "Velmora.ini";
+  {
+    PictureOpenDialog dialog(nullptr, loader);
+    QCOMPARE(dialog.fileMode(), QFileDialog::ExistingFiles);
+    RestoreFileDialog(dialog, store, "open_dialog", QSize(700, 480));
+    QCOMPARE(dialog.size(), QSize(700, 480));
+    emit dialog.currentChanged(QString::fromStdString(dir / "photo.jpg"));
+    dialog.WaitForPreview();
+    const QPixmap shown = dialog.PreviewLabel()->pixmap();
+    QCOMPARE(shown.size(), QSize(160, 120));
+    QVERIFY(qAbs(shown.toImage().pixelColor(80, 60).blue() - 200) <= 3);
+    // A later selection wins; a file that is not a picture shows "?".
+    emit dialog.currentChanged(QString::fromStdString(dir / "photo.jpg"));
+    emit dialog.currentChanged(QString::fromStdString(dir / "broken.jpg"));
+    dialog.WaitForPreview();
+    QCOMPARE(dialog.PreviewLabel()->text(), QString("?"));
+    dialog.resize(650, 430);
+    KeepFileDialog(dialog, store, "open_dialog");
+  }
+  PictureOpenDialog again(nullptr, loader);
+  RestoreFileDialog(again, store, "open_dialog", QSize(700, 480));
+  QCOMPARE(again.size(), QSize(650, 430));
+  // The same in the settings file, for the next run.
+  QVERIFY(store.Flush());
+  QVERIFY(ReadText(dir / "Velmora.ini").find("open_dialog=650x430") != std::string::npos);
 }
 
 QTEST_MAIN(DialogsTest)

@@ -37,6 +37,7 @@
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
 #include "app/gui/qt_clipboard.h"
+#include "app/gui/file_dialogs.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
 #include "app/presets.h"
@@ -62,44 +63,6 @@ QString Display(const std::string& text) {
   t.replace('\r', '\n');
   return t;
 }
-
-// The picture open dialog: one file, with a preview decoded by our loader.
-class PictureOpenDialog : public QFileDialog {
- public:
-  PictureOpenDialog(QWidget* parent, const Loader& loader) : QFileDialog(parent), loader_(loader) {
-    setOption(QFileDialog::DontUseNativeDialog);
-    setFileMode(QFileDialog::ExistingFile);
-    setNameFilters(MainWindow::OpenFilter().split(";;"));
-    preview_ = new QLabel(this);
-    preview_->setMinimumSize(160, 160);
-    preview_->setAlignment(Qt::AlignCenter);
-    if (auto* grid = qobject_cast<QGridLayout*>(layout())) grid->addWidget(preview_, 1, 3, 3, 1);
-    connect(this, &QFileDialog::currentChanged, this, [this](const QString& path) { Preview(path); });
-  }
-
- private:
-  void Preview(const QString& path) {
-    preview_->clear();
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > (int64_t{64} << 20)) return;
-    try {
-      Bitmap b;
-      loader_.LoadFile(S(path))->AssignTo(b);
-      const Bitmap rgb = b.To24Bit();
-      QImage image(rgb.Width(), rgb.Height(), QImage::Format_RGB888);
-      for (int y = 0; y < rgb.Height(); ++y) {
-        const uint8_t* s = rgb.Row(y);
-        uchar* d = image.scanLine(y);
-        for (int x = 0; x < rgb.Width(); ++x) d[x * 3] = s[x * 3 + 2], d[x * 3 + 1] = s[x * 3 + 1], d[x * 3 + 2] = s[x * 3];
-      }
-      preview_->setPixmap(QPixmap::fromImage(image.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-    } catch (const std::exception&) {
-      preview_->setText("?");  // not a picture this program reads
-    }
-  }
-  const Loader& loader_;
-  QLabel* preview_;
-};
 
 // The help file beside the program, or where an installation puts it: the
 // English twin for a user whose language is neither Japanese nor unset.
@@ -169,10 +132,26 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   ui_->C_delay->installEventFilter(this);
   const auto open_dialog = [this, &loader] {
     PictureOpenDialog dialog(this, loader);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-      runner_->RunBatch({S(dialog.selectedFiles().front())});
+    RestoreFileDialog(dialog, store_, "open_dialog", QSize(820, 520));
+    const bool chosen = dialog.exec() == QDialog::Accepted;
+    KeepFileDialog(dialog, store_, "open_dialog");
+    std::vector<std::string> files;
+    if (chosen)
+      for (const QString& file : dialog.selectedFiles()) files.push_back(S(file));
+    if (!files.empty()) runner_->RunBatch(files);
   };
   connect(ui_->Open1, &QAction::triggered, this, open_dialog);
+  // A folder, converted as a dropped one is (its subfolders per the settings).
+  connect(ui_->OpenFolder1, &QAction::triggered, this, [this] {
+    QFileDialog dialog(this, QCoreApplication::translate("MainWindow", "フォルダを開く"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    RestoreFileDialog(dialog, store_, "folder_dialog", QSize(640, 440));
+    const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+    KeepFileDialog(dialog, store_, "folder_dialog");
+    if (chosen) runner_->RunBatch({S(dialog.selectedFiles().front())});
+  });
 }
 
 MainWindow::~MainWindow() { runner_->Shutdown(); }

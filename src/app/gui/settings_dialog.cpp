@@ -5,6 +5,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include "app/gui/file_dialogs.h"
 #include "app/send_to.h"
 #include "base/paths.h"
 #include "pipeline/output_naming.h"
@@ -23,15 +24,21 @@ std::optional<std::string> FolderBrowser::Execute(QWidget* owner, const std::str
   const QString start = QString::fromStdString(current);
   dialog.setDirectory(!start.isEmpty() && QDir(start).exists() ? start : QDir::homePath());
   dialog.setMinimumSize(371, 311);
+  // Wide enough for a path in its address box; then as the user left it.
+  if (store_)
+    RestoreFileDialog(dialog, *store_, "folder_dialog", QSize(640, 440));
+  else
+    dialog.resize(640, 440);
   if (remembered_.isValid()) {
-    dialog.setGeometry(remembered_);
+    dialog.move(remembered_.topLeft());
   } else {
-    QRect place(0, 0, 371, 311);
+    QRect place(QPoint(0, 0), dialog.size());
     if (QScreen* screen = QGuiApplication::primaryScreen()) place.moveCenter(screen->availableGeometry().center());
-    dialog.setGeometry(place);
+    dialog.move(place.topLeft());
   }
   const bool chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
   remembered_ = dialog.geometry();
+  if (store_) KeepFileDialog(dialog, *store_, "folder_dialog");
   if (!chosen) return std::nullopt;
   return dialog.selectedFiles().front().toStdString();
 }
@@ -43,6 +50,7 @@ SettingsDialog::SettingsDialog(Settings& settings, IniStore& store, std::string 
       store_(store),
       program_path_(std::move(program_path)) {
   ui_->setupUi(this);
+  browser_.SetStore(&store_);
   setFixedSize(324, 535);
   auto& u = *ui_;
   const std::pair<QCheckBox*, bool Settings::*> boxes[] = {

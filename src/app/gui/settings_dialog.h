@@ -27,9 +27,12 @@ class FolderBrowser {
   // failed). It opens at current when that folder exists, else at home.
   std::optional<std::string> Execute(QWidget* owner, const std::string& current);
   QRect Remembered() const { return remembered_; }
+  // Where its size, view and columns are kept between runs.
+  void SetStore(IniStore* store) { store_ = store; }
 
  private:
   QRect remembered_;
+  IniStore* store_ = nullptr;
 };
 
 class SettingsDialog : public QDialog {

@@ -44,7 +44,10 @@ struct JpegSink {
   // row, rows top first, or nullptr to refuse. Must not throw.
   // arithmetic: the file's entropy coding, which decides how densely it can
   // describe its size.
-  uint8_t* (*allocate)(void* self, int width, int height, int components, int adobe, bool arithmetic);
+  // file_width and file_height: the size the file claims, which a scaled
+  // decode divides.
+  uint8_t* (*allocate)(void* self, int width, int height, int file_width, int file_height, int components, int adobe,
+                       bool arithmetic);
   // Keeps a copy of what the file carries (EXIF, XMP, the colour profile);
   // the markers' memory dies with libjpeg's object. Must not throw.
   void (*keep)(void* self, int what, const uint8_t* data, size_t size);
@@ -52,6 +55,7 @@ struct JpegSink {
   int64_t max_memory = 0;
   size_t data_size = 0;
   bool metadata = false;  // IPTC is wanted
+  int preview_edge = 0;   // DecodeRequest::preview_edge
   int orientation = 1;    // from the first EXIF segment
   ptrdiff_t stride = 0;  // from one row to the next (negative: rows go up in memory), set by allocate
 };
@@ -117,9 +121,23 @@ int DecodeJpeg(const uint8_t* data, size_t size, JpegSink* sink, char* message, 
     cinfo.out_color_space = JCS_EXT_BGR;
   // The size is checked from the header: a progressive file would otherwise
   // buffer every scan in jpeg_start_decompress first.
+  // A preview decodes at 1/2, 1/4 or 1/8 when that still covers its edge:
+  // the DCT does the scaling, and a fraction of the work is done.
+  if (sink->preview_edge > 0) {
+    const unsigned edge = std::max(cinfo.image_width, cinfo.image_height);
+    for (unsigned denom : {8u, 4u, 2u}) {
+      if (edge / denom >= static_cast<unsigned>(sink->preview_edge)) {
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = denom;
+        cinfo.dct_method = JDCT_IFAST;
+        break;
+      }
+    }
+  }
   jpeg_calc_output_dimensions(&cinfo);
   uint8_t* rows =
       sink->allocate(sink->self, static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
+                     static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height),
                      cinfo.out_color_components, cinfo.saw_Adobe_marker, cinfo.arith_code != 0);
   if (!rows) {
     std::snprintf(message, JMSG_LENGTH_MAX, "image too large");
@@ -144,7 +162,8 @@ class JpegGraphic : public BitmapGraphic {
 
  protected:
   void OnLoad(const uint8_t* data, size_t size) override {
-    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::Keep, this, Limits().max_allocation, size, Request().metadata};
+    JpegSink sink{&JpegGraphic::Allocate, &JpegGraphic::Keep, this, Limits().max_allocation, size, Request().metadata,
+                  Request().preview_edge};
     sink_ = &sink;
     char message[JMSG_LENGTH_MAX] = {};
     char warning[JMSG_LENGTH_MAX] = {};
@@ -161,13 +180,14 @@ class JpegGraphic : public BitmapGraphic {
   }
 
  private:
-  static uint8_t* Allocate(void* self, int width, int height, int components, int adobe, bool arithmetic) {
+  static uint8_t* Allocate(void* self, int width, int height, int file_width, int file_height, int components, int adobe,
+                           bool arithmetic) {
     auto* me = static_cast<JpegGraphic*>(self);
     try {
       // Huffman coding spends at least a bit on every 8 x 8 block of the
-      // first component (the output is not scaled: its size is the file's);
-      // an arithmetic coder can spend far less.
-      me->ClaimSize(width, height, me->sink_->data_size, arithmetic ? 64.0 * 8 * 64 : 64.0 * 8, N_("JPEG image"));
+      // first component of the file's own size; an arithmetic coder can
+      // spend far less.
+      me->ClaimSize(file_width, file_height, me->sink_->data_size, arithmetic ? 64.0 * 8 * 64 : 64.0 * 8, N_("JPEG image"));
       me->width_ = width, me->height_ = height, me->components_ = components, me->adobe_ = adobe != 0;
       if (components == 4) {
         me->raw_.assign(static_cast<size_t>(width) * height * components, 0);
