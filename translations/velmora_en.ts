@@ -548,6 +548,22 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
         <source>フォルダを開く</source>
         <translation>Open Folder</translation>
     </message>
+    <message>
+        <source>指定: %1</source>
+        <translation>Custom: %1</translation>
+    </message>
+    <message>
+        <source>保存先: プログラムのフォルダ</source>
+        <translation>Saving to: the program's folder</translation>
+    </message>
+    <message>
+        <source>保存先: %1</source>
+        <translation>Saving to: %1</translation>
+    </message>
+    <message>
+        <source>保存先: 元ファイルと同じフォルダ</source>
+        <translation>Saving to: beside each source</translation>
+    </message>
 </context>
 <context>
     <name>OrderDialog</name>

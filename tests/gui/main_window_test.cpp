@@ -126,6 +126,7 @@ class MainWindowTest : public QObject {
   void AWindowOffTheScreenComesBackWhole();
   void EveryControlHasATooltip();
   void TheSizeListsLastEntryAsksForAnySize();
+  void TheWindowSaysWhereFilesGoKeepsItsCaptionAndASecondOneStandsBeside();
   void NamesTurnsFitsQualitiesAndPresetsFromTheWindow();
   void StoppingShowsAtOnceDialogsKeepTheirPlaceAndTheSwatchStaysReadable();
 };
@@ -808,9 +809,42 @@ void MainWindowTest::TheSizeListsLastEntryAsksForAnySize() {
   QCOMPARE(app.CurrentSettings().O_gsize, 8);
   QCOMPARE(app.CurrentSettings().size_fit, std::string("x2"));
   QVERIFY(u.O_gsize->toolTip().contains("x2"));
+  QCOMPARE(u.O_gsize->itemText(8), QString("指定: x2"));
   // A conversion in the window gets that size.
   app.Main().DropFiles({Picture(dir / "in/p.bmp", 6, 4)});
   QVERIFY(app.Main().WaitUntilIdle());
   QImage out(QString::fromStdString(dir / "in/p.png"));
   QCOMPARE(out.size(), QSize(3, 2));
+}
+
+void MainWindowTest::TheWindowSaysWhereFilesGoKeepsItsCaptionAndASecondOneStandsBeside() {
+  Scratch dir;
+  // Stored far off the screen, with every bar shown and a size given.
+  WriteIni(dir / "Velmora.ini",
+           "[Window]\r\nWindow_State=Normal\r\nPos.X=5000\r\nPos.Y=5000\r\n[Config_Save]\r\nfolder=1\r\nfolder_n=/srv/pictures/out/\r\n"
+           "[Effect]\r\nPanel=1\r\n[Option]\r\nPanel=1\r\ngsize=8\r\n[Extra]\r\nPanel=1\r\nsize=1920x1080\r\n");
+  QPoint first_place;
+  {
+  VelmoraApp first(dir / "Velmora.ini", false);
+  first.Show();
+  MainWindow& main = first.Main();
+  first_place = main.pos();
+  QCOMPARE(main.placeLabel()->toolTip(), QString("保存先: /srv/pictures/out/"));
+  QVERIFY(main.placeLabel()->isVisible());
+  QCOMPARE(main.ui().O_gsize->itemText(8), QString("指定: 1920×1080"));
+  // At its least size the drop caption is whole, whatever bars are shown.
+  main.resize(main.minimumSize());
+  QApplication::processEvents();
+  QLabel* caption = main.ui().Panel1Caption;
+  QVERIFY(caption->height() >= caption->sizeHint().height());
+  }
+  // Another instance stands where the same stored place put the first: a
+  // second one stands beside it, not on it.
+  const std::string other = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/velmora/1";  // pid 1 lives
+  WriteIni(other, std::to_string(first_place.x()) + " " + std::to_string(first_place.y()) + " 0\n");
+  VelmoraApp second(dir / "Velmora.ini", false);
+  second.Show();
+  fs::remove(other);
+  // Pushed back by the screen's edge, the cascade goes up and left.
+  QCOMPARE(second.Main().pos(), first_place - QPoint(24, 24));
 }

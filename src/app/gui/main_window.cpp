@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QInputDialog>
@@ -95,6 +96,8 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   ui_->setupUi(this);
   status_ = new QLabel(this);
   ui_->StatusBar1->addWidget(status_, 1);
+  place_ = new QLabel(this);
+  ui_->StatusBar1->addPermanentWidget(place_);
   progress_ = new QProgressBar(ui_->StatusBar1);
   progress_->setRange(0, 100);
   progress_->setTextVisible(true);
@@ -321,9 +324,11 @@ void MainWindow::ShowSettings() {
   u.O_icosize->setCurrentIndex(s.O_icosize);
   u.O_gsize->setCurrentIndex(s.O_gsize);
   ShowSizeFit();
+  ShowOutputPlace();
   u.Extra_Panel->setVisible(s.extra_panel);
   u.X1->setChecked(s.extra_panel);
   u.X2->setChecked(s.extra_panel);
+  KeepCaptionWhole();
   u.C_lossless->setChecked(s.C_lossless);
   u.E_rotate->setCurrentIndex(s.rotate / 90);
   u.E_flip->setCurrentIndex(s.flip == 'h' ? 1 : s.flip == 'v' ? 2 : 0);
@@ -424,12 +429,27 @@ void MainWindow::SaveSettings() {
 }
 
 void MainWindow::PlaceOnScreen() {
-  // Beside another instance's window rather than on it.
-  const auto [x, y] = instances_.FreePlace(pos().x(), pos().y());
-  FitOnScreen(QRect(QPoint(x, y), size()));
+  // Beside another instance's window rather than on it, counted from where
+  // a window really stands: a stored place off the screen is brought onto
+  // it first, as the other instance's was. When the screen's edge pushes the
+  // cascade back onto a window, it steps up and left instead.
+  const QRect wanted = FittedOnScreen(QRect(pos(), size()));
+  const auto [x, y] = instances_.FreePlace(wanted.x(), wanted.y());
+  QRect place = FittedOnScreen(QRect(QPoint(x, y), size()));
+  const auto taken = [this](const QRect& r) { return instances_.FreePlace(r.x(), r.y()) != std::pair{r.x(), r.y()}; };
+  for (int step = 1; step < 64 && taken(place); ++step)
+    place = FittedOnScreen(QRect(wanted.topLeft() - QPoint(24, 24) * step, size()));
+  move(place.topLeft());
+  resize(place.size());
 }
 
 void MainWindow::FitOnScreen(QRect place) {
+  place = FittedOnScreen(place);
+  move(place.topLeft());
+  resize(place.size());
+}
+
+QRect MainWindow::FittedOnScreen(QRect place) const {
   // Wholly inside a screen's available area, frame included: the one the
   // window is mostly on, else the primary one; moved first, then shrunk if
   // it must be. Before the window manager has framed the window its frame
@@ -447,8 +467,7 @@ void MainWindow::FitOnScreen(QRect place) {
     place.moveTop(std::clamp(place.top(), room.top() - frame.top(),
                              std::max(room.top(), room.bottom() - place.height() + 1) - frame.top()));
   }
-  move(place.topLeft());
-  resize(place.size());
+  return place;
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {
@@ -547,6 +566,7 @@ void MainWindow::FitProgressBar() {
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
   FitProgressBar();
+  if (place_) ShowOutputPlace();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -638,6 +658,7 @@ void MainWindow::ToggleEffectBar() {
   ui_->P1->setChecked(visible);
   ui_->E1->setChecked(visible);
   settings_.effect_panel = visible;
+  KeepCaptionWhole();
 }
 
 void MainWindow::ToggleOptionBar() {
@@ -646,18 +667,48 @@ void MainWindow::ToggleOptionBar() {
   ui_->O1->setChecked(visible);
   ui_->O2->setChecked(visible);
   settings_.option_panel = visible;
+  KeepCaptionWhole();
 }
 
 void MainWindow::ShowSizeFit() {
-  // The list's entry keeps its text; the chosen size shows in its tip.
+  // The chosen size shows in the list's entry itself ("指定: 1920×1080")
+  // and in its tip; without one the entry asks ("指定…").
   QString tip = QCoreApplication::translate("MainWindow", "書き出す画像の大きさ");
-  if (settings_.O_gsize == Settings::kSizeFitIndex) {
-    const QString size = settings_.long_edge > 0
-                             ? QCoreApplication::translate("MainWindow", "長辺 %1").arg(settings_.long_edge)
-                             : QString::fromStdString(settings_.size_fit);
+  QString entry = QCoreApplication::translate("MainWindow", "指定…");
+  const bool given = settings_.long_edge > 0 || !settings_.size_fit.empty();
+  if (settings_.O_gsize == Settings::kSizeFitIndex && given) {
+    QString size = settings_.long_edge > 0 ? QCoreApplication::translate("MainWindow", "長辺 %1").arg(settings_.long_edge)
+                                           : QString::fromStdString(settings_.size_fit);
+    size.replace(QRegularExpression("^(\\d+)x(\\d+)$"), "\\1×\\2");
     tip += " (" + size + ")";
+    entry = QCoreApplication::translate("MainWindow", "指定: %1").arg(size);
   }
+  ui_->O_gsize->setItemText(Settings::kSizeFitIndex, entry);
   ui_->O_gsize->setToolTip(tip);
+}
+
+void MainWindow::KeepCaptionWhole() {
+  // However many bars are shown, the drop panel keeps room for its caption:
+  // the window's least size grows with the bars (never below the described
+  // 365 x 170).
+  ui_->Panel1Caption->setMinimumHeight(ui_->Panel1Caption->sizeHint().height());
+  layout()->invalidate();
+  const QSize least = layout()->minimumSize();
+  setMinimumSize(std::max(365, least.width()), std::max(170, least.height()));
+}
+
+void MainWindow::ShowOutputPlace() {
+  // Where this batch's files will go, said before it runs.
+  QString place;
+  if (settings_.S_app)
+    place = QCoreApplication::translate("MainWindow", "保存先: プログラムのフォルダ");
+  else if (settings_.S_folder)
+    place = QCoreApplication::translate("MainWindow", "保存先: %1").arg(Q(settings_.S_folder_n));
+  else
+    place = QCoreApplication::translate("MainWindow", "保存先: 元ファイルと同じフォルダ");
+  // A long folder loses its middle, never its end.
+  place_->setText(place_->fontMetrics().elidedText(place, Qt::ElideMiddle, std::max(120, width() / 2)));
+  place_->setToolTip(place);
 }
 
 void MainWindow::ToggleExtraBar() {
@@ -666,6 +717,7 @@ void MainWindow::ToggleExtraBar() {
   ui_->X1->setChecked(visible);
   ui_->X2->setChecked(visible);
   settings_.extra_panel = visible;
+  KeepCaptionWhole();
 }
 
 void MainWindow::Open() { ui_->Open1->trigger(); }
@@ -676,6 +728,7 @@ void MainWindow::ShowResultsWindow() {
 
 void MainWindow::ShowSettingsDialog() {
   if (settings_dialog_) settings_dialog_->exec();
+  ShowOutputPlace();
 }
 
 void MainWindow::OpenHelp() {
@@ -789,6 +842,7 @@ void MainWindow::ShowProgress(bool visible) {
   stop_->setText(QCoreApplication::translate("MainWindow", "中止"));
   progress_->setVisible(visible);
   stop_->setVisible(visible);
+  place_->setVisible(!visible);  // the progress takes its room while a batch runs
   if (visible) batch_clock_.start(), waiting_ms_ = 0;
   FitProgressBar();
   taskbar_.Show(visible, 0);

@@ -65,6 +65,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   Ui::MainWindow& ui() { return *ui_; }
   QProgressBar* progressBar() const { return progress_; }
   QToolButton* stopButton() const { return stop_; }
+  QLabel* placeLabel() const { return place_; }
   QMenu* popupMenu() { return &popup_; }
   // The open dialog's filter in the toolkit's syntax.
   static QString OpenFilter();
@@ -114,6 +115,9 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ToggleOptionBar();
   void ToggleExtraBar();
   void ShowSizeFit();
+  // The output place in the status bar.
+  void ShowOutputPlace();
+  void KeepCaptionWhole();
   void ShowFormatQuality();
   // ｵﾌﾟｼｮﾝ → プリセット: the settings of a preset put in place of the
   // window's (its place and bars stay), or the window's saved as one.
@@ -153,6 +157,8 @@ class MainWindow : public QMainWindow, public UserInterface {
   void ShowFailure(const std::string& text);
   void PlaceOnScreen();
   void FitOnScreen(QRect place);
+  // place moved (and shrunk if it must be) wholly onto a screen.
+  QRect FittedOnScreen(QRect place) const;
   void HighlightDropPanel(bool on);
   void UpdateProgressText();
   // Message boxes of ours come above a window that stays on top.
@@ -168,6 +174,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   PickerWindow* picker_ = nullptr;
   ResultsWindow* results_ = nullptr;
   QLabel* status_ = nullptr;
+  QLabel* place_ = nullptr;  // where the outputs go
   QProgressBar* progress_ = nullptr;
   QToolButton* stop_ = nullptr;
   QMenu popup_;
