@@ -24,6 +24,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/order_dialog.h"
 #include "app/gui/picker_window.h"
+#include "app/gui/file_dialogs.h"
 #include "app/gui/results_window.h"
 #include "app/gui/settings_dialog.h"
 #include "app/gui/size_fit_dialog.h"
@@ -129,6 +130,24 @@ int main(int argc, char** argv) {
       picker.Press(12, 9);
       ok &= Save(picker, out / "picker-window.png");
       picker.hide();
+      break;
+    }
+
+    // The Open dialog on the samples, the photo's preview shown.
+    for (const std::string& file : files) {
+      if (file.size() < 4 || file.compare(file.size() - 4, 4, ".jpg") != 0) continue;
+      Loader preview_loader;
+      PictureOpenDialog open(&main, preview_loader);
+      IniStore none;
+      none.FileName = (scratch / "open-dialog.ini").string();
+      RestoreFileDialog(open, none, "open_dialog", QSize(960, 560));
+      open.setDirectory(QString::fromStdString(fs::path(file).parent_path().string()));
+      open.selectFile(QString::fromStdString(file));
+      emit open.currentChanged(QString::fromStdString(file));
+      open.WaitForPreview();
+      open.show();
+      for (int i = 0; i < 20; ++i) QApplication::processEvents();  // the folder's listing arrives
+      ok &= Save(open, out / "open-dialog.png");
       break;
     }
 

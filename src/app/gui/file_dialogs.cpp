@@ -1,6 +1,9 @@
 #include "app/gui/file_dialogs.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QSplitter>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -20,14 +23,32 @@ void RestoreFileDialog(QFileDialog& dialog, IniStore& store, const std::string& 
   dialog.resize(first.boundedTo(screen.size() * 9 / 10).expandedTo(dialog.minimumSize()));
   const QByteArray view = QByteArray::fromBase64(QByteArray::fromStdString(store.ReadString("Extra", key + "_view", "")));
   if (!view.isEmpty() && dialog.restoreState(view)) return;
-  // The detail view's columns, wide enough for what they hold.
+  // The detail view's columns wide enough for what they hold (a size, a
+  // type, a date as the locale writes it), and the places beside it for a
+  // folder's name.
   if (auto* tree = dialog.findChild<QTreeView*>("treeView")) {
     const QFontMetrics metrics = tree->fontMetrics();
     const int pad = 24;
-    tree->header()->resizeSection(1, metrics.horizontalAdvance("1023.9 KiB") + pad);
-    tree->header()->resizeSection(2, metrics.horizontalAdvance("JPEG image Folder") + pad);
-    tree->header()->resizeSection(3, metrics.horizontalAdvance("2026/12/31 23:59") + pad);
+    const QString date = QLocale::system().toString(QDateTime(QDate(2026, 12, 31), QTime(23, 59)), QLocale::ShortFormat);
+    tree->header()->resizeSection(1, metrics.horizontalAdvance("1023.99 KiB") + pad);
+    tree->header()->resizeSection(2, metrics.horizontalAdvance("Windows BMP image") + pad);
+    tree->header()->resizeSection(3, metrics.horizontalAdvance(date) + pad);
+    // The name takes what the others leave of the view (the places, the
+    // preview and the margins beside it), never less than a long name's room.
+    // On a small screen every column gives up the same share.
+    const int view = dialog.width() - 130 - PictureOpenDialog::kPreviewEdge - 60;
+    const int name = metrics.horizontalAdvance("IMG_20261231_235959.jpg") + pad;
+    int others = 0;
+    for (int i = 1; i <= 3; ++i) others += tree->header()->sectionSize(i);
+    if (name + others > view) {
+      const double share = std::max(0.4, static_cast<double>(view) / (name + others));
+      for (int i = 1; i <= 3; ++i) tree->header()->resizeSection(i, static_cast<int>(tree->header()->sectionSize(i) * share));
+      tree->header()->resizeSection(0, static_cast<int>(name * share));
+    } else {
+      tree->header()->resizeSection(0, view - others);
+    }
   }
+  if (auto* splitter = dialog.findChild<QSplitter*>("splitter")) splitter->setSizes({130, dialog.width() - 130});
 }
 
 void KeepFileDialog(const QFileDialog& dialog, IniStore& store, const std::string& key) {

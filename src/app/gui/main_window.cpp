@@ -135,7 +135,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   ui_->C_delay->installEventFilter(this);
   const auto open_dialog = [this, &loader] {
     PictureOpenDialog dialog(this, loader);
-    RestoreFileDialog(dialog, store_, "open_dialog", QSize(820, 520));
+    RestoreFileDialog(dialog, store_, "open_dialog", QSize(960, 560));
     const bool chosen = dialog.exec() == QDialog::Accepted;
     KeepFileDialog(dialog, store_, "open_dialog");
     std::vector<std::string> files;
