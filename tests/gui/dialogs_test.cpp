@@ -340,6 +340,8 @@ void DialogsTest::SendToEntriesAreWrittenAndRemoved() {
     QVERIFY(ReadText(dolphin).find("MimeType=image/bmp;") != std::string::npos);
     QVERIFY(ReadText(dolphin).find("inode/directory;") != std::string::npos);
     QVERIFY(ReadText(nemo).find("Selection=notnone\nMimetypes=image/bmp;") != std::string::npos);
+    // Dolphin's menu is a KDE service (Type=Service with MimeType and
+    // Actions), a type the freedesktop validator does not know.
     if (QFile::exists("/usr/bin/desktop-file-validate"))
       for (const std::string& file : {thunar, apps}) {
         QProcess validate;
