@@ -56,6 +56,27 @@ class FirstPaint : public QObject {
   bool seen = false;
 };
 
+// A 10 ms timer on the window's thread: the longest gap between two ticks
+// is the longest time the windows did not serve their events.
+struct GapMeter {
+  GapMeter() {
+    tick.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&tick, &QTimer::timeout, [this] {
+      const qint64 now = clock.nsecsElapsed();
+      worst = std::max(worst, now - last);
+      last = now;
+    });
+  }
+  void Start() {
+    clock.start();
+    last = 0;
+    tick.start(10);
+  }
+  QElapsedTimer clock;
+  qint64 last = 0, worst = 0;
+  QTimer tick;
+};
+
 int Startup(int argc, char** argv) {
   if (!std::getenv("VELMORA_T0")) {
     std::fprintf(stderr, "ui_latency --startup: set VELMORA_T0\n");
@@ -79,15 +100,7 @@ int OpenDialog(int argc, char** argv) {
   std::remove(ini.c_str());
   velmora::gui::VelmoraApp app(ini, false);
   app.Show();
-  QElapsedTimer clock;
-  qint64 last = 0, worst = 0;
-  QTimer tick;
-  tick.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    const qint64 now = clock.nsecsElapsed();
-    worst = std::max(worst, now - last);
-    last = now;
-  });
+  GapMeter meter;
   size_t next = 0;
   bool listed = false;
   QTimer step;
@@ -101,11 +114,7 @@ int OpenDialog(int argc, char** argv) {
       listed = true;
       return;
     }
-    if (next == 0) {
-      clock.start();
-      last = 0;
-      tick.start(10);
-    }
+    if (next == 0) meter.Start();
     if (next < pictures.size()) {
       // A key press moves the current file as a user's would (selecting a
       // file by name does not make it the current one).
@@ -129,8 +138,8 @@ int OpenDialog(int argc, char** argv) {
   });
   qt.exec();
   std::remove(ini.c_str());
-  std::printf("pictures %zu  longest event gap %.1f ms (lateness %.1f ms)\n", pictures.size(), worst / 1e6,
-              std::max<qint64>(0, worst - 10'000'000) / 1e6);
+  std::printf("pictures %zu  longest event gap %.1f ms (lateness %.1f ms)\n", pictures.size(), meter.worst / 1e6,
+              std::max<qint64>(0, meter.worst - 10'000'000) / 1e6);
   return 0;
 }
 
@@ -163,22 +172,13 @@ int main(int argc, char** argv) {
   velmora::gui::VelmoraApp app(ini, false);
   app.Show();
 
-  QElapsedTimer clock;
-  qint64 last = 0, worst = 0;
-  QTimer tick;
-  tick.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&tick, &QTimer::timeout, [&] {
-    const qint64 now = clock.nsecsElapsed();
-    worst = std::max(worst, now - last);
-    last = now;
-  });
+  GapMeter meter;
   bool done = false;
   QTimer::singleShot(50, [&] {
-    clock.start();
-    tick.start(10);
+    meter.Start();
     app.Main().DropFiles(pictures);
     // The window says so when the batch is over, however it ran it.
-    QTimer* watch = new QTimer(&tick);
+    QTimer* watch = new QTimer(&meter.tick);
     QObject::connect(watch, &QTimer::timeout, [&] {
       if (app.Main().StatusText() == "変換が終了しました。" && !app.Main().Busy()) {
         done = true;
@@ -197,7 +197,7 @@ int main(int argc, char** argv) {
     std::fclose(f);
   }
   std::printf("files %zu  wall %.0f ms  longest event gap %.1f ms (lateness %.1f ms)  resident when idle %ld MB\n",
-              pictures.size(), clock.nsecsElapsed() / 1e6, worst / 1e6, std::max<qint64>(0, worst - 10'000'000) / 1e6,
+              pictures.size(), meter.clock.nsecsElapsed() / 1e6, meter.worst / 1e6, std::max<qint64>(0, meter.worst - 10'000'000) / 1e6,
               resident * 4096 / 1000000);
   return 0;
 }

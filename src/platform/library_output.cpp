@@ -10,16 +10,9 @@
 #include <mutex>
 #include <thread>
 
+#include "base/sanitized.h"
 #include "platform/fd_buffer.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
-#define VELMORA_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VELMORA_SANITIZED 1
-#endif
 
 namespace velmora::platform {
 namespace {

@@ -15,6 +15,7 @@
 
 #include "app/ini_store.h"
 #include "base/messages.h"
+#include "base/sanitized.h"
 #include "formats/loader.h"
 #include "image/conversion_context.h"
 #include "pipeline/settings.h"
@@ -22,14 +23,6 @@
 #include "pipeline/writers.h"
 #include "platform/platform.h"
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define VELMORA_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define VELMORA_SANITIZED 1
-#endif
 
 namespace velmora {
 namespace {
