@@ -554,7 +554,7 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     </message>
     <message>
         <source>保存先: プログラムのフォルダ</source>
-        <translation>Saving to: the program's folder</translation>
+        <translation>Saving to: the program&apos;s folder</translation>
     </message>
     <message>
         <source>保存先: %1</source>
@@ -563,6 +563,10 @@ bmp, jpg, png, mag, gif, ico, pdf, tif</translation>
     <message>
         <source>保存先: 元ファイルと同じフォルダ</source>
         <translation>Saving to: beside each source</translation>
+    </message>
+    <message>
+        <source>%1 で書き出します</source>
+        <translation>Writes %1</translation>
     </message>
 </context>
 <context>

@@ -129,6 +129,7 @@ MainWindow::MainWindow(Settings& settings, IniStore& store, const Loader& loader
   BatchOptions options;
   options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   runner_->session().SetOptions(options);
+  AddFormatBoxes();
   ConnectControls();
   LoadSettings();
   ui_->Panel1->installEventFilter(this);
@@ -191,6 +192,19 @@ QString MainWindow::OpenFilter() {
 
 QCheckBox* MainWindow::FormatBox(const OutputRow& row) const {
   return findChild<QCheckBox*>(QString("C_") + row.format().extension);
+}
+
+void MainWindow::AddFormatBoxes() {
+  // An output format added to the writers' table gets its box in the
+  // additions bar, before 可逆, unless the form already has one.
+  for (const OutputRow* row : OutputsInBarOrder()) {
+    if (row->bar_position < 8 || FormatBox(*row)) continue;
+    const OutputFormat& format = row->format();
+    auto* box = new QCheckBox(QString::fromUtf8(format.extension), ui_->Extra_Panel);
+    box->setObjectName(QString("C_") + format.extension);
+    box->setToolTip(QCoreApplication::translate("MainWindow", "%1 で書き出します").arg(QString::fromUtf8(format.name)));
+    ui_->extraLayout->insertWidget(ui_->extraLayout->indexOf(ui_->C_lossless), box);
+  }
 }
 
 void MainWindow::ConnectControls() {

@@ -151,6 +151,7 @@ class MainWindow : public QMainWindow, public UserInterface {
   QCheckBox* FormatBox(const OutputRow& row) const;
   void FitProgressBar();
   void ApplyTopmost();
+  void AddFormatBoxes();
   void ConnectControls();
   void ProcessArguments();
   void ScheduleArguments();
