@@ -129,6 +129,13 @@ int main(int argc, char** argv) {
       picker.show();
       picker.Press(12, 9);
       ok &= Save(picker, out / "picker-window.png");
+      // A dark colour picked: the labels on its swatch stay readable.
+      for (int y = 0; y < picture.Height(); ++y)
+        for (int x = 0; x < picture.Width(); ++x)
+          if (x < 24 && y < 24) picture.SetPixel(x, y, MakeColor(20, 24, 60));
+      picker.Present(picture);
+      picker.Press(12, 9);
+      ok &= Save(picker, out / "picker-window-dark.png");
       picker.hide();
       break;
     }
