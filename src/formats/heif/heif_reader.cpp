@@ -119,8 +119,13 @@ class HeifGraphic : public BitmapGraphic {
   // are shown as sRGB, as every viewer shows them; PQ and HLG need tone
   // mapping, not a profile, and are shown as they are too.
   void KeepStatedColour(const heif_image_handle* handle) {
-    heif_color_profile_nclx* nclx = nullptr;
-    if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code != heif_error_Ok || !nclx) return;
+    heif_color_profile_nclx* raw = nullptr;
+    const heif_error got = heif_image_handle_get_nclx_color_profile(handle, &raw);
+    // libheif may hand over a profile with its error (an nclx box it could
+    // not read whole): it is ours to free either way.
+    const std::unique_ptr<heif_color_profile_nclx, void (*)(heif_color_profile_nclx*)> owned(raw, heif_nclx_color_profile_free);
+    const heif_color_profile_nclx* nclx = owned.get();
+    if (got.code != heif_error_Ok || !nclx) return;
     StatedColour stated;
     bool plain = true;
     switch (nclx->transfer_characteristics) {
@@ -136,7 +141,6 @@ class HeifGraphic : public BitmapGraphic {
       stated.primaries = {nclx->color_primary_red_x,   nclx->color_primary_red_y,  nclx->color_primary_green_x,
                           nclx->color_primary_green_y, nclx->color_primary_blue_x, nclx->color_primary_blue_y,
                           nclx->color_primary_white_x, nclx->color_primary_white_y};
-    heif_nclx_color_profile_free(nclx);
     if (!plain) return;
     IccBytes icc = ProfileFor(stated);
     if (!icc.empty()) embedded_.icc = std::move(icc);
