@@ -832,6 +832,8 @@ void MainWindowTest::TheWindowSaysWhereFilesGoKeepsItsCaptionAndASecondOneStands
   QCOMPARE(main.placeLabel()->toolTip(), QString("保存先: /srv/pictures/out/"));
   QVERIFY(main.placeLabel()->isVisible());
   QCOMPARE(main.ui().O_gsize->itemText(8), QString("指定: 1920×1080"));
+  QApplication::processEvents();
+  QVERIFY(main.ui().O_gsize->width() > main.ui().O_gsize->fontMetrics().horizontalAdvance("指定: 1920×1080"));  // shown whole
   // At its least size the drop caption is whole, whatever bars are shown.
   main.resize(main.minimumSize());
   QApplication::processEvents();

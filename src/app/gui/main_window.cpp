@@ -698,6 +698,11 @@ void MainWindow::ShowSizeFit() {
     entry = QCoreApplication::translate("MainWindow", "指定: %1").arg(size);
   }
   ui_->O_gsize->setItemText(Settings::kSizeFitIndex, entry);
+  // The list grows to show the chosen size whole, and the window's least
+  // width with it.
+  ui_->O_gsize->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  ui_->O_gsize->setMinimumWidth(settings_.O_gsize == Settings::kSizeFitIndex ? ui_->O_gsize->sizeHint().width() : 0);
+  KeepCaptionWhole();
   ui_->O_gsize->setToolTip(tip);
 }
 
