@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QTreeView>
 
+#include "app/gui/bitmap_image.h"
 #include "app/gui/main_window.h"
 
 namespace velmora::gui {
@@ -98,14 +99,7 @@ void PictureOpenDialog::Preview(const QString& path) {
       Bitmap b;
       loader_.LoadFile(file, request)->AssignTo(b);
       if (generation != generation_) return;
-      const Bitmap rgb = b.To24Bit();
-      QImage full(rgb.Width(), rgb.Height(), QImage::Format_RGB888);
-      for (int y = 0; y < rgb.Height(); ++y) {
-        const uint8_t* s = rgb.Row(y);
-        uchar* d = full.scanLine(y);
-        for (int x = 0; x < rgb.Width(); ++x) d[x * 3] = s[x * 3 + 2], d[x * 3 + 1] = s[x * 3 + 1], d[x * 3 + 2] = s[x * 3];
-      }
-      image = full.scaled(kPreviewEdge, kPreviewEdge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+      image = ToQImage(b).scaled(kPreviewEdge, kPreviewEdge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     } catch (const std::exception&) {
       readable = false;  // not a picture this program reads
     }

@@ -2,6 +2,7 @@
 
 #include <QMouseEvent>
 
+#include "app/gui/bitmap_image.h"
 #include "ui_picker_window.h"
 
 namespace velmora::gui {
@@ -17,13 +18,7 @@ PickerWindow::PickerWindow(QWidget* parent) : QDialog(parent), ui_(std::make_uni
 PickerWindow::~PickerWindow() = default;
 
 void PickerWindow::Present(const Bitmap& loaded) {
-  const Bitmap rgb = loaded.To24Bit();
-  image_ = QImage(rgb.Width(), rgb.Height(), QImage::Format_RGB888);
-  for (int y = 0; y < rgb.Height(); ++y) {
-    const uint8_t* s = rgb.Row(y);
-    uchar* d = image_.scanLine(y);
-    for (int x = 0; x < rgb.Width(); ++x) d[x * 3] = s[x * 3 + 2], d[x * 3 + 1] = s[x * 3 + 1], d[x * 3 + 2] = s[x * 3];
-  }
+  image_ = ToQImage(loaded);
   ui_->Image1->setPixmap(QPixmap::fromImage(image_));
   click_.reset();
 }
